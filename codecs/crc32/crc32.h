@@ -1,0 +1,18 @@
+// CRC-32 as used by ZIP, gzip, RAR, ARJ and ACE.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tessera {
+
+// Updates a running CRC-32 with `size` bytes. No complement inside: start
+// with 0xFFFFFFFF and complement the final value (ZIP, gzip).
+uint32_t Crc32Update(uint32_t crc, const void* data, size_t size);
+
+// The CRC-32 of one block as ZIP and gzip store it.
+inline uint32_t Crc32(const void* data, size_t size) {
+    return ~Crc32Update(0xFFFFFFFFu, data, size);
+}
+
+}  // namespace tessera
