@@ -2,6 +2,8 @@
 // reason), volumes, solid chains, and hostile blocks and packed data.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <random>
@@ -10,6 +12,7 @@
 #include "codecs/rar15/rar15_decoder.h"
 #include "corpus.h"
 #include "fixtures.h"
+#include "formats/arj/arj_archive.h"
 #include "formats/rar/rar_archive.h"
 #include "test_files.h"
 
@@ -365,6 +368,41 @@ TEST(RarCorpus, DecodingDoesNotDependOnReadSizes) {
         Rar15Decoder decoder;
         ASSERT_EQ(decoder.Decode(source, &sink, e.unpSize, false), Rar15Result::kOk);
         EXPECT_EQ(ReferenceCrc32(sink.bytes.data(), sink.bytes.size()), e.fileCrc) << step;
+    }
+}
+
+}  // namespace
+}  // namespace tessera::testing
+
+namespace tessera::testing {
+namespace {
+
+// Hostile names reach the engine's path checks exactly as stored (up to a
+// NUL), in both walkers: nothing is cut, joined or reinterpreted here.
+TEST(Names, HostileNamesAreHandedOnAsStored) {
+    const std::string names[] = {"..\\x", "../x", "a\\..\\..\\x", "\\x", "//x", "C:\\x", "C:x",
+                                 "C:..\\x", "\\\\srv\\share\\x", "\\\\?\\C:\\x", "CON", "a::$DATA",
+                                 std::string(300, 'n')};
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name.substr(0, 40));
+        Bytes r = RarStart(0);
+        RarAddFile(r, {name + std::string("\0tail", 5), {}, 0, 0});
+        MemoryInput rin(r.data(), r.size());
+        RarWalker rw(rin);
+        ASSERT_EQ(rw.Open(), RarStatus::kOk);
+        RarEntry re;
+        ASSERT_EQ(rw.Next(&re), RarStatus::kOk);
+        EXPECT_EQ(re.name, name);
+
+        ArjFileSpec spec;
+        spec.name = name;
+        Bytes a = ArjArchive({spec});
+        MemoryInput ain(a.data(), a.size());
+        ArjWalker aw(ain);
+        ASSERT_EQ(aw.Open(), ArjStatus::kOk);
+        ArjHeader ah;
+        ASSERT_EQ(aw.Next(&ah), ArjStatus::kOk);
+        EXPECT_EQ(ah.name, name);
     }
 }
 
