@@ -11,7 +11,7 @@ class BoundedCount final : public tessera::ByteSink {
 public:
     bool Write(const uint8_t*, size_t size) override {
         count += size;
-        return count <= (8u << 20);  // keep runs fast: stop after 8 MiB
+        return count <= (1u << 20);  // keep runs fast: stop after 1 MiB
     }
     uint64_t count = 0;
 };

@@ -129,6 +129,28 @@ TEST(RarVolumes, MissingOrWrongNextVolumeEndsTheEntry) {
     }
 }
 
+// Found by fuzzing: a packed entry whose next volume is the same file; the
+// decoder kept reading after the failed volume change.
+TEST(RarVolumes, PackedEntryIntoAVolumeThatIsNotItsContinuation) {
+    Bytes noise(40, 0x5A);
+    Bytes a = RarStart(kRarVolume);
+    RarAddFile(a, {"a.txt", noise, 5000, 0, 0x8002, 15, 0x33});
+    MemoryInput input(a.data(), a.size());
+    unsigned opened = 0;
+    RarReader reader(input, [&](unsigned) -> std::unique_ptr<SeekableInput> {
+        ++opened;
+        return std::make_unique<OwnedInput>(a);
+    });
+    ASSERT_EQ(reader.Open(), RarStatus::kOk);
+    RarEntry e;
+    ASSERT_EQ(reader.Next(&e), RarStatus::kOk);
+    CountingSink sink;
+    RarEntryOutcome out = reader.Extract(e, &sink);
+    EXPECT_TRUE(out.result == RarEntryResult::kBadVolume || out.result == RarEntryResult::kTruncated);
+    EXPECT_LE(opened, 1u);
+    EXPECT_LE(sink.count, 5000u);
+}
+
 TEST(RarVolumes, OldStyleNames) {
     EXPECT_EQ(RarVolumeName("dir/x.rar", 0), "dir/x.rar");
     EXPECT_EQ(RarVolumeName("dir/x.rar", 1), "dir/x.r00");
