@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "core/module.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -63,15 +65,10 @@ void FormatShortSize(uint64_t value, char* out) {
     std::strcpy(out + written, kUnits[unit]);
 }
 
-HMODULE ThisModule() {
-    HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&ThisModule), &module);
-    return module;
-}
-
+// The catalogue text when the module carries it (the DLL), else the same
+// text built in.
 void UnknownTime(char* out) {
-    if (LoadStringA(ThisModule(), kIdsUnknownTime, out, kUnknownTimeChars + 1) <= 0)
+    if (LoadStringA(EngineModule(), kIdsUnknownTime, out, kUnknownTimeChars + 1) <= 0)
         std::strcpy(out, "(Unknown)");
 }
 
