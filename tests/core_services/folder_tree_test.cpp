@@ -110,6 +110,46 @@ TEST(FolderTree, ShapesOfEntryLists) {
     }
 }
 
+TEST(FolderTree, ManySiblingFoldersInScatteredOrder) {
+    // Every folder is named twice, the second time in other case, with the
+    // entries in no particular order.
+    const int folders = 3000;
+    std::vector<std::string> names;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int i = 0; i < folders; ++i) {
+            const int n = (i * 1237) % folders;
+            names.push_back((pass ? "DIR" : "dir") + std::to_string(n) + "/f" + std::to_string(pass));
+        }
+    }
+    std::vector<HDRSTRUCT> entries(names.size());
+    for (size_t i = 0; i < names.size(); ++i) entries[i].name = &names[i][0];
+    IArchiveFolder* root = BuildTree(entries);
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->GetFolderCount(), static_cast<DWORD>(folders));
+
+    IEnumArchiveFolders* children = nullptr;
+    ASSERT_EQ(root->EnumFolders(0, &children), S_OK);
+    IArchiveFolder* child;
+    DWORD index = 0;
+    while (children->Next(1, &child, nullptr) == S_OK) {
+        // Insertion order, first spelling, both files.
+        EXPECT_EQ(std::string(child->GetName()), "dir" + std::to_string((index * 1237) % folders));
+        EXPECT_EQ(child->GetFileCount(), 2u);
+        DWORD files[2] = {};
+        IEnumArchiveFiles* cells = nullptr;
+        ASSERT_EQ(child->EnumFiles(0, &cells), S_OK);
+        EXPECT_EQ(cells->Next(2, files, nullptr), S_OK);
+        EXPECT_EQ(files[0], index);
+        EXPECT_EQ(files[1], index + folders);
+        cells->Release();
+        child->Release();
+        ++index;
+    }
+    EXPECT_EQ(index, static_cast<DWORD>(folders));
+    children->Release();
+    root->Release();
+}
+
 TEST(FolderTree, NamesComeFromTheConverterGiven) {
     // An archive object converts with its own GetText; a converter may also
     // leave entries out.
