@@ -32,4 +32,9 @@ inline std::vector<uint8_t> TarHeader(const std::string& name, uint64_t size, ch
     return h;
 }
 
+// A gzip member header with the given flags and fields (deflate, OS 3); an
+// FHCRC is computed over the bytes before it.
+std::vector<uint8_t> GzipMemberHeader(uint8_t flags, uint32_t mtime, const std::vector<uint8_t>* extra = nullptr,
+                                      const std::string& name = "", const std::string& comment = "");
+
 }  // namespace tessera::testing

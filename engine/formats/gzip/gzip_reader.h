@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "codecs/byte_io.h"
 
@@ -44,20 +45,46 @@ struct GzipHeader {
     uint64_t headerSize = 0;  // bytes from the member's start to its compressed data
 };
 
+// The input of the member loop: a buffered reader over the file that is also
+// the ByteSource Inflate draws from, and takes back the bytes Inflate fetched
+// beyond the end of its stream (the trailer and the next member).
+class GzipInput final : public ByteSource {
+public:
+    explicit GzipInput(ByteSource& source, size_t bufferSize = 32768);
+    size_t Read(uint8_t* buffer, size_t capacity) override;
+    // Next byte, or -1 at the end of the input.
+    int NextByte();
+    // Up to `count` bytes; fewer only at the end of the input.
+    size_t ReadBytes(uint8_t* out, size_t count);
+    // Puts bytes back in front of the input (at most what was read last).
+    void Unread(const uint8_t* data, size_t size);
+    // Bytes handed out so far (less those put back).
+    uint64_t Position() const { return position_; }
+
+private:
+    ByteSource& source_;
+    std::vector<uint8_t> buffer_;
+    std::vector<uint8_t> pushback_;
+    size_t pushbackNext_ = 0;
+    size_t next_ = 0, end_ = 0;
+    uint64_t position_ = 0;
+};
+
 enum class HeaderStatus {
     Ok,
+    Empty,         // no byte at all before the end of the input
     NotGzip,       // the signature is missing
     Truncated,     // the input ended inside the header
     BadHeaderCrc,  // FHCRC does not match the header bytes
 };
 
 // Reads one member header from the current position of `input`.
-HeaderStatus ReadGzipHeader(BufferedInput& input, GzipHeader& header);
+HeaderStatus ReadGzipHeader(GzipInput& input, GzipHeader& header);
 
 enum class GzipStatus {
     Ok,
     NotGzip,        // the first member's signature is missing
-    Truncated,      // the input ended inside a header or a trailer
+    Truncated,      // the input is empty or ended inside a header or a trailer
     BadHeaderCrc,   // FHCRC mismatch
     UnknownMethod,  // CM other than 8; `method` says which
     BadData,        // the Inflate decoder failed; `inflateResult` says how
