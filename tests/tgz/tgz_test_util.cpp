@@ -30,4 +30,16 @@ std::vector<uint8_t> GzipMemberHeader(uint8_t flags, uint32_t mtime, const std::
     return h;
 }
 
+std::vector<uint8_t> GzipStoredMember(const std::string& content, uint8_t flags, const std::string& name) {
+    std::vector<uint8_t> m = GzipMemberHeader(flags, 1600000000u, nullptr, name);
+    size_t n = content.size();  // at most 65,535 in one stored block
+    m.insert(m.end(), {1, static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(~n),
+                       static_cast<uint8_t>(~n >> 8)});
+    m.insert(m.end(), content.begin(), content.end());
+    uint32_t crc = ReferenceCrc32(content.data(), content.size());
+    for (uint32_t v : {crc, static_cast<uint32_t>(n)})
+        for (int i = 0; i < 4; ++i) m.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    return m;
+}
+
 }  // namespace tessera::testing

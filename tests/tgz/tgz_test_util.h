@@ -37,4 +37,8 @@ inline std::vector<uint8_t> TarHeader(const std::string& name, uint64_t size, ch
 std::vector<uint8_t> GzipMemberHeader(uint8_t flags, uint32_t mtime, const std::vector<uint8_t>* extra = nullptr,
                                       const std::string& name = "", const std::string& comment = "");
 
+// A whole gzip member holding `content` in one stored deflate block, with a
+// correct trailer.
+std::vector<uint8_t> GzipStoredMember(const std::string& content, uint8_t flags = 0, const std::string& name = "");
+
 }  // namespace tessera::testing
