@@ -99,7 +99,10 @@ void CCompressFormat::LogSkip(LPCSTR name, UINT reasonId, ...) {
         wvsprintfA(m_errorText, format, args);
         va_end(args);
     }
-    Log(IDS_SKIPPING_ENTRY, name, m_errorText);
+    // A very long name must not push the reason out of the line.
+    char shortName[MAX_PATH];
+    lstrcpynA(shortName, name ? name : "", MAX_PATH);
+    Log(IDS_SKIPPING_ENTRY, shortName, m_errorText);
     ShowStatus(IDS_STATUS_SKIPPING);
 }
 
