@@ -105,13 +105,14 @@ TESAPI LPSTR WINAPI FormatFileTime(const FILETIME* time, LPSTR text, int dateSty
         text[used] = '\0';
     }
     if (timeStyle != 0) {
-        if (used > 0 && used < MAX_PATH - 1) text[used++] = ' ';
+        int start = used;
+        if (used > 0 && used < MAX_PATH - 1) text[start++] = ' ';
         const DWORD flags = timeStyle == 2   ? TIME_NOMINUTESORSECONDS
                             : timeStyle == 3 ? TIME_NOSECONDS
                                              : 0;
-        const int n = GetTimeFormatA(LOCALE_USER_DEFAULT, flags, &fields, nullptr, text + used,
-                                     MAX_PATH - used);
-        if (n <= 0) text[used > 0 && text[used - 1] == ' ' ? used - 1 : used] = '\0';
+        const int n = GetTimeFormatA(LOCALE_USER_DEFAULT, flags, &fields, nullptr, text + start,
+                                     MAX_PATH - start);
+        text[n > 0 ? start + n - 1 : used] = '\0';  // no stray space when the time fails
     }
     return text;
 }

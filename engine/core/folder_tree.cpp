@@ -20,7 +20,6 @@
 
 namespace {
 
-constexpr DWORD kNoEntry = 0xFFFFFFFFu;
 constexpr DWORD kFolderAttribute = FILE_ATTRIBUTE_DIRECTORY;  // 0x10
 
 struct FileCell {
@@ -69,7 +68,7 @@ private:
     FileCell* firstFile_ = nullptr;
     FileCell* lastFile_ = nullptr;
     DWORD fileCount_ = 0;
-    DWORD entry_ = kNoEntry;
+    DWORD entry_ = FOLDER_NO_ENTRY;
     char name_[MAX_PATH];
 };
 
