@@ -93,6 +93,50 @@ inline std::string PeerStreamPath(const std::string& name) {
     return HostPathToNative(std::string(dir ? dir : ".") + "/deflate-peers/" + name);
 }
 
+// One entry of a ZIP file as its central directory describes it, with its
+// (still encrypted or compressed) data: enough for the codec tests to reach
+// member data in the sample archives without the ZIP reader.
+struct ZipMember {
+    std::string name;
+    uint16_t flags = 0, method = 0, time = 0;
+    uint32_t crc = 0;
+    uint64_t size = 0;
+    std::vector<uint8_t> data;
+};
+
+inline std::vector<ZipMember> ZipMembers(const std::vector<uint8_t>& zip) {
+    auto u16 = [&](size_t p) { return static_cast<uint32_t>(zip[p] | zip[p + 1] << 8); };
+    auto u32 = [&](size_t p) { return u16(p) | u16(p + 2) << 16; };
+    std::vector<ZipMember> members;
+    if (zip.size() < 22) return members;
+    size_t end = zip.size() - 22;
+    while (end > 0 && u32(end) != 0x06054B50) --end;
+    if (u32(end) != 0x06054B50) return members;
+    size_t p = u32(end + 16);
+    const size_t prefix = end - u32(end + 12) - p;  // self-extractor stub or other data in front
+    p += prefix;
+    for (unsigned i = 0, n = u16(end + 10); i < n && p + 46 <= zip.size() && u32(p) == 0x02014B50; ++i) {
+        ZipMember m;
+        m.flags = static_cast<uint16_t>(u16(p + 8));
+        m.method = static_cast<uint16_t>(u16(p + 10));
+        m.time = static_cast<uint16_t>(u16(p + 12));
+        m.crc = u32(p + 16);
+        const uint32_t packed = u32(p + 20);
+        m.size = u32(p + 24);
+        const size_t nameLength = u16(p + 28);
+        m.name.assign(zip.begin() + static_cast<std::ptrdiff_t>(p + 46),
+                      zip.begin() + static_cast<std::ptrdiff_t>(p + 46 + nameLength));
+        const size_t local = u32(p + 42) + prefix;
+        const size_t data = local + 30 + u16(local + 26) + u16(local + 28);
+        if (data + packed <= zip.size())
+            m.data.assign(zip.begin() + static_cast<std::ptrdiff_t>(data),
+                          zip.begin() + static_cast<std::ptrdiff_t>(data + packed));
+        members.push_back(std::move(m));
+        p += 46 + nameLength + u16(p + 30) + u16(p + 32);
+    }
+    return members;
+}
+
 #ifdef TESSERA_TEST_ZLIB
 // zlib's inflate of a raw Deflate stream; false when it reports an error.
 inline bool ZlibInflate(const std::vector<uint8_t>& packed, std::vector<uint8_t>* out) {
