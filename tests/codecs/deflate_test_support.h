@@ -113,9 +113,11 @@ inline std::vector<ZipMember> ZipMembers(const std::vector<uint8_t>& zip) {
     while (end > 0 && u32(end) != 0x06054B50) --end;
     if (u32(end) != 0x06054B50) return members;
     size_t p = u32(end + 16);
-    const size_t prefix = end - u32(end + 12) - p;  // self-extractor stub or other data in front
+    const size_t directoryEnd = size_t{u32(end + 12)} + p;
+    const size_t prefix = end > directoryEnd ? end - directoryEnd : 0;  // self-extractor stub in front
     p += prefix;
     for (unsigned i = 0, n = u16(end + 10); i < n && p + 46 <= zip.size() && u32(p) == 0x02014B50; ++i) {
+        if (p + 46 + u16(p + 28) > zip.size()) break;
         ZipMember m;
         m.flags = static_cast<uint16_t>(u16(p + 8));
         m.method = static_cast<uint16_t>(u16(p + 10));
@@ -127,12 +129,13 @@ inline std::vector<ZipMember> ZipMembers(const std::vector<uint8_t>& zip) {
         m.name.assign(zip.begin() + static_cast<std::ptrdiff_t>(p + 46),
                       zip.begin() + static_cast<std::ptrdiff_t>(p + 46 + nameLength));
         const size_t local = u32(p + 42) + prefix;
+        p += 46 + nameLength + u16(p + 30) + u16(p + 32);
+        if (local + 30 > zip.size()) continue;
         const size_t data = local + 30 + u16(local + 26) + u16(local + 28);
         if (data + packed <= zip.size())
             m.data.assign(zip.begin() + static_cast<std::ptrdiff_t>(data),
                           zip.begin() + static_cast<std::ptrdiff_t>(data + packed));
         members.push_back(std::move(m));
-        p += 46 + nameLength + u16(p + 30) + u16(p + 32);
     }
     return members;
 }
