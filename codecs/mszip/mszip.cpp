@@ -4,17 +4,9 @@
 #include <cstring>
 #include <new>
 
-#if __has_include("codecs/deflate/inflate.h")
+#include "codecs/byte_io.h"
+#include "codecs/deflate/deflate.h"
 #include "codecs/deflate/inflate.h"
-#define TESSERA_HAVE_INFLATE 1
-#endif
-
-namespace tessera {
-#ifndef TESSERA_HAVE_INFLATE
-class Inflater {};
-#endif
-class Deflater {};
-}  // namespace tessera
 
 namespace tessera::mszip {
 
@@ -27,28 +19,23 @@ bool MszipDecoder::Init() {
 }
 
 void MszipDecoder::Reset() {
-#ifdef TESSERA_HAVE_INFLATE
     if (inflater_) inflater_->ResetHistory();
-#endif
 }
 
 bool MszipDecoder::DecodeBlock(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) {
     if (!inflater_ || inSize < 2 || in[0] != 'C' || in[1] != 'K') return false;
-#ifdef TESSERA_HAVE_INFLATE
     size_t produced = 0;
     int r = inflater_->InflateBlock(in + 2, inSize - 2, out, outSize, &produced);
     return r == kInflateOk && produced == outSize;
-#else
-    (void)out;
-    (void)outSize;
-    return false;
-#endif
 }
 
 MszipEncoder::MszipEncoder() = default;
 MszipEncoder::~MszipEncoder() = default;
 
-bool MszipEncoder::Init() { return true; }
+bool MszipEncoder::Init() {
+    deflater_.reset(new (std::nothrow) Deflater());
+    return deflater_ != nullptr;
+}
 
 void MszipEncoder::Reset() { keepHistory_ = false; }
 
@@ -67,10 +54,47 @@ static size_t StoreBlock(const uint8_t* in, size_t inSize, uint8_t* out, size_t 
     return inSize + 7;
 }
 
+namespace {
+
+// Takes output up to a fixed capacity; refusing more stops the encoder.
+class BoundedSink final : public ByteSink {
+public:
+    BoundedSink(uint8_t* out, size_t capacity) : out_(out), capacity_(capacity) {}
+    bool Write(const uint8_t* data, size_t size) override {
+        if (size > capacity_ - size_) return false;
+        std::memcpy(out_ + size_, data, size);
+        size_ += size;
+        return true;
+    }
+    size_t size_ = 0;
+
+private:
+    uint8_t* out_;
+    size_t capacity_;
+};
+
+}  // namespace
+
+// Each block is compressed as a Deflate stream of its own: the encoder
+// offers no preset history, so blocks do not refer to earlier ones (valid
+// MSZIP; the decoder keeps history for blocks that do). A block that does
+// not shrink is stored.
 size_t MszipEncoder::EncodeBlock(const uint8_t* in, size_t inSize, uint8_t* out, size_t outCapacity) {
-    size_t n = StoreBlock(in, inSize, out, outCapacity);
     keepHistory_ = inSize == 32768;
-    return n;
+    if (deflater_ && outCapacity > 2 && inSize > 0) {
+        MemorySource source(in, inSize);
+        size_t limit = outCapacity - 2 < inSize + 5 ? outCapacity - 2 : inSize + 5;
+        BoundedSink sink(out + 2, limit);
+        DeflateFile file;
+        file.level = 6;
+        file.outputSeekable = false;
+        if (deflater_->Compress(source, sink, file) == kDeflateOk && file.method == 8 && sink.size_ < inSize) {
+            out[0] = 'C';
+            out[1] = 'K';
+            return sink.size_ + 2;
+        }
+    }
+    return StoreBlock(in, inSize, out, outCapacity);
 }
 
 }  // namespace tessera::mszip

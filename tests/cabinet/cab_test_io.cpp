@@ -1,8 +1,11 @@
 // Test callbacks for the cabinet engines (see cab_test_io.h).
 #include "cab_test_io.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 namespace tessera::testing {
 
@@ -20,9 +23,33 @@ intptr_t CabTestIo::NewOutput() {
 
 std::vector<uint8_t>& CabTestIo::Output(intptr_t handle) { return files_.at(handle)->memory; }
 
+namespace {
+
+// Opens like the Windows file system: names that differ only in case match
+// (cabinet sets name their neighbours as "Split-2.CAB" and the like).
+FILE* OpenIgnoringCase(const char* path) {
+    FILE* f = std::fopen(path, "rb");
+    if (f) return f;
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path p(path);
+    fs::path folder = p.has_parent_path() ? p.parent_path() : fs::path(".");
+    std::string wanted = p.filename().string();
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        std::string name = entry.path().filename().string();
+        if (name.size() == wanted.size() &&
+            std::equal(name.begin(), name.end(), wanted.begin(),
+                       [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b)); }))
+            return std::fopen(entry.path().string().c_str(), "rb");
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 cab::FileHandle CabTestIo::Open(void* context, const char* path) {
     auto* io = static_cast<CabTestIo*>(context);
-    FILE* f = std::fopen(path, "rb");
+    FILE* f = OpenIgnoringCase(path);
     if (!f) return -1;
     if (io->baseOffset) std::fseek(f, static_cast<long>(io->baseOffset), SEEK_SET);
     auto file = std::make_unique<File>();
