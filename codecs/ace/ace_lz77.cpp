@@ -310,6 +310,7 @@ AceCodecResult DecodeAceComment(const uint8_t* packed, size_t packedSize, char* 
     AceBitReader bits(source);
     size_t want = bits.Read(15);
     want = std::min({want, capacity - 1, kAceMaxCommentLength});
+    if (want == 0) return AceCodecResult::kOk;
     auto table = std::make_unique<AceCodeTable>();
     if (!table->Read(bits, kAceMainSymbols, kAceMaxCodeWidth))
         return bits.Overrun() ? AceCodecResult::kTruncated : AceCodecResult::kBadData;

@@ -131,6 +131,10 @@ public:
     // Starts an entry. keepState continues a solid run (dictionary and
     // distance history kept); otherwise both are forgotten.
     void BeginEntry(bool keepState);
+    // Marks the window as no longer following the archive (an entry of the
+    // solid run was refused or lost): later entries of the run fail with
+    // kStaleWindow until BeginEntry(false).
+    void MarkStale() { broken_ = true; }
 
     // Decodes one entry of `size` bytes from its packed data. `out` may be
     // null (testing, or an entry decoded only to keep a solid run in step).
