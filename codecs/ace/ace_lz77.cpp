@@ -187,10 +187,12 @@ AceDecoder::AceDecoder(unsigned dictionaryBits) {
 AceDecoder::~AceDecoder() = default;
 
 void AceDecoder::BeginEntry(bool keepState) {
+    // The distance history starts empty with every entry, solid or not: solid
+    // archives written by ACE itself only decode that way.
+    std::memset(history_, 0, sizeof history_);
     if (keepState) return;
     position_ = 0;
     filled_ = 0;
-    std::memset(history_, 0, sizeof history_);
     broken_ = false;
 }
 
