@@ -1,6 +1,7 @@
-// Fuzzes the ACE header walk and the multi-volume reader: the input is split
-// into up to three volumes (t.ace, t.C00, t.C01) at the first bytes' choice,
-// then every entry is listed, its comment decoded and its data tested.
+// Fuzzes the ACE header walk and the multi-volume reader: two 16-bit offsets
+// at the front split the rest into up to three volumes (t.ace, t.C00, t.C01;
+// both 0: one volume), then every entry is listed, its comment decoded and
+// every other entry's data tested.
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -28,11 +29,11 @@ public:
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static AceDecoder decoder;
-    if (size < 3 || !decoder.Ready()) return 0;
-    size_t cut1 = data[0] * size / 256, cut2 = data[1] * size / 256;
+    if (size < 5 || !decoder.Ready()) return 0;
+    size_t cut1 = data[0] | data[1] << 8, cut2 = data[2] | data[3] << 8;
     if (cut1 > cut2) std::swap(cut1, cut2);
-    data += 2;
-    size -= 2;
+    data += 4;
+    size -= 4;
     cut1 = cut1 > size ? size : cut1;
     cut2 = cut2 > size ? size : cut2;
     Opener opener;
