@@ -187,10 +187,12 @@ AceDecoder::AceDecoder(unsigned dictionaryBits) {
 AceDecoder::~AceDecoder() = default;
 
 void AceDecoder::BeginEntry(bool keepState) {
+    // The distance history starts empty with every entry, solid or not: solid
+    // archives written by ACE itself only decode that way.
+    std::memset(history_, 0, sizeof history_);
     if (keepState) return;
     position_ = 0;
     filled_ = 0;
-    std::memset(history_, 0, sizeof history_);
     broken_ = false;
 }
 
@@ -310,6 +312,7 @@ AceCodecResult DecodeAceComment(const uint8_t* packed, size_t packedSize, char* 
     AceBitReader bits(source);
     size_t want = bits.Read(15);
     want = std::min({want, capacity - 1, kAceMaxCommentLength});
+    if (want == 0) return AceCodecResult::kOk;
     auto table = std::make_unique<AceCodeTable>();
     if (!table->Read(bits, kAceMainSymbols, kAceMaxCodeWidth))
         return bits.Overrun() ? AceCodecResult::kTruncated : AceCodecResult::kBadData;

@@ -110,8 +110,9 @@ private:
     unsigned maxWidth_ = 0;
 };
 
-// Decoder of one archive: the dictionary and the distance history persist
-// across the entries of a solid archive.
+// Decoder of one archive: the dictionary persists across the entries of a
+// solid archive; the distance history and the code tables start afresh with
+// every entry.
 class AceDecoder {
 public:
     // Takes a dictionary of 2^dictionaryBits bytes, halving it while the
@@ -128,9 +129,13 @@ public:
     // True when an entry with this TECH_PARM fits our dictionary.
     bool FitsDictionary(uint16_t techParm) const { return 10u + (techParm & 15u) <= dictionaryBits_; }
 
-    // Starts an entry. keepState continues a solid run (dictionary and
-    // distance history kept); otherwise both are forgotten.
+    // Starts an entry. keepState continues a solid run (the dictionary is
+    // kept); otherwise it is forgotten.
     void BeginEntry(bool keepState);
+    // Marks the window as no longer following the archive (an entry of the
+    // solid run was refused or lost): later entries of the run fail with
+    // kStaleWindow until BeginEntry(false).
+    void MarkStale() { broken_ = true; }
 
     // Decodes one entry of `size` bytes from its packed data. `out` may be
     // null (testing, or an entry decoded only to keep a solid run in step).
