@@ -132,6 +132,8 @@ bool HeaderChecksumHolds(const uint8_t* block) {
 
 TarReader::TarReader(ByteSource& source) : input_(source), scratch_(32768) {}
 
+TarReader::TarReader(SeekableSource& source) : input_(source), seekable_(&source), scratch_(32768) {}
+
 size_t TarReader::Fill(uint8_t* out, size_t count) {
     size_t n = input_.ReadBytes(out, count);
     position_ += n;
@@ -139,6 +141,13 @@ size_t TarReader::Fill(uint8_t* out, size_t count) {
 }
 
 bool TarReader::Skip(uint64_t count) {
+    if (seekable_ && count > input_.Buffered()) {
+        // Use up what is buffered, then move the source itself.
+        count -= Fill(scratch_.data(), input_.Buffered());
+        if (!seekable_->SkipForward(count)) return false;
+        position_ += count;
+        return true;
+    }
     while (count) {
         size_t step = count < scratch_.size() ? static_cast<size_t>(count) : scratch_.size();
         size_t n = Fill(scratch_.data(), step);
