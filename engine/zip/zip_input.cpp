@@ -43,13 +43,14 @@ ReadStatus BlockReader::Refill(uint64_t blockStart) {
     size_t got = 0;
     ReadStatus status = LoadBlock(blockStart, kBlockSize, false, &got);
     // A short block is the end of the file, not a failure of the refill.
-    return status == ReadStatus::ShortRead ? ReadStatus::Ok : status;
+    if (status == ReadStatus::ShortRead) last_ = status = ReadStatus::Ok;
+    return status;
 }
 
 ReadStatus BlockReader::Seek(int64_t position) {
     if (position < 0) return last_ = ReadStatus::NegativePosition;
     uint64_t pos = static_cast<uint64_t>(position);
-    if (pos >= blockStart_ && pos - blockStart_ <= fill_) {
+    if (pos >= blockStart_ && pos - blockStart_ < fill_) {
         next_ = static_cast<size_t>(pos - blockStart_);
         return last_ = ReadStatus::Ok;
     }
