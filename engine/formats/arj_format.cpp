@@ -1,4 +1,240 @@
-// The format class of ARJ archives (".arj") and self-extracting ARJ programs.
+// The format class of ARJ archives over the portable start search, header
+// walk and entry decoding (formats/arj). Extraction and test are one
+// routine; test mode decodes without output.
+//
+// Folder entries are made (with folder names) or passed over, never counted
+// as refused. Every selected file entry that is not extracted or tested
+// (version, garbled, method, file type, damage) is counted, so the
+// operation ends with S_FALSE and a test with the "errors found" summary.
+// Entries split over volumes are read as far as this volume holds them,
+// with a warning.
 #include "formats/arj_format.h"
 
+#include "formats/arj/arj_archive.h"
+
+#include <new>
+#include <vector>
+
+using tessera::ArjCheck;
+using tessera::ArjDecoder;
+using tessera::ArjEntryOutcome;
+using tessera::ArjEntryResult;
+using tessera::ArjHeader;
+using tessera::ArjRefusal;
+using tessera::ArjStatus;
+using tessera::ArjWalker;
+
 CArjFormat::CArjFormat() = default;
+
+HRESULT STDMETHODCALLTYPE CArjFormat::GetText(int kind, DWORD_PTR value, LPSTR buffer) {
+    if (!buffer) return E_INVALIDARG;
+    buffer[0] = '\0';
+    if (kind != TEXT_PATH) return E_FAIL;
+    return ConvertStoredName(value, buffer);
+}
+
+HRESULT CArjFormat::DoList() {
+    try {
+        return ListArj();
+    } catch (const std::bad_alloc&) {
+        CloseArchiveFile();
+        ReportError(IDS_OUT_OF_MEMORY);
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT CArjFormat::DoExtract() {
+    try {
+        return ExtractArj();
+    } catch (const std::bad_alloc&) {
+        // Only the set-up allocates (the walker's search buffer, the
+        // decoder's window); nothing is open beyond the archive then.
+        Progress(kProgressEnd, 0);
+        CloseArchiveFile();
+        ReportError(IDS_OUT_OF_MEMORY);
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT CArjFormat::DoTest() { return DoExtract(); }
+
+bool CArjFormat::ReportOpen(int status) {
+    switch (static_cast<ArjStatus>(status)) {
+    case ArjStatus::kOk: return true;
+    case ArjStatus::kNotArchive: ReportNotArchive(); break;
+    default: ReportError(IDS_FILE_DAMAGED, 1u); break;  // the main header
+    }
+    return false;
+}
+
+HRESULT CArjFormat::ListArj() {
+    if (!OpenArchiveFile()) return E_FAIL;
+    ArchiveFileInput input(m_archiveFile);
+    ArjWalker walker(input);
+    ArjStatus status = walker.Open();
+    if (input.Failed()) {
+        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
+        CloseArchiveFile();
+        return E_FAIL;
+    }
+    if (!ReportOpen(static_cast<int>(status))) {
+        CloseArchiveFile();
+        return E_FAIL;
+    }
+    // Gathered first (the walk strictly advances, bounded by the file), so
+    // the list is sized by what the archive holds.
+    std::vector<ArjHeader> found;
+    uint64_t nameBytes = 0;
+    ArjHeader h;
+    while (!m_cancel && (status = walker.Next(&h)) == ArjStatus::kOk) {
+        h.comment.clear();  // not shown; keeps the gathered list small
+        nameBytes += h.name.size() + 8;
+        found.push_back(std::move(h));
+        h = ArjHeader();
+    }
+    bool readFailed = input.Failed();
+    unsigned headerNumber = walker.HeaderNumber();
+    CloseArchiveFile();
+    if (m_cancel) return E_ABORT;
+    if (readFailed) {
+        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
+        return E_FAIL;
+    }
+    HRESULT hr = AllocEntriesFor(static_cast<DWORD>(found.size()), nameBytes);
+    if (FAILED(hr)) return hr;
+    for (const ArjHeader& f : found) {
+        LPSTR name = PoolString(f.name.c_str(), static_cast<DWORD>(f.name.size()));
+        if (!name) {
+            ReportError(IDS_OUT_OF_MEMORY);
+            return E_OUTOFMEMORY;
+        }
+        HDRSTRUCT& e = m_entries[m_totals.entries++];
+        e = HDRSTRUCT();
+        e.flags = f.IsGarbled() ? HDR_ENCRYPTED : 0;
+        e.name = name;
+        e.packedSize = f.compressedSize;
+        e.size = f.originalSize;
+        e.ratio = ComputeRatio(e.size, e.packedSize);
+        e.time = DosTimeToFileTime(f.dosDateTime);
+        e.host = e.version = e.method = 0xFFFFFFFF;
+        e.attributes = f.Attributes();
+        if (f.IsFolder()) ++m_totals.folders;
+        m_totals.totalSize += e.size;
+        if (m_totals.totalPacked != SIZE_UNKNOWN) m_totals.totalPacked += e.packedSize;
+    }
+    TrimPool();
+    if (status == ArjStatus::kDamaged) {
+        Warn(IDS_FILE_DAMAGED, headerNumber + 1);
+        m_warning = TRUE;
+    }
+    return S_OK;
+}
+
+HRESULT CArjFormat::ExtractArj() {
+    if (!OpenArchiveFile()) return E_FAIL;
+    ArchiveFileInput input(m_archiveFile);
+    HRESULT result = S_OK;
+    DWORD errors = 0, skipped = 0;
+    Progress(kProgressBegin, ProgressTotal());
+    {
+        ArjWalker walker(input);
+        ArjStatus status = walker.Open();
+        if (input.Failed()) {
+            ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
+            result = E_FAIL;
+        } else if (!ReportOpen(static_cast<int>(status))) {
+            result = E_FAIL;
+        }
+        ArjDecoder decoder;
+        bool volumeWarned = false;
+        ArjHeader h;
+        while (result == S_OK && !m_cancel && (status = walker.Next(&h)) == ArjStatus::kOk) {
+            if (!IsSelected(h.name.c_str())) {
+                Progress(kProgressAdvance, h.originalSize);
+                continue;
+            }
+            char shown[MAX_PATH];
+            DisplayName(h.name.c_str(), shown);
+            FILETIME time = DosTimeToFileTime(h.dosDateTime);
+            if (h.IsFolder()) {
+                // No data; extraction with folder names makes the folder.
+                if (m_op != OP_TEST)
+                    BeginEntryOutput(h.name.c_str(), time, FILE_ATTRIBUTE_DIRECTORY, 0,
+                                     static_cast<LPCSTR>(m_currentDetail));
+                continue;
+            }
+            ArjCheck check = tessera::ArjCheckEntry(h);
+            if (check.refusal != ArjRefusal::kNone) {
+                if (check.refusal == ArjRefusal::kVersion)
+                    LogSkip(shown, IDS_REQUIRES_VERSION, "ARJ", check.value, 0u, 3u, 0u);
+                else if (check.refusal == ArjRefusal::kGarbled)
+                    LogSkip(shown, IDS_DECRYPTION_NOT_SUPPORTED);
+                else
+                    LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(check.value));
+                EntryFailed(skipped);
+                Progress(kProgressAdvance, h.originalSize);
+                continue;
+            }
+            if ((h.flags & (tessera::kArjVolume | tessera::kArjExtFile)) && !volumeWarned) {
+                volumeWarned = true;
+                Warn(IDS_MULTI_PART_IGNORED);
+            }
+            if (!BeginEntryOutput(h.name.c_str(), time, FILE_ATTRIBUTE_ARCHIVE, h.originalSize,
+                                  static_cast<LPCSTR>(m_currentDetail))) {
+                Progress(kProgressAdvance, h.originalSize);
+                continue;
+            }
+            bool writing = m_op != OP_TEST;
+            if (writing) {
+                HRESULT created = CreateTargetFile();
+                if (created != S_OK) {
+                    if (FAILED(created)) EntryFailed(errors);  // reported by the core
+                    Progress(kProgressAdvance, h.originalSize);
+                    continue;
+                }
+            }
+            EntrySink sink(*this, writing);
+            ArjEntryOutcome outcome = tessera::ArjDecodeEntry(input, h, decoder, &sink);
+            if (writing) FinishTargetFile();
+            if (m_cancel) break;
+            switch (outcome.result) {
+            case ArjEntryResult::kOk:
+                if (sink.WriteFailed()) EntryFailed(errors);
+                break;
+            case ArjEntryResult::kBadCrc:
+                Warn(IDS_BAD_CHECKSUM, static_cast<unsigned long>(outcome.crc),
+                     static_cast<unsigned long>(h.fileCrc));
+                EntryFailed(errors);
+                break;
+            case ArjEntryResult::kBadData:
+                Warn(IDS_INVALID_COMPRESSED_DATA, shown);
+                EntryFailed(errors);
+                break;
+            case ArjEntryResult::kUnsupported:
+                LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(h.method));
+                EntryFailed(skipped);
+                break;
+            case ArjEntryResult::kTruncated:
+            case ArjEntryResult::kAborted:  // the sink stops only on cancel
+                Warn(IDS_FILE_DAMAGED, walker.HeaderNumber());
+                EntryFailed(errors);
+                break;
+            }
+        }
+        if (result == S_OK && !m_cancel && status == ArjStatus::kDamaged) {
+            Warn(IDS_FILE_DAMAGED, walker.HeaderNumber() + 1);
+            EntryFailed(errors);
+        }
+        if (result == S_OK && input.Failed()) {
+            ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
+            EntryFailed(errors);
+        }
+    }
+    Progress(kProgressEnd, 0);
+    CloseArchiveFile();
+    if (m_cancel) return E_ABORT;
+    if (FAILED(result)) return result;
+    ReportMissing();
+    ReportTestSummary(errors, 0, skipped);
+    return S_OK;
+}

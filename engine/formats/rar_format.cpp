@@ -1,4 +1,289 @@
-// The format class of RAR archives (".rar") and self-extracting RAR programs.
+// The format class of RAR archives over the portable block walk and reader
+// (formats/rar). Listing covers the opened volume; extraction follows an
+// entry into the next volumes of an old-style set and reads on there.
+//
+// Every entry that is selected but not written (unsupported version,
+// encryption, damage, a missing volume) is counted, so the operation ends
+// with S_FALSE and, in a test, with the "errors found" summary.
 #include "formats/rar_format.h"
 
+#include "formats/rar/rar_archive.h"
+
+#include <new>
+#include <vector>
+
+using tessera::RarEntry;
+using tessera::RarEntryOutcome;
+using tessera::RarEntryResult;
+using tessera::RarReader;
+using tessera::RarStatus;
+using tessera::RarWalker;
+
 CRarFormat::CRarFormat() = default;
+
+HRESULT STDMETHODCALLTYPE CRarFormat::GetText(int kind, DWORD_PTR value, LPSTR buffer) {
+    if (!buffer) return E_INVALIDARG;
+    buffer[0] = '\0';
+    if (kind != TEXT_PATH) return S_OK;  // no versions, methods or comments shown
+    return ConvertStoredName(value, buffer);
+}
+
+HRESULT CRarFormat::DoCheck(BOOL*) { return E_FAIL; }
+
+HRESULT CRarFormat::DoList() {
+    try {
+        return ListRar();
+    } catch (const std::bad_alloc&) {
+        CloseArchiveFile();
+        ReportError(IDS_OUT_OF_MEMORY);
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT CRarFormat::DoExtract() {
+    try {
+        return ExtractRar();
+    } catch (const std::bad_alloc&) {
+        // Only the set-up allocates (the reader and its window); nothing is
+        // open beyond the archive then.
+        Progress(kProgressEnd, 0);
+        CloseArchiveFile();
+        ReportError(IDS_OUT_OF_MEMORY);
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT CRarFormat::DoTest() { return DoExtract(); }
+
+bool CRarFormat::ReportOpen(int status) {
+    switch (static_cast<RarStatus>(status)) {
+    case RarStatus::kOk: return true;
+    case RarStatus::kNotArchive:
+    case RarStatus::kRar5: ReportNotArchive(); break;
+    case RarStatus::kEncryptedHeaders: ReportError(IDS_DECRYPTION_NOT_SUPPORTED); break;
+    default: ReportError(IDS_ARCHIVE_DAMAGED, m_archivePath); break;
+    }
+    return false;
+}
+
+DWORD CRarFormat::EntryAttributes(const RarEntry& entry) {
+    if (entry.IsFolder()) return FILE_ATTRIBUTE_DIRECTORY;
+    // Unix hosts store a file mode; DOS-like hosts the file attributes.
+    if (entry.hostOs == tessera::kRarHostUnix) return FILE_ATTRIBUTE_ARCHIVE;
+    return entry.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY);
+}
+
+HRESULT CRarFormat::ListRar() {
+    if (!OpenArchiveFile()) return E_FAIL;
+    ArchiveFileInput input(m_archiveFile);
+    RarWalker walker(input);
+    RarStatus status = walker.Open();
+    if (input.Failed()) {
+        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
+        CloseArchiveFile();
+        return E_FAIL;
+    }
+    if (!ReportOpen(static_cast<int>(status))) {
+        CloseArchiveFile();
+        return E_FAIL;
+    }
+    // The walk advances with every header and is bounded by the file, so
+    // gathering first sizes the list by what the archive holds.
+    std::vector<RarEntry> found;
+    uint64_t nameBytes = 0;
+    unsigned damagedHeaders = 0;
+    RarEntry e;
+    while (!m_cancel && (status = walker.Next(&e)) == RarStatus::kOk) {
+        if (!e.headerCrcOk && damagedHeaders++ == 0) Warn(IDS_FILE_DAMAGED, static_cast<unsigned>(found.size() + 1));
+        nameBytes += e.name.size() + 8;
+        found.push_back(e);
+    }
+    bool readFailed = input.Failed();
+    CloseArchiveFile();
+    if (m_cancel) return E_ABORT;
+    if (readFailed) {
+        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
+        return E_FAIL;
+    }
+    HRESULT hr = AllocEntriesFor(static_cast<DWORD>(found.size()), nameBytes);
+    if (FAILED(hr)) return hr;
+    for (const RarEntry& f : found) {
+        LPSTR name = PoolString(f.name.c_str(), static_cast<DWORD>(f.name.size()));
+        if (!name) {
+            ReportError(IDS_OUT_OF_MEMORY);
+            return E_OUTOFMEMORY;
+        }
+        HDRSTRUCT& h = m_entries[m_totals.entries++];
+        h = HDRSTRUCT();
+        h.flags = f.IsEncrypted() ? HDR_ENCRYPTED : 0;
+        h.name = name;
+        h.packedSize = ClampSize(f.packSize);
+        h.size = ClampSize(f.unpSize);
+        h.ratio = ComputeRatio(h.size, h.packedSize);
+        h.time = DosTimeToFileTime(f.dosTime);
+        h.host = h.version = h.method = 0xFFFFFFFF;
+        h.attributes = EntryAttributes(f);
+        // The tail of an entry begun in an earlier volume adds nothing new.
+        if (f.ContinuedFromPrevious()) continue;
+        if (h.attributes & FILE_ATTRIBUTE_DIRECTORY) ++m_totals.folders;
+        m_totals.totalSize += h.size;
+        if (m_totals.totalPacked != SIZE_UNKNOWN) m_totals.totalPacked += h.packedSize;
+    }
+    TrimPool();
+    if (status == RarStatus::kDamaged) {
+        Warn(IDS_FILE_DAMAGED, static_cast<unsigned>(found.size() + 1));
+        m_warning = TRUE;
+    }
+    return S_OK;
+}
+
+void CRarFormat::PassOver(RarReader& reader, const RarEntry& entry) {
+    if ((reader.IsSolid() && !entry.IsStored()) || entry.ContinuesInNext()) {
+        EntrySink quiet(*this, false);
+        reader.Extract(entry, &quiet);
+    } else {
+        Progress(kProgressAdvance, ClampSize(entry.unpSize));
+    }
+}
+
+HRESULT CRarFormat::ExtractRar() {
+    if (!OpenArchiveFile()) return E_FAIL;
+    ArchiveFileInput input(m_archiveFile);
+    // Further volumes of an old-style set; the first one that cannot be
+    // opened is remembered for the report.
+    std::string missingVolume;
+    DWORD missingError = 0;
+    std::string firstName = m_archivePath;
+    auto opener = [&](unsigned index) -> std::unique_ptr<tessera::SeekableInput> {
+        std::string name = tessera::RarVolumeName(firstName, index);
+        if (name.empty()) {
+            missingVolume = firstName;
+            missingError = ERROR_FILE_NOT_FOUND;
+            return nullptr;
+        }
+        DWORD error = 0;
+        std::unique_ptr<ArchiveFileInput> volume = ArchiveFileInput::Open(name.c_str(), &error);
+        if (!volume) {
+            missingVolume = name;
+            missingError = error;
+        }
+        return volume;
+    };
+
+    HRESULT result = S_OK;
+    DWORD errors = 0, skipped = 0;
+    Progress(kProgressBegin, ProgressTotal());
+    {
+        RarReader reader(input, opener);
+        RarStatus status = reader.Open();
+        if (input.Failed()) {
+            ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
+            result = E_FAIL;
+        } else if (!ReportOpen(static_cast<int>(status))) {
+            result = E_FAIL;
+        }
+        unsigned number = 0;  // file headers read: the "#" of damage reports
+        RarEntry e;
+        while (result == S_OK && !m_cancel && (status = reader.Next(&e)) == RarStatus::kOk) {
+            ++number;
+            if (!e.headerCrcOk) Warn(IDS_FILE_DAMAGED, number);  // the header is used all the same
+            if (e.ContinuedFromPrevious()) {
+                // Its start, and in a solid archive the window, lie in an
+                // earlier volume.
+                if (reader.IsSolid()) {
+                    ReportError(IDS_FIRST_VOLUME_REQUIRED);
+                    result = E_FAIL;
+                }
+                continue;
+            }
+            if (!IsSelected(e.name.c_str())) {
+                PassOver(reader, e);
+                continue;
+            }
+            char shown[MAX_PATH];
+            DisplayName(e.name.c_str(), shown);
+            if (e.IsEncrypted() || (!e.IsStored() && e.unpVersion != 15)) {
+                if (e.IsEncrypted())
+                    LogSkip(shown, IDS_DECRYPTION_NOT_SUPPORTED);
+                else
+                    LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(e.unpVersion));
+                EntryFailed(skipped);
+                PassOver(reader, e);  // a solid chain is marked broken here
+                continue;
+            }
+            DWORD attributes = EntryAttributes(e);
+            if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+                // Folders have no data; extraction with folder names makes them.
+                if (m_op != OP_TEST)
+                    BeginEntryOutput(e.name.c_str(), DosTimeToFileTime(e.dosTime), attributes, 0,
+                                     static_cast<LPCSTR>(m_currentDetail));
+                PassOver(reader, e);
+                continue;
+            }
+            if (!BeginEntryOutput(e.name.c_str(), DosTimeToFileTime(e.dosTime), attributes,
+                                  ClampSize(e.unpSize), static_cast<LPCSTR>(m_currentDetail))) {
+                if (!m_cancel) PassOver(reader, e);
+                continue;
+            }
+            bool writing = m_op != OP_TEST;
+            if (writing) {
+                HRESULT created = CreateTargetFile();
+                if (created != S_OK) {
+                    if (FAILED(created)) EntryFailed(errors);  // reported by the core
+                    PassOver(reader, e);
+                    continue;
+                }
+            }
+            EntrySink sink(*this, writing);
+            RarEntryOutcome outcome = reader.Extract(e, &sink);
+            if (writing) FinishTargetFile();
+            if (m_cancel) break;
+            switch (outcome.result) {
+            case RarEntryResult::kOk:
+                if (sink.WriteFailed()) EntryFailed(errors);
+                break;
+            case RarEntryResult::kBadCrc:
+                Warn(IDS_BAD_CHECKSUM, static_cast<unsigned long>(outcome.crc),
+                     static_cast<unsigned long>(outcome.expectedCrc));
+                EntryFailed(errors);
+                break;
+            case RarEntryResult::kNextVolumeMissing:
+                Warn(IDS_VOLUME_CANNOT_BE_OPENED, missingVolume.c_str(), SystemErrorText(missingError));
+                EntryFailed(errors);
+                break;
+            case RarEntryResult::kUnsupportedVersion:
+                LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(outcome.value));
+                EntryFailed(skipped);
+                break;
+            case RarEntryResult::kEncrypted:
+                LogSkip(shown, IDS_DECRYPTION_NOT_SUPPORTED);
+                EntryFailed(skipped);
+                break;
+            case RarEntryResult::kAborted:
+                // The sink stops only on cancel; anything else is damage.
+            case RarEntryResult::kTruncated:
+            case RarEntryResult::kBadVolume:
+            case RarEntryResult::kSolidBroken:
+            case RarEntryResult::kFromPreviousVolume:
+                Warn(IDS_FILE_DAMAGED, number);
+                EntryFailed(errors);
+                break;
+            }
+        }
+        if (result == S_OK && !m_cancel && status == RarStatus::kDamaged) {
+            Warn(IDS_FILE_DAMAGED, number + 1);
+            EntryFailed(errors);
+        }
+        if (result == S_OK && input.Failed()) {
+            ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
+            EntryFailed(errors);
+        }
+    }
+    Progress(kProgressEnd, 0);
+    CloseArchiveFile();
+    if (m_cancel) return E_ABORT;
+    if (FAILED(result)) return result;
+    ReportMissing();
+    ReportTestSummary(errors, 0, skipped);
+    return S_OK;
+}

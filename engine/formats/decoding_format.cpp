@@ -1,0 +1,114 @@
+// Common ground of the RAR and ARJ format classes (see decoding_format.h).
+#include "formats/decoding_format.h"
+
+#include "core/file_io.h"
+#include "core/module.h"
+#include "core/registry.h"
+
+ArchiveFileInput::~ArchiveFileInput() {
+    if (owned_ && file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+}
+
+std::unique_ptr<ArchiveFileInput> ArchiveFileInput::Open(LPCSTR path, DWORD* error) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return nullptr;
+    }
+    std::unique_ptr<ArchiveFileInput> input(new ArchiveFileInput(file));
+    input->owned_ = true;
+    return input;
+}
+
+uint64_t ArchiveFileInput::Size() {
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(file_, &size)) return 0;
+    return static_cast<uint64_t>(size.QuadPart);
+}
+
+size_t ArchiveFileInput::ReadAt(uint64_t offset, void* buffer, size_t size) {
+    if (failed_ || size == 0 || offset > 0x7FFFFFFFFFFFFFFFull) return 0;
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(file_, position, nullptr, FILE_BEGIN)) {
+        failed_ = true;
+        error_ = GetLastError();
+        return 0;
+    }
+    size_t total = 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    while (total < size) {
+        DWORD want = size - total > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size - total);
+        DWORD done = 0;
+        if (!EngineReadFile(file_, out + total, want, &done)) {
+            failed_ = true;
+            error_ = GetLastError();
+            break;
+        }
+        if (done == 0) break;  // end of file
+        total += done;
+    }
+    return total;
+}
+
+bool CDecodingFormat::EntrySink::Write(const uint8_t* data, size_t size) {
+    format_.Progress(kProgressAdvance, static_cast<DWORD>(size));
+    if (format_.m_cancel) return false;
+    if (write_ && !writeFailed_ && !format_.WriteOutput(data, static_cast<DWORD>(size))) {
+        if (format_.m_cancel) return false;  // disk full answered with Cancel
+        writeFailed_ = true;
+    }
+    return true;
+}
+
+void CDecodingFormat::ReportNotArchive() {
+    char typeName[256] = "archive";
+    const FORMATINFO* row = FormatRow(m_formatId);
+    if (row && LoadStringA(EngineModule(), row->descriptionId, typeName, sizeof typeName) <= 0)
+        lstrcpyA(typeName, "archive");
+    ReportError(IDS_NOT_A_VALID_ARCHIVE, typeName);
+}
+
+void CDecodingFormat::DisplayName(LPCSTR stored, char (&shown)[MAX_PATH]) {
+    char converted[GETTEXT_BUFFER];
+    if (SUCCEEDED(GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(stored), converted)))
+        lstrcpynA(shown, converted, MAX_PATH);
+    else
+        lstrcpynA(shown, stored ? stored : "", MAX_PATH);
+}
+
+HRESULT CDecodingFormat::ConvertStoredName(DWORD_PTR value, LPSTR buffer) {
+    buffer[0] = '\0';
+    LPCSTR name = reinterpret_cast<LPCSTR>(value);
+    if (!name || !*name) return E_INVALIDARG;
+    int length = lstrlenA(name);
+    if (length >= MAX_PATH) return E_FAIL;
+    OemToCharBuffA(name, buffer, static_cast<DWORD>(length));
+    buffer[length] = '\0';
+    for (char* p = buffer; *p; ++p)
+        if (*p == '/') *p = '\\';
+    if (buffer[length - 1] == '\\') buffer[length - 1] = '\0';
+    return S_OK;
+}
+
+HRESULT CDecodingFormat::AllocEntriesFor(DWORD count, uint64_t nameBytes) {
+    if (count == 0) count = 1;
+    // Every name takes its length, a NUL and up to 7 bytes of alignment;
+    // with this share per entry the first block holds all of them.
+    uint64_t perEntry = (nameBytes + count - 1) / count + 8;
+    if (perEntry > 0x10000) perEntry = 0x10000;
+    return AllocEntries(static_cast<DWORD>(perEntry), count);
+}
+
+void CDecodingFormat::EntryFailed(DWORD& counter) {
+    ++counter;
+    m_warning = TRUE;
+}
+
+FILETIME CDecodingFormat::DosTimeToFileTime(uint32_t dosDateTime) {
+    FILETIME time = {};
+    if (!DosDateTimeToFileTime(static_cast<WORD>(dosDateTime >> 16), static_cast<WORD>(dosDateTime), &time))
+        time = FILETIME();
+    return time;
+}

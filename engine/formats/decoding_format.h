@@ -1,0 +1,84 @@
+// Common ground of the RAR and ARJ format classes. Both read through
+// portable header walks that take a SeekableInput and decoders that write
+// to a ByteSink; this file supplies the Windows side of both (an archive or
+// volume file as a SeekableInput, a sink that drives progress, cancel and
+// the output file) and the small pieces the two classes would otherwise
+// repeat.
+#pragma once
+
+#include "core/compress_format.h"
+
+#include "codecs/byte_io.h"
+#include "formats/rar/seekable_input.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// A file read at explicit offsets through the engine's file layer. A failed
+// read ends the input and is kept for the caller to report.
+class ArchiveFileInput final : public tessera::SeekableInput {
+public:
+    // Borrows an open handle.
+    explicit ArchiveFileInput(HANDLE file) : file_(file) {}
+    ~ArchiveFileInput() override;
+    ArchiveFileInput(const ArchiveFileInput&) = delete;
+    ArchiveFileInput& operator=(const ArchiveFileInput&) = delete;
+
+    // Opens a further file (a volume) for reading; null with *error set when
+    // it cannot be opened.
+    static std::unique_ptr<ArchiveFileInput> Open(LPCSTR path, DWORD* error);
+
+    uint64_t Size() override;
+    size_t ReadAt(uint64_t offset, void* buffer, size_t size) override;
+    bool Failed() const { return failed_; }
+    DWORD Error() const { return error_; }
+
+private:
+    HANDLE file_;
+    bool owned_ = false;
+    bool failed_ = false;
+    DWORD error_ = 0;
+};
+
+class CDecodingFormat : public CCompressFormat {
+protected:
+    // Where decoded bytes go: every piece advances the progress and is
+    // checked against the cancel request; when writing, it goes to the
+    // output file. A failed write (already reported) stops the writing but
+    // not the decoding, so a solid chain stays in step; only cancel stops
+    // the decoder.
+    class EntrySink final : public tessera::ByteSink {
+    public:
+        EntrySink(CDecodingFormat& format, bool write) : format_(format), write_(write) {}
+        bool Write(const uint8_t* data, size_t size) override;
+        bool WriteFailed() const { return writeFailed_; }
+
+    private:
+        CDecodingFormat& format_;
+        bool write_;
+        bool writeFailed_ = false;
+    };
+
+    // 4107 with the registry's file-type name of this object's format.
+    void ReportNotArchive();
+    // The display path of a stored name (GetText kind 3), or the stored name
+    // cut to fit when it cannot be converted; for log lines.
+    void DisplayName(LPCSTR stored, char (&shown)[MAX_PATH]);
+    // GetText kind 3 of both formats: OEM to ANSI, '/' to '\', one trailing
+    // backslash dropped. E_INVALIDARG for an empty name, E_FAIL when the
+    // result would not fit a path.
+    static HRESULT ConvertStoredName(DWORD_PTR value, LPSTR buffer);
+    // Fills the entry list from records gathered by a header walk: sizes
+    // the pool by the names so that every one fits.
+    HRESULT AllocEntriesFor(DWORD count, uint64_t nameBytes);
+    // An entry that was not extracted or tested: counted, and the operation
+    // ends with S_FALSE even when no log is attached.
+    void EntryFailed(DWORD& counter);
+    // Progress total of an extraction or test: what a sequential reader
+    // passes through.
+    DWORD ProgressTotal() const { return m_allSelected ? m_totals.totalSize : m_bytesUpToLast; }
+
+    static FILETIME DosTimeToFileTime(uint32_t dosDateTime);
+    static DWORD ClampSize(uint64_t size) { return size >= SIZE_UNKNOWN ? SIZE_UNKNOWN : static_cast<DWORD>(size); }
+};
