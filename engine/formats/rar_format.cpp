@@ -66,6 +66,10 @@ bool CRarFormat::ReportOpen(int status) {
     return false;
 }
 
+bool CRarFormat::IsUnixLink(const RarEntry& entry) {
+    return entry.hostOs == tessera::kRarHostUnix && (entry.attributes & 0xF000) == 0xA000;
+}
+
 DWORD CRarFormat::EntryAttributes(const RarEntry& entry) {
     if (entry.IsFolder()) return FILE_ATTRIBUTE_DIRECTORY;
     // Unix hosts store a file mode; DOS-like hosts the file attributes.
@@ -186,7 +190,10 @@ HRESULT CRarFormat::ExtractRar() {
         RarEntry e;
         while (result == S_OK && !m_cancel && (status = reader.Next(&e)) == RarStatus::kOk) {
             ++number;
-            if (!e.headerCrcOk) Warn(IDS_FILE_DAMAGED, number);  // the header is used all the same
+            if (!e.headerCrcOk) {  // the header is used all the same, but the archive is damaged
+                Warn(IDS_FILE_DAMAGED, number);
+                EntryFailed(errors);
+            }
             if (e.ContinuedFromPrevious()) {
                 // Its start, and in a solid archive the window, lie in an
                 // earlier volume.
@@ -209,6 +216,14 @@ HRESULT CRarFormat::ExtractRar() {
                     LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(e.unpVersion));
                 EntryFailed(skipped);
                 PassOver(reader, e);  // a solid chain is marked broken here
+                continue;
+            }
+            if (IsUnixLink(e)) {
+                // The data is the link's target; the target file system
+                // has no place for it.
+                LogSkip(shown, IDS_METHOD_NOT_SUPPORTED, "symbolic link");
+                EntryFailed(skipped);
+                PassOver(reader, e);
                 continue;
             }
             DWORD attributes = EntryAttributes(e);

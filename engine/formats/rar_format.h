@@ -32,4 +32,6 @@ private:
     // that the walk goes on behind it.
     void PassOver(tessera::RarReader& reader, const tessera::RarEntry& entry);
     static DWORD EntryAttributes(const tessera::RarEntry& entry);
+    // A symbolic link stored from a Unix host (its data is the target path).
+    static bool IsUnixLink(const tessera::RarEntry& entry);
 };
