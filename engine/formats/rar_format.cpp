@@ -142,6 +142,7 @@ HRESULT CRarFormat::ListRar() {
 }
 
 void CRarFormat::PassOver(RarReader& reader, const RarEntry& entry) {
+    if (entry.IsFolder() && entry.packSize == 0) return;  // no data, no part in a solid chain
     if ((reader.IsSolid() && !entry.IsStored()) || entry.ContinuesInNext()) {
         EntrySink quiet(*this, false);
         reader.Extract(entry, &quiet);
@@ -209,6 +210,15 @@ HRESULT CRarFormat::ExtractRar() {
             }
             char shown[MAX_PATH];
             DisplayName(e.name.c_str(), shown);
+            DWORD attributes = EntryAttributes(e);
+            if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+                // Folders have no data; extraction with folder names makes them.
+                if (m_op != OP_TEST)
+                    BeginEntryOutput(e.name.c_str(), DosTimeToFileTime(e.dosTime), attributes, 0,
+                                     static_cast<LPCSTR>(m_currentDetail));
+                PassOver(reader, e);
+                continue;
+            }
             if (e.IsEncrypted() || (!e.IsStored() && e.unpVersion != 15)) {
                 if (e.IsEncrypted())
                     LogSkip(shown, IDS_DECRYPTION_NOT_SUPPORTED);
@@ -223,15 +233,6 @@ HRESULT CRarFormat::ExtractRar() {
                 // has no place for it.
                 LogSkip(shown, IDS_METHOD_NOT_SUPPORTED, "symbolic link");
                 EntryFailed(skipped);
-                PassOver(reader, e);
-                continue;
-            }
-            DWORD attributes = EntryAttributes(e);
-            if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-                // Folders have no data; extraction with folder names makes them.
-                if (m_op != OP_TEST)
-                    BeginEntryOutput(e.name.c_str(), DosTimeToFileTime(e.dosTime), attributes, 0,
-                                     static_cast<LPCSTR>(m_currentDetail));
                 PassOver(reader, e);
                 continue;
             }

@@ -212,6 +212,24 @@ TEST(RarArjEngine, RarSolidSelection) {
     EXPECT_EQ(alone["two.bin"], both["two.bin"]);
     // Decoded from a fresh window it would repeat the first entry exactly.
     EXPECT_NE(alone["two.bin"].second, first.fileCrc);
+
+    // A damaged entry in the middle: what follows in the chain is reported
+    // and never decoded from the broken window.
+    Bytes noise(4000);
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<uint8_t>(i * 131 + (i >> 3));
+    Bytes broken = RarStart(tessera::kRarSolid);
+    RarAddFile(broken, {"one.bin", packed, size, first.fileCrc, 0x8000, 15, first.method});
+    RarAddFile(broken, {"mid.bin", noise, 50000, 0x12345678, 0x8000, 15, first.method});
+    RarAddFile(broken, {"two.bin", packed, size, both["two.bin"].second, 0x8000, 15, first.method});
+    WriteWholeFile(scratch / "broken.rar", broken.data(), broken.size());
+    Archive b(scratch / "broken.rar");
+    ASSERT_EQ(b.List(), S_OK);
+    ScratchFolder outBroken;
+    EXPECT_EQ(b.Extract(outBroken.Path()), S_FALSE);
+    EXPECT_TRUE(Has(b.log, "File in archive #3 is damaged.")) << b.log;
+    FileMap after = Files(outBroken.Path());
+    EXPECT_EQ(after["one.bin"].second, first.fileCrc);
+    EXPECT_EQ(after["two.bin"].first, 0u);
 }
 
 // One made-up archive per row of the RAR failure table.
