@@ -464,4 +464,80 @@ TEST(RarArjEngine, TruncatedArchives) {
     }
 }
 
+// Read and write failures injected through the engine's file layer, and a
+// cancel from the status line: every run ends with a failure result or
+// S_FALSE and its message, never S_OK.
+ICompressFormat* g_cancelTarget = nullptr;
+void CALLBACK CancelOnExtract(HWND, LPCSTR text) {
+    if (g_cancelTarget && std::string(text).rfind("Extracting ", 0) == 0) g_cancelTarget->Cancel();
+}
+
+TEST(RarArjEngine, FaultsAndCancel) {
+    Bytes big(100000);
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 13 + (i >> 8));
+    uint32_t crc = ReferenceCrc32(big.data(), big.size());
+    Bytes rar = RarStart(0);
+    RarAddFile(rar, {"a.bin", big, 100000, crc});
+    RarAddFile(rar, {"b.bin", big, 100000, crc});
+    ArjFileSpec f;
+    f.name = "a.bin";
+    f.data = big;
+    f.originalSize = 100000;
+    f.crc = crc;
+    ArjFileSpec g = f;
+    g.name = "b.bin";
+    Bytes arj = ArjArchive({f, g});
+    for (bool isArj : {false, true}) {
+        SCOPED_TRACE(isArj ? "arj" : "rar");
+        ScratchFolder scratch;
+        std::string path = scratch / (isArj ? "f.arj" : "f.rar");
+        const Bytes& bytes = isArj ? arj : rar;
+        WriteWholeFile(path, bytes.data(), bytes.size());
+        bool reachedClean = false;
+        for (int nth = 1; nth < 100 && !reachedClean; ++nth) {
+            SCOPED_TRACE(nth);
+            Archive a(path);
+            ASSERT_EQ(a.List(), S_OK);
+            SetEnvironmentVariableA("TESSERA_FAULT_READ", std::to_string(nth).c_str());
+            ScratchFolder out;
+            HRESULT hr = a.Extract(out.Path());
+            SetEnvironmentVariableA("TESSERA_FAULT_READ", "0");  // disarms at the next operation
+            if (hr == S_OK && !Has(a.log, "Error reading archive")) {
+                reachedClean = true;  // the fault lay beyond the last read
+                continue;
+            }
+            EXPECT_TRUE(hr == S_FALSE || hr == E_FAIL) << std::hex << hr << a.log;
+            EXPECT_TRUE(Has(a.log, "Error reading archive")) << a.log;
+        }
+        EXPECT_TRUE(reachedClean);
+
+        struct Row {
+            const char* fault;
+            HRESULT result;
+            const char* log;
+        };
+        const Row rows[] = {{"2,5", S_FALSE, "File cannot be written"}, {"1", E_ABORT, "Interrupted."}};
+        for (const Row& row : rows) {
+            Archive a(path);
+            ASSERT_EQ(a.List(), S_OK);
+            SetEnvironmentVariableA("TESSERA_FAULT_WRITE", row.fault);
+            ScratchFolder out;
+            EXPECT_EQ(a.Extract(out.Path()), row.result) << a.log;
+            SetEnvironmentVariableA("TESSERA_FAULT_WRITE", "0");
+            EXPECT_TRUE(Has(a.log, row.log)) << a.log;
+        }
+
+        Archive c(path);
+        ASSERT_EQ(c.List(), S_OK);
+        SetEnvironmentVariableA("TESSERA_FAULT_READ", nullptr);
+        SetEnvironmentVariableA("TESSERA_FAULT_WRITE", nullptr);
+        g_cancelTarget = c.object;
+        c.object->SetStatusCallback(CancelOnExtract);
+        ScratchFolder out;
+        EXPECT_EQ(c.Extract(out.Path()), E_ABORT) << c.log;
+        g_cancelTarget = nullptr;
+        EXPECT_LE(Files(out.Path()).size(), 1u);
+    }
+}
+
 }  // namespace
