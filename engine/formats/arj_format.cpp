@@ -184,18 +184,9 @@ HRESULT CArjFormat::ExtractArj() {
                 Progress(kProgressAdvance, h.originalSize);
                 continue;
             }
-            bool writing = m_op != OP_TEST;
-            if (writing) {
-                HRESULT created = CreateTargetFile();
-                if (created != S_OK) {
-                    if (FAILED(created)) EntryFailed(errors);  // reported by the core
-                    Progress(kProgressAdvance, h.originalSize);
-                    continue;
-                }
-            }
-            EntrySink sink(*this, writing);
+            EntrySink sink(*this, m_op != OP_TEST);
             ArjEntryOutcome outcome = tessera::ArjDecodeEntry(input, h, decoder, &sink);
-            if (writing) FinishTargetFile();
+            sink.Close(outcome.result == ArjEntryResult::kOk);
             if (m_cancel) break;
             switch (outcome.result) {
             case ArjEntryResult::kOk:

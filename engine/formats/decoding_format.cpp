@@ -52,14 +52,37 @@ size_t ArchiveFileInput::ReadAt(uint64_t offset, void* buffer, size_t size) {
     return total;
 }
 
+bool CDecodingFormat::EntrySink::Create() {
+    pending_ = false;
+    HRESULT created = format_.CreateTargetFile();
+    if (created == S_OK) {
+        open_ = true;
+        return true;
+    }
+    // S_FALSE: the target is an existing folder, nothing to write.
+    if (FAILED(created)) writeFailed_ = true;
+    write_ = false;
+    return false;
+}
+
 bool CDecodingFormat::EntrySink::Write(const uint8_t* data, size_t size) {
     format_.Progress(kProgressAdvance, static_cast<DWORD>(size));
     if (format_.m_cancel) return false;
+    if (pending_ && !Create()) return true;
     if (write_ && !writeFailed_ && !format_.WriteOutput(data, static_cast<DWORD>(size))) {
         if (format_.m_cancel) return false;  // disk full answered with Cancel
         writeFailed_ = true;
     }
     return true;
+}
+
+void CDecodingFormat::EntrySink::Close(bool whole) {
+    if (pending_ && whole && !format_.m_cancel) Create();
+    pending_ = false;
+    if (open_) {
+        format_.FinishTargetFile();
+        open_ = false;
+    }
 }
 
 void CDecodingFormat::ReportNotArchive() {

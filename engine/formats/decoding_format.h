@@ -45,18 +45,28 @@ class CDecodingFormat : public CCompressFormat {
 protected:
     // Where decoded bytes go: every piece advances the progress and is
     // checked against the cancel request; when writing, it goes to the
-    // output file. A failed write (already reported) stops the writing but
-    // not the decoding, so a solid chain stays in step; only cancel stops
-    // the decoder.
+    // output file, which is created with the first piece, so an entry that
+    // fails before producing anything leaves no empty file behind. A failed
+    // write (already reported) stops the writing but not the decoding, so a
+    // solid chain stays in step; only cancel stops the decoder.
     class EntrySink final : public tessera::ByteSink {
     public:
-        EntrySink(CDecodingFormat& format, bool write) : format_(format), write_(write) {}
+        EntrySink(CDecodingFormat& format, bool write) : format_(format), write_(write), pending_(write) {}
+        ~EntrySink() override { Close(false); }
         bool Write(const uint8_t* data, size_t size) override;
+        // Ends the entry: an entry that came out whole but empty still gets
+        // its file; an open file gets its time and attributes and is closed.
+        void Close(bool whole);
+        // Creating or writing the file failed (reported by the core).
         bool WriteFailed() const { return writeFailed_; }
 
     private:
+        bool Create();
+
         CDecodingFormat& format_;
         bool write_;
+        bool pending_;           // the file is still to be created
+        bool open_ = false;      // m_outputFile belongs to this entry
         bool writeFailed_ = false;
     };
 

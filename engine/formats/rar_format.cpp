@@ -241,18 +241,9 @@ HRESULT CRarFormat::ExtractRar() {
                 if (!m_cancel) PassOver(reader, e);
                 continue;
             }
-            bool writing = m_op != OP_TEST;
-            if (writing) {
-                HRESULT created = CreateTargetFile();
-                if (created != S_OK) {
-                    if (FAILED(created)) EntryFailed(errors);  // reported by the core
-                    PassOver(reader, e);
-                    continue;
-                }
-            }
-            EntrySink sink(*this, writing);
+            EntrySink sink(*this, m_op != OP_TEST);
             RarEntryOutcome outcome = reader.Extract(e, &sink);
-            if (writing) FinishTargetFile();
+            sink.Close(outcome.result == RarEntryResult::kOk);
             if (m_cancel) break;
             switch (outcome.result) {
             case RarEntryResult::kOk:
