@@ -2,8 +2,8 @@
 // (Windows build, run under Wine): the corpus samples listed, extracted and
 // tested to their recorded CRCs or refused cleanly, old-style RAR volume
 // sets (complete and with a volume missing), entry selection in a solid
-// chain, the failure tables, names that try to leave the destination, and
-// cut or looping headers.
+// chain, the failure tables, names that try to leave the destination,
+// cut or looping headers, injected read and write faults, and cancel.
 #include "tescore.h"
 
 #include <gtest/gtest.h>
@@ -239,9 +239,9 @@ TEST(RarArjEngine, RarFailureTable) {
     Bytes big(100000);
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 7 + (i >> 9));
     uint32_t bigCrc = ReferenceCrc32(big.data(), big.size());
-    auto one = [&](uint16_t mainFlags, const tessera::testing::RarFileSpec& spec) {
+    auto one = [&](uint16_t mainFlags, const tessera::testing::RarFileSpec& entry) {
         Bytes a = RarStart(mainFlags);
-        RarAddFile(a, spec);
+        RarAddFile(a, entry);
         return a;
     };
     Bytes badMarker = one(0, {"a.txt", hello, 5, crc});
