@@ -416,9 +416,9 @@ TEST(Names, HostileNamesAreHandedOnAsStored) {
         ASSERT_EQ(rw.Next(&re), RarStatus::kOk);
         EXPECT_EQ(re.name, name);
 
-        ArjFileSpec spec;
-        spec.name = name;
-        Bytes a = ArjArchive({spec});
+        ArjFileFixture file;
+        file.name = name;
+        Bytes a = ArjArchive({file});
         MemoryInput ain(a.data(), a.size());
         ArjWalker aw(ain);
         ASSERT_EQ(aw.Open(), ArjStatus::kOk);
@@ -462,12 +462,12 @@ TEST(StoredPieces, RarAndArjCopyInTheirPieceSizes) {
     EXPECT_EQ(reader.Extract(e, &rp).result, RarEntryResult::kOk);
     EXPECT_EQ(rp.pieces, (std::vector<size_t>{32512, 32512, 32512, 2464}));
 
-    ArjFileSpec spec;
-    spec.name = "big.bin";
-    spec.data = data;
-    spec.originalSize = 100000;
-    spec.crc = crc;
-    Bytes a = ArjArchive({spec});
+    ArjFileFixture file;
+    file.name = "big.bin";
+    file.data = data;
+    file.originalSize = 100000;
+    file.crc = crc;
+    Bytes a = ArjArchive({file});
     MemoryInput ain(a.data(), a.size());
     ArjWalker walker(ain);
     ASSERT_EQ(walker.Open(), ArjStatus::kOk);
