@@ -147,7 +147,7 @@ TEST(ArjInterop, ArchivesMadeByArjDecode) {
 
 TEST(ArjStart, SearchFindsArchivesBehindOtherDataWithinTheLimit) {
     Bytes stored = {'h', 'e', 'l', 'l', 'o'};
-    ArjFileSpec file{"a.txt", stored, 5, Crc32(stored.data(), 5)};
+    ArjFileFixture file{"a.txt", stored, 5, Crc32(stored.data(), 5)};
     Bytes archive = ArjArchive({file});
     struct Row {
         const char* what;
@@ -187,7 +187,7 @@ TEST(ArjStart, SearchFindsArchivesBehindOtherDataWithinTheLimit) {
 TEST(ArjHeaders, EntryFieldsAndRefusals) {
     Bytes data = {'d', 'a', 't', 'a'};
     uint32_t crc = Crc32(data.data(), data.size());
-    std::vector<ArjFileSpec> files = {
+    std::vector<ArjFileFixture> files = {
         {"dir", {}, 0, 0, 0, 3},
         {"new.bin", data, 4, crc, 0, 0, 0, 4},
         {"secret.bin", data, 4, crc, 0, 0, kArjGarbled},
@@ -237,7 +237,7 @@ TEST(ArjHeaders, EntryFieldsAndRefusals) {
 // Hostile headers: every row must end the walk (or the entry) cleanly.
 TEST(ArjHostile, DamagedHeadersEndTheWalk) {
     Bytes data = {'a', 'b', 'c'};
-    ArjFileSpec good{"x", data, 3, Crc32(data.data(), 3)};
+    ArjFileFixture good{"x", data, 3, Crc32(data.data(), 3)};
     Bytes mainFrame = ArjArchive({});
     mainFrame.resize(mainFrame.size() - 4);  // without the end marker
     struct Row {

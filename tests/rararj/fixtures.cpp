@@ -31,23 +31,23 @@ Bytes RarStart(uint16_t mainFlags) {
     return b;
 }
 
-void RarAddFile(Bytes& archive, const RarFileSpec& spec) {
+void RarAddFile(Bytes& archive, const RarFileFixture& file) {
     Bytes h = {0x74};
-    PutLe16(h, spec.flags);
-    PutLe16(h, static_cast<uint32_t>(32 + spec.name.size()));
-    PutLe32(h, static_cast<uint32_t>(spec.data.size()));
-    PutLe32(h, spec.unpSize);
+    PutLe16(h, file.flags);
+    PutLe16(h, static_cast<uint32_t>(32 + file.name.size()));
+    PutLe32(h, static_cast<uint32_t>(file.data.size()));
+    PutLe32(h, file.unpSize);
     h.push_back(0);  // host
-    PutLe32(h, spec.crc);
+    PutLe32(h, file.crc);
     PutLe32(h, 0x21A86000);  // a DOS time
-    h.push_back(spec.unpVersion);
-    h.push_back(spec.method);
-    PutLe16(h, static_cast<uint32_t>(spec.name.size()));
+    h.push_back(file.unpVersion);
+    h.push_back(file.method);
+    PutLe16(h, static_cast<uint32_t>(file.name.size()));
     PutLe32(h, 0x20);
-    h.insert(h.end(), spec.name.begin(), spec.name.end());
+    h.insert(h.end(), file.name.begin(), file.name.end());
     PutLe16(archive, Crc32(h.data(), h.size()) & 0xFFFF);
     archive.insert(archive.end(), h.begin(), h.end());
-    archive.insert(archive.end(), spec.data.begin(), spec.data.end());
+    archive.insert(archive.end(), file.data.begin(), file.data.end());
 }
 
 Bytes ArjFrame(const Bytes& basic) {
@@ -59,27 +59,27 @@ Bytes ArjFrame(const Bytes& basic) {
     return b;
 }
 
-Bytes ArjBasicHeader(const ArjFileSpec& spec) {
-    Bytes h = {30, spec.archiverVersion, spec.minVersion, 0, spec.flags, spec.method, spec.fileType, 0};
+Bytes ArjBasicHeader(const ArjFileFixture& file) {
+    Bytes h = {30, file.archiverVersion, file.minVersion, 0, file.flags, file.method, file.fileType, 0};
     PutLe32(h, 0x21A86000);
-    PutLe32(h, static_cast<uint32_t>(spec.data.size()));
-    PutLe32(h, spec.originalSize);
-    PutLe32(h, spec.crc);
+    PutLe32(h, static_cast<uint32_t>(file.data.size()));
+    PutLe32(h, file.originalSize);
+    PutLe32(h, file.crc);
     PutLe16(h, 0);
     PutLe16(h, 0);
     PutLe16(h, 0);
-    h.insert(h.end(), spec.name.begin(), spec.name.end());
+    h.insert(h.end(), file.name.begin(), file.name.end());
     h.push_back(0);
     h.push_back(0);  // empty comment
     return h;
 }
 
-Bytes ArjArchive(const std::vector<ArjFileSpec>& files) {
-    ArjFileSpec main;
+Bytes ArjArchive(const std::vector<ArjFileFixture>& files) {
+    ArjFileFixture main;
     main.name = "test.arj";
     main.fileType = 2;
     Bytes out = ArjFrame(ArjBasicHeader(main));
-    for (const ArjFileSpec& f : files) {
+    for (const ArjFileFixture& f : files) {
         Bytes frame = ArjFrame(ArjBasicHeader(f));
         out.insert(out.end(), frame.begin(), frame.end());
         out.insert(out.end(), f.data.begin(), f.data.end());

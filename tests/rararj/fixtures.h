@@ -34,7 +34,7 @@ void PutLe32(Bytes& b, uint32_t v);
 
 // RAR: marker and main header with `mainFlags`.
 Bytes RarStart(uint16_t mainFlags);
-struct RarFileSpec {
+struct RarFileFixture {
     std::string name;
     Bytes data;            // packed data as stored
     uint32_t unpSize = 0;
@@ -44,11 +44,11 @@ struct RarFileSpec {
     uint8_t method = 0x30;
 };
 // Appends a file header (with a correct header checksum) and its data.
-void RarAddFile(Bytes& archive, const RarFileSpec& spec);
+void RarAddFile(Bytes& archive, const RarFileFixture& file);
 
 // ARJ: one framed header around `basic` (with its CRC) and no extended headers.
 Bytes ArjFrame(const Bytes& basic);
-struct ArjFileSpec {
+struct ArjFileFixture {
     std::string name;
     Bytes data;  // compressed data as stored
     uint32_t originalSize = 0;
@@ -59,8 +59,8 @@ struct ArjFileSpec {
     uint8_t minVersion = 1;
     uint8_t archiverVersion = 11;
 };
-Bytes ArjBasicHeader(const ArjFileSpec& spec);
-// Main header, one stored header per spec with its data, end marker.
-Bytes ArjArchive(const std::vector<ArjFileSpec>& files);
+Bytes ArjBasicHeader(const ArjFileFixture& file);
+// Main header, one header per file with its data, end marker.
+Bytes ArjArchive(const std::vector<ArjFileFixture>& files);
 
 }  // namespace tessera::testing
