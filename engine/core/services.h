@@ -4,7 +4,7 @@
 // test program linking only the core objects.
 #pragma once
 
-#include <windows.h>
+#include "tescore.h"
 
 bool ReadSettingInt(LPCSTR section, LPCSTR name, DWORD* value);
 void WriteSettingInt(LPCSTR section, LPCSTR name, DWORD value);

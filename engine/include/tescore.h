@@ -5,8 +5,8 @@
 // questions itself (tescmd, tests).
 //
 // All texts are narrow ANSI strings; paths hold at most MAX_PATH (260)
-// characters including the terminator. Exported functions use WINAPI and are
-// exported by their plain names (no decoration on i686).
+// characters including the terminator. Exported functions are extern "C",
+// __cdecl (TESCALL) and exported by their plain names on x86_64 and i686.
 #pragma once
 
 #include <windows.h>
@@ -22,6 +22,10 @@
 #else
 #define TESAPI extern "C" __declspec(dllimport)
 #endif
+// Exported functions use the C calling convention: their names carry no
+// decoration on either architecture, so programs find them by plain name
+// (GetProcAddress) and link them through the import library alike.
+#define TESCALL __cdecl
 
 // ---------------------------------------------------------------------------
 // Constants
@@ -340,32 +344,32 @@ typedef struct ARCPROMPTHANDLER {
 // Installs a handler for the whole process (the engine keeps the pointer; the
 // caller keeps the record alive); null restores the engine's dialogs.
 // Returns the previous handler.
-TESAPI const ARCPROMPTHANDLER* WINAPI ArcSetPromptHandler(const ARCPROMPTHANDLER* handler);
+TESAPI const ARCPROMPTHANDLER* TESCALL ArcSetPromptHandler(const ARCPROMPTHANDLER* handler);
 
 // ---------------------------------------------------------------------------
 // Exported functions
 
 // Format registry and factory.
-TESAPI HRESULT WINAPI ArcCreateObject(HWND owner, LPCSTR path, ICompressFormat** object);
-TESAPI UINT WINAPI ArcGetFormatCount(void);
-TESAPI HRESULT WINAPI ArcGetFormatAt(UINT index, FORMATINFO* info);
-TESAPI HRESULT WINAPI ArcGetFormatOf(LPCSTR path, FORMATINFO* info, UINT* index);
+TESAPI HRESULT TESCALL ArcCreateObject(HWND owner, LPCSTR path, ICompressFormat** object);
+TESAPI UINT TESCALL ArcGetFormatCount(void);
+TESAPI HRESULT TESCALL ArcGetFormatAt(UINT index, FORMATINFO* info);
+TESAPI HRESULT TESCALL ArcGetFormatOf(LPCSTR path, FORMATINFO* info, UINT* index);
 
 // Settings store below HKEY_CURRENT_USER\Software\Quellsoft\Tessera.
-TESAPI HKEY WINAPI GetSectionKey(LPCSTR section);
-TESAPI BOOL WINAPI GetProfileInt(LPCSTR section, LPCSTR name, DWORD* value);
-TESAPI BOOL WINAPI GetProfileString(LPCSTR section, LPCSTR name, LPSTR buffer /* MAX_PATH */);
-TESAPI BOOL WINAPI GetProfileBinary(LPCSTR section, LPCSTR name, void* buffer, DWORD* size);
-TESAPI BOOL WINAPI PutProfileInt(LPCSTR section, LPCSTR name, DWORD value);
-TESAPI BOOL WINAPI PutProfileString(LPCSTR section, LPCSTR name, LPCSTR text);
-TESAPI BOOL WINAPI PutProfileBinary(LPCSTR section, LPCSTR name, const void* data, DWORD size);
+TESAPI HKEY TESCALL GetSectionKey(LPCSTR section);
+TESAPI BOOL TESCALL GetProfileInt(LPCSTR section, LPCSTR name, DWORD* value);
+TESAPI BOOL TESCALL GetProfileString(LPCSTR section, LPCSTR name, LPSTR buffer /* MAX_PATH */);
+TESAPI BOOL TESCALL GetProfileBinary(LPCSTR section, LPCSTR name, void* buffer, DWORD* size);
+TESAPI BOOL TESCALL PutProfileInt(LPCSTR section, LPCSTR name, DWORD value);
+TESAPI BOOL TESCALL PutProfileString(LPCSTR section, LPCSTR name, LPCSTR text);
+TESAPI BOOL TESCALL PutProfileBinary(LPCSTR section, LPCSTR name, const void* data, DWORD size);
 
 // Rename dialog: returns RENAME_RESULT_*; newPath (MAX_PATH characters)
 // receives folder + new base name + extension of path.
-TESAPI int WINAPI ShowRenameDialog(HWND owner, LPCSTR path, LPSTR newPath);
+TESAPI int TESCALL ShowRenameDialog(HWND owner, LPCSTR path, LPSTR newPath);
 
 // Display helpers.
-TESAPI LPSTR WINAPI FormatFileSize(int style, DWORD low, DWORD high, LPSTR buffer);
-TESAPI LPSTR WINAPI FormatFileTime(const FILETIME* utcTime, LPSTR buffer /* MAX_PATH */,
+TESAPI LPSTR TESCALL FormatFileSize(int style, DWORD low, DWORD high, LPSTR buffer);
+TESAPI LPSTR TESCALL FormatFileTime(const FILETIME* utcTime, LPSTR buffer /* MAX_PATH */,
                                    int dateStyle, int timeStyle);
-TESAPI BOOL WINAPI CenterDialog(HWND dialog);
+TESAPI BOOL TESCALL CenterDialog(HWND dialog);

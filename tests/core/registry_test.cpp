@@ -74,10 +74,11 @@ struct ShiftAnswer {
     bool shift = false;
     ShiftAnswer() {
         handler.context = this;
-        handler.IsShiftDown = [](void* context) -> BOOL { return static_cast<ShiftAnswer*>(context)->shift; };
+        handler.IsShiftDown = Shift;
         ArcSetPromptHandler(&handler);
     }
     ~ShiftAnswer() { ArcSetPromptHandler(nullptr); }
+    static BOOL CALLBACK Shift(void* context) { return static_cast<ShiftAnswer*>(context)->shift; }
 };
 
 TEST(Factory, ShiftOpensTgzAsGzip) {
