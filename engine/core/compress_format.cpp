@@ -19,6 +19,9 @@ CCompressFormat::CCompressFormat() {
 }
 
 CCompressFormat::~CCompressFormat() {
+    // A format that left a progress run open must not leave the owner
+    // window disabled.
+    if (m_statusDialog) Progress(kProgressEnd, 0);
     FreeEntries();
     CloseArchiveFile();
     if (m_outputFile != INVALID_HANDLE_VALUE) CloseHandle(m_outputFile);

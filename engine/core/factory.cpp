@@ -42,7 +42,7 @@ CCompressFormat* NewFormatObject(DWORD id) {
 
 }  // namespace
 
-TESAPI HRESULT TESCALL ArcCreateObject(HWND owner, LPCSTR path, ICompressFormat** object) {
+TESAPI HRESULT WINAPI ArcCreateObject(HWND owner, LPCSTR path, ICompressFormat** object) {
     if (!path || !object) return E_INVALIDARG;
     FORMATINFO info;
     UINT id = 0;

@@ -222,7 +222,7 @@ void SplitPath(LPCSTR fullPath, RenameRequest& request) {
 
 const ARCPROMPTHANDLER* ProcessPromptHandler() { return g_handler; }
 
-TESAPI const ARCPROMPTHANDLER* TESCALL ArcSetPromptHandler(const ARCPROMPTHANDLER* handler) {
+TESAPI const ARCPROMPTHANDLER* WINAPI ArcSetPromptHandler(const ARCPROMPTHANDLER* handler) {
     const ARCPROMPTHANDLER* previous = g_handler;
     g_handler = handler;
     return previous;
@@ -274,7 +274,7 @@ bool PromptStatusDialogAllowed(const ARCPROMPTHANDLER* handler) {
     return !(handler && (handler->flags & ARCPROMPT_NOSTATUSDIALOG));
 }
 
-TESAPI int TESCALL ShowRenameDialog(HWND owner, LPCSTR path, LPSTR newPath) {
+TESAPI int WINAPI ShowRenameDialog(HWND owner, LPCSTR path, LPSTR newPath) {
     if (!path || !newPath) return RENAME_RESULT_CANCEL;
     return PromptRenameDialog(g_handler, owner, path, newPath);
 }

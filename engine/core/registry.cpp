@@ -37,15 +37,15 @@ LPCSTR PathExtension(LPCSTR path) {
     return period ? period : p;
 }
 
-TESAPI UINT TESCALL ArcGetFormatCount(void) { return FORMAT_COUNT; }
+TESAPI UINT WINAPI ArcGetFormatCount(void) { return FORMAT_COUNT; }
 
-TESAPI HRESULT TESCALL ArcGetFormatAt(UINT index, FORMATINFO* info) {
+TESAPI HRESULT WINAPI ArcGetFormatAt(UINT index, FORMATINFO* info) {
     if (index >= FORMAT_COUNT || !info) return E_INVALIDARG;
     *info = kFormats[index];
     return S_OK;
 }
 
-TESAPI HRESULT TESCALL ArcGetFormatOf(LPCSTR path, FORMATINFO* info, UINT* index) {
+TESAPI HRESULT WINAPI ArcGetFormatOf(LPCSTR path, FORMATINFO* info, UINT* index) {
     if (!path || !info) return E_INVALIDARG;
     LPCSTR extension = PathExtension(path);
     for (UINT id = 0; id < FORMAT_COUNT; ++id) {

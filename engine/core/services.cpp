@@ -16,18 +16,18 @@ Proc Lookup(const char* name) {
 }  // namespace
 
 bool ReadSettingInt(LPCSTR section, LPCSTR name, DWORD* value) {
-    using Proc = BOOL(TESCALL*)(LPCSTR, LPCSTR, DWORD*);
+    using Proc = BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD*);
     auto proc = Lookup<Proc>("GetProfileInt");
     return proc && proc(section, name, value);
 }
 
 void WriteSettingInt(LPCSTR section, LPCSTR name, DWORD value) {
-    using Proc = BOOL(TESCALL*)(LPCSTR, LPCSTR, DWORD);
+    using Proc = BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD);
     if (auto proc = Lookup<Proc>("PutProfileInt")) proc(section, name, value);
 }
 
 void FormatSizeText(DWORD low, DWORD high, LPSTR out) {
-    using Proc = LPSTR(TESCALL*)(int, DWORD, DWORD, LPSTR);
+    using Proc = LPSTR(WINAPI*)(int, DWORD, DWORD, LPSTR);
     if (auto proc = Lookup<Proc>("FormatFileSize")) {
         proc(1, low, high, out);
         return;
@@ -36,7 +36,7 @@ void FormatSizeText(DWORD low, DWORD high, LPSTR out) {
 }
 
 void FormatTimeText(const FILETIME& utc, LPSTR out) {
-    using Proc = LPSTR(TESCALL*)(const FILETIME*, LPSTR, int, int);
+    using Proc = LPSTR(WINAPI*)(const FILETIME*, LPSTR, int, int);
     if (auto proc = Lookup<Proc>("FormatFileTime")) {
         proc(&utc, out, 1, 1);
         return;
@@ -52,6 +52,6 @@ void FormatTimeText(const FILETIME& utc, LPSTR out) {
 }
 
 void CenterOverOwner(HWND dialog) {
-    using Proc = BOOL(TESCALL*)(HWND);
+    using Proc = BOOL(WINAPI*)(HWND);
     if (auto proc = Lookup<Proc>("CenterDialog")) proc(dialog);
 }

@@ -126,7 +126,9 @@ TEST(Exports, PlainNames) {
     HMODULE engine = GetModuleHandleA("tescore.dll");
     ASSERT_NE(engine, nullptr);
     for (const char* name : {"ArcCreateObject", "ArcGetFormatCount", "ArcGetFormatAt", "ArcGetFormatOf",
-                             "ShowRenameDialog", "ArcSetPromptHandler"}) {
+                             "GetSectionKey", "GetProfileInt", "GetProfileString", "GetProfileBinary",
+                             "PutProfileInt", "PutProfileString", "PutProfileBinary", "ShowRenameDialog",
+                             "FormatFileSize", "FormatFileTime", "CenterDialog", "ArcSetPromptHandler"}) {
         EXPECT_NE(GetProcAddress(engine, name), nullptr) << name;
     }
 }
