@@ -127,7 +127,8 @@ HRESULT STDMETHODCALLTYPE CCompressFormat::GetFolderTree(IUnknown** tree) {
     if (!tree) return E_INVALIDARG;
     *tree = nullptr;
 #ifdef TESCORE_HAVE_FOLDER_TREE
-    return CreateArchiveFolderTree(m_entries, m_entries ? m_totals.entries : 0, tree);
+    // Names go through this object's GetText kind 3.
+    return CreateArchiveFolderTree(this, tree);
 #else
     return E_NOTIMPL;
 #endif
