@@ -96,13 +96,15 @@ TEST(FrontEnd, ResultMapping) {
     }
 }
 
-TEST(FrontEnd, CancelRequestIsClearedExceptByList) {
+// A cancel request of a finished operation does not stop the next one,
+// a listing included.
+TEST(FrontEnd, CancelRequestIsClearedByEveryOperation) {
     FakeFormat* object = NewObject();
     object->hookResult = E_FAIL;
     object->Cancel();
-    EXPECT_EQ(object->Test(nullptr), E_FAIL);  // Test cleared the earlier request
+    EXPECT_EQ(object->Test(nullptr), E_FAIL);
     object->Cancel();
-    EXPECT_EQ(object->List(nullptr), E_ABORT);  // List keeps it
+    EXPECT_EQ(object->List(nullptr), E_FAIL);
     object->Release();
 }
 
