@@ -3,12 +3,13 @@
 //
 // Compression: our five levels (9, 8, 6, 3, 0) beside zlib and libdeflate at
 // 9, 8, 6, 3, 1. Inflate: the streams zlib made at level 6, decoded by each.
-// Speeds are MB/s of uncompressed data, best of several timed repetitions.
+// Speeds are MB/s of uncompressed data from the best of several runs in
+// thread CPU time, contenders alternating.
 #include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -21,8 +22,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 std::vector<uint8_t> ReadFile(const std::string& path) {
     std::vector<uint8_t> data;
     FILE* f = std::fopen(path.c_str(), "rb");
@@ -33,18 +32,27 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
     return data;
 }
 
-// Best time of `repeat` runs, at least 0.2 s of runs in total.
-double Seconds(const std::function<void()>& run, int repeat = 3) {
-    double best = 1e30, total = 0;
-    for (int i = 0; i < repeat || total < 0.2; ++i) {
-        const auto start = Clock::now();
-        run();
-        const double s = std::chrono::duration<double>(Clock::now() - start).count();
-        best = std::min(best, s);
-        total += s;
-        if (i > 50) break;
-    }
-    return best;
+// CPU time of the calling thread: the machine may be shared, and waiting
+// for a processor must not count.
+double CpuSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+// Best times of two contenders (three with `c`), run alternately so that a
+// change in machine load hits all of them alike.
+void BestTimes(int repeat, double* times, const std::function<void()>& a, const std::function<void()>& b,
+               const std::function<void()>& c = nullptr) {
+    const std::function<void()>* runs[3] = {&a, &b, &c};
+    for (int k = 0; k < 3; ++k) times[k] = 1e30;
+    for (int i = 0; i < repeat; ++i)
+        for (int k = 0; k < 3; ++k) {
+            if (!*runs[k]) continue;
+            const double start = CpuSeconds();
+            (*runs[k])();
+            times[k] = std::min(times[k], CpuSeconds() - start);
+        }
 }
 
 // Copies into a buffer the caller sized, as zlib writes into its output.
@@ -127,11 +135,13 @@ int main(int argc, char** argv) {
         std::vector<uint8_t> out(in.size() + in.size() / 100 + 1024);
         for (int i = 0; i < 5; ++i) {
             size_t ours = 0, zlib = 0, ld = 0;
-            const double tOurs = Seconds([&] { ours = OursDeflate(deflater, in, out, ourLevels[i]); });
-            const double tZlib = Seconds([&] { zlib = ZlibDeflate(in, out, peerLevels[i]); });
             libdeflate_compressor* c = libdeflate_alloc_compressor(peerLevels[i]);
-            const double tLd = Seconds([&] { ld = libdeflate_deflate_compress(c, in.data(), in.size(), out.data(), out.size()); });
+            double t[3];
+            BestTimes(3, t, [&] { ours = OursDeflate(deflater, in, out, ourLevels[i]); },
+                      [&] { zlib = ZlibDeflate(in, out, peerLevels[i]); },
+                      [&] { ld = libdeflate_deflate_compress(c, in.data(), in.size(), out.data(), out.size()); });
             libdeflate_free_compressor(c);
+            const double tOurs = t[0], tZlib = t[1], tLd = t[2];
             std::printf("| %s | %d | %zu | %d | %zu | %.4f | %zu | %.1f | %.1f | %.1f | %.2f |\n", name, ourLevels[i], ours,
                         peerLevels[i], zlib, double(ours) / zlib, ld, mb / tOurs, mb / tZlib, mb / tLd, tZlib / tOurs);
         }
@@ -147,19 +157,22 @@ int main(int argc, char** argv) {
         std::vector<uint8_t> out(in.size());
         const double mb = in.size() / 1e6;
         bool ok = true;
-        const double tOurs = Seconds([&] {
-            tessera::MemorySource source(packed.data(), packed.size());
-            BufferSink sink(out);
-            ok = inflater.Inflate(source, sink) == tessera::kInflateOk && sink.used == in.size();
-        });
-        ok = ok && out == in;
-        const double tZlib = Seconds([&] { ZlibInflate(packed.data(), packed.size(), out); });
         libdeflate_decompressor* d = libdeflate_alloc_decompressor();
-        const double tLd = Seconds([&] {
-            size_t n;
-            libdeflate_deflate_decompress(d, packed.data(), packed.size(), out.data(), out.size(), &n);
-        });
+        double t[3];
+        BestTimes(
+            7, t,
+            [&] {
+                tessera::MemorySource source(packed.data(), packed.size());
+                BufferSink sink(out);
+                ok = ok && inflater.Inflate(source, sink) == tessera::kInflateOk && sink.used == in.size() && out == in;
+            },
+            [&] { ZlibInflate(packed.data(), packed.size(), out); },
+            [&] {
+                size_t n;
+                libdeflate_deflate_decompress(d, packed.data(), packed.size(), out.data(), out.size(), &n);
+            });
         libdeflate_free_decompressor(d);
+        const double tOurs = t[0], tZlib = t[1], tLd = t[2];
         std::printf("| %s | %.1f | %.1f | %.1f | %.2f%s |\n", names[k], mb / tOurs, mb / tZlib, mb / tLd, tZlib / tOurs,
                     ok ? "" : " (MISMATCH)");
     }
@@ -168,13 +181,15 @@ int main(int argc, char** argv) {
     const auto& text = inputs[0];
     const double gb = text.size() / 1e9;
     volatile uint32_t sink = 0;
-    const double tOurs = Seconds([&] { sink = sink + tessera::Crc32(text.data(), text.size()); }, 5);
-    const double tZlib = Seconds([&] { sink = sink + static_cast<uint32_t>(crc32(0, text.data(), static_cast<uInt>(text.size()))); }, 5);
-    const double tLd = Seconds([&] { sink = sink + libdeflate_crc32(0, text.data(), text.size()); }, 5);
+    std::vector<uint8_t> copy(text.size());
+    double t[3], tc[3];
+    BestTimes(9, t, [&] { sink = sink + tessera::Crc32(text.data(), text.size()); },
+              [&] { sink = sink + static_cast<uint32_t>(crc32(0, text.data(), static_cast<uInt>(text.size()))); },
+              [&] { sink = sink + libdeflate_crc32(0, text.data(), text.size()); });
+    BestTimes(9, tc, [&] { std::memcpy(copy.data(), text.data(), text.size()); }, nullptr);
+    const double tOurs = t[0], tZlib = t[1], tLd = t[2], tCopy = tc[0];
     if (tessera::Crc32(text.data(), text.size()) != crc32(0, text.data(), static_cast<uInt>(text.size())))
         std::printf("CRC MISMATCH\n");
-    std::vector<uint8_t> copy(text.size());
-    const double tCopy = Seconds([&] { std::memcpy(copy.data(), text.data(), text.size()); }, 5);
     std::printf("| ours | zlib | libdeflate | memcpy | ours/zlib |\n|---|---|---|---|---|\n");
     std::printf("| %.2f | %.2f | %.2f | %.2f | %.2f |\n", gb / tOurs, gb / tZlib, gb / tLd, gb / tCopy, tZlib / tOurs);
     return 0;
