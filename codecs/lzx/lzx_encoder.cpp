@@ -187,7 +187,7 @@ void CanonicalCodes(const uint8_t* lengths, int n, uint16_t* codes) {
 }  // namespace
 
 LzxEncoder::LzxEncoder(std::pmr::memory_resource* memory)
-    : memory_(memory), history_(memory), head_(memory), prev_(memory), tokens_(memory), scratch_(memory) {}
+    : history_(memory), head_(memory), prev_(memory), tokens_(memory), scratch_(memory) {}
 
 bool LzxEncoder::Init(int windowBits) {
     outOfMemory_ = false;
