@@ -447,6 +447,21 @@ TEST(AceHostile, SolidRunsAndVolumesNeverDecodeFromAStaleWindow) {
             EXPECT_NE(r.end, AceStatus::kOk) << c.name;
         }
     }
+
+    // Listing passes over the split entry without its data: the walk goes on
+    // in the volume where the entry ends.
+    MemoryOpener opener;
+    opener.files = {{"s.ace", first}, {"s.C00", second}};
+    AceArchiveReader reader(opener);
+    ASSERT_EQ(reader.Open("s.ace"), AceStatus::kOk);
+    std::vector<std::string> names;
+    for (;;) {
+        AceEntry fresh;
+        if (reader.NextEntry(fresh) != AceStatus::kOk) break;
+        names.push_back(fresh.header.name);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"big.txt", "after.txt"}));
+    EXPECT_EQ(reader.CurrentVolumeName(), "s.C00");
 }
 
 }  // namespace

@@ -313,7 +313,7 @@ AceStatus AceArchiveReader::AdvanceToNextPart(AceEntry& entry) {
     status = walk_->NextFileHeader(part);
     if (status == AceStatus::kEnd) status = AceStatus::kWrongVolume;
     if (status != AceStatus::kOk) return stopped_ = status;
-    if (!part.ContinuedFromPrevious() || part.name != entry.header.name) return stopped_ = AceStatus::kWrongVolume;
+    if (!part.ContinuedFromPrevious() || part.name != entryName_) return stopped_ = AceStatus::kWrongVolume;
     entry.packedTotal += part.packedSize;
     entry.crc32 = part.crc32;
     ++entry.parts;
@@ -335,7 +335,7 @@ AceStatus AceArchiveReader::FinishEntry(AceEntry& entry) {
 
 AceStatus AceArchiveReader::NextEntry(AceEntry& entry) {
     if (haveEntry_) {
-        AceEntry rest = entry;
+        AceEntry rest;  // the caller's copy may be gone; only the walk matters here
         FinishEntry(rest);
         haveEntry_ = false;
     }
@@ -348,6 +348,7 @@ AceStatus AceArchiveReader::NextEntry(AceEntry& entry) {
     // decoder, or the entries after it would be decoded from a stale window.
     if (!decodedAll_) solidGap_ = true;
     decodedAll_ = header.size == 0 || header.IsFolder();
+    entryName_ = header.name;
     entry.header = std::move(header);
     entry.packedTotal = entry.header.packedSize;
     entry.crc32 = entry.header.crc32;
