@@ -210,10 +210,11 @@ AceStatus AceHeaderWalk::NextFileHeader(AceFileHeader& header) {
             position_ = next;
             continue;
         }
-        // A file header's data size is its PSIZE field, so the flag must be set.
-        if (!(raw.flags & kAceFlagAddSize) || raw.size < kFileFixed || raw.kept < kFileFixed)
-            return AceStatus::kDamaged;
+        if (raw.size < kFileFixed) return AceStatus::kDamaged;
         const uint8_t* b = raw.bytes;
+        // PSIZE always stands after the flags; without the data-size flag no
+        // data may follow (some archivers leave the flag off empty entries).
+        if (!(raw.flags & kAceFlagAddSize) && Get32(b + 3) != 0) return AceStatus::kDamaged;
         header.flags = raw.flags;
         header.packedSize = raw.addSize;
         header.size = Get32(b + 7);
