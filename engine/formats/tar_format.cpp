@@ -145,7 +145,7 @@ HRESULT CTarFormat::ListTar() {
     TarStatus status;
     while ((status = reader.Next(e)) == TarStatus::Entry) {
         if (m_cancel) break;
-        if (m_totals.entries >= EntryCapacity()) break;  // cannot happen: one block per entry at least
+        if (m_totals.entries >= EntryCapacity()) break;  // the file grew between the two walks
         LPSTR name = PoolString(e.name.c_str(), static_cast<DWORD>(e.name.size()));
         if (!name) {
             ReportError(IDS_OUT_OF_MEMORY);

@@ -258,6 +258,27 @@ TEST(TgzEngine, GzipFailureTableAndNames) {
     }
 }
 
+// The gzip FNAME is a stored name like any other: it cannot leave the
+// destination.
+TEST(TgzEngine, GzipNameStaysInsideTheDestination) {
+    for (const char* stored : {"../evil.txt", "/evil.txt", "C:\\evil.txt", "..\\..\\evil.txt"}) {
+        SCOPED_TRACE(stored);
+        std::vector<uint8_t> gz = tessera::testing::GzipStoredMember("x", 0x08, stored);
+        ScratchFolder scratch;
+        tessera::testing::WriteWholeFile(scratch / "n.gz", gz.data(), gz.size());
+        std::string dest = scratch / "out";
+        CreateDirectoryA(dest.c_str(), nullptr);
+        Archive a(scratch / "n.gz");
+        ASSERT_EQ(a.List(), S_OK);
+        EXPECT_EQ(a.Names(), std::vector<std::string>{stored});
+        a.ExtractAll(dest);
+        std::map<std::string, std::pair<uint64_t, uint32_t>> files;
+        Collect(scratch.Path(), "", files);
+        for (const auto& f : files) EXPECT_TRUE(f.first == "n.gz" || f.first.rfind("out/", 0) == 0) << f.first;
+        EXPECT_FALSE(tessera::testing::FileExists("C:\\evil.txt"));
+    }
+}
+
 int CountTemporaryTars() {
     char folder[MAX_PATH];
     GetTempPathA(MAX_PATH, folder);
