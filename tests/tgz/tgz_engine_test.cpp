@@ -186,6 +186,48 @@ TEST(TgzEngine, ReadErrorsAreReported) {
     }
 }
 
+// Damaged archives: what is listed, what the log says, how the operation ends.
+TEST(TgzEngine, DamageTable) {
+    using tessera::testing::TarHeader;
+    std::vector<uint8_t> tar = TarHeader("a.txt", 700);
+    tar.resize(512 * 3, 'a');
+    std::vector<uint8_t> b = TarHeader("b.txt", 0);
+    tar.insert(tar.end(), b.begin(), b.end());
+    tar.resize(tar.size() + 1024, 0);
+    std::vector<uint8_t> cutInData(tar.begin(), tar.begin() + 900);
+    std::vector<uint8_t> badSum = tar;
+    badSum[1536 + 1] ^= 1;  // the name of b.txt
+    std::vector<uint8_t> huge = tar;
+    std::vector<uint8_t> hugeHeader = TarHeader("a.txt", 077777777777ull);
+    std::copy(hugeHeader.begin(), hugeHeader.end(), huge.begin());
+    std::string tarText(tar.begin(), tar.end());
+    std::vector<uint8_t> tgz = tessera::testing::GzipStoredMember(tarText);
+    std::vector<uint8_t> tgzCut(tgz.begin(), tgz.begin() + static_cast<long>(tgz.size() / 2));
+
+    struct Row {
+        const char* file;
+        std::vector<uint8_t> bytes;
+        HRESULT list;
+        DWORD entries;
+        const char* logText;
+    };
+    const Row rows[] = {
+        {"cut.tar", cutInData, S_FALSE, 1, "unexpected end of the archive"},
+        {"sum.tar", badSum, S_FALSE, 1, "header checksum is wrong"},
+        {"huge.tar", huge, S_FALSE, 1, "unexpected end of the archive"},
+        {"cut.tgz", tgzCut, E_FAIL, 0, "Invalid compressed data"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        ScratchFolder scratch;
+        tessera::testing::WriteWholeFile(scratch / row.file, row.bytes.data(), row.bytes.size());
+        Archive a(scratch / row.file);
+        EXPECT_EQ(a.List(), row.list) << a.log;
+        EXPECT_EQ(a.object->GetEntryCount(), row.entries);
+        EXPECT_NE(a.log.find(row.logText), std::string::npos) << a.log;
+    }
+}
+
 // A failed write ends that entry only: the TAR walk goes on to the next.
 TEST(TgzEngine, TarWriteFailureSparesTheOtherEntries) {
     using tessera::testing::TarHeader;
