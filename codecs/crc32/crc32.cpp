@@ -6,9 +6,8 @@
 #include "codecs/crc32/crc32.h"
 
 namespace tessera {
-namespace {
 
-const uint32_t kCrcTable[256] = {
+const uint32_t kCrc32Table[256] = {
     0x00000000u, 0x77073096u, 0xEE0E612Cu, 0x990951BAu, 0x076DC419u, 0x706AF48Fu,
     0xE963A535u, 0x9E6495A3u, 0x0EDB8832u, 0x79DCB8A4u, 0xE0D5E91Eu, 0x97D2D988u,
     0x09B64C2Bu, 0x7EB17CBDu, 0xE7B82D07u, 0x90BF1D91u, 0x1DB71064u, 0x6AB020F2u,
@@ -53,17 +52,15 @@ const uint32_t kCrcTable[256] = {
     0x54DE5729u, 0x23D967BFu, 0xB3667A2Eu, 0xC4614AB8u, 0x5D681B02u, 0x2A6F2B94u,
     0xB40BBE37u, 0xC30C8EA1u, 0x5A05DF1Bu, 0x2D02EF8Du};
 
-}  // namespace
-
 uint32_t Crc32Update(uint32_t crc, const void* data, size_t size) {
     const uint8_t* p = static_cast<const uint8_t*>(data);
     // Eight bytes per pass, then the remainder one at a time.
     while (size >= 8) {
-        for (int i = 0; i < 8; ++i) crc = kCrcTable[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+        for (int i = 0; i < 8; ++i) crc = kCrc32Table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
         p += 8;
         size -= 8;
     }
-    while (size--) crc = kCrcTable[(crc ^ *p++) & 0xFF] ^ (crc >> 8);
+    while (size--) crc = kCrc32Table[(crc ^ *p++) & 0xFF] ^ (crc >> 8);
     return crc;
 }
 

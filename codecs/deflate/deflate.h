@@ -1,0 +1,117 @@
+// Deflate encoder (RFC 1951) for ZIP method 8.
+//
+// One Deflater serves a whole run of files: its window (64 KiB), hash and
+// chain tables (32,768 16-bit entries each), symbol buffers and output buffer
+// are allocated once. Per file it matches greedily (levels 0-3) or lazily
+// (levels 4-9) with the classic level table, cuts blocks when the symbol
+// buffer fills or an early estimate shows the block compresses well, and
+// writes each block stored, with the fixed codes or with its own codes,
+// whichever is smallest. A file that does not shrink at all in one block is
+// written as is (method 0) when the caller can still rewrite its header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "codecs/byte_io.h"
+
+namespace tessera {
+
+enum DeflateResult : int {
+    kDeflateOk = 0,
+    kDeflateNoMemory = 3,  // the encoder's buffers could not be allocated
+    kDeflateAborted = -1,  // the sink refused output (cancel or write failure)
+};
+
+// The compression list "Maximum (slowest)|Very good|Normal|Low (very fast)|None|"
+// by index: 9, 8, 6, 3, 0. An index above 4 counts as 4, -1 as 1.
+int DeflateLevelFromIndex(int index);
+
+// The deflate option of the general purpose flags (bits 1-2) for a level:
+// 4 ("Fast") for levels 0-2, 2 ("Maximum") for 8-9, 0 ("Normal") otherwise.
+uint16_t DeflateOptionFlags(int level);
+
+// Internal file attribute bit 0: the data looks like text.
+constexpr uint16_t kInternalAttributeText = 1;
+constexpr uint16_t kInternalAttributesUnset = 0xFFFF;
+
+struct DeflateFile {
+    // In.
+    int level = 6;                 // 0-9
+    bool outputSeekable = true;    // the header can be rewritten: a file may fall back to method 0
+    // In/out.
+    uint16_t flags = 0;            // general purpose flags; bits 1-2 receive the deflate option
+    uint16_t internalAttributes = kInternalAttributesUnset;  // unset: classified on the first block
+    // Out.
+    uint16_t method = 8;           // 8, or 0 when the data was written as it is
+    uint64_t compressedSize = 0;
+    uint64_t uncompressedSize = 0;
+};
+
+class Deflater {
+public:
+    Deflater();
+    ~Deflater();
+    Deflater(const Deflater&) = delete;
+    Deflater& operator=(const Deflater&) = delete;
+
+    // Compresses everything `input` delivers into `output`.
+    int Compress(ByteSource& input, ByteSink& output, DeflateFile& file);
+
+private:
+    struct Buffers;
+    struct Tree;
+
+    void StartFile(int level);
+    void FillWindow();
+    unsigned InsertString(unsigned position);
+    unsigned LongestMatch(unsigned chainHead);
+    void CompressFast();
+    void CompressLazy();
+    bool TallyLiteral(uint8_t c);
+    bool TallyMatch(unsigned distance, unsigned length);
+    bool EarlyCut() const;
+    void FlushBlock(bool last);
+    void BuildTree(Tree& tree, unsigned maxBits);
+    unsigned CountTreeCodes(const Tree& tree, unsigned maxCode, uint16_t* runs);
+    void SendTree(const Tree& tree, unsigned maxCode);
+    void SendSymbols(const Tree& lit, const Tree& dist);
+    void SendStored(const uint8_t* data, size_t size, bool last);
+    void PutBits(uint32_t value, unsigned count);
+    void AlignToByte();
+    void PutBytes(const uint8_t* data, size_t size);
+    void FlushOutput();
+
+    std::unique_ptr<Buffers> b_;
+    ByteSource* input_ = nullptr;
+    ByteSink* output_ = nullptr;
+    DeflateFile* file_ = nullptr;
+
+    // Level parameters.
+    unsigned level_ = 6, goodLength_ = 0, lazyLength_ = 0, niceLength_ = 0, maxChain_ = 0;
+
+    // Matcher state.
+    unsigned strStart_ = 0;       // current position in the window
+    unsigned lookahead_ = 0;      // valid bytes from strStart_ on
+    long blockStart_ = 0;         // window position of the block's first byte; negative once slid out
+    unsigned hash_ = 0;           // running hash of the next three bytes
+    unsigned matchStart_ = 0;
+    unsigned matchLength_ = 0;
+    unsigned prevLength_ = 0;
+    bool inputDone_ = false;
+
+    // Symbols of the current block.
+    unsigned symbols_ = 0;        // entries in the literal/distance buffers
+    unsigned matches_ = 0;        // of which matches
+    bool firstBlock_ = true;
+
+    // Output.
+    uint64_t bitBuffer_ = 0;
+    unsigned bitCount_ = 0;
+    size_t outPos_ = 0;
+    uint64_t written_ = 0;        // bytes handed to the sink for this file
+    bool aborted_ = false;
+};
+
+}  // namespace tessera

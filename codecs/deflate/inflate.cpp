@@ -1,0 +1,481 @@
+// Inflate (RFC 1951) over a 32 KiB window that doubles as the output buffer.
+//
+// Design notes:
+// - Bits come from a 64-bit accumulator. While at least eight input bytes are
+//   buffered it is topped up with one unaligned load (the bits above the
+//   count are always the true next input bits, so or-ing them in again is
+//   harmless); near the end of the buffer it is filled byte by byte.
+// - When the source is used up, zero bytes are appended so a table lookup can
+//   look past the last code; consuming any of them is "input ended early".
+// - The window holds 32 KiB plus slack for a match that runs past its end.
+//   When the write position passes 32 KiB the first 32 KiB go to the sink and
+//   the overhang moves to the front, so copies never wrap at the destination;
+//   a source that lies in the previous pass is copied byte by byte.
+// - Match copies never write beyond the match: the bytes after the write
+//   position are still history for the next distances.
+#include "codecs/deflate/inflate.h"
+
+#include <cstring>
+#include <new>
+
+namespace tessera {
+namespace {
+
+using namespace huffman;
+
+constexpr size_t kWindowSlack = 258 + 14;
+constexpr size_t kKeep = 8;  // input bytes kept before the buffer: the accumulator's source
+constexpr size_t kInputSize = 32768;
+
+constexpr unsigned kFixedLitBits = 7, kFixedDistBits = 5, kLengthCodeBits = 7;
+constexpr unsigned kDynLitBits = 9, kDynDistBits = 6;
+
+constexpr size_t kFixedLitSize = ArenaSize(288, kFixedLitBits, 9);
+constexpr size_t kFixedDistSize = ArenaSize(30, kFixedDistBits, 5);
+constexpr size_t kDynLitSize = ArenaSize(288, kDynLitBits, 15);
+constexpr size_t kDynDistSize = ArenaSize(32, kDynDistBits, 15);
+constexpr size_t kLengthCodeSize = ArenaSize(19, kLengthCodeBits, 7);
+
+constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                      31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                      2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr uint16_t kDistBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,
+                                    33,  49,  65,  97,  129, 193,  257,  385,  513,  769,
+                                    1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+constexpr uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+constexpr uint32_t kMask[17] = {0x0000, 0x0001, 0x0003, 0x0007, 0x000F, 0x001F, 0x003F, 0x007F, 0x00FF,
+                                0x01FF, 0x03FF, 0x07FF, 0x0FFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF};
+
+// Entry templates per alphabet: what each symbol decodes to.
+struct Templates {
+    Entry lit[288];
+    Entry dist[32];
+    Entry plain[19];
+    constexpr Templates() : lit(), dist(), plain() {
+        for (uint32_t s = 0; s < 256; ++s) lit[s] = MakeEntry(s, kOpLiteral);
+        lit[256] = MakeEntry(0, kOpEnd);
+        for (uint32_t s = 257; s < 286; ++s) lit[s] = MakeEntry(kLengthBase[s - 257], kLengthExtra[s - 257]);
+        lit[286] = lit[287] = MakeEntry(0, kOpInvalid);  // codes 286/287 take part in the code but are invalid
+        for (uint32_t s = 0; s < 30; ++s) dist[s] = MakeEntry(kDistBase[s], kDistExtra[s]);
+        dist[30] = dist[31] = MakeEntry(0, kOpInvalid);
+        for (uint32_t s = 0; s < 19; ++s) plain[s] = MakeEntry(s, 0);
+    }
+};
+constexpr Templates kTemplates;
+
+inline uint64_t Load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    v = __builtin_bswap64(v);
+#endif
+    return v;
+}
+
+inline void Copy8(uint8_t* dst, const uint8_t* src) {
+    uint64_t v;
+    std::memcpy(&v, src, 8);
+    std::memcpy(dst, &v, 8);
+}
+
+inline void Copy4(uint8_t* dst, const uint8_t* src) {
+    uint32_t v;
+    std::memcpy(&v, src, 4);
+    std::memcpy(dst, &v, 4);
+}
+
+// Output into a caller's bounded buffer (block mode).
+class SpanSink final : public ByteSink {
+public:
+    SpanSink(uint8_t* out, size_t capacity) : out_(out), capacity_(capacity) {}
+    bool Write(const uint8_t* data, size_t size) override {
+        if (size > capacity_ - size_) return false;
+        if (size) std::memcpy(out_ + size_, data, size);
+        size_ += size;
+        return true;
+    }
+    size_t Size() const { return size_; }
+
+private:
+    uint8_t* out_;
+    size_t capacity_;
+    size_t size_ = 0;
+};
+
+}  // namespace
+
+Inflater::Inflater()
+    : window_(new (std::nothrow) uint8_t[kWindowSize + kWindowSlack]),
+      input_(new (std::nothrow) uint8_t[kKeep + kInputSize]),
+      tables_(new (std::nothrow) Entry[kFixedLitSize + kFixedDistSize + kDynLitSize + kDynDistSize +
+                                       kLengthCodeSize]) {
+    if (tables_) {
+        fixedLit_ = tables_.get();
+        fixedDist_ = fixedLit_ + kFixedLitSize;
+        dynLit_ = fixedDist_ + kFixedDistSize;
+        dynDist_ = dynLit_ + kDynLitSize;
+        lengthCodes_ = dynDist_ + kDynDistSize;
+    }
+    if (window_) std::memset(window_.get(), 0, kWindowSize + kWindowSlack);
+    if (input_) std::memset(input_.get(), 0, kKeep);
+}
+
+Inflater::~Inflater() = default;
+
+void Inflater::ResetHistory() {
+    position_ = 0;
+    flushStart_ = 0;
+    windowFull_ = false;
+}
+
+int Inflater::Inflate(ByteSource& source, ByteSink& sink) {
+    return Run(source, sink, false);
+}
+
+int Inflater::InflateBlock(const uint8_t* in, size_t inSize, uint8_t* out, size_t outCapacity,
+                           size_t* outSize) {
+    MemorySource source(in, inSize);
+    SpanSink sink(out, outCapacity);
+    int result = Run(source, sink, true);
+    *outSize = sink.Size();
+    return result == kInflateAborted ? kInflateBadData : result;
+}
+
+int Inflater::Run(ByteSource& source, ByteSink& sink, bool keepHistory) {
+    unusedData_ = nullptr;
+    unusedSize_ = 0;
+    if (!window_ || !input_ || !tables_) return kInflateNoMemory;
+    source_ = &source;
+    sink_ = &sink;
+    bitBuffer_ = 0;
+    bitCount_ = 0;
+    fakeBytes_ = 0;
+    sourceDone_ = false;
+    in_ = inEnd_ = input_.get() + kKeep;
+    if (!keepHistory) ResetHistory();
+    flushStart_ = position_;
+
+    for (bool last = false; !last;) {
+        if (!SlowRefill()) return kInflateBadData;
+        last = bitBuffer_ & 1;
+        const unsigned type = (bitBuffer_ >> 1) & 3;
+        Drop(3);
+        int result;
+        switch (type) {
+            case 0: result = StoredBlock(); break;
+            case 1: result = FixedBlock(); break;
+            case 2: result = DynamicBlock(); break;
+            default: return kInflateBadBlock;
+        }
+        if (result != kInflateOk) return result;
+    }
+    if (InputExhaustedEarly()) return kInflateBadData;
+    if (!FlushWindow()) return kInflateAborted;
+
+    // Whole bytes still in the accumulator were fetched but not used.
+    const size_t unusedInAccumulator = (bitCount_ - 8 * fakeBytes_) / 8;
+    unusedData_ = in_ - unusedInAccumulator;
+    unusedSize_ = static_cast<size_t>(inEnd_ - unusedData_);
+    return kInflateOk;
+}
+
+bool Inflater::ReadMore() {
+    if (sourceDone_) return false;
+    // Keep the last bytes: the accumulator may hold them, and UnusedInput
+    // must be able to hand them back.
+    std::memmove(input_.get(), inEnd_ - kKeep, kKeep);
+    uint8_t* start = input_.get() + kKeep;
+    size_t n = source_->Read(start, kInputSize);
+    in_ = start;
+    inEnd_ = start + n;
+    if (n == 0) sourceDone_ = true;
+    return n != 0;
+}
+
+bool Inflater::SlowRefill() {
+    while (bitCount_ <= 56) {
+        if (in_ == inEnd_ && !ReadMore()) {
+            ++fakeBytes_;  // a zero byte past the end
+            bitCount_ += 8;
+            continue;
+        }
+        bitBuffer_ |= uint64_t{*in_++} << bitCount_;
+        bitCount_ += 8;
+    }
+    return !InputExhaustedEarly();
+}
+
+bool Inflater::FlushWindow() {
+    uint8_t* win = window_.get();
+    const size_t end = position_ < kWindowSize ? position_ : kWindowSize;
+    if (end > flushStart_ && !sink_->Write(win + flushStart_, end - flushStart_)) return false;
+    if (position_ >= kWindowSize) {
+        const size_t overhang = position_ - kWindowSize;
+        std::memmove(win, win + kWindowSize, overhang);
+        position_ = overhang;
+        flushStart_ = 0;
+        windowFull_ = true;
+    } else {
+        flushStart_ = position_;
+    }
+    return true;
+}
+
+int Inflater::StoredBlock() {
+    Drop(bitCount_ % 8);
+    if (!SlowRefill()) return kInflateBadData;
+    const uint32_t len = bitBuffer_ & 0xFFFF;
+    const uint32_t nlen = (bitBuffer_ >> 16) & 0xFFFF;
+    Drop(32);
+    if (len != (~nlen & 0xFFFF)) return kInflateBadData;
+
+    uint8_t* win = window_.get();
+    size_t left = len;
+    // First the whole bytes still in the accumulator, then straight from the buffer.
+    while (left && bitCount_ >= 8) {
+        if (InputExhaustedEarly() || bitCount_ - 8 < 8 * fakeBytes_) return kInflateBadData;
+        win[position_++] = static_cast<uint8_t>(bitBuffer_);
+        Drop(8);
+        --left;
+        if (position_ >= kWindowSize && !FlushWindow()) return kInflateAborted;
+    }
+    if (left) {
+        // The accumulator is empty now; bits above the count mirror bytes
+        // that are read directly below.
+        bitBuffer_ = 0;
+        bitCount_ = 0;
+        if (fakeBytes_) return kInflateBadData;
+    }
+    while (left) {
+        if (in_ == inEnd_ && !ReadMore()) return kInflateBadData;
+        size_t n = static_cast<size_t>(inEnd_ - in_);
+        if (n > left) n = left;
+        if (n > kWindowSize - position_) n = kWindowSize - position_;
+        std::memcpy(win + position_, in_, n);
+        in_ += n;
+        position_ += n;
+        left -= n;
+        if (position_ >= kWindowSize && !FlushWindow()) return kInflateAborted;
+    }
+    return kInflateOk;
+}
+
+int Inflater::FixedBlock() {
+    if (!fixedBuilt_) {
+        uint8_t lengths[288];
+        std::memset(lengths, 8, 144);
+        std::memset(lengths + 144, 9, 112);
+        std::memset(lengths + 256, 7, 24);
+        std::memset(lengths + 280, 8, 8);
+        unsigned codes;
+        if (Build(lengths, 288, kTemplates.lit, kFixedLitBits, fixedLit_, kFixedLitSize, &codes) != kComplete)
+            return kInflateNoMemory;
+        std::memset(lengths, 5, 30);
+        // 30 of 32 five-bit codes: incomplete, accepted here.
+        if (Build(lengths, 30, kTemplates.dist, kFixedDistBits, fixedDist_, kFixedDistSize, &codes) > kIncomplete)
+            return kInflateNoMemory;
+        fixedBuilt_ = true;
+    }
+    return DecodeCodes(fixedLit_, kFixedLitBits, fixedDist_, kFixedDistBits);
+}
+
+int Inflater::DynamicBlock() {
+    if (!SlowRefill()) return kInflateBadData;
+    const unsigned litCount = (bitBuffer_ & 0x1F) + 257;
+    const unsigned distCount = ((bitBuffer_ >> 5) & 0x1F) + 1;
+    const unsigned lengthCodeCount = ((bitBuffer_ >> 10) & 0xF) + 4;
+    Drop(14);
+    if (litCount > 288 || distCount > 32) return kInflateBadData;
+
+    uint8_t lengths[288 + 32] = {};
+    if (!SlowRefill()) return kInflateBadData;  // 19 x 3 = 57 bits at most
+    for (unsigned i = 0; i < lengthCodeCount; ++i) {
+        lengths[kCodeLengthOrder[i]] = bitBuffer_ & 7;
+        Drop(3);
+    }
+    unsigned codes;
+    int result = Build(lengths, 19, kTemplates.plain, kLengthCodeBits, lengthCodes_, kLengthCodeSize, &codes);
+    if (result != kComplete) return result;
+    if (codes == 0) return kInflateBadData;
+
+    // Literal/length and distance code lengths as one run-length coded sequence.
+    std::memset(lengths, 0, 19);
+    const unsigned total = litCount + distCount;
+    for (unsigned n = 0; n < total;) {
+        if (!SlowRefill()) return kInflateBadData;
+        const Entry e = lengthCodes_[bitBuffer_ & kMask[kLengthCodeBits]];
+        if (EntryOp(e) == kOpInvalid) return kInflateBadData;
+        Drop(EntryBits(e));
+        const unsigned symbol = EntryValue(e);
+        if (symbol < 16) {
+            lengths[n++] = static_cast<uint8_t>(symbol);
+            continue;
+        }
+        unsigned repeat;
+        uint8_t value = 0;
+        if (symbol == 16) {
+            if (n == 0) return kInflateBadData;  // nothing to repeat
+            value = lengths[n - 1];
+            repeat = 3 + (bitBuffer_ & 3);
+            Drop(2);
+        } else if (symbol == 17) {
+            repeat = 3 + (bitBuffer_ & 7);
+            Drop(3);
+        } else {
+            repeat = 11 + (bitBuffer_ & 0x7F);
+            Drop(7);
+        }
+        if (repeat > total - n) return kInflateBadData;
+        std::memset(lengths + n, value, repeat);
+        n += repeat;
+    }
+    if (InputExhaustedEarly()) return kInflateBadData;
+
+    // An incomplete literal/length set comes back as 1 and is refused with it.
+    result = Build(lengths, litCount, kTemplates.lit, kDynLitBits, dynLit_, kDynLitSize, &codes);
+    if (result != kComplete) return result;
+    if (codes == 0) return kInflateBadData;
+    // An incomplete distance set is accepted (a single distance code is common).
+    result = Build(lengths + litCount, distCount, kTemplates.dist, kDynDistBits, dynDist_, kDynDistSize, &codes);
+    if (result > kIncomplete) return result;
+    if (codes == 0 && litCount > 257) return kInflateBadData;
+    return DecodeCodes(dynLit_, kDynLitBits, dynDist_, kDynDistBits);
+}
+
+int Inflater::DecodeCodes(const Entry* lit, unsigned litBits, const Entry* dist, unsigned distBits) {
+    uint8_t* const win = window_.get();
+    const uint32_t litMask = kMask[litBits];
+    const uint32_t distMask = kMask[distBits];
+    // The hot state lives in locals; it is written back around the rare calls.
+    uint64_t bits = bitBuffer_;
+    unsigned count = bitCount_;
+    const uint8_t* in = in_;
+    const uint8_t* inEnd = inEnd_;
+    size_t pos = position_;
+    auto save = [&] {
+        bitBuffer_ = bits;
+        bitCount_ = count;
+        in_ = in;
+        position_ = pos;
+    };
+    auto load = [&] {
+        bits = bitBuffer_;
+        count = bitCount_;
+        in = in_;
+        inEnd = inEnd_;
+        pos = position_;
+    };
+
+    for (;;) {
+        // One refill covers a literal/length code with its extra bits and a
+        // distance code with its extra bits: 15 + 5 + 15 + 13 = 48 bits.
+        if (inEnd - in >= 8) {
+            bits |= Load64(in) << count;
+            in += (63 - count) >> 3;
+            count |= 56;
+        } else {
+            save();
+            const bool ok = SlowRefill();
+            load();
+            if (!ok) return kInflateBadData;
+        }
+
+        Entry e = lit[bits & litMask];
+        if (e & (kOpSubtable << 8)) {
+            bits >>= EntryBits(e);
+            count -= EntryBits(e);
+            e = lit[EntryValue(e) + (bits & kMask[EntryOp(e) & 15])];
+        }
+        bits >>= EntryBits(e);
+        count -= EntryBits(e);
+        uint32_t op = EntryOp(e);
+        if (op == kOpLiteral) {
+            win[pos++] = static_cast<uint8_t>(EntryValue(e));
+            // A second literal without a refill when the bits are there.
+            if (count >= 15) {
+                e = lit[bits & litMask];
+                if (EntryOp(e) == kOpLiteral) {
+                    bits >>= EntryBits(e);
+                    count -= EntryBits(e);
+                    win[pos++] = static_cast<uint8_t>(EntryValue(e));
+                }
+            }
+            if (pos >= kWindowSize) {
+                save();
+                if (!FlushWindow()) return kInflateAborted;
+                load();
+            }
+            continue;
+        }
+        if (op >= 16) {
+            save();
+            return op == kOpEnd ? kInflateOk : kInflateBadData;
+        }
+        const uint32_t length = EntryValue(e) + (static_cast<uint32_t>(bits) & kMask[op]);
+        bits >>= op;
+        count -= op;
+
+        e = dist[bits & distMask];
+        if (e & (kOpSubtable << 8)) {
+            bits >>= EntryBits(e);
+            count -= EntryBits(e);
+            e = dist[EntryValue(e) + (bits & kMask[EntryOp(e) & 15])];
+        }
+        bits >>= EntryBits(e);
+        count -= EntryBits(e);
+        op = EntryOp(e);
+        if (op >= 16) {
+            save();
+            return kInflateBadData;
+        }
+        const size_t distance = EntryValue(e) + (static_cast<uint32_t>(bits) & kMask[op]);
+        bits >>= op;
+        count -= op;
+
+        uint8_t* dst = win + pos;
+        if (distance <= pos) {
+            const uint8_t* src = dst - distance;
+            if (distance >= 8) {
+                if (length >= 8) {
+                    size_t i = 0;
+                    for (; length - i > 8; i += 8) Copy8(dst + i, src + i);
+                    Copy8(dst + length - 8, src + length - 8);
+                } else if (length >= 4) {
+                    Copy4(dst, src);
+                    Copy4(dst + length - 4, src + length - 4);
+                } else {
+                    dst[0] = src[0];
+                    dst[1] = src[1];
+                    dst[2] = src[2];
+                }
+            } else if (distance == 1) {
+                std::memset(dst, src[0], length);
+            } else {
+                for (size_t i = 0; i < length; ++i) dst[i] = src[i];
+            }
+        } else {
+            if (!windowFull_) {  // before the first output byte
+                save();
+                return kInflateBadData;
+            }
+            // The source starts in the previous pass of the window.
+            size_t from = pos + kWindowSize - distance;
+            for (size_t i = 0; i < length; ++i) {
+                dst[i] = win[from];
+                if (++from == kWindowSize) from = 0;
+            }
+        }
+        pos += length;
+        if (pos >= kWindowSize) {
+            save();
+            if (!FlushWindow()) return kInflateAborted;
+            load();
+        }
+    }
+}
+
+}  // namespace tessera

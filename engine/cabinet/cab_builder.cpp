@@ -1,0 +1,1 @@
+#include "engine/cabinet/cab_builder.h"
