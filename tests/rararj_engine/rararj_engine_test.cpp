@@ -21,7 +21,7 @@
 namespace {
 
 using tessera::testing::ArjArchive;
-using tessera::testing::ArjFileSpec;
+using tessera::testing::ArjFileFixture;
 using tessera::testing::Bytes;
 using tessera::testing::RarAddFile;
 using tessera::testing::RarStart;
@@ -239,7 +239,7 @@ TEST(RarArjEngine, RarFailureTable) {
     Bytes big(100000);
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 7 + (i >> 9));
     uint32_t bigCrc = ReferenceCrc32(big.data(), big.size());
-    auto one = [&](uint16_t mainFlags, const tessera::testing::RarFileSpec& entry) {
+    auto one = [&](uint16_t mainFlags, const tessera::testing::RarFileFixture& entry) {
         Bytes a = RarStart(mainFlags);
         RarAddFile(a, entry);
         return a;
@@ -308,13 +308,13 @@ TEST(RarArjEngine, RarFailureTable) {
 TEST(RarArjEngine, ArjFailureTable) {
     Bytes hello = {'h', 'e', 'l', 'l', 'o'};
     uint32_t crc = ReferenceCrc32(hello.data(), hello.size());
-    ArjFileSpec file;
+    ArjFileFixture file;
     file.name = "a.txt";
     file.data = hello;
     file.originalSize = 5;
     file.crc = crc;
     auto with = [&](auto change) {
-        ArjFileSpec f = file;
+        ArjFileFixture f = file;
         change(f);
         return ArjArchive({f});
     };
@@ -329,7 +329,7 @@ TEST(RarArjEngine, ArjFailureTable) {
         a.insert(a.end(), arj.begin(), arj.end());
         return a;
     };
-    ArjFileSpec folder;
+    ArjFileFixture folder;
     folder.name = "dir/";
     folder.fileType = 3;
     Bytes damaged = ArjArchive({file});
@@ -348,15 +348,15 @@ TEST(RarArjEngine, ArjFailureTable) {
         {"25,000 bytes in", behind(25000, false), E_FAIL, E_FAIL, 0, "does not seam to be a valid ARJ files", nullptr},
         {"no file headers", ArjArchive({}), S_OK, S_OK, 0, "", nullptr},
         {"folder entry", ArjArchive({folder, file}), S_OK, S_OK, 2, "Extracting a.txt", "a.txt"},
-        {"needs version 4", with([](ArjFileSpec& f) { f.minVersion = 4; }), S_OK, S_FALSE, 1,
+        {"needs version 4", with([](ArjFileFixture& f) { f.minVersion = 4; }), S_OK, S_FALSE, 1,
          "requires ARJ v4.0, supported is v3.0", nullptr},
-        {"garbled", with([](ArjFileSpec& f) { f.flags = 1; }), S_OK, S_FALSE, 1, "decryption not supported", nullptr},
-        {"method 5", with([](ArjFileSpec& f) { f.method = 5; }), S_OK, S_FALSE, 1, "method 5 is unknown.", nullptr},
-        {"method 4 from version 1", with([](ArjFileSpec& f) { f.method = 4; f.archiverVersion = 1; }), S_OK,
+        {"garbled", with([](ArjFileFixture& f) { f.flags = 1; }), S_OK, S_FALSE, 1, "decryption not supported", nullptr},
+        {"method 5", with([](ArjFileFixture& f) { f.method = 5; }), S_OK, S_FALSE, 1, "method 5 is unknown.", nullptr},
+        {"method 4 from version 1", with([](ArjFileFixture& f) { f.method = 4; f.archiverVersion = 1; }), S_OK,
          S_FALSE, 1, "method 4 is unknown.", nullptr},
-        {"file type 4", with([](ArjFileSpec& f) { f.fileType = 4; }), S_OK, S_FALSE, 1, "method 4 is unknown.", nullptr},
-        {"bad data CRC", with([](ArjFileSpec& f) { f.crc ^= 1; }), S_OK, S_FALSE, 1, "Bad checksum", "a.txt"},
-        {"size far above the data", with([](ArjFileSpec& f) { f.originalSize = 0xFFFFFFF0u; f.method = 1; }), S_OK,
+        {"file type 4", with([](ArjFileFixture& f) { f.fileType = 4; }), S_OK, S_FALSE, 1, "method 4 is unknown.", nullptr},
+        {"bad data CRC", with([](ArjFileFixture& f) { f.crc ^= 1; }), S_OK, S_FALSE, 1, "Bad checksum", "a.txt"},
+        {"size far above the data", with([](ArjFileFixture& f) { f.originalSize = 0xFFFFFFF0u; f.method = 1; }), S_OK,
          S_FALSE, 1, "Invalid compressed data to use this method: a.txt", nullptr},
         {"file header CRC", damaged, S_FALSE, S_FALSE, 0, "is damaged", nullptr},
     };
@@ -401,9 +401,9 @@ TEST(RarArjEngine, HostileNamesStayInside) {
     for (bool arj : {false, true}) {
         Bytes archive;
         if (arj) {
-            std::vector<ArjFileSpec> files;
+            std::vector<ArjFileFixture> files;
             for (const char* n : names) {
-                ArjFileSpec f;
+                ArjFileFixture f;
                 f.name = n;
                 f.data = hello;
                 f.originalSize = 2;
@@ -439,7 +439,7 @@ TEST(RarArjEngine, TruncatedArchives) {
     Bytes rar = RarStart(0);
     RarAddFile(rar, {"a.txt", hello, 5, crc});
     RarAddFile(rar, {"b.txt", hello, 5, crc});
-    ArjFileSpec f;
+    ArjFileFixture f;
     f.name = "a.txt";
     f.data = hello;
     f.originalSize = 5;
@@ -479,12 +479,12 @@ TEST(RarArjEngine, FaultsAndCancel) {
     Bytes rar = RarStart(0);
     RarAddFile(rar, {"a.bin", big, 100000, crc});
     RarAddFile(rar, {"b.bin", big, 100000, crc});
-    ArjFileSpec f;
+    ArjFileFixture f;
     f.name = "a.bin";
     f.data = big;
     f.originalSize = 100000;
     f.crc = crc;
-    ArjFileSpec g = f;
+    ArjFileFixture g = f;
     g.name = "b.bin";
     Bytes arj = ArjArchive({f, g});
     for (bool isArj : {false, true}) {
