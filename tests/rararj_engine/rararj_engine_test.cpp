@@ -397,7 +397,9 @@ TEST(RarArjEngine, ArjFailureTable) {
 TEST(RarArjEngine, HostileNamesStayInside) {
     Bytes hello = {'h', 'i'};
     uint32_t crc = ReferenceCrc32(hello.data(), hello.size());
-    const char* names[] = {"..\\..\\evil.txt", "C:\\evil.txt", "\\evil.txt", "a\\..\\..\\evil.txt"};
+    const char* names[] = {"..\\..\\evil.txt", "../evil.txt",      "C:\\evil.txt",        "C:evil.txt",
+                           "\\evil.txt",         "//evil.txt",       "a\\..\\..\\evil.txt", "C:..\\evil.txt",
+                           "\\\\srv\\share\\evil.txt", "\\\\?\\C:\\evil.txt"};
     for (bool arj : {false, true}) {
         Bytes archive;
         if (arj) {
