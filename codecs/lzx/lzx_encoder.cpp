@@ -67,7 +67,9 @@ private:
 // zero frequency get length 0. The decoder accepts only complete codes, so
 // a tree with one used symbol is given a second one.
 void BuildLengths(const uint32_t* frequency, int n, int maxLength, uint8_t* lengths, bool allowEmpty) {
-    std::vector<uint32_t> f(frequency, frequency + n);
+    // Fixed-size work space: no allocation per frame.
+    uint32_t f[kMaxMainSymbols];
+    std::memcpy(f, frequency, sizeof(uint32_t) * static_cast<size_t>(n));
     int used = 0;
     for (int i = 0; i < n; ++i) used += f[i] != 0;
     if (used == 0 && allowEmpty) {
@@ -83,48 +85,44 @@ void BuildLengths(const uint32_t* frequency, int n, int maxLength, uint8_t* leng
         uint32_t weight;
         int left, right;  // children, -1 for leaves
     };
+    using Item = std::pair<uint32_t, int>;  // weight, node
+    Node nodes[2 * kMaxMainSymbols];
+    int leafOf[kMaxMainSymbols];
+    Item heap[kMaxMainSymbols];
+    int depth[2 * kMaxMainSymbols];
+    auto greater = [](const Item& a, const Item& b) { return a.first != b.first ? a.first > b.first : a.second > b.second; };
     for (;;) {
-        std::vector<Node> nodes;
-        std::vector<int> leafOf(static_cast<size_t>(n), -1);
-        using Item = std::pair<uint32_t, int>;  // weight, node
-        std::vector<Item> heap;
-        for (int i = 0; i < n; ++i)
-            if (f[i]) {
-                leafOf[static_cast<size_t>(i)] = static_cast<int>(nodes.size());
-                heap.emplace_back(f[i], static_cast<int>(nodes.size()));
-                nodes.push_back({f[i], -1, -1});
-            }
-        auto greater = [](const Item& a, const Item& b) { return a.first != b.first ? a.first > b.first : a.second > b.second; };
-        std::make_heap(heap.begin(), heap.end(), greater);
-        while (heap.size() > 1) {
-            std::pop_heap(heap.begin(), heap.end(), greater);
-            Item a = heap.back();
-            heap.pop_back();
-            std::pop_heap(heap.begin(), heap.end(), greater);
-            Item b = heap.back();
-            heap.pop_back();
-            nodes.push_back({a.first + b.first, a.second, b.second});
-            heap.emplace_back(a.first + b.first, static_cast<int>(nodes.size()) - 1);
-            std::push_heap(heap.begin(), heap.end(), greater);
+        int count = 0, items = 0;
+        for (int i = 0; i < n; ++i) {
+            leafOf[i] = -1;
+            if (!f[i]) continue;
+            leafOf[i] = count;
+            heap[items++] = Item(f[i], count);
+            nodes[count++] = {f[i], -1, -1};
+        }
+        std::make_heap(heap, heap + items, greater);
+        while (items > 1) {
+            std::pop_heap(heap, heap + items, greater);
+            Item a = heap[--items];
+            std::pop_heap(heap, heap + items, greater);
+            Item b = heap[--items];
+            nodes[count] = {a.first + b.first, a.second, b.second};
+            heap[items++] = Item(a.first + b.first, count++);
+            std::push_heap(heap, heap + items, greater);
         }
         // Depths from the root (the last node), parents before children.
-        std::vector<int> depth(nodes.size(), 0);
-        for (int i = static_cast<int>(nodes.size()) - 1; i >= 0; --i) {
-            const Node& node = nodes[static_cast<size_t>(i)];
-            if (node.left >= 0) {
-                depth[static_cast<size_t>(node.left)] = depth[static_cast<size_t>(i)] + 1;
-                depth[static_cast<size_t>(node.right)] = depth[static_cast<size_t>(i)] + 1;
-            }
-        }
+        depth[count - 1] = 0;
+        for (int i = count - 1; i >= 0; --i)
+            if (nodes[i].left >= 0) depth[nodes[i].left] = depth[nodes[i].right] = depth[i] + 1;
         int longest = 0;
         for (int i = 0; i < n; ++i) {
-            int d = leafOf[static_cast<size_t>(i)] < 0 ? 0 : depth[static_cast<size_t>(leafOf[static_cast<size_t>(i)])];
+            int d = leafOf[i] < 0 ? 0 : depth[leafOf[i]];
             lengths[i] = static_cast<uint8_t>(d);
             longest = std::max(longest, d);
         }
         if (longest <= maxLength) return;
-        for (auto& v : f)
-            if (v) v = (v + 1) / 2;
+        for (int i = 0; i < n; ++i)
+            if (f[i]) f[i] = (f[i] + 1) / 2;
     }
 }
 
@@ -135,27 +133,28 @@ void WriteLengths(BitWriter& bits, const uint8_t* previous, const uint8_t* lengt
         uint8_t symbol, extraBits;
         uint8_t extra;
     };
-    std::vector<Code> codes;
+    Code codes[kMaxMainSymbols];
+    int count = 0;
     for (int x = first; x < last;) {
         if (lengths[x] == 0) {
             int run = 1;
             while (x + run < last && lengths[x + run] == 0 && run < 51) ++run;
             if (run >= 20) {
-                codes.push_back({18, 5, static_cast<uint8_t>(run - 20)});
+                codes[count++] = {18, 5, static_cast<uint8_t>(run - 20)};
                 x += run;
                 continue;
             }
             if (run >= 4) {
-                codes.push_back({17, 4, static_cast<uint8_t>(run - 4)});
+                codes[count++] = {17, 4, static_cast<uint8_t>(run - 4)};
                 x += run;
                 continue;
             }
         }
-        codes.push_back({static_cast<uint8_t>((previous[x] + 17 - lengths[x]) % 17), 0, 0});
+        codes[count++] = {static_cast<uint8_t>((previous[x] + 17 - lengths[x]) % 17), 0, 0};
         ++x;
     }
     uint32_t frequency[kPretreeSymbols] = {};
-    for (const Code& c : codes) ++frequency[c.symbol];
+    for (int i = 0; i < count; ++i) ++frequency[codes[i].symbol];
     uint8_t preLengths[kPretreeSymbols];
     BuildLengths(frequency, kPretreeSymbols, 15, preLengths, false);
     uint16_t preCodes[kPretreeSymbols];
@@ -169,7 +168,8 @@ void WriteLengths(BitWriter& bits, const uint8_t* previous, const uint8_t* lengt
         }
     }
     for (int s = 0; s < kPretreeSymbols; ++s) bits.Put(preLengths[s], 4);
-    for (const Code& c : codes) {
+    for (int i = 0; i < count; ++i) {
+        const Code& c = codes[i];
         bits.Put(preCodes[c.symbol], preLengths[c.symbol]);
         if (c.extraBits) bits.Put(c.extra, c.extraBits);
     }
