@@ -1,0 +1,312 @@
+// The cabinet format class through the engine's public interface (Windows
+// build, run under Wine): the corpus cabinets listed, extracted and tested to
+// their recorded CRCs or refused without a success result, a cabinet set
+// whose next cabinet is missing, a cabinet inside a program, names that try
+// to leave the destination, and the texts of the class.
+#include "tescore.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "corpus.h"
+#include "test_files.h"
+
+namespace {
+
+using tessera::testing::ReadWholeFile;
+using tessera::testing::ReferenceCrc32;
+using tessera::testing::ScratchFolder;
+using tessera::testing::WriteWholeFile;
+using Bytes = std::vector<uint8_t>;
+
+// Message boxes: Retry/Cancel questions are counted and answered with
+// `retryAnswer`; everything else with OK.
+struct Answers {
+    int retryAnswer = IDCANCEL;
+    int retryQuestions = 0;
+    std::string lastQuestion;
+};
+int CALLBACK Box(void* context, HWND, LPCSTR text, LPCSTR, UINT style) {
+    auto* answers = static_cast<Answers*>(context);
+    if (!answers || (style & MB_TYPEMASK) != MB_RETRYCANCEL) return IDOK;
+    ++answers->retryQuestions;
+    answers->lastQuestion = text;
+    return answers->retryAnswer;
+}
+int CALLBACK OverwriteYes(void*, HWND, ARCOVERWRITEPROMPT*) { return OVERWRITE_RESULT_YES; }
+BOOL CALLBACK NoShift(void*) { return FALSE; }
+
+void CALLBACK Collect(ICompressFormat*, LPARAM user, LPCSTR text) { *reinterpret_cast<std::string*>(user) += text; }
+
+struct Archive {
+    explicit Archive(const std::string& path, Answers* answers = nullptr, HWND owner = nullptr) : owner(owner) {
+        handler = {answers, Box, OverwriteYes, nullptr, nullptr, NoShift, ARCPROMPT_NOSTATUSDIALOG};
+        ArcSetPromptHandler(&handler);
+        created = ArcCreateObject(nullptr, path.c_str(), &object);
+        if (object) object->SetMessageCallback(Collect, reinterpret_cast<LPARAM>(&log));
+    }
+    ~Archive() {
+        if (object) object->Release();
+        ArcSetPromptHandler(nullptr);
+    }
+    HRESULT List() { return object->List(owner); }
+    HRESULT Extract(const std::string& folder) {
+        return object->Extract(owner, OVERWRITE_ALL, TRUE, FALSE, (folder + "\\").c_str(), nullptr, 0);
+    }
+    HRESULT Test() { return object->Test(owner); }
+    ARCPROMPTHANDLER handler;
+    HWND owner;
+    ICompressFormat* object = nullptr;
+    HRESULT created = E_FAIL;
+    std::string log;
+};
+
+// Files below `root` as name -> (size, CRC), names with '/'.
+using FileMap = std::map<std::string, std::pair<uint64_t, uint32_t>>;
+void Gather(const std::string& root, const std::string& prefix, FileMap& out) {
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((root + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        std::string name = data.cFileName;
+        if (name == "." || name == "..") continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            Gather(root + "\\" + name, prefix + name + "/", out);
+        } else {
+            Bytes bytes = ReadWholeFile(root + "\\" + name);
+            out[prefix + name] = {bytes.size(), ReferenceCrc32(bytes.data(), bytes.size())};
+        }
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+}
+FileMap Files(const std::string& root) {
+    FileMap m;
+    Gather(root, "", m);
+    return m;
+}
+
+bool Has(const std::string& log, const char* text) { return log.find(text) != std::string::npos; }
+
+void Put16(Bytes& b, uint32_t v) {
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+}
+void Put32(Bytes& b, uint32_t v) {
+    Put16(b, v & 0xFFFF);
+    Put16(b, v >> 16);
+}
+
+// A single-folder cabinet of stored files (one data block, no checksum).
+Bytes StoredCabinet(const std::vector<std::pair<std::string, std::string>>& files) {
+    Bytes records, data;
+    for (const auto& f : files) {
+        Put32(records, static_cast<uint32_t>(f.second.size()));
+        Put32(records, static_cast<uint32_t>(data.size()));
+        Put16(records, 0);       // folder
+        Put16(records, 0x5A21);  // 2025-01-01
+        Put16(records, 0x6000);  // 12:00
+        Put16(records, 0x20);
+        records.insert(records.end(), f.first.begin(), f.first.end());
+        records.push_back(0);
+        data.insert(data.end(), f.second.begin(), f.second.end());
+    }
+    const uint32_t filesAt = 36 + 8, dataAt = filesAt + static_cast<uint32_t>(records.size());
+    Bytes cab = {'M', 'S', 'C', 'F'};
+    Put32(cab, 0);
+    Put32(cab, dataAt + 8 + static_cast<uint32_t>(data.size()));
+    Put32(cab, 0);
+    Put32(cab, filesAt);
+    Put32(cab, 0);
+    cab.push_back(3);
+    cab.push_back(1);
+    Put16(cab, 1);
+    Put16(cab, static_cast<uint32_t>(files.size()));
+    Put16(cab, 0);
+    Put16(cab, 0x1234);
+    Put16(cab, 0);
+    Put32(cab, dataAt);  // folder: its data, one block, stored
+    Put16(cab, 1);
+    Put16(cab, 0);
+    cab.insert(cab.end(), records.begin(), records.end());
+    Put32(cab, 0);
+    Put16(cab, static_cast<uint32_t>(data.size()));
+    Put16(cab, static_cast<uint32_t>(data.size()));
+    cab.insert(cab.end(), data.begin(), data.end());
+    return cab;
+}
+
+// Every corpus cabinet: listed with unknown packed sizes, extracted and
+// tested. Good ones come out with their recorded CRCs; damaged ones never
+// end with S_OK, and whatever they leave on disk is whole.
+TEST(CabEngine, CorpusSamples) {
+    TESSERA_REQUIRE_CORPUS();
+    for (const auto& sample : tessera::testing::CorpusSamplesOf("cab")) {
+        SCOPED_TRACE(sample.file);
+        Archive a(tessera::testing::CorpusPath(sample.file));
+        ASSERT_EQ(a.created, S_OK);
+        bool good = sample.expect == "ok";
+        HRESULT listed = a.List();
+        if (good) {
+            ASSERT_EQ(listed, S_OK) << a.log;
+            DWORD files = 0, packed = 0;
+            a.object->GetTotals(nullptr, &packed, nullptr, &files);
+            EXPECT_EQ(files, sample.entries.size());
+            EXPECT_EQ(packed, SIZE_UNKNOWN);
+            for (DWORD i = 0; i < a.object->GetEntryCount(); ++i)
+                EXPECT_EQ(a.object->GetEntries()[i].packedSize, SIZE_UNKNOWN);
+        }
+        ScratchFolder out;
+        HRESULT extracted = a.Extract(out.Path());
+        HRESULT tested = a.Test();
+        FileMap written = Files(out.Path());
+        std::map<std::string, std::pair<uint64_t, uint32_t>> expected;
+        for (const auto& e : sample.entries) expected[e.name] = {e.size, e.crc32};
+        if (good && Has(a.log, "(path too long)")) {
+            // A 255-character name does not fit below the scratch folder.
+            EXPECT_EQ(extracted, S_FALSE) << a.log;
+            EXPECT_TRUE(Has(a.log, "No errors were found")) << a.log;
+        } else if (good) {
+            EXPECT_EQ(extracted, S_OK) << a.log;
+            EXPECT_EQ(tested, S_FALSE) << a.log;  // the test summary is a warning
+            EXPECT_TRUE(Has(a.log, "No errors were found")) << a.log;
+            EXPECT_EQ(written.size(), expected.size());
+        } else {
+            EXPECT_NE(extracted, S_OK) << a.log;
+            EXPECT_NE(tested, S_OK) << a.log;
+            EXPECT_FALSE(Has(a.log, "No errors were found")) << a.log;
+        }
+        for (const auto& w : written) {
+            std::string name = w.first;
+            auto it = expected.find(name);
+            if (it == expected.end()) {  // the manifest keeps the stored separators
+                for (char& c : name)
+                    if (c == '/') c = '\\';
+                it = expected.find(name);
+            }
+            if (good) { ASSERT_NE(it, expected.end()) << w.first; }
+            if (it != expected.end()) { EXPECT_EQ(w.second, it->second) << w.first; }
+        }
+    }
+}
+
+// A set whose second cabinet is missing: the user is asked (Retry/Cancel,
+// naming the file); Cancel stops the operation, endless Retry ends too, and
+// without a user the operation ends with S_FALSE. Nothing partial is left.
+TEST(CabEngine, SpannedSetWithNextCabinetMissing) {
+    TESSERA_REQUIRE_CORPUS();
+    const std::string first = "cab/spanned_none_2parts/test_read_format_cab_multi.p1.cab";
+    Bytes bytes = ReadWholeFile(tessera::testing::CorpusPath(first));
+    ASSERT_FALSE(bytes.empty());
+    ScratchFolder scratch;
+    std::string path = scratch / "test_read_format_cab_multi.p1.cab";
+    WriteWholeFile(path, bytes.data(), bytes.size());
+    struct Row {
+        int answer;
+        HWND owner;
+    } rows[] = {{IDCANCEL, GetDesktopWindow()}, {IDRETRY, GetDesktopWindow()}, {IDCANCEL, nullptr}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.answer);
+        Answers answers;
+        answers.retryAnswer = row.answer;
+        Archive a(path, &answers, row.owner);
+        ASSERT_EQ(a.created, S_OK);
+        ScratchFolder out;
+        HRESULT extracted = a.Extract(out.Path());
+        HRESULT tested = a.Test();
+        EXPECT_TRUE(Files(out.Path()).empty());
+        EXPECT_TRUE(Has(a.log, "test_read_format_cab_multi.p2.cab")) << a.log;
+        if (!row.owner) {
+            EXPECT_EQ(extracted, S_FALSE) << a.log;
+            EXPECT_EQ(tested, S_FALSE) << a.log;
+            EXPECT_TRUE(Has(a.log, "At least one error")) << a.log;
+            EXPECT_EQ(answers.retryQuestions, 0);
+        } else if (row.answer == IDCANCEL) {
+            EXPECT_EQ(extracted, E_ABORT) << a.log;
+            EXPECT_EQ(tested, E_ABORT) << a.log;
+            EXPECT_EQ(answers.retryQuestions, 2);  // once per operation
+            EXPECT_TRUE(Has(answers.lastQuestion, "test_read_format_cab_multi.p2.cab")) << answers.lastQuestion;
+        } else {
+            EXPECT_NE(extracted, S_OK) << a.log;
+            EXPECT_NE(tested, S_OK) << a.log;
+            EXPECT_GE(answers.retryQuestions, 2);
+            EXPECT_LE(answers.retryQuestions, 2 * 16);
+        }
+    }
+}
+
+// The cabinet of a self-extracting program is found up to 196,604 bytes in.
+TEST(CabEngine, CabinetInsideAProgram) {
+    Bytes cab = StoredCabinet({{"a.txt", "inside"}});
+    for (size_t offset : {size_t(0), size_t(20000), size_t(196603), size_t(196604)}) {
+        SCOPED_TRACE(offset);
+        Bytes file(offset, 'M');
+        file.insert(file.end(), cab.begin(), cab.end());
+        ScratchFolder scratch;
+        std::string path = scratch / "p.cab";
+        WriteWholeFile(path, file.data(), file.size());
+        Archive a(path);
+        ASSERT_EQ(a.created, S_OK);
+        if (offset >= 196604) {
+            EXPECT_EQ(a.List(), E_FAIL);
+            EXPECT_TRUE(Has(a.log, "does not seam to be a valid")) << a.log;
+            continue;
+        }
+        ASSERT_EQ(a.List(), S_OK) << a.log;
+        ASSERT_EQ(a.object->GetEntryCount(), 1u);
+        std::string out = scratch / "out";
+        EXPECT_EQ(a.Extract(out), S_OK) << a.log;
+        EXPECT_EQ(ReadWholeFile(out + "\\a.txt"), Bytes({'i', 'n', 's', 'i', 'd', 'e'}));
+    }
+}
+
+// Names that try to leave the destination stay inside it.
+TEST(CabEngine, HostileNamesStayInside) {
+    const char* names[] = {"..\\..\\evil.txt", "../evil.txt", "C:\\evil.txt", "C:evil.txt", "\\evil.txt",
+                           "a\\..\\..\\evil.txt", "\\\\srv\\share\\evil.txt"};
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const char* n : names) files.push_back({n, "hi"});
+    Bytes cab = StoredCabinet(files);
+    ScratchFolder scratch;
+    std::string path = scratch / "h.cab";
+    WriteWholeFile(path, cab.data(), cab.size());
+    Archive a(path);
+    ASSERT_EQ(a.List(), S_OK) << a.log;
+    EXPECT_EQ(a.object->GetEntryCount(), sizeof names / sizeof names[0]);
+    CreateDirectoryA((scratch / "deep").c_str(), nullptr);
+    std::string dest = scratch / "deep\\out";
+    a.Extract(dest);
+    EXPECT_FALSE(tessera::testing::FileExists(scratch / "evil.txt"));
+    EXPECT_FALSE(tessera::testing::FileExists(scratch / "deep\\evil.txt"));
+    EXPECT_FALSE(tessera::testing::FileExists("C:\\evil.txt"));
+    for (const auto& f : Files(dest)) EXPECT_EQ(f.second.first, 2u) << f.first;
+}
+
+// The level names (kind 5), stored names (kind 3) and the self-extractor modules.
+TEST(CabEngine, TextsAndModules) {
+    Bytes cab = StoredCabinet({{"dir\\f.txt", "x"}});
+    ScratchFolder scratch;
+    std::string path = scratch / "t.cab";
+    WriteWholeFile(path, cab.data(), cab.size());
+    Archive a(path);
+    ASSERT_EQ(a.created, S_OK);
+    char text[GETTEXT_BUFFER];
+    ASSERT_EQ(a.object->GetText(TEXT_LEVELS, 0, text), S_OK);
+    std::vector<std::string> levels;
+    for (const char* p = text; *p; p += lstrlenA(p) + 1) levels.push_back(p);
+    EXPECT_EQ(levels, (std::vector<std::string>{"LZX (maximal memory)", "LZX (less memory)", "LZX (minimal memory)",
+                                                "MSZIP (for compatiblity)", "None"}));
+    EXPECT_EQ(a.object->GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>("dir\\sub\\"), text), S_OK);
+    EXPECT_STREQ(text, "dir\\sub");
+    EXPECT_EQ(a.object->GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(""), text), E_INVALIDARG);
+    EXPECT_EQ(a.object->GetText(TEXT_VERSION, 0, text), E_INVALIDARG);
+    DWORD id = 0;
+    EXPECT_TRUE(a.object->GetSfxModuleId(FALSE, &id));
+    EXPECT_EQ(id, 1005u);
+    EXPECT_TRUE(a.object->GetSfxModuleId(TRUE, &id));
+    EXPECT_EQ(id, 1004u);
+}
+
+}  // namespace
