@@ -240,26 +240,50 @@ TEST(CabEngine, SpannedSetWithNextCabinetMissing) {
 // The cabinet of a self-extracting program is found up to 196,604 bytes in.
 TEST(CabEngine, CabinetInsideAProgram) {
     Bytes cab = StoredCabinet({{"a.txt", "inside"}});
-    for (size_t offset : {size_t(0), size_t(20000), size_t(196603), size_t(196604)}) {
-        SCOPED_TRACE(offset);
-        Bytes file(offset, 'M');
+    struct Row {
+        size_t offset;
+        const char* name;
+    } rows[] = {{0, "p.cab"}, {20000, "p.cab"}, {196603, "p.cab"}, {196604, "p.cab"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.offset) + row.name);
+        Bytes file(row.offset, 'M');
         file.insert(file.end(), cab.begin(), cab.end());
         ScratchFolder scratch;
-        std::string path = scratch / "p.cab";
+        std::string path = scratch / row.name;
         WriteWholeFile(path, file.data(), file.size());
         Archive a(path);
         ASSERT_EQ(a.created, S_OK);
-        if (offset >= 196604) {
+        BOOL found = FALSE;
+        if (row.offset >= 196604) {
+            EXPECT_EQ(a.object->Check(nullptr, &found), E_FAIL);
+            EXPECT_TRUE(found);  // the file could be searched
             EXPECT_EQ(a.List(), E_FAIL);
             EXPECT_TRUE(Has(a.log, "does not seam to be a valid")) << a.log;
             continue;
         }
+        EXPECT_EQ(a.object->Check(nullptr, &found), S_OK);
+        EXPECT_TRUE(found);
         ASSERT_EQ(a.List(), S_OK) << a.log;
         ASSERT_EQ(a.object->GetEntryCount(), 1u);
         std::string out = scratch / "out";
         EXPECT_EQ(a.Extract(out), S_OK) << a.log;
         EXPECT_EQ(ReadWholeFile(out + "\\a.txt"), Bytes({'i', 'n', 's', 'i', 'd', 'e'}));
     }
+}
+
+// A cabinet of another format version is refused as not a cabinet.
+TEST(CabEngine, OtherVersionRefused) {
+    Bytes cab = StoredCabinet({{"a.txt", "x"}});
+    cab[24] = 2;  // version 1.2
+    ScratchFolder scratch;
+    std::string path = scratch / "v.cab";
+    WriteWholeFile(path, cab.data(), cab.size());
+    Archive a(path);
+    ASSERT_EQ(a.created, S_OK);
+    EXPECT_EQ(a.List(), E_FAIL);
+    EXPECT_EQ(a.Extract(scratch / "out"), E_FAIL);
+    EXPECT_TRUE(Has(a.log, "does not seam to be a valid")) << a.log;
+    EXPECT_FALSE(tessera::testing::FileExists(scratch / "out\\a.txt"));
 }
 
 // Names that try to leave the destination stay inside it.
