@@ -80,14 +80,17 @@ FileHandle CCabFormat::OpenCallback(void* context, const char* path) {
         return -1;
     }
     DWORD base = archive ? self->m_baseOffset : 0;
+    self->m_openError = ERROR_TOO_MANY_OPEN_FILES;
     for (OpenFile& f : self->m_open) {
         if (f.handle) continue;
-        if (SetFilePointer(file, static_cast<LONG>(base), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) break;
+        if (SetFilePointer(file, static_cast<LONG>(base), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+            self->m_openError = GetLastError();
+            break;
+        }
         f.handle = file;
         f.base = base;
         return reinterpret_cast<FileHandle>(file);
     }
-    self->m_openError = ERROR_TOO_MANY_OPEN_FILES;
     CloseHandle(file);
     return -1;
 }
