@@ -263,6 +263,28 @@ TEST(CabEngine, Selection) {
     EXPECT_EQ(written.count("renamed.bin"), 1u);
 }
 
+// Cancel while the first file is under way: the operation ends as
+// cancelled and leaves no partial file.
+ICompressFormat* g_cancelTarget = nullptr;
+void CALLBACK CancelOnFirstFile(HWND, LPCSTR text) {
+    if (g_cancelTarget && std::string(text).rfind("Extracting ", 0) == 0) g_cancelTarget->Cancel();
+}
+TEST(CabEngine, CancelLeavesNoPartialFile) {
+    Bytes cab = StoredCabinet({{"big.txt", std::string(30000, 'z')}, {"next.txt", "n"}});
+    ScratchFolder scratch;
+    std::string path = scratch / "c.cab";
+    WriteWholeFile(path, cab.data(), cab.size());
+    Archive a(path);
+    ASSERT_EQ(a.List(), S_OK) << a.log;
+    g_cancelTarget = a.object;
+    a.object->SetStatusCallback(CancelOnFirstFile);
+    std::string out = scratch / "out";
+    EXPECT_EQ(a.Extract(out), E_ABORT) << a.log;
+    g_cancelTarget = nullptr;
+    EXPECT_TRUE(Files(out).empty());
+    EXPECT_TRUE(Has(a.log, "Interrupted.")) << a.log;
+}
+
 // The cabinet of a self-extracting program is found up to 196,604 bytes in.
 TEST(CabEngine, CabinetInsideAProgram) {
     Bytes cab = StoredCabinet({{"a.txt", "inside"}});
