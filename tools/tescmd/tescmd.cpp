@@ -8,6 +8,7 @@
 //   tescmd t ARCHIVE [-pPASSWORD]
 //   tescmd x ARCHIVE [-oDIR] [-y|-n] [-pPASSWORD] [-u] [NAMES...]
 //   tescmd e ARCHIVE [-oDIR] [-y|-n] [-pPASSWORD] [-u] [NAMES...]
+//   tescmd c ARCHIVE
 //
 // Exit codes: 0 done, 1 done with warnings, 2 failed, 3 cancelled, 7 usage.
 #include "tescore.h"
@@ -32,6 +33,7 @@ const char kUsage[] =
     "  tescmd t ARCHIVE [-pPASSWORD]        test the entries\n"
     "  tescmd x ARCHIVE [options] [NAMES]   extract with folder names\n"
     "  tescmd e ARCHIVE [options] [NAMES]   extract without folder names\n"
+    "  tescmd c ARCHIVE                     print the archive comment\n"
     "options of x and e:\n"
     "  -oDIR       destination folder (default: the current folder)\n"
     "  -y          overwrite existing files\n"
@@ -223,6 +225,21 @@ int Extract(const char* path, bool usePaths, const ExtractOptions& options) {
     return (code == kExitOk && missing) ? kExitWarnings : code;
 }
 
+// Prints the archive comment (nothing when there is none).
+int Comment(const char* path) {
+    ICompressFormat* archive = nullptr;
+    if (FAILED(ArcCreateObject(nullptr, path, &archive))) {
+        fprintf(stderr, "tescmd: %s: not an archive of a known format\n", path);
+        return kExitFailed;
+    }
+    archive->SetMessageCallback(PrintLog, 0);
+    std::vector<char> text(65536, '\0');
+    HRESULT hr = archive->GetComment(nullptr, text.data(), static_cast<DWORD>(text.size()));
+    archive->Release();
+    if (SUCCEEDED(hr) && text[0]) printf("%s\n", text.data());
+    return ExitCode(hr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -230,8 +247,10 @@ int main(int argc, char** argv) {
     ArcSetPromptHandler(&kAnswers);
     std::string command = argv[1];
     if (command == "formats") return argc == 2 ? Formats() : Usage("formats takes no arguments");
-    if (command != "l" && command != "t" && command != "x" && command != "e") return Usage("unknown command");
+    if (command != "l" && command != "t" && command != "x" && command != "e" && command != "c")
+        return Usage("unknown command");
     if (argc < 3) return Usage("no archive given");
+    if (command == "c") return argc == 3 ? Comment(argv[2]) : Usage("unexpected argument");
     const char* archive = argv[2];
     ExtractOptions options;
     bool extracting = command == "x" || command == "e";
