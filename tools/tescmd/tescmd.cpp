@@ -10,6 +10,7 @@
 //   tescmd e ARCHIVE [-oDIR] [-y|-n] [-pPASSWORD] [-u] [NAMES...]
 //   tescmd c ARCHIVE
 //   tescmd sfx ARCHIVE MODULE-FILE OUT.exe
+//   tescmd unsfx ARCHIVE OUT
 //
 // Exit codes: 0 done, 1 done with warnings, 2 failed, 3 cancelled, 7 usage.
 #include "tescore.h"
@@ -36,6 +37,7 @@ const char kUsage[] =
     "  tescmd e ARCHIVE [options] [NAMES]   extract without folder names\n"
     "  tescmd c ARCHIVE                     print the archive comment\n"
     "  tescmd sfx ARCHIVE MODULE OUT.exe    write MODULE followed by the archive to OUT.exe\n"
+    "  tescmd unsfx ARCHIVE OUT             write the archive without its program part to OUT\n"
     "options of x and e:\n"
     "  -oDIR       destination folder (default: the current folder)\n"
     "  -y          overwrite existing files\n"
@@ -278,6 +280,19 @@ int MakeExe(const char* path, const char* modulePath, const char* out) {
     return ExitCode(hr);
 }
 
+// Writes the archive without the self-extractor module in front of it.
+int RemoveExe(const char* path, const char* out) {
+    ICompressFormat* archive = nullptr;
+    if (FAILED(ArcCreateObject(nullptr, path, &archive))) {
+        fprintf(stderr, "tescmd: %s: not an archive of a known format\n", path);
+        return kExitFailed;
+    }
+    archive->SetMessageCallback(PrintLog, 0);
+    HRESULT hr = archive->RemoveEXE(nullptr, TempFolder().c_str(), out);
+    archive->Release();
+    return ExitCode(hr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -285,11 +300,13 @@ int main(int argc, char** argv) {
     ArcSetPromptHandler(&kAnswers);
     std::string command = argv[1];
     if (command == "formats") return argc == 2 ? Formats() : Usage("formats takes no arguments");
-    if (command != "l" && command != "t" && command != "x" && command != "e" && command != "c" && command != "sfx")
+    if (command != "l" && command != "t" && command != "x" && command != "e" && command != "c" && command != "sfx" &&
+        command != "unsfx")
         return Usage("unknown command");
     if (argc < 3) return Usage("no archive given");
     if (command == "c") return argc == 3 ? Comment(argv[2]) : Usage("unexpected argument");
     if (command == "sfx") return argc == 5 ? MakeExe(argv[2], argv[3], argv[4]) : Usage("sfx takes ARCHIVE MODULE OUT");
+    if (command == "unsfx") return argc == 4 ? RemoveExe(argv[2], argv[3]) : Usage("unsfx takes ARCHIVE OUT");
     const char* archive = argv[2];
     ExtractOptions options;
     bool extracting = command == "x" || command == "e";
