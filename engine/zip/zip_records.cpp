@@ -130,7 +130,7 @@ bool ExtraHasId(const uint8_t* extra, size_t length, uint16_t id) {
 
 bool CentralNeedsZip64(const CentralHeader& h, const uint8_t* extra, size_t extraLength) {
     return h.compressedSize == kSentinel32 || h.uncompressedSize == kSentinel32 || h.localOffset == kSentinel32 ||
-           h.diskStart == kSentinel16 || (h.versionNeeded & 0xFF) >= kVersionZip64 ||
+           h.diskStart == kSentinel16 || (h.versionNeeded & 0xFF) == kVersionZip64 ||
            (extra && ExtraHasId(extra, extraLength, kZip64ExtraId));
 }
 

@@ -62,7 +62,7 @@ constexpr uint16_t kMethodAes = 99;  // WinZip AES: strong encryption, never dec
 constexpr uint16_t kHighestVersionNeeded = 20;   // 2.0
 constexpr uint16_t kVersionNeededStored = 10;
 constexpr uint16_t kVersionNeededDeflate = 20;
-constexpr uint16_t kVersionZip64 = 45;           // entries needing 4.5 carry ZIP64 fields
+constexpr uint16_t kVersionZip64 = 45;           // version needed of the ZIP64 extensions
 constexpr uint16_t kVersionMadeByOwn = 0x0B16;   // host 11, version 2.2
 constexpr uint32_t kAttributeFolder = 0x10;
 
@@ -135,7 +135,8 @@ void SerializeDataDescriptor(const DataDescriptor& d, uint8_t* bytes /*16*/);
 // --- derived facts ------------------------------------------------------------
 
 // True when the entry's record needs ZIP64 to be read correctly: a 32-bit
-// field holding the ZIP64 sentinel, version needed 4.5 or more, or a ZIP64
+// field holding the ZIP64 sentinel, version needed 4.5 (the version of the
+// ZIP64 extensions; later versions name other features), or a ZIP64
 // extra field (id 0x0001) in `extra`.
 bool CentralNeedsZip64(const CentralHeader& h, const uint8_t* extra, size_t extraLength);
 bool ExtraHasId(const uint8_t* extra, size_t extraLength, uint16_t id);

@@ -163,6 +163,8 @@ TEST(ZipRecords, ZipSixtyFourAndStrongEncryptionAreRecognised) {
     h = CentralHeader();
     h.versionNeeded = 45;
     EXPECT_TRUE(CentralNeedsZip64(h, nullptr, 0));
+    h.versionNeeded = 51;  // AES, not ZIP64
+    EXPECT_FALSE(CentralNeedsZip64(h, nullptr, 0));
     EXPECT_TRUE(UsesStrongEncryption(0x41, 8));
     EXPECT_TRUE(UsesStrongEncryption(0x01, 99));
     EXPECT_FALSE(UsesStrongEncryption(0x09, 8));
