@@ -561,6 +561,53 @@ TEST(AceEngine, ReadErrorEndsTheOperation) {
     EXPECT_TRUE(Contains(a.log, "Error reading archive")) << a.log;
 }
 
+// Write failures while extracting a solid archive: a disk-full question
+// answered through the prompt handler, and another write error, after which
+// the failed entry is still decoded (without output) so the later entries of
+// the solid run come out right.
+TEST(AceEngine, WriteFailuresInASolidArchive) {
+    TESSERA_REQUIRE_CORPUS();
+    const auto* sample = Sample("ace10_lz77_solid.ace");
+    ASSERT_NE(sample, nullptr);
+    OwnerWindow owner;
+    struct Case {
+        const char* name;
+        const char* fault;  // TESSERA_FAULT_WRITE: the first write fails with this error
+        int answer;         // to the disk-full question
+        HRESULT expected;
+        size_t files;       // complete files afterwards
+    };
+    const Case cases[] = {
+        {"disk full, retry", "1,112", IDRETRY, S_OK, 3},
+        {"disk full, cancel", "1,112", IDCANCEL, E_ABORT, 0},
+        {"access denied", "1,5", IDOK, S_FALSE, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Answers answers;
+        answers.retry = [&](int) { return c.answer; };
+        g_answers = &answers;
+        AceObject a(CorpusPath(sample->file));
+        ASSERT_EQ(a.List(), S_OK);
+        ScratchFolder out;
+        SetEnvironmentVariableA("TESSERA_FAULT_WRITE", c.fault);
+        HRESULT hr = a.Extract(out.Path(), nullptr, 0, owner.window);
+        SetEnvironmentVariableA("TESSERA_FAULT_WRITE", nullptr);
+        EXPECT_EQ(hr, c.expected) << a.log;
+        size_t complete = 0;
+        FileMap files = FilesBelow(out.Path());
+        for (const auto& e : sample->entries) {
+            auto it = files.find(e.name);
+            if (it != files.end() && it->second == std::make_pair(e.size, e.crc32)) ++complete;
+        }
+        EXPECT_EQ(complete, c.files) << a.log;
+        if (c.expected == E_ABORT) {
+            EXPECT_TRUE(files.empty());  // the partly written file is removed
+        }
+        g_answers = nullptr;
+    }
+}
+
 // A solid archive whose middle entry is damaged: the first still decodes,
 // the later ones are refused rather than decoded from a stale dictionary,
 // whether the middle one is selected or not, and whether its damage shows
