@@ -352,10 +352,16 @@ TEST(AceEngine, MakeExeAndRemoveExeRoundTrip) {
         std::string renamed = WriteArchive(folder, "made_sfx.ace", made);
         AceObject b(renamed);
         if (moduleSize > 65536) {
+            BOOL noArchive = FALSE;
+            EXPECT_EQ(b.object->Check(nullptr, &noArchive), E_FAIL);  // a quiet probe
+            EXPECT_TRUE(noArchive);
+            EXPECT_EQ(b.log, "");
             EXPECT_EQ(b.List(), E_FAIL);
             EXPECT_TRUE(Contains(b.log, "It does not seam to be a valid ACE files.")) << b.log;
             continue;
         }
+        BOOL flag = TRUE;
+        EXPECT_EQ(b.object->Check(nullptr, &flag), S_OK);
         ASSERT_EQ(b.List(), S_OK) << b.log;
         EXPECT_EQ(b.object->GetEntryCount(), entries);
         std::string back = folder / "back.ace";
