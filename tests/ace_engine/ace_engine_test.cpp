@@ -554,6 +554,19 @@ TEST(AceEngine, DamagedArchivesAreReportedAndNeverSucceed) {
     }
 }
 
+TEST(AceEngine, ArchiveThatCannotBeOpenedOrHoldsNoArchiveFails) {
+    ScratchFolder folder;
+    AceObject missing(folder / "absent.ace");
+    EXPECT_EQ(missing.List(), E_FAIL);
+    EXPECT_TRUE(Contains(missing.log, "Archive cannot be opened: ")) << missing.log;
+    std::string text = WriteArchive(folder, "text.ace", std::vector<uint8_t>(3000, 'x'));
+    AceObject notAce(text);
+    EXPECT_EQ(notAce.List(), E_FAIL);
+    EXPECT_TRUE(Contains(notAce.log, "File cannot be opened: It does not seam to be a valid ACE files.")) << notAce.log;
+    char comment[16] = "unchanged";
+    EXPECT_EQ(notAce.object->GetComment(nullptr, comment, sizeof comment), E_FAIL);
+}
+
 TEST(AceEngine, ReadErrorEndsTheOperation) {
     ScratchFolder folder;
     std::string path = WriteArchive(folder, "read.ace", Archive(0, ThreeEntries()));
