@@ -1,6 +1,6 @@
 // libFuzzer target for the ZIP record layer: the reading end-record search,
 // the opening steps and the central directory walk in every mode, the local
-// headers and data ranges the walk hands out, and the update scan.
+// headers (with the shift rules of extraction) and the data ranges they hand out, and the update scan.
 //
 // Seeds: any ZIP files (the sample corpus, peer-made archives). Dictionary:
 // fuzz/zip/zip.dict.
@@ -28,22 +28,20 @@ void ReadingRun(const uint8_t* data, size_t size, ReadMode mode) {
     (void)totals;
     // What extraction does next: the local header and the entry's data, read
     // through the bounded entry source.
-    uint8_t local[kLocalHeaderSize];
+    LocalHeaderLocator locator(location);
     uint8_t chunk[4096];
     for (const DirectoryEntry& e : walk.entries) {
         ListFields fields = ListFieldsOf(e);
-        (void)fields;
         (void)MethodName(fields.methodWord);
         if (e.damaged || e.zip64) continue;
-        if (reader.Seek(e.localPosition) != ReadStatus::Ok) continue;
-        LocalHeader h;
-        if (reader.Read(local, sizeof local) != ReadStatus::Ok || !ParseLocalHeader(local, &h)) continue;
-        if (reader.Skip(static_cast<uint64_t>(h.nameLength) + h.extraLength) != ReadStatus::Ok) continue;
-        EntryDataSource source(reader, e.header.compressedSize);
+        LocalEntry local;
+        if (locator.Locate(reader, e, &local) != LocalResult::Ok) continue;
+        if (local.dataStart + local.compressedSize > location.centralStart) __builtin_trap();
+        EntryDataSource source(reader, local.compressedSize);
         size_t total = 0;
         while (size_t n = source.Read(chunk, sizeof chunk)) {
             total += n;
-            if (total > size) __builtin_trap();  // never more than the file holds
+            if (total > local.compressedSize) __builtin_trap();  // never more than the entry holds
         }
     }
 }

@@ -192,6 +192,62 @@ TEST(ZipDirectory, ListFieldsAndTotals) {
     EXPECT_TRUE(ListFieldsOf(run.walk.entries[1]).ratioUnknown);
 }
 
+// Local headers as extraction finds them: with the shift, without it when the
+// first entry says so, with it again for a later entry that needs it.
+TEST(ZipDirectory, LocalHeadersAreLocatedWithAndWithoutTheShift) {
+    const std::string prefix(500, 'M');
+    const std::string longName(300, 'n');
+    std::vector<FixtureEntry> entries = {{"a.txt", "alpha"}, {longName, "long"}, {"c.txt", "gamma", 0, 0, 0x20, "", true}};
+    Fixture relative = BuildZip(entries, {prefix, false});
+    // Directory offset relative to the ZIP data, local offsets absolute.
+    Fixture mixed = BuildZip(entries, {prefix, true});
+    PatchU32(&mixed.bytes, mixed.endPosition + 16, static_cast<uint32_t>(mixed.centralStart - 500));
+    // ... and the third entry's offset relative again.
+    Fixture restored = mixed;
+    PatchU32(&restored.bytes, restored.centralPositions[2] + 42, static_cast<uint32_t>(restored.localPositions[2] - 500));
+    Fixture missing = BuildZip(entries);
+    PatchU32(&missing.bytes, missing.localPositions[1], 0);
+    Fixture sizeMismatch = BuildZip(entries);
+    PatchU32(&sizeMismatch.bytes, sizeMismatch.localPositions[0] + 18, 4000);
+
+    const struct {
+        const char* what;
+        const Fixture& fixture;
+        std::vector<LocalResult> results;
+        std::vector<int64_t> shifts;  // the locator's shift after each entry
+    } cases[] = {
+        {"offsets relative to the ZIP data", relative, {LocalResult::Ok, LocalResult::Ok, LocalResult::Ok}, {500, 500, 500}},
+        {"first entry only without the shift", mixed, {LocalResult::Ok, LocalResult::Ok, LocalResult::Ok}, {0, 0, 0}},
+        {"later entry with the shift again", restored, {LocalResult::Ok, LocalResult::Ok, LocalResult::Ok}, {0, 0, 500}},
+        {"local header missing", missing, {LocalResult::Ok, LocalResult::NotFound, LocalResult::Ok}, {0, 0, 0}},
+        {"local size differs", sizeMismatch, {LocalResult::Damaged, LocalResult::Ok, LocalResult::Ok}, {0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        ListRun run = ListBytes(c.fixture.bytes);
+        ASSERT_TRUE(run.walk.complete) << c.what;
+        for (const DirectoryEntry& e : run.walk.entries) EXPECT_FALSE(e.damaged) << c.what << " " << e.name;
+        MemoryArchiveInput input(c.fixture.bytes.data(), c.fixture.bytes.size());
+        BlockReader reader(input);
+        ASSERT_TRUE(reader.Allocate());
+        LocalHeaderLocator locator(run.location);
+        for (size_t i = 0; i < 3; ++i) {
+            LocalEntry local;
+            EXPECT_EQ(locator.Locate(reader, run.walk.entries[i], &local), c.results[i]) << c.what << " #" << i;
+            EXPECT_EQ(locator.Shift(), c.shifts[i]) << c.what << " #" << i;
+            if (c.results[i] != LocalResult::Ok) continue;
+            const size_t nameLength = entries[i].name.size();
+            EXPECT_EQ(local.name, entries[i].name.substr(0, 259)) << c.what;
+            EXPECT_EQ(local.dataStart, c.fixture.localPositions[i] + 30 + nameLength) << c.what;
+            EXPECT_EQ(local.compressedSize, entries[i].data.size()) << c.what;
+            EXPECT_EQ(local.crc, run.walk.entries[i].header.crc) << c.what;  // bit 3: from the directory
+            std::string data(local.compressedSize, '\0');
+            EntryDataSource source(reader, local.compressedSize);
+            EXPECT_EQ(source.Read(reinterpret_cast<uint8_t*>(&data[0]), data.size() + 10), data.size());
+            EXPECT_EQ(data, entries[i].data) << c.what;
+        }
+    }
+}
+
 // Hostile directories: each row must end in a report, never in a read or an
 // allocation beyond the file; the update scan refuses every damaged archive.
 TEST(ZipDirectory, HostileDirectories) {
