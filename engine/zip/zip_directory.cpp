@@ -297,8 +297,12 @@ bool OpenDirectory(BlockReader& reader, ReadMode mode, DirectoryLocation* locati
     return true;
 }
 
-void WalkCentralDirectory(BlockReader& reader, const DirectoryLocation& location, DirectoryWalk* walk,
-                          Reports* reports) {
+namespace {
+
+// Reads the claimed central headers; stops at the first one that is missing
+// or damaged (reported).
+void ReadCentralHeaders(BlockReader& reader, const DirectoryLocation& location, DirectoryWalk* walk,
+                        Reports* reports) {
     walk->entries.clear();
     walk->complete = false;
     walk->endSignatureFollows = false;
@@ -351,6 +355,14 @@ void WalkCentralDirectory(BlockReader& reader, const DirectoryLocation& location
     walk->complete = true;
     uint8_t sig[4];
     walk->endSignatureFollows = reader.Read(sig, 4) == ReadStatus::Ok && GetU32(sig) == kEndSignature;
+}
+
+}  // namespace
+
+void WalkCentralDirectory(BlockReader& reader, const DirectoryLocation& location, DirectoryWalk* walk,
+                          Reports* reports) {
+    ReadCentralHeaders(reader, location, walk, reports);
+    // Also the entries read before a damaged header are checked.
     MarkDamagedEntries(location, walk, reports);
 }
 
