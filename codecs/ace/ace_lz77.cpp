@@ -229,7 +229,8 @@ AceCodecResult AceDecoder::Decode(uint8_t techType, uint16_t techParm, uint32_t 
     } else {
         result = AceCodecResult::kUnknownMethod;
     }
-    if (result == AceCodecResult::kOk && !Flush(true)) result = AceCodecResult::kAborted;
+    // What was decoded before damage still goes out (and into the CRC).
+    if (result != AceCodecResult::kAborted && !Flush(true)) result = AceCodecResult::kAborted;
     if (result != AceCodecResult::kOk) broken_ = true;  // the window no longer follows the archive
     out_ = nullptr;
     return result;

@@ -9,6 +9,7 @@
 // the compressed data are consumed.
 #include "codecs/arj/arj_decoder.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "codecs/rar15/msb_bit_reader.h"
@@ -45,7 +46,7 @@ public:
         for (unsigned s = 0; s < count; ++s)
             if (lengths[s]) sorted_[offsets[lengths[s]]++] = static_cast<uint16_t>(s);
 
-        table_.assign(size_t(1) << tableBits, Entry{0, 0});
+        std::fill(table_, table_ + (size_t(1) << tableBits), Entry{0, 0});
         uint32_t code = 0;
         unsigned index = 0;
         for (unsigned len = 1; len <= kMaxCodeBits; ++len) {
@@ -90,7 +91,7 @@ private:
         uint16_t symbol;
         uint8_t length;  // 0: longer than the table, take the slow path
     };
-    std::vector<Entry> table_;
+    Entry table_[1u << 12];  // sized for the largest table (12 bits)
     unsigned tableBits_ = 0;
     int single_ = -1;
     uint16_t counts_[kMaxCodeBits + 1] = {};
@@ -200,14 +201,21 @@ bool ReadCharLengths(MsbBitReader& in, const HuffmanTable& lenCode, HuffmanTable
 
 }  // namespace
 
-ArjDecoder::ArjDecoder() : window_(kWindowSize) {}
+struct ArjDecoder::Tables {
+    HuffmanTable lenCode;
+    HuffmanTable charCode;
+    HuffmanTable posCode;
+};
+
+ArjDecoder::ArjDecoder() : window_(kWindowSize), tables_(new Tables) {}
+ArjDecoder::~ArjDecoder() = default;
 
 ArjResult ArjDecoder::DecodeStandard(ByteSource& source, ByteSink* sink, uint64_t originalSize) {
     MsbBitReader in(source);
     WindowOutput out(window_, sink, originalSize);
-    HuffmanTable lenCode;
-    HuffmanTable charCode;
-    HuffmanTable posCode;
+    HuffmanTable& lenCode = tables_->lenCode;
+    HuffmanTable& charCode = tables_->charCode;
+    HuffmanTable& posCode = tables_->posCode;
     uint32_t blockLeft = 0;
     while (!out.Done()) {
         if (in.Overrun()) return ArjResult::kTruncated;

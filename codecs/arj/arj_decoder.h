@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "codecs/byte_io.h"
@@ -27,6 +28,7 @@ public:
     static constexpr uint32_t kWindowSize = 26624;
 
     ArjDecoder();
+    ~ArjDecoder();
 
     // Decode one entry's compressed data from `source` (which ends where the
     // entry's compressed size ends) into exactly `originalSize` bytes.
@@ -35,7 +37,10 @@ public:
     ArjResult DecodeFastest(ByteSource& source, ByteSink* sink, uint64_t originalSize);   // 4
 
 private:
+    struct Tables;  // the three code tables of methods 1-3
+
     std::vector<uint8_t> window_;
+    std::unique_ptr<Tables> tables_;
 };
 
 }  // namespace tessera

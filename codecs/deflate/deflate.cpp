@@ -100,6 +100,24 @@ inline unsigned DistanceCode(unsigned distanceMinus1) {
                                 : kCodes.distanceCode[256 + (distanceMinus1 >> 7)];
 }
 
+// Output into a caller's bounded buffer (block mode).
+class SpanSink final : public ByteSink {
+public:
+    SpanSink(uint8_t* out, size_t capacity) : out_(out), capacity_(capacity) {}
+    bool Write(const uint8_t* data, size_t size) override {
+        if (size > capacity_ - size_) return false;
+        std::memcpy(out_ + size_, data, size);
+        size_ += size;
+        return true;
+    }
+    size_t Size() const { return size_; }
+
+private:
+    uint8_t* out_;
+    size_t capacity_;
+    size_t size_ = 0;
+};
+
 inline uint64_t Load64(const uint8_t* p) {
     uint64_t v;
     std::memcpy(&v, p, 8);
@@ -197,6 +215,7 @@ Deflater::~Deflater() = default;
 
 int Deflater::Compress(ByteSource& input, ByteSink& output, DeflateFile& file) {
     if (!b_) return kDeflateNoMemory;
+    historyValid_ = false;
     input_ = &input;
     output_ = &output;
     file_ = &file;
@@ -205,6 +224,50 @@ int Deflater::Compress(ByteSource& input, ByteSink& output, DeflateFile& file) {
     file.uncompressedSize = 0;
     file.flags = static_cast<uint16_t>((file.flags & ~6u) | DeflateOptionFlags(file.level));
     StartFile(file.level);
+    return RunMatcher();
+}
+
+void Deflater::ResetBlockHistory() {
+    historyValid_ = false;
+}
+
+int Deflater::CompressBlock(const uint8_t* in, size_t size, uint8_t* out, size_t capacity, size_t* outSize,
+                            int level) {
+    *outSize = 0;
+    if (!b_) return kDeflateNoMemory;
+    MemorySource source(in, size);
+    SpanSink sink(out, capacity);
+    DeflateFile file;
+    file.level = level;
+    file.outputSeekable = false;
+    file.internalAttributes = 0;  // no classification
+    input_ = &source;
+    output_ = &sink;
+    file_ = &file;
+    if (!historyValid_) {
+        StartFile(level);
+    } else {
+        // Continue behind the previous block: window and hash chains stay.
+        blockStart_ = static_cast<long>(strStart_);
+        matchLength_ = prevLength_ = kMinMatch - 1;
+        inputDone_ = false;
+        symbols_ = matches_ = 0;
+        bitBuffer_ = 0;
+        bitCount_ = 0;
+        outPos_ = 0;
+        written_ = 0;
+        aborted_ = false;
+        FillWindow();
+        hash_ = b_->window[strStart_];
+        hash_ = ((hash_ << kHashShift) ^ b_->window[strStart_ + 1]) & kHashMask;
+    }
+    const int result = RunMatcher();
+    *outSize = sink.Size();
+    historyValid_ = result == kDeflateOk;
+    return result;
+}
+
+int Deflater::RunMatcher() {
     if (level_ <= 3)
         CompressFast();
     else
@@ -213,7 +276,7 @@ int Deflater::Compress(ByteSource& input, ByteSink& output, DeflateFile& file) {
         AlignToByte();
         FlushOutput();
     }
-    file.compressedSize = written_;
+    file_->compressedSize = written_;
     return aborted_ ? kDeflateAborted : kDeflateOk;
 }
 

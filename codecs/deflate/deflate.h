@@ -59,11 +59,24 @@ public:
     // Compresses everything `input` delivers into `output`.
     int Compress(ByteSource& input, ByteSink& output, DeflateFile& file);
 
+    // Block mode for cabinet MSZIP: every data block of a folder is one
+    // complete Deflate stream (its last block marked final, ending on a byte
+    // boundary) whose matches may reach into the blocks before it. Call
+    // ResetBlockHistory at the start of every folder, then CompressBlock for
+    // each block of at most 32,768 input bytes in order. `out` needs room
+    // for the block's stream: 32,768 + 5 bytes always suffice; less room
+    // gives kDeflateAborted (and the history must then be reset). A
+    // Compress call in between also resets it.
+    void ResetBlockHistory();
+    int CompressBlock(const uint8_t* in, size_t size, uint8_t* out, size_t capacity, size_t* outSize,
+                      int level);
+
 private:
     struct Buffers;
     struct Tree;
 
     void StartFile(int level);
+    int RunMatcher();
     void FillWindow();
     unsigned InsertString(unsigned position);
     unsigned LongestMatch(unsigned chainHead);
@@ -112,6 +125,7 @@ private:
     size_t outPos_ = 0;
     uint64_t written_ = 0;        // bytes handed to the sink for this file
     bool aborted_ = false;
+    bool historyValid_ = false;   // block mode: the window holds the folder's previous blocks
 };
 
 }  // namespace tessera

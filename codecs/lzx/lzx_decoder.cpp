@@ -139,7 +139,7 @@ struct LzxDecoder::Bits {
 // ---------------------------------------------------------------- decoder
 
 LzxDecoder::LzxDecoder(std::pmr::memory_resource* memory)
-    : memory_(memory), window_(memory), pretree_(memory), mainTree_(memory),
+    : window_(memory), pretree_(memory), mainTree_(memory),
       lengthTree_(memory), alignedTree_(memory) {}
 
 bool LzxDecoder::Init(int windowBits) {

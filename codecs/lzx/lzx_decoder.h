@@ -64,7 +64,6 @@ private:
     bool DecodeFrame(Bits& bits, uint32_t frameSize);
     void TranslateE8(uint8_t* data, uint32_t size) const;
 
-    std::pmr::memory_resource* memory_;
     bool outOfMemory_ = false;
     int windowBits_ = 0;
     uint32_t windowSize_ = 0;

@@ -187,7 +187,7 @@ void CanonicalCodes(const uint8_t* lengths, int n, uint16_t* codes) {
 }  // namespace
 
 LzxEncoder::LzxEncoder(std::pmr::memory_resource* memory)
-    : memory_(memory), history_(memory), head_(memory), prev_(memory), tokens_(memory), scratch_(memory) {}
+    : history_(memory), head_(memory), prev_(memory), tokens_(memory), scratch_(memory) {}
 
 bool LzxEncoder::Init(int windowBits) {
     outOfMemory_ = false;
@@ -302,8 +302,9 @@ void LzxEncoder::Tokenize(uint32_t start, uint32_t end) {
             int32_t c = head_[Hash3(data + p)];
             for (int chain = 0; c >= 0 && chain < kMaxChain; ++chain, c = prev_[static_cast<uint32_t>(c)]) {
                 uint32_t offset = p - static_cast<uint32_t>(c);
+                if (offset == 0) continue;
                 if (offset > maxOffset || offset > available) break;
-                if (data[static_cast<uint32_t>(c) + bestLength] != data[p + bestLength] && bestLength < limit) continue;
+                if (bestLength < limit && data[static_cast<uint32_t>(c) + bestLength] != data[p + bestLength]) continue;
                 uint32_t n = MatchLength(p, static_cast<uint32_t>(c), limit);
                 if (n > bestLength) {
                     if (n >= kMinHashMatch) {

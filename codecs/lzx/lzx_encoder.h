@@ -46,7 +46,6 @@ private:
     void Tokenize(uint32_t start, uint32_t end);
     void AddMatch(uint32_t length, uint32_t offset);
 
-    std::pmr::memory_resource* memory_;
     bool outOfMemory_ = false;
     int windowBits_ = 0;
     uint32_t windowSize_ = 0;

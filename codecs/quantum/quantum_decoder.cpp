@@ -70,7 +70,7 @@ struct QuantumDecoder::Coder {
     bool Overrun() const { return pos > size + kMaxOverrunBytes; }
 };
 
-QuantumDecoder::QuantumDecoder(std::pmr::memory_resource* memory) : memory_(memory), window_(memory) {}
+QuantumDecoder::QuantumDecoder(std::pmr::memory_resource* memory) : window_(memory) {}
 
 bool QuantumDecoder::Init(int windowBits) {
     outOfMemory_ = false;

@@ -48,7 +48,6 @@ private:
     static void Rescale(Model& model);
     int Decode(Coder& coder, Model& model);
 
-    std::pmr::memory_resource* memory_;
     bool outOfMemory_ = false;
     bool failed_ = true;
     int windowBits_ = 0;

@@ -18,7 +18,7 @@ namespace tessera {
 
 class MsbBitReader {
 public:
-    explicit MsbBitReader(ByteSource& source) : input_(source, 16384) {}
+    explicit MsbBitReader(ByteSource& source) : source_(source) {}
 
     // The next 16 bits, first bit in bit 15; nothing is consumed.
     uint32_t Peek16() {
@@ -47,17 +47,26 @@ public:
 private:
     void Fill() {
         while (count_ <= 24) {
-            int byte = input_.NextByte();
-            if (byte < 0) {
-                byte = 0;
-                ++padBytes_;
+            if (next_ == end_ && !ended_) {
+                next_ = 0;
+                end_ = source_.Read(buffer_, sizeof buffer_);
+                ended_ = end_ == 0;
             }
-            bits_ |= static_cast<uint32_t>(byte) << (24 - count_);
+            uint32_t byte = 0;
+            if (next_ < end_)
+                byte = buffer_[next_++];
+            else
+                ++padBytes_;
+            bits_ |= byte << (24 - count_);
             count_ += 8;
         }
     }
 
-    BufferedInput input_;
+    ByteSource& source_;
+    uint8_t buffer_[4096];   // on the object, so decoding allocates nothing
+    size_t next_ = 0;
+    size_t end_ = 0;
+    bool ended_ = false;     // the source reported its end: never asked again
     uint32_t bits_ = 0;      // left-aligned: the next bit is bit 31
     int count_ = 0;          // valid bits in bits_
     uint32_t padBytes_ = 0;  // zero bytes fed after the input ended

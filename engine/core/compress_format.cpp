@@ -19,6 +19,9 @@ CCompressFormat::CCompressFormat() {
 }
 
 CCompressFormat::~CCompressFormat() {
+    // A format that left a progress run open must not leave the owner
+    // window disabled.
+    if (m_statusDialog) Progress(kProgressEnd, 0);
     FreeEntries();
     CloseArchiveFile();
     if (m_outputFile != INVALID_HANDLE_VALUE) CloseHandle(m_outputFile);
@@ -124,7 +127,8 @@ HRESULT STDMETHODCALLTYPE CCompressFormat::GetFolderTree(IUnknown** tree) {
     if (!tree) return E_INVALIDARG;
     *tree = nullptr;
 #ifdef TESCORE_HAVE_FOLDER_TREE
-    return CreateArchiveFolderTree(m_entries, m_entries ? m_totals.entries : 0, tree);
+    // Names go through this object's GetText kind 3.
+    return CreateArchiveFolderTree(this, tree);
 #else
     return E_NOTIMPL;
 #endif
@@ -154,10 +158,13 @@ HRESULT CCompressFormat::SetLevel(UINT) { return E_NOTIMPL; }
 
 // --- front ends ---
 
+// Records the owner and the operation code and resets the warning flag and
+// the cancel request. List clears the request too: a request left from an
+// earlier, finished operation must not stop the next listing.
 void CCompressFormat::BeginOperation(HWND owner, DWORD op) {
     m_owner = owner;
     m_warning = FALSE;
-    if (op != OP_LIST) m_cancel = false;
+    m_cancel = false;
     m_op = op;
     ArmFileFaultsFromEnvironment();
 }
@@ -168,9 +175,9 @@ HRESULT CCompressFormat::MapResult(HRESULT hr) const {
 }
 
 HRESULT STDMETHODCALLTYPE CCompressFormat::List(HWND owner) {
+    BeginOperation(owner, OP_LIST);
     Log(IDS_READING_ARCHIVE);
     ShowStatus(IDS_READING_ARCHIVE);
-    BeginOperation(owner, OP_LIST);
     SetSelection(nullptr, 0);
     FreeEntries();
     m_totals.folders = m_totals.entries = m_totals.totalSize = 0;
@@ -185,8 +192,8 @@ HRESULT STDMETHODCALLTYPE CCompressFormat::Check(HWND owner, BOOL* result) {
 
 HRESULT STDMETHODCALLTYPE CCompressFormat::Extract(HWND owner, int overwriteMode, BOOL usePaths, BOOL onlyNewer,
                                                    LPCSTR destination, SELHDRSTRUCT* selection, DWORD count) {
-    Log(IDS_EXTRACTING_ALL);
     BeginOperation(owner, onlyNewer ? OP_UPDATE : OP_EXTRACT);
+    Log(IDS_EXTRACTING_ALL);
     m_overwriteMode = overwriteMode;
     m_usePaths = usePaths;
     SetSelection(selection, count);
@@ -197,8 +204,8 @@ HRESULT STDMETHODCALLTYPE CCompressFormat::Extract(HWND owner, int overwriteMode
 }
 
 HRESULT STDMETHODCALLTYPE CCompressFormat::Test(HWND owner) {
-    Log(IDS_TESTING_ALL);
     BeginOperation(owner, OP_TEST);
+    Log(IDS_TESTING_ALL);
     SetSelection(nullptr, 0);
     return MapResult(DoTest());
 }
@@ -212,8 +219,8 @@ HRESULT STDMETHODCALLTYPE CCompressFormat::GetComment(HWND owner, LPSTR buffer, 
 HRESULT STDMETHODCALLTYPE CCompressFormat::Delete(HWND owner, BOOL backup, BOOL archiveTimeFromNewest,
                                                   LPCSTR tempFolder, SELHDRSTRUCT* selection, DWORD count) {
     if (!tempFolder || !selection || count == 0) return E_INVALIDARG;
-    Log(IDS_DELETING_ALL);
     BeginOperation(owner, OP_DELETE);
+    Log(IDS_DELETING_ALL);
     m_tempFolder = tempFolder;
     m_backup = backup;
     m_archiveTimeFromNewest = archiveTimeFromNewest;
@@ -223,8 +230,8 @@ HRESULT STDMETHODCALLTYPE CCompressFormat::Delete(HWND owner, BOOL backup, BOOL 
 
 HRESULT STDMETHODCALLTYPE CCompressFormat::RemoveEXE(HWND owner, LPCSTR tempFolder, LPCSTR newArchivePath) {
     if (!tempFolder || !newArchivePath) return E_INVALIDARG;
-    Log(IDS_CREATING_ARCHIVE, FileNamePart(newArchivePath));
     BeginOperation(owner, OP_REMOVEEXE);
+    Log(IDS_CREATING_ARCHIVE, FileNamePart(newArchivePath));
     m_tempFolder = tempFolder;
     m_backup = m_archiveTimeFromNewest = FALSE;
     return MapResult(DoRemoveEXE(newArchivePath));
@@ -236,8 +243,8 @@ HRESULT STDMETHODCALLTYPE CCompressFormat::Add(HWND owner, BOOL deleteSources, B
                                                BOOL archiveTimeFromNewest, LPCSTR storeOnlyList,
                                                LPCSTR tempFolder, const ADDFILEINFO* files) {
     if (!storeOnlyList || !tempFolder || !files) return E_INVALIDARG;
-    Log(update ? IDS_UPDATING_FILES_ADDING : freshen ? IDS_UPDATING_EXISTING_FILES : IDS_ADDING);
     BeginOperation(owner, update ? OP_UPDATE : freshen ? OP_FRESHEN : OP_ADD);
+    Log(update ? IDS_UPDATING_FILES_ADDING : freshen ? IDS_UPDATING_EXISTING_FILES : IDS_ADDING);
     m_deleteSources = deleteSources;
     m_shortNames = shortNames;
     m_backup = backup;
@@ -258,8 +265,8 @@ HRESULT STDMETHODCALLTYPE CCompressFormat::Add(HWND owner, BOOL deleteSources, B
 HRESULT STDMETHODCALLTYPE CCompressFormat::MakeEXE(HWND owner, LPCSTR tempFolder, LPCSTR newProgramPath,
                                                    const void* module, DWORD moduleSize) {
     if (!tempFolder || !newProgramPath || !module) return E_INVALIDARG;
-    Log(IDS_CREATING_EXE, FileNamePart(newProgramPath));
     BeginOperation(owner, OP_MAKEEXE);
+    Log(IDS_CREATING_EXE, FileNamePart(newProgramPath));
     m_tempFolder = tempFolder;
     m_backup = m_archiveTimeFromNewest = FALSE;
     return MapResult(DoMakeEXE(newProgramPath, module, moduleSize));
@@ -267,8 +274,8 @@ HRESULT STDMETHODCALLTYPE CCompressFormat::MakeEXE(HWND owner, LPCSTR tempFolder
 
 HRESULT STDMETHODCALLTYPE CCompressFormat::SetComment(HWND owner, LPCSTR tempFolder, LPCSTR comment) {
     if (!tempFolder || !comment) return E_INVALIDARG;
-    Log(IDS_WRITING_ARCHIVE_COMMENT);
     BeginOperation(owner, OP_SETCOMMENT);
+    Log(IDS_WRITING_ARCHIVE_COMMENT);
     m_tempFolder = tempFolder;
     m_backup = m_archiveTimeFromNewest = FALSE;
     return MapResult(DoSetComment(comment));
@@ -277,8 +284,8 @@ HRESULT STDMETHODCALLTYPE CCompressFormat::SetComment(HWND owner, LPCSTR tempFol
 HRESULT STDMETHODCALLTYPE CCompressFormat::UpdateEntries(HWND owner, LPCSTR tempFolder, SELHDRSTRUCT* selection,
                                                          DWORD count) {
     if (!tempFolder || !selection || count == 0) return E_INVALIDARG;
-    Log(IDS_WRITING_ENTRIES);
     BeginOperation(owner, OP_UPDATEENTRIES);
+    Log(IDS_WRITING_ENTRIES);
     m_tempFolder = tempFolder;
     m_backup = m_archiveTimeFromNewest = FALSE;
     // Installed as it is: not "all entries", no byte totals.

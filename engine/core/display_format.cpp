@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "core/messages.h"
 #include "core/module.h"
 
 #include <cstdint>
@@ -13,7 +14,6 @@
 
 namespace {
 
-constexpr UINT kIdsUnknownTime = 20480;  // "(Unknown)"
 constexpr int kUnknownTimeChars = 20;
 
 // Units of the short form, one step per division by 1024.
@@ -68,7 +68,7 @@ void FormatShortSize(uint64_t value, char* out) {
 // The catalogue text when the module carries it (the DLL), else the same
 // text built in.
 void UnknownTime(char* out) {
-    if (LoadStringA(EngineModule(), kIdsUnknownTime, out, kUnknownTimeChars + 1) <= 0)
+    if (LoadStringA(EngineModule(), IDS_UNKNOWN, out, kUnknownTimeChars + 1) <= 0)
         std::strcpy(out, "(Unknown)");
 }
 

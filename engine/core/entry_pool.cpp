@@ -20,6 +20,7 @@ struct CCompressFormat::PoolBlock {
 
 
 HRESULT CCompressFormat::AllocEntries(DWORD bytesPerEntry, DWORD count) {
+    static_assert(sizeof(PoolBlock) <= PoolBlock::kHeader, "block header too large");
     m_totals = {};
     m_totals.totalPacked = 0;
     unsigned long long bytes = (static_cast<unsigned long long>(bytesPerEntry) + sizeof(HDRSTRUCT)) * count;

@@ -5,8 +5,8 @@
 // questions itself (tescmd, tests).
 //
 // All texts are narrow ANSI strings; paths hold at most MAX_PATH (260)
-// characters including the terminator. Exported functions use WINAPI and are
-// exported by their plain names (no decoration on i686).
+// characters including the terminator. Exported functions are extern "C",
+// WINAPI, and exported by their plain names on x86_64 and i686.
 #pragma once
 
 #include <windows.h>
@@ -21,6 +21,15 @@
 #define TESAPI extern "C" __declspec(dllexport)
 #else
 #define TESAPI extern "C" __declspec(dllimport)
+#endif
+// Exported functions are WINAPI and exported by their plain names on both
+// architectures: on i686 the DLL is linked with --kill-at, so neither its
+// export table nor its import library carries the @n of stdcall, and a
+// program binds each import to the plain name (TES_PLAIN_NAME).
+#if defined(__i386__) && !defined(TESCORE_BUILD)
+#define TES_PLAIN_NAME(name) __asm__(#name)
+#else
+#define TES_PLAIN_NAME(name)
 #endif
 
 // ---------------------------------------------------------------------------
@@ -340,32 +349,32 @@ typedef struct ARCPROMPTHANDLER {
 // Installs a handler for the whole process (the engine keeps the pointer; the
 // caller keeps the record alive); null restores the engine's dialogs.
 // Returns the previous handler.
-TESAPI const ARCPROMPTHANDLER* WINAPI ArcSetPromptHandler(const ARCPROMPTHANDLER* handler);
+TESAPI const ARCPROMPTHANDLER* WINAPI ArcSetPromptHandler(const ARCPROMPTHANDLER* handler) TES_PLAIN_NAME(ArcSetPromptHandler);
 
 // ---------------------------------------------------------------------------
 // Exported functions
 
 // Format registry and factory.
-TESAPI HRESULT WINAPI ArcCreateObject(HWND owner, LPCSTR path, ICompressFormat** object);
-TESAPI UINT WINAPI ArcGetFormatCount(void);
-TESAPI HRESULT WINAPI ArcGetFormatAt(UINT index, FORMATINFO* info);
-TESAPI HRESULT WINAPI ArcGetFormatOf(LPCSTR path, FORMATINFO* info, UINT* index);
+TESAPI HRESULT WINAPI ArcCreateObject(HWND owner, LPCSTR path, ICompressFormat** object) TES_PLAIN_NAME(ArcCreateObject);
+TESAPI UINT WINAPI ArcGetFormatCount(void) TES_PLAIN_NAME(ArcGetFormatCount);
+TESAPI HRESULT WINAPI ArcGetFormatAt(UINT index, FORMATINFO* info) TES_PLAIN_NAME(ArcGetFormatAt);
+TESAPI HRESULT WINAPI ArcGetFormatOf(LPCSTR path, FORMATINFO* info, UINT* index) TES_PLAIN_NAME(ArcGetFormatOf);
 
 // Settings store below HKEY_CURRENT_USER\Software\Quellsoft\Tessera.
-TESAPI HKEY WINAPI GetSectionKey(LPCSTR section);
-TESAPI BOOL WINAPI GetProfileInt(LPCSTR section, LPCSTR name, DWORD* value);
-TESAPI BOOL WINAPI GetProfileString(LPCSTR section, LPCSTR name, LPSTR buffer /* MAX_PATH */);
-TESAPI BOOL WINAPI GetProfileBinary(LPCSTR section, LPCSTR name, void* buffer, DWORD* size);
-TESAPI BOOL WINAPI PutProfileInt(LPCSTR section, LPCSTR name, DWORD value);
-TESAPI BOOL WINAPI PutProfileString(LPCSTR section, LPCSTR name, LPCSTR text);
-TESAPI BOOL WINAPI PutProfileBinary(LPCSTR section, LPCSTR name, const void* data, DWORD size);
+TESAPI HKEY WINAPI GetSectionKey(LPCSTR section) TES_PLAIN_NAME(GetSectionKey);
+TESAPI BOOL WINAPI GetProfileInt(LPCSTR section, LPCSTR name, DWORD* value) TES_PLAIN_NAME(GetProfileInt);
+TESAPI BOOL WINAPI GetProfileString(LPCSTR section, LPCSTR name, LPSTR buffer /* MAX_PATH */) TES_PLAIN_NAME(GetProfileString);
+TESAPI BOOL WINAPI GetProfileBinary(LPCSTR section, LPCSTR name, void* buffer, DWORD* size) TES_PLAIN_NAME(GetProfileBinary);
+TESAPI BOOL WINAPI PutProfileInt(LPCSTR section, LPCSTR name, DWORD value) TES_PLAIN_NAME(PutProfileInt);
+TESAPI BOOL WINAPI PutProfileString(LPCSTR section, LPCSTR name, LPCSTR text) TES_PLAIN_NAME(PutProfileString);
+TESAPI BOOL WINAPI PutProfileBinary(LPCSTR section, LPCSTR name, const void* data, DWORD size) TES_PLAIN_NAME(PutProfileBinary);
 
 // Rename dialog: returns RENAME_RESULT_*; newPath (MAX_PATH characters)
 // receives folder + new base name + extension of path.
-TESAPI int WINAPI ShowRenameDialog(HWND owner, LPCSTR path, LPSTR newPath);
+TESAPI int WINAPI ShowRenameDialog(HWND owner, LPCSTR path, LPSTR newPath) TES_PLAIN_NAME(ShowRenameDialog);
 
 // Display helpers.
-TESAPI LPSTR WINAPI FormatFileSize(int style, DWORD low, DWORD high, LPSTR buffer);
+TESAPI LPSTR WINAPI FormatFileSize(int style, DWORD low, DWORD high, LPSTR buffer) TES_PLAIN_NAME(FormatFileSize);
 TESAPI LPSTR WINAPI FormatFileTime(const FILETIME* utcTime, LPSTR buffer /* MAX_PATH */,
-                                   int dateStyle, int timeStyle);
-TESAPI BOOL WINAPI CenterDialog(HWND dialog);
+                                   int dateStyle, int timeStyle) TES_PLAIN_NAME(FormatFileTime);
+TESAPI BOOL WINAPI CenterDialog(HWND dialog) TES_PLAIN_NAME(CenterDialog);

@@ -9,7 +9,7 @@ class BoundedCount final : public tessera::ByteSink {
 public:
     bool Write(const uint8_t*, size_t size) override {
         count += size;
-        return count <= (8u << 20);
+        return count <= (256u << 10);
     }
     uint64_t count = 0;
 };

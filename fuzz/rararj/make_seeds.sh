@@ -1,4 +1,8 @@
 #!/usr/bin/env bash
+# Usage: fuzz/rararj/make_seeds.sh /tmp/seeds, then e.g.
+#   build/fuzz/fuzz/fuzz_arj_walk -max_total_time=180 -max_len=65536 /tmp/seeds/arj_walk
+# (the sample corpus folders may be added, read only, as further seed folders).
+#
 # Makes the seed corpora of the RAR/ARJ fuzz targets in $1 (one folder per
 # target): ARJ archives of every method made by the arj program, their
 # compressed data as decoder seeds, and small stored RAR archives built here.

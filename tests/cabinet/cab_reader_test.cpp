@@ -5,6 +5,9 @@
 
 #include <cstring>
 #include <map>
+#if !defined(_WIN32)
+#include <thread>
+#endif
 
 #include "cab_test_io.h"
 #include "corpus.h"
@@ -83,6 +86,32 @@ TEST(CabReaderCorpus, SamplesReadToTheirRecordedCrcsOrFailCleanly) {
         }
     }
 }
+
+#if !defined(_WIN32)
+// Readers keep no state outside their callbacks' context: two threads
+// reading different cabinets at once get the same bytes as one alone.
+TEST(CabReaderCorpus, TwoThreadsReadCabinetsAtTheSameTime) {
+    TESSERA_REQUIRE_CORPUS();
+    const char* names[] = {"cab/lzx18_4files.cab", "cab/mszip_lzx18_quantum18_3folders.cab"};
+    std::vector<uint32_t> alone[2], together[2];
+    auto crcs = [](const char* name) {
+        CabTestIo io;
+        CabWalk walk;
+        EXPECT_FALSE(WalkCabinet(CorpusPath(name), walk, io).error) << name;
+        std::vector<uint32_t> result;
+        for (const ExtractedFile& f : walk.files) result.push_back(ReferenceCrc32(f.data.data(), f.data.size()));
+        return result;
+    };
+    for (int i = 0; i < 2; ++i) alone[i] = crcs(names[i]);
+    std::thread other([&] {
+        for (int round = 0; round < 20; ++round) together[1] = crcs(names[1]);
+    });
+    for (int round = 0; round < 20; ++round) together[0] = crcs(names[0]);
+    other.join();
+    EXPECT_EQ(alone[0], together[0]);
+    EXPECT_EQ(alone[1], together[1]);
+}
+#endif
 
 }  // namespace
 }  // namespace tessera::testing

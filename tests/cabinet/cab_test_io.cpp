@@ -13,6 +13,36 @@ cab::ReaderCallbacks CabTestIo::ReaderTable() {
     return cab::ReaderCallbacks{this, Allocate, Free, Open, Read, Write, Close, Seek, 0};
 }
 
+cab::BuilderCallbacks CabTestIo::BuilderTable() {
+    return cab::BuilderCallbacks{this, FilePlaced, Allocate, Free, Create, Read, Write, Close, Seek, Remove, TempName};
+}
+
+int CabTestIo::Remove(void*, const char* path) { return std::remove(path); }
+
+bool CabTestIo::TempName(void* context, char* buffer, size_t size) {
+    auto* io = static_cast<CabTestIo*>(context);
+    std::string name = io->tempFolder + "/stage" + std::to_string(io->tempFiles++) + ".tmp";
+    if (name.size() >= size) return false;
+    std::strcpy(buffer, name.c_str());
+    std::remove(buffer);
+    return true;
+}
+
+int CabTestIo::FilePlaced(void* context, const cab::CabinetParameters* params, const char* name, uint32_t,
+                          bool continuation) {
+    auto* io = static_cast<CabTestIo*>(context);
+    io->placed.push_back(std::string(params->cabinetName) + ":" + name + (continuation ? "+" : ""));
+    return 0;
+}
+
+cab::FileHandle CabTestIo::OpenInfo(void* context, const char* path, uint16_t* date, uint16_t* time,
+                                    uint16_t* attribs) {
+    *date = 0x5A21;  // 2025-01-01
+    *time = 0x6000;  // 12:00
+    *attribs = 0x20;
+    return Open(context, path);
+}
+
 intptr_t CabTestIo::NewOutput() {
     auto f = std::make_unique<File>();
     f->isMemory = true;
@@ -66,6 +96,8 @@ cab::FileHandle CabTestIo::Create(void* context, const char* path) {
     if (!f) return -1;
     auto file = std::make_unique<File>();
     file->stdio = f;
+    std::string p(path);
+    file->isCabinet = p.size() > 4 && p.compare(p.size() - 4, 4, ".cab") == 0;
     intptr_t h = io->nextHandle_++;
     io->files_[h] = std::move(file);
     ++io->openCount;
@@ -113,6 +145,7 @@ int32_t CabTestIo::Seek(void* context, cab::FileHandle file, int32_t offset, int
     long target = offset;
     int whence = origin == cab::kSeekSet ? SEEK_SET : origin == cab::kSeekCurrent ? SEEK_CUR : SEEK_END;
     if (whence == SEEK_SET) target += static_cast<long>(io->baseOffset);
+    if (io->failCabinetSeek && it->second->isCabinet) return -1;
     if (std::fseek(f, target, whence) != 0) return -1;
     return static_cast<int32_t>(std::ftell(f) - static_cast<long>(io->baseOffset));
 }

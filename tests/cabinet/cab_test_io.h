@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/cabinet/cab_builder.h"
 #include "engine/cabinet/cab_reader.h"
 
 namespace tessera::testing {
@@ -22,6 +23,12 @@ public:
     int closeCount = 0;
 
     cab::ReaderCallbacks ReaderTable();
+    // Builder callbacks; temporary files go to `tempFolder`.
+    cab::BuilderCallbacks BuilderTable();
+    std::string tempFolder;
+    int tempFiles = 0;
+    bool failCabinetSeek = false;  // the final seek of a cabinet fails (interrupted writing)
+    std::vector<std::string> placed;
     // The handle of a new in-memory output file.
     intptr_t NewOutput();
     std::vector<uint8_t>& Output(intptr_t handle);
@@ -33,6 +40,12 @@ public:
     static int32_t Write(void* context, cab::FileHandle file, const void* data, uint32_t size);
     static int Close(void* context, cab::FileHandle file);
     static int32_t Seek(void* context, cab::FileHandle file, int32_t offset, int origin);
+    static int Remove(void* context, const char* path);
+    static bool TempName(void* context, char* buffer, size_t size);
+    static int FilePlaced(void* context, const cab::CabinetParameters* params, const char* name, uint32_t size,
+                          bool continuation);
+    static cab::FileHandle OpenInfo(void* context, const char* path, uint16_t* date, uint16_t* time,
+                                    uint16_t* attribs);
     static void* Allocate(void* context, size_t size);
     static void Free(void* context, void* block);
 
@@ -41,6 +54,7 @@ private:
         FILE* stdio = nullptr;
         std::vector<uint8_t> memory;
         bool isMemory = false;
+        bool isCabinet = false;
     };
     std::map<intptr_t, std::unique_ptr<File>> files_;
     intptr_t nextHandle_ = 100;

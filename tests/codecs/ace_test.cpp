@@ -157,6 +157,20 @@ TEST(AceCodec, HostileStreamsEndInTheirDefinedResults) {
     w.bits.Put(3, 2);  // the unused code 11
     EXPECT_EQ(DecodeAll(decoder, w.bits.Finish(), 4).result, AceCodecResult::kBadData);
 
+    // A code of one symbol: it takes one bit when read, but fills the table
+    // only as far as its stored width (5 bits: 64 of 2,048 entries).
+    std::vector<uint8_t> single(kAceMainSymbols, 0);
+    single['a'] = 5;
+    Lz77Writer one(single);
+    one.Block(3);
+    one.bits.Put(0, 1);   // 'a'
+    one.bits.Put(0, 1);   // 'a'
+    one.bits.Put(1, 5);   // 00001...: entry 64 and up, outside the filled part
+    one.bits.Put(0, 16);
+    DecodeRun lone = DecodeAll(decoder, one.bits.Finish(), 3);
+    EXPECT_EQ(lone.result, AceCodecResult::kBadData);
+    EXPECT_EQ(std::string(lone.output.begin(), lone.output.end()), "aa");  // what came before the damage
+
     // Every cut of a good stream ends cleanly; cuts that lose more than the
     // word of zeros the reader may pad with cannot give the right data.
     FileSpec good = Lz77File("x", 200);

@@ -182,6 +182,59 @@ TEST(Deflate, ClassifiesTextOnTheFirstBlock) {
     }
 }
 
+TEST(Deflate, CabinetBlocksUseTheHistoryOfTheFolder) {
+    const auto text = Words(200000, 12);
+    Deflater deflater;
+    Inflater inflater;
+    for (int level : {0, 3, 6, 9}) {
+        deflater.ResetBlockHistory();
+        inflater.ResetHistory();
+        std::vector<uint8_t> packed(32768 + 5), plain(32768), out;
+        size_t historyPackedTotal = 0;
+        for (size_t start = 0; start < text.size(); start += 32768) {
+            const size_t n = std::min<size_t>(32768, text.size() - start);
+            size_t packedSize = 0, produced = 0;
+            ASSERT_EQ(deflater.CompressBlock(text.data() + start, n, packed.data(), packed.size(), &packedSize, level),
+                      kDeflateOk);
+            historyPackedTotal += packedSize;
+            ASSERT_EQ(inflater.InflateBlock(packed.data(), packedSize, plain.data(), plain.size(), &produced), kInflateOk);
+            ASSERT_EQ(produced, n);
+            out.insert(out.end(), plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(n));
+#ifdef TESSERA_TEST_ZLIB
+            // zlib agrees, given the previous 32 KiB as its dictionary.
+            z_stream z{};
+            ASSERT_EQ(inflateInit2(&z, -15), Z_OK);
+            const size_t history = std::min<size_t>(start, 32768);
+            if (history) inflateSetDictionary(&z, text.data() + start - history, static_cast<uInt>(history));
+            z.next_in = packed.data();
+            z.avail_in = static_cast<uInt>(packedSize);
+            z.next_out = plain.data();
+            z.avail_out = static_cast<uInt>(plain.size());
+            EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
+            EXPECT_EQ(z.total_out, n);
+            inflateEnd(&z);
+#endif
+        }
+        EXPECT_TRUE(out == text) << level;
+        // Without history every block starts from nothing and comes out larger.
+        size_t aloneTotal = 0;
+        for (size_t start = 0; start < text.size(); start += 32768) {
+            deflater.ResetBlockHistory();
+            size_t packedSize = 0;
+            deflater.CompressBlock(text.data() + start, std::min<size_t>(32768, text.size() - start), packed.data(),
+                                   packed.size(), &packedSize, level);
+            aloneTotal += packedSize;
+        }
+        EXPECT_LT(historyPackedTotal, aloneTotal) << level;
+    }
+    // Incompressible data fits the documented bound.
+    const auto noise = RandomBytes(32768, 13);
+    std::vector<uint8_t> packed(32768 + 5);
+    size_t packedSize = 0;
+    deflater.ResetBlockHistory();
+    EXPECT_EQ(deflater.CompressBlock(noise.data(), noise.size(), packed.data(), packed.size(), &packedSize, 6), kDeflateOk);
+}
+
 TEST(Deflate, StopsWhenTheSinkRefuses) {
     Deflater deflater;
     const auto data = RandomBytes(500000, 9);

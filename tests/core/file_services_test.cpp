@@ -184,6 +184,21 @@ TEST_F(CopyData, WithoutOwnerDiskFullEnds) {
     EXPECT_TRUE(object->m_cancel);
 }
 
+// Faults armed through the environment reach code behind the DLL boundary:
+// here the first write of an extraction fails with "access denied".
+TEST_F(CopyData, FaultFromTheEnvironment) {
+    object->listing = {{"a.txt"}, {"b.txt"}};
+    ASSERT_EQ(object->List(nullptr), S_OK);
+    SetEnvironmentVariableA("TESSERA_FAULT_WRITE", "1,5");
+    HRESULT hr = object->Extract(nullptr, OVERWRITE_ALL, TRUE, FALSE, folder.Path().c_str(), nullptr, 0);
+    SetEnvironmentVariableA("TESSERA_FAULT_WRITE", nullptr);
+    SetWriteFault(0);
+    EXPECT_EQ(hr, S_FALSE);
+    EXPECT_TRUE(log.Contains("File cannot be written: ")) << log.All();
+    EXPECT_EQ(Text(At("a.txt")), "");
+    EXPECT_EQ(Text(At("b.txt")), "data");
+}
+
 using Destination = Fixture;
 
 TEST_F(Destination, CreatesEveryLevel) {

@@ -64,9 +64,6 @@ TEST(FrontEnd, BaseClassOffersNothing) {
     DWORD id = 5;
     EXPECT_FALSE(base.GetSfxModuleId(FALSE, &id));
     EXPECT_EQ(id, 0u);
-    IUnknown* tree = nullptr;
-    HRESULT hr = base.GetFolderTree(&tree);
-    if (SUCCEEDED(hr)) tree->Release();
 }
 
 // Hook outcome -> result at the interface.
@@ -99,13 +96,15 @@ TEST(FrontEnd, ResultMapping) {
     }
 }
 
-TEST(FrontEnd, CancelRequestIsClearedExceptByList) {
+// A cancel request of a finished operation does not stop the next one,
+// a listing included.
+TEST(FrontEnd, CancelRequestIsClearedByEveryOperation) {
     FakeFormat* object = NewObject();
     object->hookResult = E_FAIL;
     object->Cancel();
-    EXPECT_EQ(object->Test(nullptr), E_FAIL);  // Test cleared the earlier request
+    EXPECT_EQ(object->Test(nullptr), E_FAIL);
     object->Cancel();
-    EXPECT_EQ(object->List(nullptr), E_ABORT);  // List keeps it
+    EXPECT_EQ(object->List(nullptr), E_FAIL);
     object->Release();
 }
 
@@ -187,6 +186,30 @@ TEST(FrontEnd, TotalsCountFilesAndFolders) {
     object->GetTotals(nullptr, nullptr, nullptr, nullptr);
     EXPECT_EQ(object->GetEntryCount(), 5u);
     EXPECT_STREQ(object->GetEntries()[1].name, "a/1");
+    object->Release();
+}
+
+TEST(FrontEnd, FolderTreeUsesTheFormatsNames) {
+    FakeFormat* object = NewObject();
+    object->listing = {{"a/b/c.txt"}, {"a/", 0, FILE_ATTRIBUTE_DIRECTORY}};
+    ASSERT_EQ(object->List(nullptr), S_OK);
+    IUnknown* tree = nullptr;
+    ASSERT_EQ(object->GetFolderTree(&tree), S_OK);
+    IArchiveFolder* root = nullptr;
+    ASSERT_EQ(tree->QueryInterface(IID_IArchiveFolder, reinterpret_cast<void**>(&root)), S_OK);
+    EXPECT_EQ(root->GetFolderCount(), 1u);
+    IEnumArchiveFolders* folders = nullptr;
+    ASSERT_EQ(root->EnumFolders(0, &folders), S_OK);
+    IArchiveFolder* a = nullptr;
+    ULONG fetched = 0;
+    EXPECT_EQ(folders->Next(1, &a, &fetched), S_OK);
+    ASSERT_EQ(fetched, 1u);
+    EXPECT_STREQ(a->GetName(), "a");
+    EXPECT_EQ(a->GetEntryIndex(), 1u);
+    a->Release();
+    folders->Release();
+    root->Release();
+    tree->Release();
     object->Release();
 }
 

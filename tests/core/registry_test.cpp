@@ -74,10 +74,11 @@ struct ShiftAnswer {
     bool shift = false;
     ShiftAnswer() {
         handler.context = this;
-        handler.IsShiftDown = [](void* context) -> BOOL { return static_cast<ShiftAnswer*>(context)->shift; };
+        handler.IsShiftDown = Shift;
         ArcSetPromptHandler(&handler);
     }
     ~ShiftAnswer() { ArcSetPromptHandler(nullptr); }
+    static BOOL CALLBACK Shift(void* context) { return static_cast<ShiftAnswer*>(context)->shift; }
 };
 
 TEST(Factory, ShiftOpensTgzAsGzip) {
@@ -125,7 +126,9 @@ TEST(Exports, PlainNames) {
     HMODULE engine = GetModuleHandleA("tescore.dll");
     ASSERT_NE(engine, nullptr);
     for (const char* name : {"ArcCreateObject", "ArcGetFormatCount", "ArcGetFormatAt", "ArcGetFormatOf",
-                             "ShowRenameDialog", "ArcSetPromptHandler"}) {
+                             "GetSectionKey", "GetProfileInt", "GetProfileString", "GetProfileBinary",
+                             "PutProfileInt", "PutProfileString", "PutProfileBinary", "ShowRenameDialog",
+                             "FormatFileSize", "FormatFileTime", "CenterDialog", "ArcSetPromptHandler"}) {
         EXPECT_NE(GetProcAddress(engine, name), nullptr) << name;
     }
 }

@@ -2,9 +2,12 @@
 // COM-style folder and enumerator objects that hand it out.
 #include <gtest/gtest.h>
 
+#include "core/compress_format.h"
 #include "core/folder_tree.h"
 
+#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -171,6 +174,52 @@ TEST(FolderTree, NamesComeFromTheConverterGiven) {
     tree->Release();
     EXPECT_EQ(Dump(root), "{A[2]{B[0]}}");
     root->Release();
+}
+
+// A format whose stored names separate folders with colons: only its own
+// GetText kind 3 knows that.
+class ColonFormat final : public CCompressFormat {
+public:
+    explicit ColonFormat(std::vector<Entry> table) : table_(std::move(table)) {}
+
+    HRESULT DoList() override {
+        HRESULT hr = AllocEntries(64, static_cast<DWORD>(table_.size()));
+        if (FAILED(hr)) return hr;
+        for (const Entry& e : table_) {
+            HDRSTRUCT& entry = m_entries[m_totals.entries++];
+            entry.name = PoolString(e.name, static_cast<DWORD>(std::strlen(e.name)));
+            entry.attributes = e.attributes;
+        }
+        TrimPool();
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetText(int kind, DWORD_PTR value, LPSTR buffer) override {
+        buffer[0] = '\0';
+        const char* name = reinterpret_cast<const char*>(value);
+        if (kind != TEXT_PATH) return E_INVALIDARG;
+        if (!name || !*name || *name == '!') return E_INVALIDARG;  // '!': unconvertible
+        lstrcpynA(buffer, name, MAX_PATH);
+        for (char* p = buffer; *p; ++p)
+            if (*p == ':') *p = '\\';
+        return S_OK;
+    }
+
+private:
+    std::vector<Entry> table_;
+};
+
+TEST(FolderTree, ArchiveObjectConvertsItsOwnNames) {
+    auto* archive = new ColonFormat({{"a:b:c.txt", 0}, {"!bad", 0}, {"a:", kFolder}, {"x.txt", 0}});
+    ASSERT_EQ(archive->List(nullptr), S_OK);
+    IUnknown* tree = nullptr;
+    ASSERT_EQ(CreateArchiveFolderTree(archive, &tree), S_OK);
+    IArchiveFolder* root = nullptr;
+    ASSERT_EQ(tree->QueryInterface(IID_IArchiveFolder, reinterpret_cast<void**>(&root)), S_OK);
+    tree->Release();
+    EXPECT_EQ(Dump(root), "[3]{a#2{b[0]}}");
+    root->Release();
+    archive->Release();
 }
 
 TEST(FolderTree, StoredNamesInTheOemCodePage) {

@@ -129,6 +129,28 @@ TEST(RarVolumes, MissingOrWrongNextVolumeEndsTheEntry) {
     }
 }
 
+// Found by fuzzing: a packed entry whose next volume is the same file; the
+// decoder kept reading after the failed volume change.
+TEST(RarVolumes, PackedEntryIntoAVolumeThatIsNotItsContinuation) {
+    Bytes noise(40, 0x5A);
+    Bytes a = RarStart(kRarVolume);
+    RarAddFile(a, {"a.txt", noise, 5000, 0, 0x8002, 15, 0x33});
+    MemoryInput input(a.data(), a.size());
+    unsigned opened = 0;
+    RarReader reader(input, [&](unsigned) -> std::unique_ptr<SeekableInput> {
+        ++opened;
+        return std::make_unique<OwnedInput>(a);
+    });
+    ASSERT_EQ(reader.Open(), RarStatus::kOk);
+    RarEntry e;
+    ASSERT_EQ(reader.Next(&e), RarStatus::kOk);
+    CountingSink sink;
+    RarEntryOutcome out = reader.Extract(e, &sink);
+    EXPECT_TRUE(out.result == RarEntryResult::kBadVolume || out.result == RarEntryResult::kTruncated);
+    EXPECT_LE(opened, 1u);
+    EXPECT_LE(sink.count, 5000u);
+}
+
 TEST(RarVolumes, OldStyleNames) {
     EXPECT_EQ(RarVolumeName("dir/x.rar", 0), "dir/x.rar");
     EXPECT_EQ(RarVolumeName("dir/x.rar", 1), "dir/x.r00");
@@ -404,6 +426,59 @@ TEST(Names, HostileNamesAreHandedOnAsStored) {
         ASSERT_EQ(aw.Next(&ah), ArjStatus::kOk);
         EXPECT_EQ(ah.name, name);
     }
+}
+
+}  // namespace
+}  // namespace tessera::testing
+
+namespace tessera::testing {
+namespace {
+
+class PieceSink final : public ByteSink {
+public:
+    bool Write(const uint8_t*, size_t size) override {
+        pieces.push_back(size);
+        return true;
+    }
+    std::vector<size_t> pieces;
+};
+
+// Stored data goes out in the formats' piece sizes: 32,512 bytes for RAR;
+// for ARJ 4,096 bytes, the first piece ending at a multiple of 4,096 of the
+// file position.
+TEST(StoredPieces, RarAndArjCopyInTheirPieceSizes) {
+    Bytes data(100000);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
+    uint32_t crc = Crc32(data.data(), data.size());
+
+    Bytes r = RarStart(0);
+    RarAddFile(r, {"big.bin", data, 100000, crc});
+    MemoryInput rin(r.data(), r.size());
+    RarReader reader(rin, nullptr);
+    ASSERT_EQ(reader.Open(), RarStatus::kOk);
+    RarEntry e;
+    ASSERT_EQ(reader.Next(&e), RarStatus::kOk);
+    PieceSink rp;
+    EXPECT_EQ(reader.Extract(e, &rp).result, RarEntryResult::kOk);
+    EXPECT_EQ(rp.pieces, (std::vector<size_t>{32512, 32512, 32512, 2464}));
+
+    ArjFileSpec spec;
+    spec.name = "big.bin";
+    spec.data = data;
+    spec.originalSize = 100000;
+    spec.crc = crc;
+    Bytes a = ArjArchive({spec});
+    MemoryInput ain(a.data(), a.size());
+    ArjWalker walker(ain);
+    ASSERT_EQ(walker.Open(), ArjStatus::kOk);
+    ArjHeader h;
+    ASSERT_EQ(walker.Next(&h), ArjStatus::kOk);
+    PieceSink ap;
+    ArjDecoder decoder;
+    EXPECT_EQ(ArjDecodeEntry(ain, h, decoder, &ap).result, ArjEntryResult::kOk);
+    ASSERT_FALSE(ap.pieces.empty());
+    EXPECT_EQ((h.dataOffset + ap.pieces[0]) % 4096, 0u);
+    for (size_t i = 1; i + 1 < ap.pieces.size(); ++i) EXPECT_EQ(ap.pieces[i], 4096u);
 }
 
 }  // namespace

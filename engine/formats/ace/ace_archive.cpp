@@ -210,10 +210,11 @@ AceStatus AceHeaderWalk::NextFileHeader(AceFileHeader& header) {
             position_ = next;
             continue;
         }
-        // A file header's data size is its PSIZE field, so the flag must be set.
-        if (!(raw.flags & kAceFlagAddSize) || raw.size < kFileFixed || raw.kept < kFileFixed)
-            return AceStatus::kDamaged;
+        if (raw.size < kFileFixed) return AceStatus::kDamaged;
         const uint8_t* b = raw.bytes;
+        // PSIZE always stands after the flags; without the data-size flag no
+        // data may follow (some archivers leave the flag off empty entries).
+        if (!(raw.flags & kAceFlagAddSize) && Get32(b + 3) != 0) return AceStatus::kDamaged;
         header.flags = raw.flags;
         header.packedSize = raw.addSize;
         header.size = Get32(b + 7);
@@ -313,7 +314,7 @@ AceStatus AceArchiveReader::AdvanceToNextPart(AceEntry& entry) {
     status = walk_->NextFileHeader(part);
     if (status == AceStatus::kEnd) status = AceStatus::kWrongVolume;
     if (status != AceStatus::kOk) return stopped_ = status;
-    if (!part.ContinuedFromPrevious() || part.name != entry.header.name) return stopped_ = AceStatus::kWrongVolume;
+    if (!part.ContinuedFromPrevious() || part.name != entryName_) return stopped_ = AceStatus::kWrongVolume;
     entry.packedTotal += part.packedSize;
     entry.crc32 = part.crc32;
     ++entry.parts;
@@ -335,7 +336,7 @@ AceStatus AceArchiveReader::FinishEntry(AceEntry& entry) {
 
 AceStatus AceArchiveReader::NextEntry(AceEntry& entry) {
     if (haveEntry_) {
-        AceEntry rest = entry;
+        AceEntry rest;  // the caller's copy may be gone; only the walk matters here
         FinishEntry(rest);
         haveEntry_ = false;
     }
@@ -348,6 +349,7 @@ AceStatus AceArchiveReader::NextEntry(AceEntry& entry) {
     // decoder, or the entries after it would be decoded from a stale window.
     if (!decodedAll_) solidGap_ = true;
     decodedAll_ = header.size == 0 || header.IsFolder();
+    entryName_ = header.name;
     entry.header = std::move(header);
     entry.packedTotal = entry.header.packedSize;
     entry.crc32 = entry.header.crc32;

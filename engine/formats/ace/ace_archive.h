@@ -221,6 +221,7 @@ private:
     unsigned volumeIndex_ = 0;
     AceMainHeader main_;
     bool haveEntry_ = false;  // an entry is current
+    std::string entryName_;   // its stored name: continuation parts must carry the same
     bool partContinues_ = false;  // its current part continues in the next volume
     uint64_t partOffset_ = 0, partLeft_ = 0;  // unread packed bytes of the current part
     AceStatus stopped_ = AceStatus::kOk;  // a later volume failed: the walk cannot go on

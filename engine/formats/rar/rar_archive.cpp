@@ -167,6 +167,9 @@ public:
           range_(new RangeSource(*reader.current_, entry.dataOffset, entry.packSize)) {}
 
     size_t Read(uint8_t* buffer, size_t capacity) override {
+        // After a failed volume change there is no part left to read, yet
+        // the decoder may keep asking for its look-ahead.
+        if (failure_ != RarEntryResult::kOk || !range_) return 0;
         for (;;) {
             size_t got = range_->Read(buffer, capacity);
             if (got > 0) return got;
