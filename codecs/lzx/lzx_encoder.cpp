@@ -1,0 +1,432 @@
+// LZX encoder for cabinet folders (see lzx_encoder.h).
+//
+// Tunables: kMaxChain candidates are followed per position (more finds
+// longer matches at the cost of speed); a hash match shorter than
+// kMinHashMatch is not worth its offset bits; matches reaching kNiceLength
+// end the search early. Code lengths are limited to 16 bits (4-bit pretree
+// lengths to 15) by halving the frequencies until the code fits.
+#include "codecs/lzx/lzx_encoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace tessera::lzx {
+namespace {
+
+constexpr int kHashBits = 15;
+constexpr int kMaxChain = 48;
+constexpr uint32_t kMinHashMatch = 3;
+constexpr uint32_t kNiceLength = 128;
+
+// MSB-first bits packed into 16-bit little-endian words.
+class BitWriter {
+public:
+    BitWriter(uint8_t* out, size_t capacity) : out_(out), capacity_(capacity) {}
+    void Put(uint32_t value, int count) {  // count <= 17
+        for (int i = count - 1; i >= 0; --i) {
+            word_ = static_cast<uint16_t>(word_ << 1 | ((value >> i) & 1));
+            if (++bits_ == 16) Flush();
+        }
+    }
+    void PutLong(uint32_t value, int count) {
+        if (count > 16) {
+            Put(value >> 16, count - 16);
+            Put(value & 0xFFFF, 16);
+        } else {
+            Put(value, count);
+        }
+    }
+    // Pads the current word with zeros (nothing when aligned).
+    void Align() {
+        if (bits_) Put(0, 16 - bits_);
+    }
+    bool Aligned() const { return bits_ == 0; }
+    void Byte(uint8_t b) {
+        if (size_ < capacity_) out_[size_] = b;
+        ++size_;
+    }
+    size_t Size() const { return size_; }
+    bool Overflow() const { return size_ > capacity_; }
+
+private:
+    void Flush() {
+        Byte(static_cast<uint8_t>(word_));
+        Byte(static_cast<uint8_t>(word_ >> 8));
+        word_ = 0;
+        bits_ = 0;
+    }
+    uint8_t* out_;
+    size_t capacity_;
+    size_t size_ = 0;
+    uint16_t word_ = 0;
+    int bits_ = 0;
+};
+
+// Huffman code lengths, at most maxLength, for `n` symbols. Symbols with
+// zero frequency get length 0. The decoder accepts only complete codes, so
+// a tree with one used symbol is given a second one.
+void BuildLengths(const uint32_t* frequency, int n, int maxLength, uint8_t* lengths, bool allowEmpty) {
+    std::vector<uint32_t> f(frequency, frequency + n);
+    int used = 0;
+    for (int i = 0; i < n; ++i) used += f[i] != 0;
+    if (used == 0 && allowEmpty) {
+        std::memset(lengths, 0, static_cast<size_t>(n));
+        return;
+    }
+    for (int i = 0; used < 2 && i < n; ++i)
+        if (!f[i]) {
+            f[i] = 1;
+            ++used;
+        }
+    struct Node {
+        uint32_t weight;
+        int left, right;  // children, -1 for leaves
+    };
+    for (;;) {
+        std::vector<Node> nodes;
+        std::vector<int> leafOf(static_cast<size_t>(n), -1);
+        using Item = std::pair<uint32_t, int>;  // weight, node
+        std::vector<Item> heap;
+        for (int i = 0; i < n; ++i)
+            if (f[i]) {
+                leafOf[static_cast<size_t>(i)] = static_cast<int>(nodes.size());
+                heap.emplace_back(f[i], static_cast<int>(nodes.size()));
+                nodes.push_back({f[i], -1, -1});
+            }
+        auto greater = [](const Item& a, const Item& b) { return a.first != b.first ? a.first > b.first : a.second > b.second; };
+        std::make_heap(heap.begin(), heap.end(), greater);
+        while (heap.size() > 1) {
+            std::pop_heap(heap.begin(), heap.end(), greater);
+            Item a = heap.back();
+            heap.pop_back();
+            std::pop_heap(heap.begin(), heap.end(), greater);
+            Item b = heap.back();
+            heap.pop_back();
+            nodes.push_back({a.first + b.first, a.second, b.second});
+            heap.emplace_back(a.first + b.first, static_cast<int>(nodes.size()) - 1);
+            std::push_heap(heap.begin(), heap.end(), greater);
+        }
+        // Depths from the root (the last node), parents before children.
+        std::vector<int> depth(nodes.size(), 0);
+        for (int i = static_cast<int>(nodes.size()) - 1; i >= 0; --i) {
+            const Node& node = nodes[static_cast<size_t>(i)];
+            if (node.left >= 0) {
+                depth[static_cast<size_t>(node.left)] = depth[static_cast<size_t>(i)] + 1;
+                depth[static_cast<size_t>(node.right)] = depth[static_cast<size_t>(i)] + 1;
+            }
+        }
+        int longest = 0;
+        for (int i = 0; i < n; ++i) {
+            int d = leafOf[static_cast<size_t>(i)] < 0 ? 0 : depth[static_cast<size_t>(leafOf[static_cast<size_t>(i)])];
+            lengths[i] = static_cast<uint8_t>(d);
+            longest = std::max(longest, d);
+        }
+        if (longest <= maxLength) return;
+        for (auto& v : f)
+            if (v) v = (v + 1) / 2;
+    }
+}
+
+// Tree lengths as the decoder reads them: a pretree, then per symbol the
+// difference to the previous length (mod 17) or a run of zeros.
+void WriteLengths(BitWriter& bits, const uint8_t* previous, const uint8_t* lengths, int first, int last) {
+    struct Code {
+        uint8_t symbol, extraBits;
+        uint8_t extra;
+    };
+    std::vector<Code> codes;
+    for (int x = first; x < last;) {
+        if (lengths[x] == 0) {
+            int run = 1;
+            while (x + run < last && lengths[x + run] == 0 && run < 51) ++run;
+            if (run >= 20) {
+                codes.push_back({18, 5, static_cast<uint8_t>(run - 20)});
+                x += run;
+                continue;
+            }
+            if (run >= 4) {
+                codes.push_back({17, 4, static_cast<uint8_t>(run - 4)});
+                x += run;
+                continue;
+            }
+        }
+        codes.push_back({static_cast<uint8_t>((previous[x] + 17 - lengths[x]) % 17), 0, 0});
+        ++x;
+    }
+    uint32_t frequency[kPretreeSymbols] = {};
+    for (const Code& c : codes) ++frequency[c.symbol];
+    uint8_t preLengths[kPretreeSymbols];
+    BuildLengths(frequency, kPretreeSymbols, 15, preLengths, false);
+    uint16_t preCodes[kPretreeSymbols];
+    {
+        // Canonical codes, as the decoder assigns them.
+        uint16_t code = 0;
+        for (int len = 1; len <= 15; ++len) {
+            for (int s = 0; s < kPretreeSymbols; ++s)
+                if (preLengths[s] == len) preCodes[s] = code++;
+            code = static_cast<uint16_t>(code << 1);
+        }
+    }
+    for (int s = 0; s < kPretreeSymbols; ++s) bits.Put(preLengths[s], 4);
+    for (const Code& c : codes) {
+        bits.Put(preCodes[c.symbol], preLengths[c.symbol]);
+        if (c.extraBits) bits.Put(c.extra, c.extraBits);
+    }
+}
+
+void CanonicalCodes(const uint8_t* lengths, int n, uint16_t* codes) {
+    uint32_t code = 0;
+    for (int len = 1; len <= kMaxCodeLength; ++len) {
+        for (int s = 0; s < n; ++s)
+            if (lengths[s] == len) codes[s] = static_cast<uint16_t>(code++);
+        code <<= 1;
+    }
+}
+
+}  // namespace
+
+LzxEncoder::LzxEncoder(std::pmr::memory_resource* memory)
+    : history_(memory), head_(memory), prev_(memory), tokens_(memory), scratch_(memory) {}
+
+bool LzxEncoder::Init(int windowBits) {
+    outOfMemory_ = false;
+    if (windowBits < kMinWindowBits || windowBits > kMaxWindowBits) return false;
+    windowBits_ = windowBits;
+    windowSize_ = 1u << windowBits;
+    mainSymbols_ = kNumChars + PositionSlots(windowBits) * 8;
+    try {
+        history_.assign(size_t{2} * windowSize_, 0);
+        head_.assign(size_t{1} << kHashBits, -1);
+        prev_.assign(history_.size(), -1);
+        tokens_.reserve(kFrameSize);
+        scratch_.assign(kFrameSize + kMaxFrameGrowth + 64, 0);
+    } catch (const std::bad_alloc&) {
+        outOfMemory_ = true;
+        return false;
+    }
+    Reset();
+    return true;
+}
+
+void LzxEncoder::Reset() {
+    std::fill(head_.begin(), head_.end(), -1);
+    pos_ = 0;
+    total_ = 0;
+    headerWritten_ = false;
+    r0_ = r1_ = r2_ = 1;
+    std::memset(mainLengths_, 0, sizeof(mainLengths_));
+    std::memset(lengthLengths_, 0, sizeof(lengthLengths_));
+}
+
+// Keeps the last window of history at the front of the buffer.
+void LzxEncoder::Slide() {
+    const uint32_t shift = pos_ - windowSize_;
+    std::memmove(history_.data(), history_.data() + shift, windowSize_);
+    for (auto& h : head_) h = h >= static_cast<int32_t>(shift) ? h - static_cast<int32_t>(shift) : -1;
+    for (uint32_t i = 0; i < windowSize_; ++i) {
+        int32_t p = prev_[i + shift];
+        prev_[i] = p >= static_cast<int32_t>(shift) ? p - static_cast<int32_t>(shift) : -1;
+    }
+    pos_ = windowSize_;
+}
+
+static inline uint32_t Hash3(const uint8_t* p) {
+    return ((uint32_t{p[0]} << 10) ^ (uint32_t{p[1]} << 5) ^ p[2]) & ((1u << kHashBits) - 1);
+}
+
+void LzxEncoder::Insert(uint32_t pos) {
+    uint32_t h = Hash3(history_.data() + pos);
+    prev_[pos] = head_[h];
+    head_[h] = static_cast<int32_t>(pos);
+}
+
+uint32_t LzxEncoder::MatchLength(uint32_t pos, uint32_t candidate, uint32_t limit) const {
+    const uint8_t* a = history_.data() + pos;
+    const uint8_t* b = history_.data() + candidate;
+    uint32_t n = 0;
+    while (n < limit && a[n] == b[n]) ++n;
+    return n;
+}
+
+void LzxEncoder::AddMatch(uint32_t length, uint32_t offset) {
+    Token t{};
+    uint32_t slot;
+    if (offset == r0_) {
+        slot = 0;
+    } else if (offset == r1_) {
+        slot = 1;
+        std::swap(r0_, r1_);
+    } else if (offset == r2_) {
+        slot = 2;
+        std::swap(r0_, r2_);
+    } else {
+        uint32_t formatted = offset + 2;
+        slot = 3;
+        while (slot + 1 < kMaxPositionSlots && kPositions.base[slot + 1] <= formatted) ++slot;
+        t.extraCount = kPositions.extraBits[slot];
+        t.extraValue = formatted - kPositions.base[slot];
+        r2_ = r1_;
+        r1_ = r0_;
+        r0_ = offset;
+    }
+    uint32_t header = length - kMinMatch;
+    t.lengthSymbol = -1;
+    if (header >= kNumPrimaryLengths) {
+        t.lengthSymbol = static_cast<int16_t>(header - kNumPrimaryLengths);
+        header = kNumPrimaryLengths;
+    }
+    t.mainSymbol = static_cast<uint16_t>(kNumChars + (slot << 3) + header);
+    tokens_.push_back(t);
+}
+
+// Greedy matching with one step of lazy evaluation over history_[start, end).
+void LzxEncoder::Tokenize(uint32_t start, uint32_t end) {
+    tokens_.clear();
+    const uint8_t* data = history_.data();
+    const uint32_t maxOffset = windowSize_ - 3;
+    auto best = [&](uint32_t p, uint32_t& bestOffset) -> uint32_t {
+        uint32_t limit = std::min<uint32_t>(kMaxMatch, end - p);
+        uint64_t available = total_ + (p - start);
+        uint32_t bestLength = 0;
+        // Repeated offsets first: a tie goes to them.
+        for (uint32_t r : {r0_, r1_, r2_}) {
+            if (r > available || r > p) continue;
+            uint32_t n = MatchLength(p, p - r, limit);
+            if (n > bestLength && n >= kMinMatch) {
+                bestLength = n;
+                bestOffset = r;
+            }
+        }
+        if (limit >= kMinHashMatch && p + 2 < end) {
+            int32_t c = head_[Hash3(data + p)];
+            for (int chain = 0; c >= 0 && chain < kMaxChain; ++chain, c = prev_[static_cast<uint32_t>(c)]) {
+                uint32_t offset = p - static_cast<uint32_t>(c);
+                if (offset == 0) continue;
+                if (offset > maxOffset || offset > available) break;
+                if (bestLength < limit && data[static_cast<uint32_t>(c) + bestLength] != data[p + bestLength]) continue;
+                uint32_t n = MatchLength(p, static_cast<uint32_t>(c), limit);
+                if (n > bestLength) {
+                    if (n >= kMinHashMatch) {
+                        bestLength = n;
+                        bestOffset = offset;
+                    }
+                }
+                if (bestLength >= kNiceLength || bestLength == limit) break;
+            }
+        }
+        return bestLength;
+    };
+
+    uint32_t p = start;
+    while (p < end) {
+        uint32_t offset = 0;
+        uint32_t length = best(p, offset);
+        if (length >= kMinMatch && length < kNiceLength && p + 1 < end) {
+            if (p + 2 < end) Insert(p);
+            uint32_t nextOffset = 0;
+            uint32_t next = best(p + 1, nextOffset);
+            if (next > length + 1) {
+                tokens_.push_back(Token{data[p], -1, 0, 0});
+                ++p;
+                continue;  // p was inserted already; re-search from p+1
+            }
+            AddMatch(length, offset);
+            for (uint32_t k = 1; k < length; ++k)
+                if (p + k + 2 < end) Insert(p + k);
+            p += length;
+            continue;
+        }
+        if (length >= kMinMatch) {
+            AddMatch(length, offset);
+            for (uint32_t k = 0; k < length; ++k)
+                if (p + k + 2 < end) Insert(p + k);
+            p += length;
+            continue;
+        }
+        tokens_.push_back(Token{data[p], -1, 0, 0});
+        if (p + 2 < end) Insert(p);
+        ++p;
+    }
+}
+
+size_t LzxEncoder::EncodeBlock(const uint8_t* in, size_t inSize, uint8_t* out, size_t outCapacity) {
+    if (inSize == 0 || inSize > kFrameSize || windowSize_ == 0) return 0;
+    if (pos_ + inSize > history_.size()) Slide();
+    const uint32_t start = pos_;
+    const uint32_t end = pos_ + static_cast<uint32_t>(inSize);
+    std::memcpy(history_.data() + start, in, inSize);
+
+    const uint32_t savedR[3] = {r0_, r1_, r2_};
+    Tokenize(start, end);
+
+    uint32_t mainFrequency[kMaxMainSymbols] = {};
+    uint32_t lengthFrequency[kNumSecondaryLengths] = {};
+    for (const Token& t : tokens_) {
+        ++mainFrequency[t.mainSymbol];
+        if (t.lengthSymbol >= 0) ++lengthFrequency[t.lengthSymbol];
+    }
+    uint8_t mainLengths[kMaxMainSymbols] = {};
+    uint8_t lengthLengths[kNumSecondaryLengths] = {};
+    BuildLengths(mainFrequency, mainSymbols_, kMaxCodeLength, mainLengths, false);
+    BuildLengths(lengthFrequency, kNumSecondaryLengths, kMaxCodeLength, lengthLengths, true);
+    uint16_t mainCodes[kMaxMainSymbols] = {};
+    uint16_t lengthCodes[kNumSecondaryLengths] = {};
+    CanonicalCodes(mainLengths, mainSymbols_, mainCodes);
+    CanonicalCodes(lengthLengths, kNumSecondaryLengths, lengthCodes);
+
+    BitWriter bits(scratch_.data(), scratch_.size());
+    if (!headerWritten_) bits.Put(0, 1);  // no E8 translation
+    bits.Put(kBlockVerbatim, 3);
+    bits.Put(static_cast<uint32_t>(inSize >> 8), 16);
+    bits.Put(static_cast<uint32_t>(inSize & 0xFF), 8);
+    WriteLengths(bits, mainLengths_, mainLengths, 0, kNumChars);
+    WriteLengths(bits, mainLengths_, mainLengths, kNumChars, mainSymbols_);
+    WriteLengths(bits, lengthLengths_, lengthLengths, 0, kNumSecondaryLengths);
+    for (const Token& t : tokens_) {
+        bits.Put(mainCodes[t.mainSymbol], mainLengths[t.mainSymbol]);
+        if (t.lengthSymbol >= 0) bits.Put(lengthCodes[t.lengthSymbol], lengthLengths[t.lengthSymbol]);
+        if (t.extraCount) bits.PutLong(t.extraValue, t.extraCount);
+        if (bits.Overflow()) break;
+    }
+    bits.Align();
+
+    size_t size = bits.Size();
+    const uint8_t* coded = scratch_.data();
+    if (!bits.Overflow() && size <= inSize + 16) {
+        std::memcpy(mainLengths_, mainLengths, sizeof(mainLengths));
+        std::memcpy(lengthLengths_, lengthLengths, sizeof(lengthLengths));
+    } else {
+        // Uncompressed block: the header, 1-16 bits of padding to a word,
+        // R0-R2, the bytes, and a padding byte after an odd count. Trees
+        // and history carry on unchanged; the offsets are those before.
+        r0_ = savedR[0];
+        r1_ = savedR[1];
+        r2_ = savedR[2];
+        BitWriter raw(scratch_.data(), scratch_.size());
+        if (!headerWritten_) raw.Put(0, 1);
+        raw.Put(kBlockUncompressed, 3);
+        raw.Put(static_cast<uint32_t>(inSize >> 8), 16);
+        raw.Put(static_cast<uint32_t>(inSize & 0xFF), 8);
+        if (raw.Aligned()) raw.Put(0, 16);
+        else raw.Align();
+        for (uint32_t r : savedR)
+            for (int i = 0; i < 4; ++i) raw.Byte(static_cast<uint8_t>(r >> (8 * i)));
+        for (size_t i = 0; i < inSize; ++i) raw.Byte(in[i]);
+        if (inSize & 1) raw.Byte(0);
+        size = raw.Size();
+    }
+    if (size > outCapacity) {
+        r0_ = savedR[0];
+        r1_ = savedR[1];
+        r2_ = savedR[2];
+        return 0;
+    }
+    std::memcpy(out, coded, size);
+    headerWritten_ = true;
+    pos_ = end;
+    total_ += inSize;
+    return size;
+}
+
+}  // namespace tessera::lzx

@@ -1,0 +1,228 @@
+// The format class of gzip files: the member header gives the entry, the
+// member loop of the gzip reader gives its contents. Every member of the
+// file is decoded into the one entry; each member's CRC-32 and length are
+// checked.
+#include "formats/gz_format.h"
+
+#include "core/file_io.h"
+#include "core/module.h"
+#include "core/registry.h"
+#include "formats/gzip/gzip_reader.h"
+#include "formats/tar_format.h"
+
+#include <string>
+
+using namespace tessera::gzip;
+
+namespace {
+
+constexpr DWORD kNameSpace = 32768;
+
+uint32_t Le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+
+}  // namespace
+
+// What the header of the first member says, with the archive file open.
+struct CGzFormat::Front {
+    GzipHeader header;
+    DWORD isize = 0;  // ISIZE of the last member (the listed size)
+    FILETIME time = {};
+};
+
+// Output of the member loop: progress, cancel and the target file.
+class CGzFormat::OutputSink final : public tessera::ByteSink {
+public:
+    explicit OutputSink(CGzFormat& owner) : owner_(owner) {}
+    bool Write(const uint8_t* data, size_t size) override {
+        owner_.Progress(kProgressAdvance, static_cast<DWORD>(size));
+        if (owner_.m_cancel) return false;
+        if (!owner_.WriteOutput(data, static_cast<DWORD>(size))) {
+            writeFailed = true;
+            return false;
+        }
+        return true;
+    }
+    bool writeFailed = false;
+
+private:
+    CGzFormat& owner_;
+};
+
+CGzFormat::CGzFormat() = default;
+
+HRESULT STDMETHODCALLTYPE CGzFormat::GetText(int kind, DWORD_PTR value, LPSTR buffer) {
+    if (!buffer) return E_INVALIDARG;
+    buffer[0] = '\0';
+    if (kind != TEXT_PATH && kind != TEXT_COMMENT) return S_OK;
+    LPCSTR text = reinterpret_cast<LPCSTR>(value);
+    if (!text || !*text) return E_INVALIDARG;
+    int length = lstrlenA(text);
+    if (kind == TEXT_COMMENT) {
+        lstrcpynA(buffer, text, GETTEXT_BUFFER);
+        return S_OK;
+    }
+    if (length >= MAX_PATH) return E_FAIL;
+    OemToCharBuffA(text, buffer, static_cast<DWORD>(length));
+    buffer[length] = '\0';
+    // A stored name may carry '/' separators; the path checks of the
+    // engine see them as the backslashes they become.
+    for (char* p = buffer; *p; ++p)
+        if (*p == '/') *p = '\\';
+    if (length > 0 && buffer[length - 1] == '\\') buffer[length - 1] = '\0';
+    return S_OK;
+}
+
+HRESULT CGzFormat::ReadFront(Front& front) {
+    if (!OpenArchiveFile()) return E_FAIL;
+    ArchiveFileSource source(m_archiveFile);
+    GzipInput input(source);
+    HeaderStatus status = ReadGzipHeader(input, front.header);
+    if (source.Failed()) {
+        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(source.Error()));
+        return E_FAIL;
+    }
+    if (status == HeaderStatus::Empty || status == HeaderStatus::NotGzip) {
+        char typeName[256] = "archive";
+        const FORMATINFO* row = FormatRow(m_formatId);
+        if (row) LoadStringA(EngineModule(), row->descriptionId, typeName, sizeof typeName);
+        ReportError(IDS_NOT_A_VALID_ARCHIVE, typeName);
+        return E_FAIL;
+    }
+    if (status != HeaderStatus::Ok) {
+        ReportError(IDS_ARCHIVE_DAMAGED, status == HeaderStatus::Truncated ? "unexpected end of the gzip header"
+                                                                           : "the gzip header checksum is wrong");
+        return E_FAIL;
+    }
+    // ISIZE of the last member: the size of a single-member file (of a file
+    // of several members only the last one's share).
+    uint8_t trailer[kTrailerSize];
+    DWORD done = 0;
+    if (m_archiveSize >= kFixedHeaderSize + kTrailerSize) {
+        if (SetFilePointer(m_archiveFile, -static_cast<LONG>(kTrailerSize), nullptr, FILE_END) ==
+                INVALID_SET_FILE_POINTER ||
+            !EngineReadFile(m_archiveFile, trailer, kTrailerSize, &done)) {
+            ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText());
+            return E_FAIL;
+        }
+        if (done == kTrailerSize) front.isize = Le32(trailer + 4);
+    }
+    // MTIME 0 means "no time": the archive file's own time stands in.
+    if (front.header.mtime) {
+        front.time = UnixTimeToLocalFileTime(front.header.mtime);
+    } else {
+        FILETIME utc = {};
+        if (GetFileTime(m_archiveFile, nullptr, nullptr, &utc)) FileTimeToLocalFileTime(&utc, &front.time);
+    }
+    return S_OK;
+}
+
+void CGzFormat::EntryName(const Front& front, char* name, size_t size) {
+    std::string text = front.header.hasName && !front.header.name.empty() ? front.header.name
+                                                                          : NameFromArchivePath(m_archivePath);
+    lstrcpynA(name, text.c_str(), static_cast<int>(size));
+}
+
+HRESULT CGzFormat::DoList() {
+    HRESULT hr = AllocEntries(kNameSpace, 1);
+    if (FAILED(hr)) return hr;
+    Front front;
+    hr = ReadFront(front);
+    CloseArchiveFile();
+    if (FAILED(hr)) return hr;
+
+    char name[kMaxTextLength + 1];
+    EntryName(front, name, sizeof name);
+    HDRSTRUCT& h = m_entries[0];
+    h = HDRSTRUCT();
+    h.name = PoolString(name, static_cast<DWORD>(lstrlenA(name)));
+    if (front.header.hasComment)
+        h.comment = PoolString(front.header.comment.c_str(), static_cast<DWORD>(front.header.comment.size()));
+    if (!h.name) {
+        ReportError(IDS_OUT_OF_MEMORY);
+        return E_OUTOFMEMORY;
+    }
+    h.size = front.isize;
+    uint64_t header = front.header.headerSize;
+    h.packedSize = m_archiveSize > header ? static_cast<DWORD>(m_archiveSize - header) : 0;
+    h.ratio = ComputeRatio(h.size, h.packedSize);
+    h.time = front.time;
+    h.attributes = FILE_ATTRIBUTE_ARCHIVE;
+    h.host = front.header.os;
+    h.version = 0xFFFFFFFFu;
+    h.method = 0xFFFFFFFFu;
+    if (front.header.flags & kFlagEncrypted) h.flags |= HDR_ENCRYPTED;
+    m_totals.entries = 1;
+    m_totals.totalSize = h.size;
+    m_totals.totalPacked = h.packedSize;
+    TrimPool();
+    return S_OK;
+}
+
+HRESULT CGzFormat::DoExtract() {
+    m_decodedCleanly = false;
+    Front front;
+    HRESULT hr = ReadFront(front);
+    if (FAILED(hr)) {
+        CloseArchiveFile();
+        return hr;
+    }
+    char name[kMaxTextLength + 1];
+    EntryName(front, name, sizeof name);
+    if (!IsSelected(name)) {
+        CloseArchiveFile();
+        return S_OK;
+    }
+    Progress(kProgressBegin, front.isize);
+    if (!BeginEntryOutput(name, front.time, FILE_ATTRIBUTE_ARCHIVE, front.isize,
+                          static_cast<LPCSTR>(m_currentDetail))) {
+        Progress(kProgressAdvance, front.isize);
+        Progress(kProgressEnd, 0);
+        CloseArchiveFile();
+        return S_OK;
+    }
+    if (front.header.method != kMethodDeflate) {
+        // Nothing can be decoded: no empty file is made.
+        Warn(IDS_METHOD_UNKNOWN, static_cast<int>(front.header.method));
+        Progress(kProgressEnd, 0);
+        CloseArchiveFile();
+        return S_OK;
+    }
+    if (CreateTargetFile() != S_OK) {
+        Progress(kProgressEnd, 0);
+        CloseArchiveFile();
+        return S_OK;  // reported
+    }
+
+    SetFilePointer(m_archiveFile, 0, nullptr, FILE_BEGIN);
+    ArchiveFileSource source(m_archiveFile);
+    OutputSink sink(*this);
+    GzipDecodeResult r = DecodeGzipFile(source, sink);
+    FinishTargetFile();
+    Progress(kProgressEnd, 0);
+    CloseArchiveFile();
+
+    if (m_cancel) return E_ABORT;
+    if (source.Failed()) {
+        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(source.Error()));
+        return E_FAIL;
+    }
+    m_decodedCleanly = r.status == GzipStatus::Ok;
+    switch (r.status) {
+    case GzipStatus::Ok:
+        if (r.trailingData) Warn(IDS_ARCHIVE_DAMAGED, "data after the last gzip member was ignored");
+        break;
+    case GzipStatus::Aborted: return E_FAIL;  // the failed write is reported
+    case GzipStatus::BadCrc: Warn(IDS_BAD_CHECKSUM, r.computedCrc, r.storedCrc); break;
+    case GzipStatus::BadLength: Warn(IDS_ARCHIVE_DAMAGED, "the length in a gzip trailer is wrong"); break;
+    case GzipStatus::BadData: Warn(IDS_INVALID_COMPRESSED_DATA, "Inflate"); break;
+    case GzipStatus::OutOfMemory: ReportError(IDS_OUT_OF_MEMORY); return E_OUTOFMEMORY;
+    case GzipStatus::UnknownMethod: Warn(IDS_METHOD_UNKNOWN, r.method); break;
+    case GzipStatus::Truncated: Warn(IDS_ARCHIVE_DAMAGED, "unexpected end of the archive"); break;
+    case GzipStatus::NotGzip:
+    case GzipStatus::BadHeaderCrc: Warn(IDS_ARCHIVE_DAMAGED, "a gzip header is damaged"); break;
+    }
+    return S_OK;
+}

@@ -1,0 +1,235 @@
+// The format class of TAR archives: listing and extraction over the TAR
+// header walk. Links, devices and FIFOs are listed but not extracted (the
+// file system of the target has no place for them); folder entries create
+// their folders.
+#include "formats/tar_format.h"
+
+#include "core/file_io.h"
+#include "formats/tar/tar_reader.h"
+
+#include <vector>
+
+using tessera::tar::EntryKind;
+using tessera::tar::TarEntry;
+using tessera::tar::TarReader;
+using tessera::tar::TarStatus;
+
+namespace {
+
+constexpr DWORD kReadPiece = 32768;
+constexpr DWORD kNameSpacePerEntry = 120;
+
+DWORD ClampSize(uint64_t size) { return size >= SIZE_UNKNOWN ? SIZE_UNKNOWN : static_cast<DWORD>(size); }
+
+bool IsFolderEntry(const TarEntry& e) { return e.kind == EntryKind::Folder; }
+
+// Why an entry of this kind is not extracted (filled into "method '%s' not supported").
+const char* UnextractableKind(EntryKind kind) {
+    switch (kind) {
+    case EntryKind::HardLink: return "hard link";
+    case EntryKind::SymbolicLink: return "symbolic link";
+    case EntryKind::CharDevice: return "character device";
+    case EntryKind::BlockDevice: return "block device";
+    case EntryKind::Fifo: return "FIFO";
+    case EntryKind::Unsupported: return "sparse or multi-volume file";
+    default: return nullptr;
+    }
+}
+
+}  // namespace
+
+size_t ArchiveFileSource::Read(uint8_t* buffer, size_t capacity) {
+    if (failed_ || capacity == 0) return 0;
+    DWORD want = capacity > 0x40000000 ? 0x40000000 : static_cast<DWORD>(capacity);
+    DWORD done = 0;
+    if (!EngineReadFile(file_, buffer, want, &done)) {
+        failed_ = true;
+        error_ = GetLastError();
+        return 0;
+    }
+    return done;
+}
+
+bool ArchiveFileSource::SkipForward(uint64_t count) {
+    if (failed_) return false;
+    LARGE_INTEGER zero = {}, position = {}, size = {};
+    if (!SetFilePointerEx(file_, zero, &position, FILE_CURRENT) || !GetFileSizeEx(file_, &size)) {
+        failed_ = true;
+        error_ = GetLastError();
+        return false;
+    }
+    uint64_t left = static_cast<uint64_t>(size.QuadPart - position.QuadPart);
+    LARGE_INTEGER target;
+    target.QuadPart = count <= left ? position.QuadPart + static_cast<LONGLONG>(count) : size.QuadPart;
+    SetFilePointerEx(file_, target, nullptr, FILE_BEGIN);
+    return count <= left;
+}
+
+FILETIME UnixTimeToLocalFileTime(long long seconds) {
+    // FILETIME counts 100 ns from 1601; keep the value inside what
+    // FileTimeToLocalFileTime accepts.
+    const long long kEpochDelta = 11644473600LL;
+    const long long kMaxSeconds = 0x7FFFFFFFFFFFFFFFLL / 10000000LL - kEpochDelta - 86400;
+    if (seconds < -kEpochDelta) seconds = -kEpochDelta;
+    if (seconds > kMaxSeconds) seconds = kMaxSeconds;
+    ULARGE_INTEGER value;
+    value.QuadPart = static_cast<ULONGLONG>(seconds + kEpochDelta) * 10000000ULL;
+    FILETIME utc = {value.LowPart, value.HighPart}, local = {};
+    if (!FileTimeToLocalFileTime(&utc, &local)) local = utc;
+    return local;
+}
+
+CTarFormat::CTarFormat() = default;
+
+HRESULT STDMETHODCALLTYPE CTarFormat::GetText(int kind, DWORD_PTR value, LPSTR buffer) {
+    if (!buffer) return E_INVALIDARG;
+    buffer[0] = '\0';
+    if (kind != TEXT_PATH) return S_OK;  // no versions, methods or comments
+    LPCSTR name = reinterpret_cast<LPCSTR>(value);
+    if (!name || !*name) return E_INVALIDARG;
+    int length = lstrlenA(name);
+    if (length >= MAX_PATH) return E_FAIL;
+    OemToCharBuffA(name, buffer, static_cast<DWORD>(length));
+    buffer[length] = '\0';
+    for (char* p = buffer; *p; ++p)
+        if (*p == '/') *p = '\\';
+    if (length > 0 && buffer[length - 1] == '\\') buffer[length - 1] = '\0';
+    return S_OK;
+}
+
+HRESULT CTarFormat::DoList() { return ListTar(); }
+
+HRESULT CTarFormat::DoExtract() { return ExtractTar(); }
+
+bool CTarFormat::ReportWalkEnd(int status, const ArchiveFileSource& source) {
+    if (source.Failed()) {
+        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(source.Error()));
+        return false;
+    }
+    switch (static_cast<TarStatus>(status)) {
+    case TarStatus::End: break;
+    case TarStatus::Truncated: Warn(IDS_ARCHIVE_DAMAGED, "unexpected end of the archive"); break;
+    case TarStatus::BadChecksum: Warn(IDS_ARCHIVE_DAMAGED, "a header checksum is wrong"); break;
+    case TarStatus::BadHeader: Warn(IDS_ARCHIVE_DAMAGED, "a header holds an impossible size"); break;
+    case TarStatus::Entry: break;
+    }
+    return true;
+}
+
+HRESULT CTarFormat::ListTar() {
+    if (!OpenArchiveFile()) return E_FAIL;
+    // A first walk over the headers alone (the data is passed over) counts
+    // the members, so the list is sized by what the archive holds rather
+    // than by its size; the second one fills it.
+    DWORD count = 0;
+    {
+        ArchiveFileSource source(m_archiveFile);
+        TarReader reader(source);
+        TarEntry e;
+        while (reader.Next(e) == TarStatus::Entry && count < 0x7FFFFFFF && !m_cancel) ++count;
+        if (source.Failed()) {
+            ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(source.Error()));
+            CloseArchiveFile();
+            return E_FAIL;
+        }
+    }
+    SetFilePointer(m_archiveFile, 0, nullptr, FILE_BEGIN);
+    HRESULT hr = AllocEntries(kNameSpacePerEntry, count ? count : 1);
+    if (FAILED(hr)) {
+        CloseArchiveFile();
+        return hr;
+    }
+    ArchiveFileSource source(m_archiveFile);
+    TarReader reader(source);
+    TarEntry e;
+    TarStatus status;
+    while ((status = reader.Next(e)) == TarStatus::Entry) {
+        if (m_cancel) break;
+        if (m_totals.entries >= EntryCapacity()) break;  // the file grew between the two walks
+        LPSTR name = PoolString(e.name.c_str(), static_cast<DWORD>(e.name.size()));
+        if (!name) {
+            ReportError(IDS_OUT_OF_MEMORY);
+            CloseArchiveFile();
+            return E_OUTOFMEMORY;
+        }
+        HDRSTRUCT& h = m_entries[m_totals.entries++];
+        h = HDRSTRUCT();
+        h.name = name;
+        h.size = h.packedSize = ClampSize(e.size);
+        h.ratio = ComputeRatio(h.size, h.packedSize);
+        h.time = UnixTimeToLocalFileTime(e.mtime);
+        h.attributes = IsFolderEntry(e) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+        if (IsFolderEntry(e)) ++m_totals.folders;
+        m_totals.totalSize += h.size;
+        m_totals.totalPacked += h.packedSize;
+    }
+    TrimPool();
+    bool ok = m_cancel || ReportWalkEnd(static_cast<int>(status), source);
+    CloseArchiveFile();
+    return m_cancel ? E_ABORT : ok ? S_OK : E_FAIL;
+}
+
+bool CTarFormat::WriteEntryData(TarReader& reader) {
+    std::vector<uint8_t> piece(kReadPiece);
+    bool writing = true;
+    size_t n;
+    while ((n = reader.ReadData(piece.data(), piece.size())) > 0) {
+        Progress(kProgressAdvance, static_cast<DWORD>(n));
+        if (m_cancel) return false;
+        // After a failed write (reported) the rest of the data is skipped.
+        if (writing && m_op != OP_TEST && !WriteOutput(piece.data(), static_cast<DWORD>(n))) {
+            if (m_cancel) return false;
+            writing = false;
+        }
+    }
+    return true;  // a short entry shows in the walk's end status
+}
+
+HRESULT CTarFormat::ExtractTar() {
+    if (!OpenArchiveFile()) return E_FAIL;
+    ArchiveFileSource source(m_archiveFile);
+    TarReader reader(source);
+    TarEntry e;
+    TarStatus status;
+    Progress(kProgressBegin, m_allSelected ? m_totals.totalSize : m_bytesSelected);
+    while ((status = reader.Next(e)) == TarStatus::Entry && !m_cancel) {
+        if (!IsSelected(e.name.c_str())) continue;  // the walk skips its data
+        if (const char* kind = UnextractableKind(e.kind)) {
+            char shown[MAX_PATH];
+            if (FAILED(GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(e.name.c_str()), shown)))
+                lstrcpynA(shown, e.name.c_str(), MAX_PATH);
+            LogSkip(shown, IDS_METHOD_NOT_SUPPORTED, kind);
+            if (m_messageProc) m_warning = TRUE;  // an entry the user asked for is not there
+            Progress(kProgressAdvance, ClampSize(e.size));
+            continue;
+        }
+        char probe[GETTEXT_BUFFER];
+        if (FAILED(GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(e.name.c_str()), probe))) {
+            char shown[64];
+            lstrcpynA(shown, e.name.c_str(), sizeof shown);
+            LogSkip(shown, IDS_REASON_PATH_TOO_LONG);
+            if (m_messageProc) m_warning = TRUE;
+            Progress(kProgressAdvance, ClampSize(e.size));
+            continue;
+        }
+        DWORD attributes = IsFolderEntry(e) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+        FILETIME time = UnixTimeToLocalFileTime(e.mtime);
+        if (!BeginEntryOutput(e.name.c_str(), time, attributes, ClampSize(e.size),
+                              static_cast<LPCSTR>(m_currentDetail))) {
+            Progress(kProgressAdvance, ClampSize(e.size));
+            continue;
+        }
+        HRESULT created = CreateTargetFile();
+        if (created == S_OK) {
+            bool go = IsFolderEntry(e) || WriteEntryData(reader);
+            FinishTargetFile();
+            if (!go) break;
+        }  // S_FALSE: a folder, nothing to write; failures are reported
+    }
+    bool ok = m_cancel || ReportWalkEnd(static_cast<int>(status == TarStatus::Entry ? TarStatus::End : status), source);
+    Progress(kProgressEnd, 0);
+    CloseArchiveFile();
+    if (m_cancel) return E_ABORT;
+    ReportMissing();
+    return ok ? S_OK : E_FAIL;
+}

@@ -1,0 +1,245 @@
+// The format class of ZIP archives (".zip") and self-extracting ZIP programs
+// (".exe"): the reading hooks DoList, DoCheck and DoGetComment, and GetText.
+#include "zip/zip_format.h"
+
+#include <memory>
+#include <string>
+
+#include "core/file_io.h"
+#include "core/module.h"
+#include "core/registry.h"
+#include "zip/zip_directory.h"
+
+using namespace tessera::zip;
+
+namespace {
+
+// The open archive file as the record layer reads it.
+class FileInput final : public ArchiveInput {
+public:
+    explicit FileInput(HANDLE file) : file_(file) {
+        LARGE_INTEGER size;
+        size_ = GetFileSizeEx(file, &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+    }
+    bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) override {
+        *got = 0;
+        LARGE_INTEGER position;
+        position.QuadPart = static_cast<LONGLONG>(offset);
+        if (!SetFilePointerEx(file_, position, nullptr, FILE_BEGIN)) return false;
+        DWORD done = 0;
+        if (!EngineReadFile(file_, buffer, static_cast<DWORD>(size), &done)) return false;
+        *got = done;
+        return true;
+    }
+    uint64_t Size() override { return size_; }
+
+private:
+    HANDLE file_;
+    uint64_t size_ = 0;
+};
+
+// Copies text to a GetText buffer, cut to what it holds.
+void CopyText(LPSTR buffer, const std::string& text) {
+    lstrcpynA(buffer, text.c_str(), GETTEXT_BUFFER);
+}
+
+// A hostile directory can mark thousands of entries damaged; a few reports
+// tell the user as much as all of them would.
+constexpr int kMaxEntryReports = 8;
+
+}  // namespace
+
+CZipFormat::CZipFormat() = default;
+
+int CZipFormat::ShowReports(const Reports& reports) {
+    int entryReports = 0;
+    for (const Report& r : reports.items) {
+        switch (r.message) {
+        case Message::NotAnArchive: {
+            char description[128] = "archive";
+            if (const FORMATINFO* row = FormatRow(m_formatId))
+                LoadStringA(EngineModule(), row->descriptionId, description, sizeof description);
+            ReportError(IDS_NOT_A_VALID_ARCHIVE, description);
+            break;
+        }
+        case Message::MissingBytes:
+            ReportError(IDS_MISSING_BYTES, static_cast<long>(r.value));
+            break;
+        case Message::ArchiveDamaged:
+            ReportError(IDS_ARCHIVE_DAMAGED, m_archivePath);
+            break;
+        case Message::MultiPartWrongDisk:
+            ReportError(IDS_MULTI_PART_LAST_DISK, m_archivePath, static_cast<unsigned>(r.value));
+            break;
+        case Message::MultiPartIgnored:
+            Warn(IDS_MULTI_PART_IGNORED);
+            break;
+        case Message::ArchiveEmpty:
+            Warn(IDS_ARCHIVE_EMPTY);
+            break;
+        case Message::CommentTruncated:
+            Warn(IDS_COMMENT_TRUNCATED, static_cast<int>(r.value));
+            break;
+        case Message::EntryNotFound:
+            ReportError(IDS_FILE_NOT_FOUND, static_cast<unsigned>(r.value));
+            break;
+        case Message::EntryDamaged:
+            if (++entryReports <= kMaxEntryReports) ReportError(IDS_FILE_DAMAGED, static_cast<unsigned>(r.value));
+            break;
+        case Message::ReadError:
+            ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText());
+            break;
+        case Message::Zip64NotSupported:
+            // ZIP64 needs version 4.5 of the format; this system reads 2.0.
+            ReportError(IDS_REQUIRES_VERSION, "PK", 4u, 5u, kHighestVersionNeeded / 10u, kHighestVersionNeeded % 10u);
+            break;
+        case Message::OutOfMemory:
+            ReportError(IDS_OUT_OF_MEMORY);
+            break;
+        }
+    }
+    return reports.level;
+}
+
+HRESULT CZipFormat::DoList() {
+    if (!OpenArchiveFile()) return E_FAIL;
+    std::unique_ptr<void, void (*)(void*)> closer(this, [](void* self) {
+        static_cast<CZipFormat*>(self)->CloseArchiveFile();
+    });
+    FileInput input(m_archiveFile);
+    BlockReader reader(input);
+    if (!reader.Allocate()) {
+        ReportError(IDS_OUT_OF_MEMORY);
+        return E_OUTOFMEMORY;
+    }
+    DirectoryLocation location;
+    DirectoryWalk walk;
+    Reports reports;
+    if (OpenDirectory(reader, ReadMode::List, &location, &reports))
+        WalkCentralDirectory(reader, location, &walk, &reports);
+    const int level = ShowReports(reports);
+
+    // One pool block holds the entry array and every name and comment.
+    const DWORD count = static_cast<DWORD>(walk.entries.size());
+    unsigned long long textBytes = 0;
+    for (const DirectoryEntry& e : walk.entries) textBytes += e.name.size() + e.comment.size() + 2 * 9;
+    const DWORD perEntry = count ? static_cast<DWORD>((textBytes + count - 1) / count) : 0;
+    HRESULT hr = AllocEntries(perEntry, count);
+    if (FAILED(hr)) return hr;
+    for (DWORD i = 0; i < count; ++i) {
+        const DirectoryEntry& e = walk.entries[i];
+        const ListFields f = ListFieldsOf(e);
+        HDRSTRUCT& h = m_entries[i];
+        h.flags = f.encrypted ? 1 : 0;
+        h.name = PoolString(e.name.data(), static_cast<DWORD>(e.name.size()));
+        h.comment = e.hasComment ? PoolString(e.comment.data(), static_cast<DWORD>(e.comment.size())) : nullptr;
+        h.ratio = f.ratioUnknown ? RATIO_UNKNOWN : ComputeRatio(f.size, f.packedSize);
+        h.packedSize = f.packedSize;
+        h.size = f.size;
+        if (!DosDateTimeToFileTime(f.dosDate, f.dosTime, &h.time)) h.time = FILETIME{};
+        h.host = f.host;
+        h.version = f.version;
+        h.method = f.methodWord;
+        h.attributes = f.attributes;
+
+        m_totals.entries = i + 1;
+        if (f.folder) ++m_totals.folders;
+        m_totals.totalSize = f.size > 0xFFFFFFFFu - m_totals.totalSize ? 0xFFFFFFFFu : m_totals.totalSize + f.size;
+        if (m_totals.totalPacked != SIZE_UNKNOWN) {
+            m_totals.totalPacked = f.packedSize == SIZE_UNKNOWN || f.packedSize > SIZE_UNKNOWN - m_totals.totalPacked
+                                       ? SIZE_UNKNOWN
+                                       : m_totals.totalPacked + f.packedSize;
+        }
+    }
+    TrimPool();
+    return level < kLevelEntryError ? S_OK : E_FAIL;
+}
+
+HRESULT CZipFormat::DoCheck(BOOL* result) {
+    if (result) *result = TRUE;
+    if (!OpenArchiveFile()) return E_FAIL;
+    std::unique_ptr<void, void (*)(void*)> closer(this, [](void* self) {
+        static_cast<CZipFormat*>(self)->CloseArchiveFile();
+    });
+    FileInput input(m_archiveFile);
+    BlockReader reader(input);
+    if (!reader.Allocate()) {
+        ReportError(IDS_OUT_OF_MEMORY);
+        return E_OUTOFMEMORY;
+    }
+    DirectoryLocation location;
+    Reports reports;
+    OpenDirectory(reader, ReadMode::Check, &location, &reports);
+    const int level = ShowReports(reports);
+    // FALSE only for an end record that leads to a damaged directory.
+    if (result) *result = !location.endFound || level < kLevelEntryError;
+    return level < kLevelEntryError ? S_OK : E_FAIL;
+}
+
+HRESULT CZipFormat::DoGetComment(LPSTR buffer, DWORD size) {
+    if (buffer && size) buffer[0] = '\0';
+    if (!OpenArchiveFile()) return E_FAIL;
+    std::unique_ptr<void, void (*)(void*)> closer(this, [](void* self) {
+        static_cast<CZipFormat*>(self)->CloseArchiveFile();
+    });
+    FileInput input(m_archiveFile);
+    BlockReader reader(input);
+    if (!reader.Allocate()) {
+        ReportError(IDS_OUT_OF_MEMORY);
+        return E_OUTOFMEMORY;
+    }
+    DirectoryLocation location;
+    Reports reports;
+    OpenDirectory(reader, ReadMode::Comment, &location, &reports);
+    const int level = ShowReports(reports);
+    if (level >= kLevelEntryError || location.comment.empty()) return E_FAIL;
+    if (buffer && size) {
+        DWORD length = static_cast<DWORD>(location.comment.size());
+        if (length > size - 1) length = size - 1;
+        OemToCharBuffA(location.comment.data(), buffer, length);
+        buffer[length] = '\0';
+    }
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CZipFormat::GetText(int kind, DWORD_PTR value, LPSTR buffer) {
+    if (!buffer) return E_INVALIDARG;
+    buffer[0] = '\0';
+    switch (kind) {
+    case TEXT_VERSION:
+        CopyText(buffer, VersionText(static_cast<uint32_t>(value)));
+        return S_OK;
+    case TEXT_METHOD:
+        CopyText(buffer, MethodName(static_cast<uint32_t>(value)));
+        return S_OK;
+    case TEXT_PATH: {
+        LPCSTR name = reinterpret_cast<LPCSTR>(value);
+        if (!name || !*name) return E_INVALIDARG;
+        DWORD length = static_cast<DWORD>(lstrlenA(name));
+        if (length > MAX_PATH - 1) return E_FAIL;
+        OemToCharBuffA(name, buffer, length);
+        buffer[length] = '\0';
+        for (DWORD i = 0; i < length; ++i)
+            if (buffer[i] == '/') buffer[i] = '\\';
+        if (length && buffer[length - 1] == '\\') buffer[length - 1] = '\0';
+        return S_OK;
+    }
+    case TEXT_COMMENT: {
+        LPCSTR comment = reinterpret_cast<LPCSTR>(value);
+        if (!comment) return S_OK;
+        DWORD length = static_cast<DWORD>(lstrlenA(comment));
+        if (length > GETTEXT_BUFFER - 1) length = GETTEXT_BUFFER - 1;
+        OemToCharBuffA(comment, buffer, length);
+        buffer[length] = '\0';
+        return S_OK;
+    }
+    case TEXT_LEVELS: {
+        int length = LoadStringA(EngineModule(), IDS_LEVEL_NAMES, buffer, GETTEXT_BUFFER - 1);
+        buffer[length] = '\0';
+        for (int i = 0; i < length; ++i)
+            if (buffer[i] == '|') buffer[i] = '\0';
+        return S_OK;
+    }
+    }
+    return E_INVALIDARG;
+}
