@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
             [&] {
                 tessera::MemorySource source(packed.data(), packed.size());
                 BufferSink sink(out);
-                ok = ok && inflater.Inflate(source, sink) == tessera::kInflateOk && sink.used == in.size() && out == in;
+                ok = ok && inflater.Inflate(source, sink) == tessera::kInflateOk && sink.used == in.size();
             },
             [&] { ZlibInflate(packed.data(), packed.size(), out); },
             [&] {
@@ -173,6 +173,11 @@ int main(int argc, char** argv) {
             });
         libdeflate_free_decompressor(d);
         const double tOurs = t[0], tZlib = t[1], tLd = t[2];
+        {
+            tessera::MemorySource source(packed.data(), packed.size());
+            BufferSink sink(out);
+            ok = ok && inflater.Inflate(source, sink) == tessera::kInflateOk && out == in;
+        }
         std::printf("| %s | %.1f | %.1f | %.1f | %.2f%s |\n", names[k], mb / tOurs, mb / tZlib, mb / tLd, tZlib / tOurs,
                     ok ? "" : " (MISMATCH)");
     }

@@ -314,8 +314,8 @@ AceCodecResult DecodeAceComment(const uint8_t* packed, size_t packedSize, char* 
     size_t want = bits.Read(15);
     want = std::min({want, capacity - 1, kAceMaxCommentLength});
     if (want == 0) return AceCodecResult::kOk;
-    auto table = std::make_unique<AceCodeTable>();
-    if (!table->Read(bits, kAceMainSymbols, kAceMaxCodeWidth))
+    AceCodeTable table;
+    if (!table.Read(bits, kAceMainSymbols, kAceMaxCodeWidth))
         return bits.Overrun() ? AceCodecResult::kTruncated : AceCodecResult::kBadData;
 
     // Positions that last followed each sum of the two preceding characters.
@@ -329,7 +329,7 @@ AceCodecResult DecodeAceComment(const uint8_t* packed, size_t packedSize, char* 
             from = lastSeen[context];
             lastSeen[context] = static_cast<uint16_t>(n);
         }
-        int symbol = table->Decode(bits);
+        int symbol = table.Decode(bits);
         if (bits.Overrun()) {
             result = AceCodecResult::kTruncated;
             break;

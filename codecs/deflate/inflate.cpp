@@ -88,6 +88,28 @@ inline void Copy4(uint8_t* dst, const uint8_t* src) {
     std::memcpy(dst, &v, 4);
 }
 
+// Copies a match whose source lies before its destination in the buffer.
+// Never writes past dst + length: the bytes there are still history.
+inline void CopyMatch(uint8_t* dst, size_t distance, size_t length) {
+    const uint8_t* src = dst - distance;
+    if (distance >= 8) {
+        if (length >= 8) {
+            size_t i = 0;
+            for (; length - i > 8; i += 8) Copy8(dst + i, src + i);
+            Copy8(dst + length - 8, src + length - 8);
+        } else if (length >= 4) {
+            Copy4(dst, src);
+            Copy4(dst + length - 4, src + length - 4);
+        } else {
+            for (size_t i = 0; i < length; ++i) dst[i] = src[i];
+        }
+    } else if (distance == 1) {
+        std::memset(dst, src[0], length);
+    } else {
+        for (size_t i = 0; i < length; ++i) dst[i] = src[i];  // overlapping: byte by byte
+    }
+}
+
 // Output into a caller's bounded buffer (block mode).
 class SpanSink final : public ByteSink {
 public:
@@ -385,25 +407,44 @@ int Inflater::DecodeCodes(const Entry* lit, unsigned litBits, const Entry* dist,
         }
 
         Entry e = lit[bits & litMask];
-        if (e & (kOpSubtable << 8)) {
+        if (EntryOp(e) == kOpLiteral) {
+            // Runs of literals: up to three per refill (a first-level
+            // literal code has at most 9 bits).
             bits >>= EntryBits(e);
             count -= EntryBits(e);
-            e = lit[EntryValue(e) + (bits & kMask[EntryOp(e) & 15])];
-        }
-        bits >>= EntryBits(e);
-        count -= EntryBits(e);
-        uint32_t op = EntryOp(e);
-        if (op == kOpLiteral) {
             win[pos++] = static_cast<uint8_t>(EntryValue(e));
-            // A second literal without a refill when the bits are there.
-            if (count >= 15) {
+            e = lit[bits & litMask];
+            if (EntryOp(e) == kOpLiteral) {
+                bits >>= EntryBits(e);
+                count -= EntryBits(e);
+                win[pos++] = static_cast<uint8_t>(EntryValue(e));
                 e = lit[bits & litMask];
                 if (EntryOp(e) == kOpLiteral) {
                     bits >>= EntryBits(e);
                     count -= EntryBits(e);
                     win[pos++] = static_cast<uint8_t>(EntryValue(e));
+                    e = lit[bits & litMask];
                 }
             }
+            if (pos >= kWindowSize) {
+                save();
+                if (!FlushWindow()) return kInflateAborted;
+                load();
+            }
+            // Go on with the entry in hand only when a whole match fits in
+            // the bits left.
+            if (count < 48 || EntryOp(e) == kOpLiteral) continue;
+        }
+        if (e & (kOpSubtable << 8)) {
+            bits >>= EntryBits(e);
+            count -= EntryBits(e);
+            e = lit[EntryValue(e) + (bits & ((1u << (EntryOp(e) & 15)) - 1))];
+        }
+        bits >>= EntryBits(e);
+        count -= EntryBits(e);
+        uint32_t op = EntryOp(e);
+        if (op == kOpLiteral) {  // a literal with a long code
+            win[pos++] = static_cast<uint8_t>(EntryValue(e));
             if (pos >= kWindowSize) {
                 save();
                 if (!FlushWindow()) return kInflateAborted;
@@ -415,7 +456,7 @@ int Inflater::DecodeCodes(const Entry* lit, unsigned litBits, const Entry* dist,
             save();
             return op == kOpEnd ? kInflateOk : kInflateBadData;
         }
-        const uint32_t length = EntryValue(e) + (static_cast<uint32_t>(bits) & kMask[op]);
+        const uint32_t length = EntryValue(e) + (static_cast<uint32_t>(bits) & ((1u << op) - 1));
         bits >>= op;
         count -= op;
 
@@ -423,7 +464,7 @@ int Inflater::DecodeCodes(const Entry* lit, unsigned litBits, const Entry* dist,
         if (e & (kOpSubtable << 8)) {
             bits >>= EntryBits(e);
             count -= EntryBits(e);
-            e = dist[EntryValue(e) + (bits & kMask[EntryOp(e) & 15])];
+            e = dist[EntryValue(e) + (bits & ((1u << (EntryOp(e) & 15)) - 1))];
         }
         bits >>= EntryBits(e);
         count -= EntryBits(e);
@@ -432,42 +473,25 @@ int Inflater::DecodeCodes(const Entry* lit, unsigned litBits, const Entry* dist,
             save();
             return kInflateBadData;
         }
-        const size_t distance = EntryValue(e) + (static_cast<uint32_t>(bits) & kMask[op]);
+        const size_t distance = EntryValue(e) + (static_cast<uint32_t>(bits) & ((1u << op) - 1));
         bits >>= op;
         count -= op;
 
-        uint8_t* dst = win + pos;
         if (distance <= pos) {
-            const uint8_t* src = dst - distance;
-            if (distance >= 8) {
-                if (length >= 8) {
-                    size_t i = 0;
-                    for (; length - i > 8; i += 8) Copy8(dst + i, src + i);
-                    Copy8(dst + length - 8, src + length - 8);
-                } else if (length >= 4) {
-                    Copy4(dst, src);
-                    Copy4(dst + length - 4, src + length - 4);
-                } else {
-                    dst[0] = src[0];
-                    dst[1] = src[1];
-                    dst[2] = src[2];
-                }
-            } else if (distance == 1) {
-                std::memset(dst, src[0], length);
-            } else {
-                for (size_t i = 0; i < length; ++i) dst[i] = src[i];
-            }
+            CopyMatch(win + pos, distance, length);
         } else {
             if (!windowFull_) {  // before the first output byte
                 save();
                 return kInflateBadData;
             }
-            // The source starts in the previous pass of the window.
-            size_t from = pos + kWindowSize - distance;
-            for (size_t i = 0; i < length; ++i) {
-                dst[i] = win[from];
-                if (++from == kWindowSize) from = 0;
-            }
+            // The source starts in the previous pass of the window: copy up
+            // to its end (the source lies ahead of the destination there),
+            // then on from the window's start.
+            const size_t from = pos + kWindowSize - distance;
+            size_t first = kWindowSize - from;
+            if (first > length) first = length;
+            std::memmove(win + pos, win + from, first);
+            if (length > first) CopyMatch(win + pos + first, distance, length - first);
         }
         pos += length;
         if (pos >= kWindowSize) {

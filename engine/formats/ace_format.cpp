@@ -1,4 +1,603 @@
-// The format class of ACE archives (".ace") and self-extracting ACE programs.
+// The format class of ACE archives over the portable ACE reader.
+//
+// Choices that go beyond a plain reading of the format:
+//   - an entry that cannot be decoded here (encrypted, a method other than
+//     stored and LZ77, a dictionary larger than ours) is skipped with a
+//     reason and counted as unsupported; the other entries are still
+//     extracted, and the operation ends with S_FALSE, never S_OK;
+//   - every entry failure (damage, checksum, a volume that does not
+//     continue) makes the hook answer S_FALSE even when no message callback
+//     is installed, because ReportError alone does not raise the warning
+//     flag;
+//   - in a solid archive every entry up to the last selected one is decoded
+//     (without output when not wanted) to keep the dictionary in step; once
+//     an entry fails, the reader refuses the later ones rather than decode
+//     them from a stale dictionary; non-solid archives pass over entries
+//     nobody asked for;
+//   - the listing is sized by what the archive holds (no fixed entry limit),
+//     and entry comments are kept whole up to a budget, after which they are
+//     cut to their packed size so memory stays bounded by the file;
+//   - a walk that ends at a damaged or truncated header is reported.
 #include "formats/ace_format.h"
 
-CAceFormat::CAceFormat() = default;
+#include "core/file_io.h"
+#include "core/module.h"
+#include "core/registry.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+using tessera::ace::AceArchiveReader;
+using tessera::ace::AceCodecResult;
+using tessera::ace::AceCodecResultText;
+using tessera::ace::AceDecoder;
+using tessera::ace::AceEntry;
+using tessera::ace::AceEntryOutcome;
+using tessera::ace::AceFileHeader;
+using tessera::ace::AceHeaderWalk;
+using tessera::ace::AceMainHeader;
+using tessera::ace::AceStatus;
+using tessera::ace::AceStatusText;
+using tessera::ace::AceVolume;
+
+namespace {
+
+constexpr DWORD kSfxModule = 110;
+constexpr DWORD kSfxModuleAlternative = 111;
+constexpr unsigned kDictionaryBits = 20;   // 1 MiB, halved while memory is short
+constexpr size_t kCommentBudget = 4u << 20;  // decoded entry comments kept whole per listing
+
+DWORD ClampSize(uint64_t size) { return size >= SIZE_UNKNOWN ? SIZE_UNKNOWN : static_cast<DWORD>(size); }
+
+// FTIME: DOS date in the high word, time in the low word, local time.
+FILETIME EntryTime(uint32_t dosTime) {
+    FILETIME time = {};
+    if (!DosDateTimeToFileTime(HIWORD(dosTime), LOWORD(dosTime), &time)) time = FILETIME();
+    return time;
+}
+
+const char* MethodName(uint8_t techType) { return techType == 0 ? "stored" : "LZ77"; }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Volumes as files
+
+// One open volume; reads go through the engine's file layer.
+class CAceFormat::FileVolume final : public AceVolume {
+public:
+    FileVolume(HANDLE file, bool owned, DWORD* readError) : file_(file), owned_(owned), readError_(readError) {
+        LARGE_INTEGER size = {};
+        if (GetFileSizeEx(file_, &size)) size_ = static_cast<uint64_t>(size.QuadPart);
+    }
+    ~FileVolume() override {
+        if (owned_) CloseHandle(file_);
+    }
+    FileVolume(const FileVolume&) = delete;
+    FileVolume& operator=(const FileVolume&) = delete;
+
+    uint64_t Size() const override { return size_; }
+    bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) override {
+        *got = 0;
+        LARGE_INTEGER position;
+        position.QuadPart = static_cast<LONGLONG>(offset);
+        if (!SetFilePointerEx(file_, position, nullptr, FILE_BEGIN)) return Failed();
+        uint8_t* out = static_cast<uint8_t*>(buffer);
+        while (*got < size) {
+            DWORD want = static_cast<DWORD>(std::min<size_t>(size - *got, 1u << 30));
+            DWORD done = 0;
+            if (!EngineReadFile(file_, out + *got, want, &done)) return Failed();
+            if (done == 0) break;
+            *got += done;
+        }
+        return true;
+    }
+
+private:
+    bool Failed() {
+        *readError_ = GetLastError();
+        return false;
+    }
+    HANDLE file_;
+    bool owned_;
+    DWORD* readError_;
+    uint64_t size_ = 0;
+};
+
+class CAceFormat::Opener final : public tessera::ace::AceVolumeOpener {
+public:
+    explicit Opener(CAceFormat& format) : format_(format) {}
+    std::unique_ptr<AceVolume> OpenVolume(const std::string& name, unsigned index) override {
+        return format_.OpenVolume(name, index);
+    }
+
+private:
+    CAceFormat& format_;
+};
+
+// The archive path follows the volumes while a set is read and is the first
+// volume's name again when the operation ends.
+class CAceFormat::VolumeScope {
+public:
+    explicit VolumeScope(CAceFormat& format) : format_(format) {
+        lstrcpynA(format_.m_firstVolume, format_.m_archivePath, MAX_PATH);
+    }
+    ~VolumeScope() {
+        lstrcpynA(format_.m_archivePath, format_.m_firstVolume, MAX_PATH);
+        format_.CloseArchiveFile();
+    }
+    VolumeScope(const VolumeScope&) = delete;
+    VolumeScope& operator=(const VolumeScope&) = delete;
+
+private:
+    CAceFormat& format_;
+};
+
+std::unique_ptr<AceVolume> CAceFormat::OpenVolume(const std::string& name, unsigned index) {
+    if (name.size() >= MAX_PATH) return nullptr;
+    lstrcpynA(m_archivePath, name.c_str(), MAX_PATH);
+    if (index == 0) {
+        if (!OpenArchiveFile()) return nullptr;  // reported (4102)
+        HANDLE file = m_archiveFile;
+        m_archiveFile = INVALID_HANDLE_VALUE;
+        return std::make_unique<FileVolume>(file, true, &m_readError);
+    }
+    bool logged = false;
+    for (;;) {
+        HANDLE file = CreateFileA(m_archivePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return std::make_unique<FileVolume>(file, true, &m_readError);
+        DWORD error = GetLastError();
+        if (m_cancel) return nullptr;
+        if (!logged) {  // the log names the volume even when nobody can be asked
+            Log(IDS_VOLUME_CANNOT_BE_OPENED, m_archivePath, SystemErrorText(error));
+            logged = true;
+        }
+        // Only the user's Retry tries again; without an owner window the
+        // question answers OK, which ends the operation like Cancel.
+        if (Ask(IDS_VOLUME_CANNOT_BE_OPENED, MB_RETRYCANCEL | MB_ICONSTOP, m_archivePath, SystemErrorText(error)) !=
+            IDRETRY) {
+            Cancel();
+            return nullptr;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Decoded output
+
+// Receives the decoder's pieces: writes them while the entry has a target,
+// advances the progress, and stops the decoder when the user cancels. After
+// a failed write (reported) the entry is still decoded, without output, so a
+// solid archive stays in step.
+class CAceFormat::OutputSink final : public tessera::ByteSink {
+public:
+    explicit OutputSink(CAceFormat& format) : format_(format) {}
+    bool Write(const uint8_t* data, size_t size) override {
+        if (format_.m_cancel) return false;
+        if (writing && !format_.WriteOutput(data, static_cast<DWORD>(size))) {
+            writing = false;
+            writeFailed = true;
+        }
+        format_.Progress(kProgressAdvance, static_cast<DWORD>(size));
+        return !format_.m_cancel;
+    }
+    bool writing = false;
+    bool writeFailed = false;
+
+private:
+    CAceFormat& format_;
+};
+
+// ---------------------------------------------------------------------------
+// Object
+
+CAceFormat::CAceFormat() {
+    m_sfxModuleId[0] = kSfxModule;
+    m_sfxModuleId[1] = kSfxModuleAlternative;
+    try {
+        m_decoder = std::make_unique<AceDecoder>(kDictionaryBits);
+    } catch (const std::bad_alloc&) {
+        m_decoder.reset();  // reported by the first operation that needs it
+    }
+}
+
+CAceFormat::~CAceFormat() = default;
+
+bool CAceFormat::DecoderReady() {
+    if (m_decoder && m_decoder->Ready()) return true;
+    ReportError(IDS_OUT_OF_MEMORY);
+    return false;
+}
+
+HRESULT STDMETHODCALLTYPE CAceFormat::GetText(int kind, DWORD_PTR value, LPSTR buffer) {
+    if (!buffer) return E_INVALIDARG;
+    buffer[0] = '\0';
+    LPCSTR text = reinterpret_cast<LPCSTR>(value);
+    if (kind == TEXT_PATH) {
+        if (!text || !*text) return E_FAIL;
+        int length = lstrlenA(text);
+        if (length >= MAX_PATH) return E_FAIL;
+        OemToCharBuffA(text, buffer, static_cast<DWORD>(length));
+        buffer[length] = '\0';
+        if (buffer[length - 1] == '\\') buffer[length - 1] = '\0';
+        return S_OK;
+    }
+    if (kind == TEXT_COMMENT) {
+        if (!text) return E_FAIL;
+        lstrcpynA(buffer, text, GETTEXT_BUFFER);
+        return S_OK;
+    }
+    return E_FAIL;
+}
+
+HRESULT CAceFormat::OpenFirstVolume(AceArchiveReader& reader, bool checking) {
+    m_checkResult = 0;
+    switch (reader.Open(m_firstVolume)) {
+    case AceStatus::kOk:
+        return S_OK;
+    case AceStatus::kVolumeMissing:
+        return E_FAIL;  // OpenArchiveFile reported it
+    case AceStatus::kReadError:
+        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(m_readError));
+        return E_FAIL;
+    default:
+        break;
+    }
+    m_checkResult = 1;  // read, but no archive in it
+    if (!checking) ReportNoArchive();
+    return E_FAIL;
+}
+
+void CAceFormat::ReportNoArchive() {
+    char typeName[256];
+    const FORMATINFO* row = FormatRow(m_formatId);
+    if (!row || LoadStringA(EngineModule(), row->descriptionId, typeName, sizeof typeName) <= 0)
+        lstrcpyA(typeName, "archive");
+    ReportError(IDS_NOT_A_VALID_ARCHIVE, typeName);
+}
+
+void CAceFormat::ReportWalkStatus(AceStatus status) {
+    switch (status) {
+    case AceStatus::kOk:
+    case AceStatus::kEnd:
+        return;
+    case AceStatus::kReadError:
+        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(m_readError));
+        return;
+    case AceStatus::kVolumeMissing:
+        if (m_cancel) return;  // the user cancelled the volume question
+        break;
+    default:
+        break;
+    }
+    ReportError(IDS_ARCHIVE_DAMAGED, AceStatusText(status));
+}
+
+// ---------------------------------------------------------------------------
+// Listing
+
+HRESULT CAceFormat::DoList() {
+    try {
+        VolumeScope scope(*this);
+        Opener opener(*this);
+        AceArchiveReader reader(opener);
+        HRESULT hr = OpenFirstVolume(reader, false);
+        if (FAILED(hr)) return hr;
+
+        // The walk may open further volumes (with their prompts), so it runs
+        // once; the entries are gathered first and the list sized by them.
+        struct Item {
+            std::string name;
+            std::string comment;
+            bool hasComment = false;
+            uint64_t packed = 0;
+            uint32_t size = 0, time = 0, attributes = 0;
+        };
+        std::vector<Item> items;
+        size_t textBytes = 0, commentBytes = 0;
+        std::vector<char> comment(tessera::ace::kAceMaxCommentLength + 1);
+        AceEntry entry;
+        AceStatus status;
+        while (!m_cancel && (status = reader.NextEntry(entry)) == AceStatus::kOk) {
+            AceStatus rest = reader.FinishEntry(entry);  // the parts in later volumes
+            const AceFileHeader& h = entry.header;
+            Item item;
+            item.name = h.name;
+            item.packed = entry.packedTotal;
+            item.size = h.size;
+            item.time = h.time;
+            item.attributes = h.attributes;
+            if (h.HasComment()) {
+                size_t room = std::max(h.packedComment.size(), kCommentBudget - std::min(commentBytes, kCommentBudget));
+                size_t capacity = std::min(room, tessera::ace::kAceMaxCommentLength) + 1;
+                size_t length = 0;
+                tessera::ace::DecodeAceComment(h.packedComment.data(), h.packedComment.size(), comment.data(),
+                                               capacity, &length);
+                item.comment.assign(comment.data(), length);  // what decoded before any damage
+                item.hasComment = true;
+                commentBytes += length;
+            }
+            textBytes += item.name.size() + item.comment.size() + 2;
+            items.push_back(std::move(item));
+            if (rest != AceStatus::kOk) {
+                status = rest;
+                break;
+            }
+        }
+        if (m_cancel) return E_ABORT;
+
+        const DWORD count = static_cast<DWORD>(items.size());
+        const size_t perEntry = textBytes / std::max<DWORD>(count, 1) + 2 * 8;  // room for the 8-byte alignment
+        if (static_cast<uint64_t>(sizeof(HDRSTRUCT) + perEntry) * std::max<DWORD>(count, 1) > 0x7FFFFFFF) {
+            ReportError(IDS_OUT_OF_MEMORY);
+            return E_OUTOFMEMORY;
+        }
+        hr = AllocEntries(static_cast<DWORD>(perEntry), std::max<DWORD>(count, 1));
+        if (FAILED(hr)) return hr;
+        for (const Item& item : items) {
+            HDRSTRUCT& e = m_entries[m_totals.entries];
+            e = HDRSTRUCT();
+            e.name = PoolString(item.name.c_str(), static_cast<DWORD>(item.name.size()));
+            if (item.hasComment) e.comment = PoolString(item.comment.c_str(), static_cast<DWORD>(item.comment.size()));
+            if (!e.name || (item.hasComment && !e.comment)) {
+                ReportError(IDS_OUT_OF_MEMORY);
+                return E_OUTOFMEMORY;
+            }
+            e.size = item.size;
+            e.packedSize = ClampSize(item.packed);
+            e.ratio = ComputeRatio(e.size, e.packedSize);
+            e.time = EntryTime(item.time);
+            e.attributes = item.attributes;
+            e.host = e.version = e.method = 0xFFFFFFFF;
+            ++m_totals.entries;
+            if (item.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+                ++m_totals.folders;
+            } else {
+                m_totals.totalSize += e.size;
+                m_totals.totalPacked += e.packedSize;
+            }
+        }
+        TrimPool();
+        if (status == AceStatus::kEnd) return S_OK;
+        ReportWalkStatus(status);
+        if (m_cancel) return E_ABORT;
+        return status == AceStatus::kReadError ? E_FAIL : S_FALSE;  // the entries before the damage stay listed
+    } catch (const std::bad_alloc&) {
+        ReportError(IDS_OUT_OF_MEMORY);
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT CAceFormat::DoCheck(BOOL* result) {
+    VolumeScope scope(*this);
+    Opener opener(*this);
+    AceArchiveReader reader(opener);
+    HRESULT hr = OpenFirstVolume(reader, true);
+    *result = SUCCEEDED(hr) ? FALSE : static_cast<BOOL>(m_checkResult);
+    return hr;
+}
+
+HRESULT CAceFormat::DoGetComment(LPSTR buffer, DWORD size) {
+    VolumeScope scope(*this);
+    Opener opener(*this);
+    AceArchiveReader reader(opener);
+    HRESULT hr = OpenFirstVolume(reader, false);
+    if (FAILED(hr)) return hr;
+    if (size == 0) return S_OK;
+    buffer[0] = '\0';
+    const std::vector<uint8_t>& packed = reader.Main().packedComment;
+    if (!reader.Main().HasComment() || packed.empty()) return S_OK;
+    std::vector<char> text(tessera::ace::kAceMaxCommentLength + 1);
+    size_t length = 0;
+    tessera::ace::DecodeAceComment(packed.data(), packed.size(), text.data(), text.size(), &length);
+    length = std::min<size_t>(length, size - 1);
+    memcpy(buffer, text.data(), length);
+    buffer[length] = '\0';
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Extraction and testing
+
+HRESULT CAceFormat::DoExtract() { return ExtractOrTest(); }
+
+HRESULT CAceFormat::DoTest() { return ExtractOrTest(); }
+
+bool CAceFormat::ReportOutcome(const AceEntry& entry, const AceEntryOutcome& outcome) {
+    if (outcome.input != AceStatus::kOk) {
+        ReportWalkStatus(outcome.input);
+        return true;
+    }
+    switch (outcome.codec) {
+    case AceCodecResult::kOk:
+        if (outcome.CrcMatches()) return false;
+        ReportError(IDS_BAD_CHECKSUM, static_cast<unsigned long>(outcome.crcFound),
+                    static_cast<unsigned long>(outcome.crcExpected));
+        return true;
+    case AceCodecResult::kBadData:
+        ReportError(IDS_INVALID_COMPRESSED_DATA, MethodName(entry.header.techType));
+        return true;
+    case AceCodecResult::kAborted:
+        return !m_cancel;
+    default:
+        ReportError(IDS_ARCHIVE_DAMAGED, AceCodecResultText(outcome.codec));
+        return true;
+    }
+}
+
+HRESULT CAceFormat::ExtractOrTest() {
+    try {
+        VolumeScope scope(*this);
+        if (!DecoderReady()) return E_OUTOFMEMORY;
+        Opener opener(*this);
+        AceArchiveReader reader(opener);
+        HRESULT hr = OpenFirstVolume(reader, false);
+        if (FAILED(hr)) return hr;
+
+        const bool solid = reader.Main().IsSolid();
+        const bool testing = m_op == OP_TEST;
+        DWORD wanted = 0;  // selection records to reach before stopping early
+        for (DWORD i = 0; !m_allSelected && i < m_selectionCount; ++i)
+            if (m_selection[i].index != SEL_UNUSED) ++wanted;
+
+        struct ProgressRun {
+            CAceFormat& f;
+            ~ProgressRun() { f.Progress(kProgressEnd, 0); }
+        };
+        Progress(kProgressBegin, m_allSelected ? m_totals.totalSize : solid ? m_bytesUpToLast : m_bytesSelected);
+        ProgressRun run{*this};
+
+        DWORD errors = 0, unsupported = 0, reached = 0;
+        AceStatus status = AceStatus::kEnd;
+        AceStatus reportedStop = AceStatus::kOk;  // a volume failure already reported with its entry
+        // A wrong checksum leaves a solid run's dictionary wrong as well: the
+        // entries after it are refused like those after undecodable data.
+        auto decode = [&](AceEntry& e, OutputSink& s) {
+            AceEntryOutcome outcome = reader.DecodeEntry(*m_decoder, e, &s);
+            if (solid && !outcome.encrypted && outcome.codec == AceCodecResult::kOk &&
+                outcome.input == AceStatus::kOk && !outcome.CrcMatches())
+                m_decoder->MarkStale();
+            return outcome;
+        };
+        AceEntry entry;
+        while (!m_cancel && (m_allSelected || reached < wanted)) {
+            status = reader.NextEntry(entry);
+            if (status != AceStatus::kOk) break;
+            const AceFileHeader& h = entry.header;
+            OutputSink sink(*this);
+            if (!IsSelected(h.name.c_str())) {
+                // Nobody asked for it: a solid archive still needs it decoded.
+                if (solid) decode(entry, sink);
+                continue;
+            }
+            ++reached;
+
+            char shown[MAX_PATH];
+            bool named = SUCCEEDED(GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(h.name.c_str()), shown));
+            if (!named) lstrcpynA(shown, h.name.c_str(), 64);
+            bool refused = true;
+            if (h.IsEncrypted()) {
+                LogSkip(shown, IDS_DECRYPTION_NOT_SUPPORTED);
+            } else if (!h.IsFolder() && h.techType > 1) {
+                LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(h.techType));
+            } else if (!h.IsFolder() && h.techType == 1 && !m_decoder->FitsDictionary(h.techParm)) {
+                LogSkip(shown, IDS_OUT_OF_MEMORY);
+            } else if (!named) {
+                LogSkip(shown, h.name.size() >= MAX_PATH ? IDS_REASON_PATH_TOO_LONG : IDS_REASON_UNSAFE_NAME);
+            } else {
+                refused = false;
+            }
+            if (refused) {
+                ++unsupported;
+                Progress(kProgressAdvance, h.size);
+                if (solid) decode(entry, sink);  // the reader notes the gap
+                continue;
+            }
+
+            bool output = BeginEntryOutput(h.name.c_str(), EntryTime(h.time), h.attributes, h.size,
+                                           static_cast<LPCSTR>(m_currentDetail));
+            if (m_cancel) break;
+            if (output && !testing && !h.IsFolder()) {
+                HRESULT created = CreateTargetFile();
+                if (created == S_OK) {
+                    sink.writing = true;
+                } else if (FAILED(created)) {
+                    ++errors;  // reported; the entry is still decoded below when the archive is solid
+                    output = false;
+                }
+            }
+            if (!output && !solid) {
+                Progress(kProgressAdvance, h.size);
+                continue;
+            }
+            AceEntryOutcome outcome = decode(entry, sink);
+            if (m_outputFile != INVALID_HANDLE_VALUE) {
+                FinishTargetFile();
+                if (m_cancel) DeleteFileA(m_outputPath);  // a partly written file is no use
+            }
+            if (m_cancel) break;
+            if (sink.writeFailed) ++errors;
+            if (output && ReportOutcome(entry, outcome)) {
+                ++errors;
+                if (outcome.input != AceStatus::kOk) reportedStop = outcome.input;
+            }
+        }
+        if (m_cancel) return E_ABORT;
+        if (status != AceStatus::kOk && status != AceStatus::kEnd && status != reportedStop) {
+            ReportWalkStatus(status);
+            if (m_cancel) return E_ABORT;
+            ++errors;
+        }
+        ReportTestSummary(errors, 0, unsupported);
+        ReportMissing();
+        if (status == AceStatus::kReadError) return E_FAIL;
+        return errors || unsupported ? S_FALSE : S_OK;
+    } catch (const std::bad_alloc&) {
+        ReportError(IDS_OUT_OF_MEMORY);
+        return E_OUTOFMEMORY;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Self-extracting programs
+
+HRESULT CAceFormat::WriteArchiveCopy(LPCSTR target, const void* module, DWORD moduleSize) {
+    VolumeScope scope(*this);
+    if (!OpenArchiveFile()) return E_FAIL;
+    AceMainHeader main;
+    AceStatus found;
+    uint64_t fileSize;
+    {
+        FileVolume volume(m_archiveFile, false, &m_readError);
+        fileSize = volume.Size();
+        AceHeaderWalk walk(volume);
+        found = walk.FindMainHeader(main);
+    }
+    if (found == AceStatus::kReadError) {
+        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(m_readError));
+        return E_FAIL;
+    }
+    if (found != AceStatus::kOk) {
+        ReportNoArchive();
+        return E_FAIL;
+    }
+    // The archive from its main header on: whatever stood in front of it
+    // (an older self-extractor module) is left behind.
+    const uint64_t count = fileSize - main.start;
+    if (count > 0xFFFFFFFFu) {
+        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(ERROR_FILE_TOO_LARGE));
+        return E_FAIL;
+    }
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(main.start);
+    if (!SetFilePointerEx(m_archiveFile, at, nullptr, FILE_BEGIN)) {
+        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText());
+        return E_FAIL;
+    }
+    Log(IDS_COPYING, FileNamePart(m_archivePath));
+    ShowStatus(IDS_COPYING, FileNamePart(m_archivePath));
+    HANDLE out = CreateArchiveFile(target);
+    if (out == INVALID_HANDLE_VALUE) return E_FAIL;  // reported, or declined
+    lstrcpynA(m_outputPath, target, MAX_PATH);       // the drive named by a disk-full question
+    m_outputFile = out;
+    Progress(kProgressBegin, static_cast<DWORD>(count));
+    bool ok = moduleSize == 0 || WriteOutput(module, moduleSize);
+    ok = ok && CopyData(m_archiveFile, out, static_cast<DWORD>(count), m_outputPath[0]);
+    Progress(kProgressEnd, 0);
+    CloseHandle(out);
+    m_outputFile = INVALID_HANDLE_VALUE;
+    if (!ok) {
+        DeleteFileA(target);  // no half-made program or archive stays behind
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+HRESULT CAceFormat::DoMakeEXE(LPCSTR newProgramPath, const void* module, DWORD moduleSize) {
+    return WriteArchiveCopy(newProgramPath, module, moduleSize);
+}
+
+HRESULT CAceFormat::DoRemoveEXE(LPCSTR newArchivePath) { return WriteArchiveCopy(newArchivePath, nullptr, 0); }

@@ -38,30 +38,34 @@ uint64_t MinimalExtent(const CentralHeader& h) {
 void MarkDamagedEntries(const DirectoryLocation& location, DirectoryWalk* walk, Reports* reports) {
     std::vector<DirectoryEntry>& entries = walk->entries;
     const uint64_t dataLimit = location.centralStart;
-    std::vector<size_t> placed;  // entries with a usable start, for the overlap test
+    auto fits = [&](int64_t position, const CentralHeader& h) {
+        return position >= 0 && static_cast<uint64_t>(position) + MinimalExtent(h) <= dataLimit;
+    };
+    std::vector<std::pair<uint64_t, size_t>> placed;  // (start, entry) for the overlap test
     for (size_t i = 0; i < entries.size(); ++i) {
         DirectoryEntry& e = entries[i];
         if (e.zip64) continue;  // sentinel values: the class refuses these entries anyway
-        if (e.localPosition < 0 || static_cast<uint64_t>(e.localPosition) + MinimalExtent(e.header) > dataLimit ||
+        // Extraction also looks for a header without the shift (offsets
+        // written absolute behind a prefix), so either place will do.
+        int64_t start = e.localPosition;
+        if (!fits(start, e.header) && location.shift > 0) start = static_cast<int64_t>(e.header.localOffset);
+        if (!fits(start, e.header) ||
             ((e.header.flags & kFlagEncrypted) && e.header.compressedSize < kEncryptionHeaderSize)) {
             e.damaged = true;
             continue;
         }
-        placed.push_back(i);
+        placed.emplace_back(static_cast<uint64_t>(start), i);
     }
     // Overlapping entries (several central headers sharing data, the usual
     // shape of a ZIP bomb) are all damaged: one pass over the entries in
     // file order, against the furthest end seen so far.
-    std::sort(placed.begin(), placed.end(), [&](size_t a, size_t b) {
-        return entries[a].localPosition != entries[b].localPosition
-                   ? entries[a].localPosition < entries[b].localPosition
-                   : a < b;
-    });
+    std::sort(placed.begin(), placed.end());
     uint64_t furthestEnd = 0;
     size_t furthestOwner = SIZE_MAX;
-    for (size_t index : placed) {
+    for (const auto& item : placed) {
+        const size_t index = item.second;
         DirectoryEntry& e = entries[index];
-        uint64_t start = static_cast<uint64_t>(e.localPosition);
+        uint64_t start = item.first;
         uint64_t end = start + MinimalExtent(e.header);
         if (furthestOwner != SIZE_MAX && start < furthestEnd) {
             e.damaged = true;
@@ -293,8 +297,12 @@ bool OpenDirectory(BlockReader& reader, ReadMode mode, DirectoryLocation* locati
     return true;
 }
 
-void WalkCentralDirectory(BlockReader& reader, const DirectoryLocation& location, DirectoryWalk* walk,
-                          Reports* reports) {
+namespace {
+
+// Reads the claimed central headers; stops at the first one that is missing
+// or damaged (reported).
+void ReadCentralHeaders(BlockReader& reader, const DirectoryLocation& location, DirectoryWalk* walk,
+                        Reports* reports) {
     walk->entries.clear();
     walk->complete = false;
     walk->endSignatureFollows = false;
@@ -347,6 +355,14 @@ void WalkCentralDirectory(BlockReader& reader, const DirectoryLocation& location
     walk->complete = true;
     uint8_t sig[4];
     walk->endSignatureFollows = reader.Read(sig, 4) == ReadStatus::Ok && GetU32(sig) == kEndSignature;
+}
+
+}  // namespace
+
+void WalkCentralDirectory(BlockReader& reader, const DirectoryLocation& location, DirectoryWalk* walk,
+                          Reports* reports) {
+    ReadCentralHeaders(reader, location, walk, reports);
+    // Also the entries read before a damaged header are checked.
     MarkDamagedEntries(location, walk, reports);
 }
 
@@ -383,6 +399,62 @@ ListTotals TotalsOf(const std::vector<DirectoryEntry>& entries) {
         }
     }
     return t;
+}
+
+// --- local headers when extracting ----------------------------------------------
+
+bool LocalHeaderLocator::SignatureAt(BlockReader& reader, int64_t position, bool* readError) {
+    if (position < 0) return false;
+    uint8_t sig[4];
+    ReadStatus status = ReadExact(reader, position, sig, 4);
+    if (status == ReadStatus::ReadError) *readError = true;
+    return status == ReadStatus::Ok && GetU32(sig) == kLocalSignature;
+}
+
+LocalResult LocalHeaderLocator::Locate(BlockReader& reader, const DirectoryEntry& entry, LocalEntry* out) {
+    constexpr size_t kNameLimit = 259;
+    const int64_t stored = static_cast<int64_t>(entry.header.localOffset);
+    bool readError = false;
+    bool found = SignatureAt(reader, stored + shift_, &readError);
+    if (!found && !readError) {
+        if (first_ && shift_ != 0) {
+            remembered_ = shift_;
+            haveRemembered_ = true;
+            shift_ = 0;
+            found = SignatureAt(reader, stored, &readError);
+        } else if (!first_ && shift_ == 0 && haveRemembered_) {
+            shift_ = remembered_;
+            found = SignatureAt(reader, stored + shift_, &readError);
+        }
+    }
+    first_ = false;
+    if (readError) return LocalResult::ReadError;
+    if (!found) return LocalResult::NotFound;
+
+    const int64_t position = stored + shift_;
+    uint8_t bytes[kLocalHeaderSize];
+    ReadStatus status = ReadExact(reader, position, bytes, sizeof bytes);
+    if (status == ReadStatus::ReadError) return LocalResult::ReadError;
+    if (status != ReadStatus::Ok) return LocalResult::Damaged;
+    LocalHeader& h = out->header;
+    ParseLocalHeader(bytes, &h);
+    const bool deferred = (h.flags & kFlagDescriptor) != 0;
+    out->crc = deferred ? entry.header.crc : h.crc;
+    out->compressedSize = deferred ? entry.header.compressedSize : h.compressedSize;
+    out->uncompressedSize = h.uncompressedSize;
+
+    const size_t kept = h.nameLength < kNameLimit ? h.nameLength : kNameLimit;
+    out->name.resize(kept);
+    if ((kept && reader.Read(&out->name[0], kept) != ReadStatus::Ok) ||
+        reader.Skip(static_cast<uint64_t>(h.nameLength - kept) + h.extraLength) != ReadStatus::Ok)
+        return reader.LastStatus() == ReadStatus::ReadError ? LocalResult::ReadError : LocalResult::Damaged;
+    out->dataStart = reader.Position();
+    // The data the decoder will be handed must be the data the directory
+    // describes, and must end before the directory.
+    if (out->compressedSize != entry.header.compressedSize ||
+        out->dataStart + out->compressedSize > dataLimit_)
+        return LocalResult::Damaged;
+    return LocalResult::Ok;
 }
 
 // --- updating ------------------------------------------------------------------------

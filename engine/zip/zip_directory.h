@@ -172,6 +172,48 @@ struct ListTotals {
 };
 ListTotals TotalsOf(const std::vector<DirectoryEntry>& entries);
 
+// --- local headers when extracting ----------------------------------------------
+
+// An entry's local header as extraction reads it.
+struct LocalEntry {
+    LocalHeader header;
+    std::string name;         // the local name, cut at 259 characters (the rest is skipped)
+    uint32_t crc = 0;         // from the local header, or the central one with bit 3
+    uint32_t compressedSize = 0;
+    uint32_t uncompressedSize = 0;  // always the local value
+    uint64_t dataStart = 0;   // the reader stands here after Locate
+};
+
+enum class LocalResult {
+    Ok,
+    NotFound,   // "File #%u was not found in archive." (level 3)
+    Damaged,    // "File in archive #%u is damaged." (level 3)
+    ReadError,  // "Error reading archive: %s" (level 51)
+};
+
+// Finds local headers with the run's shift. When the first entry looked up
+// is not at offset + shift (shift not 0), the shift is remembered and 0 tried
+// (and kept); when a later entry is not found with shift 0 and a shift was
+// remembered, the shift is restored and tried. Beyond that, the local header
+// must agree with the central one: compressed size (unless bit 3 defers it
+// to the central header) and data inside the area before the directory.
+class LocalHeaderLocator {
+public:
+    LocalHeaderLocator(const DirectoryLocation& location)
+        : shift_(location.shift), dataLimit_(location.centralStart) {}
+    LocalResult Locate(BlockReader& reader, const DirectoryEntry& entry, LocalEntry* out);
+    int64_t Shift() const { return shift_; }
+
+private:
+    bool SignatureAt(BlockReader& reader, int64_t position, bool* readError);
+
+    int64_t shift_;
+    uint64_t dataLimit_;
+    bool first_ = true;
+    bool haveRemembered_ = false;
+    int64_t remembered_ = 0;
+};
+
 // --- updating ------------------------------------------------------------------------
 
 struct UpdateEntry {

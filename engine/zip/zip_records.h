@@ -56,7 +56,7 @@ constexpr uint16_t kFlagStrongEncryption = 0x0040;
 constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodImplode = 6;
 constexpr uint16_t kMethodDeflate = 8;
-constexpr uint16_t kMethodAes = 99;  // WinZip AES: strong encryption, never decoded
+constexpr uint16_t kMethodAes = 99;  // AES strong encryption: never decoded
 
 // Versions: what this system accepts and writes.
 constexpr uint16_t kHighestVersionNeeded = 20;   // 2.0

@@ -360,6 +360,26 @@ TEST(AceHostile, DamagedFieldsAreReported) {
         EXPECT_EQ(r.entries.size(), c.entries) << c.name;
     }
 
+    // A header longer than the 2,040 bytes kept: checked over its whole
+    // length, its comment cut to the room left.
+    FileSpec longHeader = StoredFile("long.txt", "data");
+    longHeader.packedComment.assign(3000, 0x55);
+    std::vector<uint8_t> withLong = Archive(0, {longHeader, StoredFile("next.txt", "more")});
+    {
+        AceMemoryVolume volume(withLong.data(), withLong.size());
+        AceHeaderWalk walk(volume);
+        AceMainHeader main;
+        ASSERT_EQ(walk.FindMainHeader(main), AceStatus::kOk);
+        AceFileHeader h;
+        ASSERT_EQ(walk.NextFileHeader(h), AceStatus::kOk);
+        EXPECT_EQ(h.packedComment.size(), kAceHeaderKept - 31 - 8 - 2);
+        ASSERT_EQ(walk.NextFileHeader(h), AceStatus::kOk);
+        EXPECT_EQ(h.name, "next.txt");
+    }
+    std::vector<uint8_t> lateFlip = withLong;
+    lateFlip[mainSize + 4 + 2500] ^= 1;  // beyond the kept bytes
+    EXPECT_EQ(TestMemory(lateFlip).end, AceStatus::kBadHeaderCrc);
+
     // Huge SIZE on 10 bytes of stored data: no allocation from the field,
     // an error at the end of the input.
     FileSpec huge = StoredFile("huge", "0123456789");

@@ -143,6 +143,42 @@ TEST(ArjInterop, ArchivesMadeByArjDecode) {
         }
     }
 }
+
+// Paths below the archived folder and garbled (encrypted) entries, as the
+// arj tool writes them: the first decode with their folder names, the second
+// is refused with its reason instead of being decoded into garbage.
+TEST(ArjInterop, FolderPathsAndGarbledEntries) {
+    if (std::system("arj >/dev/null 2>&1") != 0) GTEST_SKIP() << "arj is not installed";
+    ScratchFolder dir;
+    Bytes inner = MakeContent(5000, 3);
+    Bytes top = {'h', 'e', 'l', 'l', 'o', '\n'};
+    ASSERT_EQ(std::system(("mkdir '" + (dir / "tree") + "' '" + (dir / "tree/sub") + "'").c_str()), 0);
+    WriteWholeFile(dir / "tree/sub/inner.txt", inner.data(), inner.size());
+    WriteWholeFile(dir / "tree/top.txt", top.data(), top.size());
+    std::string tree = "cd '" + (dir / "tree") + "' && ";
+    ASSERT_EQ(std::system((tree + "arj a -r -m1 -y ../paths.arj '*' >/dev/null 2>&1").c_str()), 0);
+    ASSERT_EQ(std::system((tree + "arj a -gsecret -y ../garbled.arj top.txt >/dev/null 2>&1").c_str()), 0);
+
+    auto paths = OpenFileInput(dir / "paths.arj");
+    ASSERT_TRUE(paths);
+    std::vector<Listed> entries;
+    EXPECT_EQ(WalkAndDecode(*paths, &entries), ArjStatus::kEnd);
+    std::map<std::string, const Listed*> byName;
+    for (const Listed& e : entries) byName[Slashes(e.header.name)] = &e;
+    ASSERT_EQ(byName.count("sub/inner.txt"), 1u);
+    ASSERT_EQ(byName.count("top.txt"), 1u);
+    EXPECT_EQ(byName["sub/inner.txt"]->outcome.result, ArjEntryResult::kOk);
+    EXPECT_TRUE(byName["sub/inner.txt"]->output == inner);
+    EXPECT_TRUE(byName["top.txt"]->output == top);
+
+    auto garbled = OpenFileInput(dir / "garbled.arj");
+    ASSERT_TRUE(garbled);
+    entries.clear();
+    EXPECT_EQ(WalkAndDecode(*garbled, &entries), ArjStatus::kEnd);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(ArjCheckEntry(entries[0].header).refusal, ArjRefusal::kGarbled);
+    EXPECT_EQ(entries[0].outcome.result, ArjEntryResult::kUnsupported);
+}
 #endif
 
 TEST(ArjStart, SearchFindsArchivesBehindOtherDataWithinTheLimit) {

@@ -192,6 +192,62 @@ TEST(ZipDirectory, ListFieldsAndTotals) {
     EXPECT_TRUE(ListFieldsOf(run.walk.entries[1]).ratioUnknown);
 }
 
+// Local headers as extraction finds them: with the shift, without it when the
+// first entry says so, with it again for a later entry that needs it.
+TEST(ZipDirectory, LocalHeadersAreLocatedWithAndWithoutTheShift) {
+    const std::string prefix(500, 'M');
+    const std::string longName(300, 'n');
+    std::vector<FixtureEntry> entries = {{"a.txt", "alpha"}, {longName, "long"}, {"c.txt", "gamma", 0, 0, 0x20, "", true}};
+    Fixture relative = BuildZip(entries, {prefix, false});
+    // Directory offset relative to the ZIP data, local offsets absolute.
+    Fixture mixed = BuildZip(entries, {prefix, true});
+    PatchU32(&mixed.bytes, mixed.endPosition + 16, static_cast<uint32_t>(mixed.centralStart - 500));
+    // ... and the third entry's offset relative again.
+    Fixture restored = mixed;
+    PatchU32(&restored.bytes, restored.centralPositions[2] + 42, static_cast<uint32_t>(restored.localPositions[2] - 500));
+    Fixture missing = BuildZip(entries);
+    PatchU32(&missing.bytes, missing.localPositions[1], 0);
+    Fixture sizeMismatch = BuildZip(entries);
+    PatchU32(&sizeMismatch.bytes, sizeMismatch.localPositions[0] + 18, 4000);
+
+    const struct {
+        const char* what;
+        const Fixture& fixture;
+        std::vector<LocalResult> results;
+        std::vector<int64_t> shifts;  // the locator's shift after each entry
+    } cases[] = {
+        {"offsets relative to the ZIP data", relative, {LocalResult::Ok, LocalResult::Ok, LocalResult::Ok}, {500, 500, 500}},
+        {"first entry only without the shift", mixed, {LocalResult::Ok, LocalResult::Ok, LocalResult::Ok}, {0, 0, 0}},
+        {"later entry with the shift again", restored, {LocalResult::Ok, LocalResult::Ok, LocalResult::Ok}, {0, 0, 500}},
+        {"local header missing", missing, {LocalResult::Ok, LocalResult::NotFound, LocalResult::Ok}, {0, 0, 0}},
+        {"local size differs", sizeMismatch, {LocalResult::Damaged, LocalResult::Ok, LocalResult::Ok}, {0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        ListRun run = ListBytes(c.fixture.bytes);
+        ASSERT_TRUE(run.walk.complete) << c.what;
+        for (const DirectoryEntry& e : run.walk.entries) EXPECT_FALSE(e.damaged) << c.what << " " << e.name;
+        MemoryArchiveInput input(c.fixture.bytes.data(), c.fixture.bytes.size());
+        BlockReader reader(input);
+        ASSERT_TRUE(reader.Allocate());
+        LocalHeaderLocator locator(run.location);
+        for (size_t i = 0; i < 3; ++i) {
+            LocalEntry local;
+            EXPECT_EQ(locator.Locate(reader, run.walk.entries[i], &local), c.results[i]) << c.what << " #" << i;
+            EXPECT_EQ(locator.Shift(), c.shifts[i]) << c.what << " #" << i;
+            if (c.results[i] != LocalResult::Ok) continue;
+            const size_t nameLength = entries[i].name.size();
+            EXPECT_EQ(local.name, entries[i].name.substr(0, 259)) << c.what;
+            EXPECT_EQ(local.dataStart, c.fixture.localPositions[i] + 30 + nameLength) << c.what;
+            EXPECT_EQ(local.compressedSize, entries[i].data.size()) << c.what;
+            EXPECT_EQ(local.crc, run.walk.entries[i].header.crc) << c.what;  // bit 3: from the directory
+            std::string data(local.compressedSize, '\0');
+            EntryDataSource source(reader, local.compressedSize);
+            EXPECT_EQ(source.Read(reinterpret_cast<uint8_t*>(&data[0]), data.size() + 10), data.size());
+            EXPECT_EQ(data, entries[i].data) << c.what;
+        }
+    }
+}
+
 // Hostile directories: each row must end in a report, never in a read or an
 // allocation beyond the file; the update scan refuses every damaged archive.
 TEST(ZipDirectory, HostileDirectories) {
@@ -302,6 +358,73 @@ TEST(ZipDirectory, HostileDirectories) {
         EXPECT_EQ(!accepted, row.updateRefused) << row.what;
         if (!accepted) {
             EXPECT_FALSE(reports.items.empty()) << row.what;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tessera::testing
+
+namespace tessera::testing {
+namespace {
+
+// Every cut of an archive, and randomly damaged copies (fixed seed): no walk
+// runs past the file, a cut archive is never taken for whole, and the update
+// scan accepts only what it can copy exactly.
+TEST(ZipDirectory, TruncatedAndDamagedArchives) {
+    Fixture f = BuildZip({{"a.txt", std::string(70, 'a')},
+                          {"dir/", "", 0, 0, 0x10},
+                          {"b.bin", std::string(40, 'b'), 0, 0, 0x20, "c", true},
+                          {"c.txt", "c"}},
+                         {std::string(30, 'P'), false, "archive comment"});
+    const size_t recordEnd = f.endPosition + 22;
+    for (size_t cut = 0; cut < f.bytes.size(); ++cut) {
+        const std::string bytes = f.bytes.substr(0, cut);
+        ListRun run = ListBytes(bytes);
+        UpdateScan scan;
+        Reports reports;
+        MemoryArchiveInput input(bytes.data(), bytes.size());
+        const bool accepted = ScanForUpdate(input, &scan, &reports);
+        EXPECT_FALSE(accepted) << "cut at " << cut;
+        if (cut < recordEnd) {
+            EXPECT_FALSE(run.opened) << "cut at " << cut;
+            EXPECT_TRUE(run.reports.Has(Message::NotAnArchive)) << "cut at " << cut;
+        } else {
+            ListRun comment = ListBytes(bytes, ReadMode::Comment);
+            EXPECT_TRUE(comment.reports.Has(Message::CommentTruncated)) << "cut at " << cut;
+            EXPECT_EQ(comment.location.comment, std::string("archive comment").substr(0, cut - recordEnd));
+        }
+    }
+
+    uint32_t seed = 20261209;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    for (int round = 0; round < 3000; ++round) {
+        std::string bytes = f.bytes;
+        for (int flips = 1 + next() % 4; flips > 0; --flips)
+            bytes[next() % bytes.size()] = static_cast<char>(next());
+        ListRun run = ListBytes(bytes);
+        EXPECT_LE(run.walk.entries.size(), 4u) << "seed round " << round;
+        // An entry not marked damaged lies before the directory, with the
+        // shift or (behind a prefix) without it.
+        for (const DirectoryEntry& e : run.walk.entries) {
+            if (e.damaged || e.zip64) continue;
+            auto fits = [&](int64_t start) {
+                return start >= 0 && static_cast<uint64_t>(start) + 30 + e.header.nameLength +
+                                             e.header.compressedSize <= run.location.centralStart;
+            };
+            EXPECT_TRUE(fits(e.localPosition) || (run.location.shift > 0 && fits(e.header.localOffset)))
+                << "seed round " << round;
+        }
+        UpdateScan scan;
+        Reports reports;
+        MemoryArchiveInput input(bytes.data(), bytes.size());
+        if (ScanForUpdate(input, &scan, &reports)) {
+            uint64_t end = scan.prefixLength;
+            for (const UpdateEntry& e : scan.entries) end += e.copyLength;
+            EXPECT_LE(end, scan.centralStart) << "seed round " << round;
         }
     }
 }

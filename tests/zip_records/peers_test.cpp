@@ -1,4 +1,4 @@
-// Archives made by the peers (Info-ZIP zip, 7-Zip, Python's zipfile) and the
+// Archives made by the peers (zip, 7zz, Python's zipfile) and the
 // sample corpus, walked by the record layer and compared with an independent
 // reader (Python's zipfile) and with the corpus manifest.
 #include <gtest/gtest.h>

@@ -8,6 +8,9 @@
 //   tescmd t ARCHIVE [-pPASSWORD]
 //   tescmd x ARCHIVE [-oDIR] [-y|-n] [-pPASSWORD] [-u] [NAMES...]
 //   tescmd e ARCHIVE [-oDIR] [-y|-n] [-pPASSWORD] [-u] [NAMES...]
+//   tescmd c ARCHIVE
+//   tescmd sfx ARCHIVE MODULE-FILE OUT.exe
+//   tescmd unsfx ARCHIVE OUT
 //
 // Exit codes: 0 done, 1 done with warnings, 2 failed, 3 cancelled, 7 usage.
 #include "tescore.h"
@@ -32,6 +35,9 @@ const char kUsage[] =
     "  tescmd t ARCHIVE [-pPASSWORD]        test the entries\n"
     "  tescmd x ARCHIVE [options] [NAMES]   extract with folder names\n"
     "  tescmd e ARCHIVE [options] [NAMES]   extract without folder names\n"
+    "  tescmd c ARCHIVE                     print the archive comment\n"
+    "  tescmd sfx ARCHIVE MODULE OUT.exe    write MODULE followed by the archive to OUT.exe\n"
+    "  tescmd unsfx ARCHIVE OUT             write the archive without its program part to OUT\n"
     "options of x and e:\n"
     "  -oDIR       destination folder (default: the current folder)\n"
     "  -y          overwrite existing files\n"
@@ -223,6 +229,70 @@ int Extract(const char* path, bool usePaths, const ExtractOptions& options) {
     return (code == kExitOk && missing) ? kExitWarnings : code;
 }
 
+// Prints the archive comment (nothing when there is none).
+int Comment(const char* path) {
+    ICompressFormat* archive = nullptr;
+    if (FAILED(ArcCreateObject(nullptr, path, &archive))) {
+        fprintf(stderr, "tescmd: %s: not an archive of a known format\n", path);
+        return kExitFailed;
+    }
+    archive->SetMessageCallback(PrintLog, 0);
+    std::vector<char> text(65536, '\0');
+    HRESULT hr = archive->GetComment(nullptr, text.data(), static_cast<DWORD>(text.size()));
+    archive->Release();
+    if (SUCCEEDED(hr) && text[0]) printf("%s\n", text.data());
+    return ExitCode(hr);
+}
+
+// The folder the engine may use for temporary files.
+std::string TempFolder() {
+    char folder[MAX_PATH] = "";
+    DWORD length = GetTempPathA(MAX_PATH, folder);
+    return length > 0 && length < MAX_PATH ? folder : ".\\";
+}
+
+// Makes a self-extracting program from the archive and a module file.
+int MakeExe(const char* path, const char* modulePath, const char* out) {
+    HANDLE file = CreateFileA(modulePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        fprintf(stderr, "tescmd: %s: cannot be opened\n", modulePath);
+        return kExitFailed;
+    }
+    DWORD high = 0;
+    DWORD size = GetFileSize(file, &high);
+    std::vector<char> module(high == 0 && size != INVALID_FILE_SIZE ? size : 0);
+    DWORD got = 0;
+    bool read = high == 0 && size != INVALID_FILE_SIZE &&
+                (size == 0 || (ReadFile(file, module.data(), size, &got, nullptr) && got == size));
+    CloseHandle(file);
+    if (!read) {
+        fprintf(stderr, "tescmd: %s: cannot be read\n", modulePath);
+        return kExitFailed;
+    }
+    ICompressFormat* archive = nullptr;
+    if (FAILED(ArcCreateObject(nullptr, path, &archive))) {
+        fprintf(stderr, "tescmd: %s: not an archive of a known format\n", path);
+        return kExitFailed;
+    }
+    archive->SetMessageCallback(PrintLog, 0);
+    HRESULT hr = archive->MakeEXE(nullptr, TempFolder().c_str(), out, module.data(), size);
+    archive->Release();
+    return ExitCode(hr);
+}
+
+// Writes the archive without the self-extractor module in front of it.
+int RemoveExe(const char* path, const char* out) {
+    ICompressFormat* archive = nullptr;
+    if (FAILED(ArcCreateObject(nullptr, path, &archive))) {
+        fprintf(stderr, "tescmd: %s: not an archive of a known format\n", path);
+        return kExitFailed;
+    }
+    archive->SetMessageCallback(PrintLog, 0);
+    HRESULT hr = archive->RemoveEXE(nullptr, TempFolder().c_str(), out);
+    archive->Release();
+    return ExitCode(hr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -230,8 +300,13 @@ int main(int argc, char** argv) {
     ArcSetPromptHandler(&kAnswers);
     std::string command = argv[1];
     if (command == "formats") return argc == 2 ? Formats() : Usage("formats takes no arguments");
-    if (command != "l" && command != "t" && command != "x" && command != "e") return Usage("unknown command");
+    if (command != "l" && command != "t" && command != "x" && command != "e" && command != "c" && command != "sfx" &&
+        command != "unsfx")
+        return Usage("unknown command");
     if (argc < 3) return Usage("no archive given");
+    if (command == "c") return argc == 3 ? Comment(argv[2]) : Usage("unexpected argument");
+    if (command == "sfx") return argc == 5 ? MakeExe(argv[2], argv[3], argv[4]) : Usage("sfx takes ARCHIVE MODULE OUT");
+    if (command == "unsfx") return argc == 4 ? RemoveExe(argv[2], argv[3]) : Usage("unsfx takes ARCHIVE OUT");
     const char* archive = argv[2];
     ExtractOptions options;
     bool extracting = command == "x" || command == "e";
