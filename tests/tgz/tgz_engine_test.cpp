@@ -1,8 +1,8 @@
 // The TAR, gzip and TAR-in-gzip format classes through the engine's public
 // interface (Windows build, run under Wine): the corpus samples listed and
 // extracted, links skipped, unsafe names kept inside the destination, the
-// failure table, the temporary TAR of a .tgz, and Shift opening a .tgz as
-// its gzip member.
+// failure table, entry times, header names at their limits, the temporary
+// TAR of a .tgz, and Shift opening a .tgz or .taz as its gzip member.
 #include "tescore.h"
 
 #include <gtest/gtest.h>
@@ -203,6 +203,8 @@ TEST(TgzEngine, DamageTable) {
     std::string tarText(tar.begin(), tar.end());
     std::vector<uint8_t> tgz = tessera::testing::GzipStoredMember(tarText);
     std::vector<uint8_t> tgzCut(tgz.begin(), tgz.begin() + static_cast<long>(tgz.size() / 2));
+    std::vector<uint8_t> tgzFlip = tgz;
+    tgzFlip[tgzFlip.size() / 2] ^= 0x40;  // a data byte of a.txt: only the member's CRC shows it
 
     struct Row {
         const char* file;
@@ -216,6 +218,7 @@ TEST(TgzEngine, DamageTable) {
         {"sum.tar", badSum, S_FALSE, 1, "header checksum is wrong"},
         {"huge.tar", huge, S_FALSE, 1, "unexpected end of the archive"},
         {"cut.tgz", tgzCut, E_FAIL, 0, "Invalid compressed data"},
+        {"flip.tgz", tgzFlip, E_FAIL, 0, "Bad checksum"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.file);
@@ -225,6 +228,12 @@ TEST(TgzEngine, DamageTable) {
         EXPECT_EQ(a.List(), row.list) << a.log;
         EXPECT_EQ(a.object->GetEntryCount(), row.entries);
         EXPECT_NE(a.log.find(row.logText), std::string::npos) << a.log;
+        if (row.list == E_FAIL) {  // nothing to extract either: the failure is reported again
+            a.log.clear();
+            ScratchFolder out;
+            EXPECT_TRUE(FAILED(a.ExtractAll(out.Path()))) << a.log;
+            EXPECT_NE(a.log.find(row.logText), std::string::npos) << a.log;
+        }
     }
 }
 
@@ -321,6 +330,121 @@ TEST(TgzEngine, GzipNameStaysInsideTheDestination) {
     }
 }
 
+// A TAR block of data: `text` padded with zeros.
+std::vector<uint8_t> DataBlock(const std::string& text) {
+    std::vector<uint8_t> block(512, 0);
+    std::memcpy(block.data(), text.data(), text.size());
+    return block;
+}
+
+// The UTC instant of a calendar time, built without the engine's arithmetic.
+FILETIME UtcInstant(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
+    SYSTEMTIME st = {year, month, 0, day, hour, minute, second, 0};
+    FILETIME ft = {};
+    SystemTimeToFileTime(&st, &ft);
+    return ft;
+}
+
+uint64_t Ticks(const FILETIME& t) { return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
+
+// The last-write time of a file as the file system keeps it (UTC).
+FILETIME LastWrite(const std::string& path) {
+    FILETIME t = {};
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        GetFileTime(h, nullptr, nullptr, &t);
+        CloseHandle(h);
+    }
+    return t;
+}
+
+// TAR mtime and gzip MTIME count seconds from 1970 in UTC: the listed time is
+// that instant in local time, and the extracted file carries the instant
+// itself, as tar and gunzip set it.
+TEST(TgzEngine, EntryTimesAreTheStoredUtcInstant) {
+    using tessera::testing::TarHeader;
+    std::vector<uint8_t> tar = TarHeader("t.txt", 2, '0', [](std::vector<uint8_t>& h) {
+        std::snprintf(reinterpret_cast<char*>(&h[136]), 12, "%011o", 1623760496u);  // 2021-06-15 12:34:56 UTC
+    });
+    std::vector<uint8_t> data = DataBlock("hi");
+    tar.insert(tar.end(), data.begin(), data.end());
+    tar.resize(tar.size() + 1024, 0);
+    std::vector<uint8_t> gz = tessera::testing::GzipStoredMember("hi");  // MTIME 1600000000
+
+    struct Row {
+        const char* file;
+        std::vector<uint8_t> bytes;
+        const char* entry;
+        FILETIME utc;
+    };
+    const Row rows[] = {
+        {"t.tar", tar, "t.txt", UtcInstant(2021, 6, 15, 12, 34, 56)},
+        {"t.gz", gz, "t", UtcInstant(2020, 9, 13, 12, 26, 40)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        ScratchFolder scratch;
+        tessera::testing::WriteWholeFile(scratch / row.file, row.bytes.data(), row.bytes.size());
+        Archive a(scratch / row.file);
+        ASSERT_EQ(a.List(), S_OK) << a.log;
+        ASSERT_EQ(a.Names(), std::vector<std::string>{row.entry});
+        FILETIME listed = {};
+        ASSERT_TRUE(LocalFileTimeToFileTime(&a.object->GetEntries()[0].time, &listed));
+        EXPECT_EQ(Ticks(listed), Ticks(row.utc));
+        std::string dest = scratch / "out";
+        CreateDirectoryA(dest.c_str(), nullptr);
+        ASSERT_EQ(a.ExtractAll(dest), S_OK) << a.log;
+        EXPECT_EQ(Ticks(LastWrite(dest + "\\" + row.entry)), Ticks(row.utc));
+    }
+}
+
+// Header names at their limits: a plain-file entry whose name ends in "/" is
+// a folder, a name filling all 100 bytes of its field is read whole, and an
+// archive whose first block is zero holds nothing.
+TEST(TgzEngine, TarNamesAtTheirLimits) {
+    using tessera::testing::TarHeader;
+    const std::string full = std::string(96, 'n') + ".txt";
+    std::vector<uint8_t> tar = TarHeader("folder/", 0, '0');
+    std::vector<uint8_t> h = TarHeader(full, 5);
+    std::vector<uint8_t> data = DataBlock("whole");
+    tar.insert(tar.end(), h.begin(), h.end());
+    tar.insert(tar.end(), data.begin(), data.end());
+    tar.resize(tar.size() + 1024, 0);
+    ASSERT_NE(tar[512 + 99], 0);  // no NUL in the name field
+
+    ScratchFolder scratch;
+    tessera::testing::WriteWholeFile(scratch / "n.tar", tar.data(), tar.size());
+    Archive a(scratch / "n.tar");
+    ASSERT_EQ(a.List(), S_OK) << a.log;
+    ASSERT_EQ(a.Names(), (std::vector<std::string>{"folder/", full}));
+    EXPECT_EQ(a.object->GetEntries()[0].attributes, 0x10u);
+    EXPECT_EQ(a.object->GetEntries()[1].attributes, 0x20u);
+    EXPECT_EQ(a.object->GetEntries()[1].size, 5u);
+    DWORD size = 0, packed = 0, folders = 0, files = 0;
+    a.object->GetTotals(&size, &packed, &folders, &files);
+    EXPECT_EQ(folders, 1u);
+    EXPECT_EQ(files, 1u);
+    std::string dest = scratch / "out";
+    CreateDirectoryA(dest.c_str(), nullptr);
+    ASSERT_EQ(a.ExtractAll(dest), S_OK) << a.log;
+    DWORD attributes = GetFileAttributesA((dest + "\\folder").c_str());
+    EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) << attributes;
+    std::vector<uint8_t> whole = ReadWholeFile(dest + "\\" + full);
+    EXPECT_EQ(std::string(whole.begin(), whole.end()), "whole");
+
+    // The empty archive tar writes: ten zero blocks.
+    std::vector<uint8_t> empty(10240, 0);
+    tessera::testing::WriteWholeFile(scratch / "e.tar", empty.data(), empty.size());
+    Archive e(scratch / "e.tar");
+    EXPECT_EQ(e.List(), S_OK) << e.log;
+    EXPECT_EQ(e.object->GetEntryCount(), 0u);
+    EXPECT_EQ(e.log.find("rror"), std::string::npos) << e.log;
+    std::string emptyDest = scratch / "empty";
+    CreateDirectoryA(emptyDest.c_str(), nullptr);
+    EXPECT_EQ(e.ExtractAll(emptyDest), S_OK) << e.log;
+}
+
 int CountTemporaryTars() {
     char folder[MAX_PATH];
     GetTempPathA(MAX_PATH, folder);
@@ -356,14 +480,23 @@ TEST(TgzEngine, TemporaryTarReusedAndDeleted) {
     }
     EXPECT_EQ(CountTemporaryTars(), before);
 
-    // With Shift held the factory opens the gzip member itself.
-    g_shift = true;
-    {
-        Archive a(path);
+    // With Shift held the factory opens the gzip member itself, for either
+    // extension; without it a .taz is a TAR like a .tgz.
+    std::string taz = scratch / "b.taz";
+    tessera::testing::WriteWholeFile(taz, tgz.data(), tgz.size());
+    for (const std::string& file : {path, taz}) {
+        SCOPED_TRACE(file);
+        g_shift = true;
+        {
+            Archive a(file);
+            EXPECT_EQ(a.List(), S_OK) << a.log;
+            EXPECT_EQ(a.Names(), std::vector<std::string>{file == taz ? "b" : "a"});
+        }
+        g_shift = false;
+        Archive a(file);
         EXPECT_EQ(a.List(), S_OK) << a.log;
-        EXPECT_EQ(a.Names(), std::vector<std::string>{"a"});
+        EXPECT_EQ(a.Names(), std::vector<std::string>{"inner.txt"});
     }
-    g_shift = false;
 
     // A damaged member lists nothing and reports the decoder's error.
     std::vector<uint8_t> damaged = tgz;
@@ -373,6 +506,8 @@ TEST(TgzEngine, TemporaryTarReusedAndDeleted) {
     EXPECT_TRUE(FAILED(d.List()));
     EXPECT_EQ(d.object->GetEntryCount(), 0u);
     EXPECT_NE(d.log.find("Invalid compressed data"), std::string::npos) << d.log;
+    ScratchFolder out;
+    EXPECT_TRUE(FAILED(d.ExtractAll(out.Path()))) << d.log;
 }
 
 }  // namespace
