@@ -275,6 +275,9 @@ bool LzxDecoder::DecodeFrame(Bits& bits, uint32_t frameSize) {
         // not pass the end of the block or of the frame.
         const bool aligned = blockType_ == kBlockAligned;
         while (run > 0) {
+            // Far past the input (the frame is invalid anyway): stop now
+            // rather than decode the rest of the frame from zero bits.
+            if (bits.Overrun()) return false;
             int main = bits.Symbol(mainTree_);
             if (main < 0) return false;
             if (main < kNumChars) {

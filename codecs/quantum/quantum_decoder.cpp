@@ -10,7 +10,6 @@
 // first decoded byte or past the frame end, is invalid.
 #include "codecs/quantum/quantum_decoder.h"
 
-#include <cstring>
 #include <new>
 
 namespace tessera::quantum {
@@ -101,7 +100,8 @@ void QuantumDecoder::InitModel(Model& model, Symbol* storage, int start, int cou
 void QuantumDecoder::Reset() {
     if (windowSize_ == 0) return;
     failed_ = false;
-    std::memset(window_.data(), 0, windowSize_);
+    // The window is not cleared: a match may reach back only over bytes
+    // decoded since this reset (offset <= totalOut_).
     windowPos_ = 0;
     totalOut_ = 0;
     int slots = windowBits_ * 2;

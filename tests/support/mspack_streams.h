@@ -6,13 +6,16 @@
 // A folder is handed over the way libmspack's own cabinet reader feeds its
 // decoders: the data blocks' payloads back to back, with one 0xFF byte after
 // every Quantum block (the Quantum decoder re-synchronises on it).
+// CabinetFolders() lifts the folders out of a single sample cabinet.
 #pragma once
 
 #include <mspack.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 extern "C" {
@@ -35,6 +38,82 @@ void mszipd_free(mszipd_stream* zip);
 }
 
 namespace tessera::testing {
+
+inline std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::vector<uint8_t> data;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return data;
+    uint8_t buffer[1 << 16];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) data.insert(data.end(), buffer, buffer + n);
+    std::fclose(f);
+    return data;
+}
+
+// One cabinet folder: its method word and blocks.
+struct Block {
+    std::vector<uint8_t> data;
+    uint32_t outSize;
+};
+struct Folder {
+    std::string name;
+    int method = 0;  // 1 MSZIP, 2 Quantum, 3 LZX
+    int windowBits = 0;
+    std::vector<Block> blocks;
+    size_t outSize = 0;
+    // Payloads back to back, as libmspack's reader hands them to a decoder.
+    std::vector<uint8_t> Stream() const {
+        std::vector<uint8_t> s;
+        for (const Block& b : blocks) {
+            s.insert(s.end(), b.data.begin(), b.data.end());
+            if (method == 2) s.push_back(0xFF);
+        }
+        return s;
+    }
+};
+
+// The folders of a single cabinet (no reserve handling beyond the sizes,
+// no spanning: split blocks drop the folder).
+inline std::vector<Folder> CabinetFolders(const std::string& path) {
+    std::vector<Folder> folders;
+    std::vector<uint8_t> cab = ReadFile(path);
+    auto u16 = [&](size_t p) { return p + 2 <= cab.size() ? uint32_t(cab[p] | cab[p + 1] << 8) : 0u; };
+    auto u32 = [&](size_t p) { return u16(p) | u16(p + 2) << 16; };
+    if (cab.size() < 36 || std::memcmp(cab.data(), "MSCF", 4) != 0) return folders;
+    const uint32_t count = u16(26), flags = u16(30);
+    size_t pos = 36, folderReserve = 0, dataReserve = 0;
+    if (flags & 4) {
+        folderReserve = cab[pos + 2];
+        dataReserve = cab[pos + 3];
+        pos += 4 + u16(pos);
+    }
+    for (int bit = 1; bit <= 2; bit <<= 1)
+        if (flags & bit)
+            for (int s = 0; s < 2; ++s) {
+                while (pos < cab.size() && cab[pos]) ++pos;
+                ++pos;
+            }
+    for (uint32_t i = 0; i < count && pos + 8 <= cab.size(); ++i, pos += 8 + folderReserve) {
+        Folder f;
+        f.name = path.substr(path.find_last_of('/') + 1) + "#" + std::to_string(i);
+        const uint32_t kind = u16(pos + 6);
+        f.method = kind & 15;
+        f.windowBits = (kind >> 8) & 31;
+        size_t p = u32(pos);
+        for (uint32_t b = 0, n = u16(pos + 4); b < n; ++b) {
+            const uint32_t cbData = u16(p + 4), cbUncomp = u16(p + 6);
+            p += 8 + dataReserve;
+            if (cbUncomp == 0 || p + cbData > cab.size()) {
+                f.blocks.clear();
+                break;
+            }
+            f.blocks.push_back({std::vector<uint8_t>(cab.begin() + p, cab.begin() + p + cbData), cbUncomp});
+            f.outSize += cbUncomp;
+            p += cbData;
+        }
+        if (!f.blocks.empty() && f.method >= 1 && f.method <= 3) folders.push_back(std::move(f));
+    }
+    return folders;
+}
 
 // One decode of a folder by a libmspack decoder into memory.
 class MspackFolderDecoder {
