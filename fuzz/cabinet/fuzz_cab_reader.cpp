@@ -13,6 +13,7 @@ struct Memory {
     size_t size;
     size_t position[8];
     bool used[8];
+    size_t written;  // output of all files; capped to keep runs short
 };
 
 void* Allocate(void*, size_t size) { return std::malloc(size); }
@@ -37,7 +38,15 @@ int32_t Read(void* c, tessera::cab::FileHandle h, void* buffer, uint32_t size) {
     p += n;
     return static_cast<int32_t>(n);
 }
-int32_t Write(void*, tessera::cab::FileHandle h, const void*, uint32_t size) { return h == 1 ? static_cast<int32_t>(size) : -1; }
+// Output past 1 MiB fails like a full disk: small cabinets can expand to
+// many megabytes, and the reader's handling of a failed write is worth
+// reaching too.
+int32_t Write(void* c, tessera::cab::FileHandle h, const void*, uint32_t size) {
+    auto* m = static_cast<Memory*>(c);
+    if (h != 1 || m->written > (1u << 20)) return -1;
+    m->written += size;
+    return static_cast<int32_t>(size);
+}
 int Close(void* c, tessera::cab::FileHandle h) {
     auto* m = static_cast<Memory*>(c);
     if (h < 10 || h >= 18 || !m->used[h - 10]) __builtin_trap();  // closing what was never opened
@@ -60,7 +69,7 @@ intptr_t Notify(void*, int kind, tessera::cab::NotificationData*) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Memory memory{data, size, {}, {}};
+    Memory memory{data, size, {}, {}, 0};
     tessera::cab::ReaderCallbacks callbacks{&memory, Allocate, Free, Open, Read, Write, Close, Seek, 0};
     tessera::cab::ErrorRecord error;
     auto reader = tessera::cab::CabReader::Create(callbacks, &error);
