@@ -324,7 +324,9 @@ bool LzxDecoder::DecodeFrame(Bits& bits, uint32_t frameSize) {
             if (length > run) return false;
             if (offset == 0 || offset > windowSize_ || offset > totalOut_) return false;
             uint8_t* d = window + windowPos_;
-            if (offset <= windowPos_) {
+            if (offset >= length && offset <= windowPos_) {
+                std::memcpy(d, d - offset, length);
+            } else if (offset <= windowPos_) {
                 // Byte by byte, so overlapping runs repeat their pattern.
                 const uint8_t* s = d - offset;
                 for (uint32_t i = 0; i < length; ++i) d[i] = s[i];

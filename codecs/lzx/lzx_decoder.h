@@ -21,7 +21,7 @@ namespace tessera::lzx {
 // fails on first use).
 class HuffmanTable {
 public:
-    static constexpr int kTableBits = 10;
+    static constexpr int kTableBits = 12;
     explicit HuffmanTable(std::pmr::memory_resource* memory) : sorted_(memory), fast_(memory) {}
     bool Init(int symbols);
     bool Build(const uint8_t* lengths);

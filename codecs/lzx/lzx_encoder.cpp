@@ -14,7 +14,10 @@
 namespace tessera::lzx {
 namespace {
 
-constexpr int kHashBits = 15;
+// Hash heads: one per window position up to 2^18 of them, so that in a
+// large window a chain holds mostly true 3-byte matches and not colliding
+// positions (each one a cache miss in a history of megabytes).
+constexpr int kMaxHashBits = 18;
 constexpr int kMaxChain = 48;
 constexpr uint32_t kMinHashMatch = 3;
 constexpr uint32_t kNiceLength = 128;
@@ -197,7 +200,8 @@ bool LzxEncoder::Init(int windowBits) {
     mainSymbols_ = kNumChars + PositionSlots(windowBits) * 8;
     try {
         history_.assign(size_t{2} * windowSize_, 0);
-        head_.assign(size_t{1} << kHashBits, -1);
+        hashBits_ = std::min(windowBits, kMaxHashBits);
+        head_.assign(size_t{1} << hashBits_, -1);
         prev_.assign(history_.size(), -1);
         tokens_.reserve(kFrameSize);
         scratch_.assign(kFrameSize + kMaxFrameGrowth + 64, 0);
@@ -231,8 +235,9 @@ void LzxEncoder::Slide() {
     pos_ = windowSize_;
 }
 
-static inline uint32_t Hash3(const uint8_t* p) {
-    return ((uint32_t{p[0]} << 10) ^ (uint32_t{p[1]} << 5) ^ p[2]) & ((1u << kHashBits) - 1);
+uint32_t LzxEncoder::Hash3(const uint8_t* p) const {
+    const uint32_t key = uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16;
+    return (key * 2654435761u) >> (32 - hashBits_);
 }
 
 void LzxEncoder::Insert(uint32_t pos) {

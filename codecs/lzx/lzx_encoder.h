@@ -41,6 +41,7 @@ private:
         uint32_t extraValue;
     };
     void Slide();
+    uint32_t Hash3(const uint8_t* p) const;
     void Insert(uint32_t pos);
     uint32_t MatchLength(uint32_t pos, uint32_t candidate, uint32_t limit) const;
     void Tokenize(uint32_t start, uint32_t end);
@@ -50,6 +51,7 @@ private:
     int windowBits_ = 0;
     uint32_t windowSize_ = 0;
     int mainSymbols_ = 0;
+    int hashBits_ = 0;
     std::pmr::vector<uint8_t> history_;   // 2 x window
     std::pmr::vector<int32_t> head_;      // hash of 3 bytes -> latest position
     std::pmr::vector<int32_t> prev_;      // position -> previous with the same hash
