@@ -14,10 +14,11 @@
 namespace tessera::lzx {
 namespace {
 
-// Hash heads: one per window position up to 2^18 of them, so that in a
-// large window a chain holds mostly true 3-byte matches and not colliding
-// positions (each one a cache miss in a history of megabytes).
-constexpr int kMaxHashBits = 18;
+// Hash heads: one per window position, up to 2^20 of them (4 MiB at the
+// largest window), so that in a large window a chain holds mostly true
+// 3-byte matches and not colliding positions, each one a cache miss in a
+// history of megabytes.
+constexpr int kMaxHashBits = 20;
 constexpr int kMaxChain = 48;
 constexpr uint32_t kMinHashMatch = 3;
 constexpr uint32_t kNiceLength = 128;
