@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -230,6 +231,24 @@ protected:
     }
 
 public:
+    // What the owner saw of a tree context menu.
+    struct MenuSeen {
+        UINT command = 0;
+        IArchiveFolder* folder = nullptr;
+        UINT defaultItem = 0;
+        bool propertiesGrayed = false;
+    } menuSeen;
+
+    void OnCommand(UINT command) {
+        menuSeen.command = command;
+        menuSeen.folder = tree_.CommandFolder();
+    }
+
+    void OnInitMenuPopup(HMENU menu) {
+        menuSeen.defaultItem = GetMenuDefaultItem(menu, FALSE, 0);
+        menuSeen.propertiesGrayed = (GetMenuState(menu, TESVIEW_CMD_FOLDER_PROPERTIES, MF_BYCOMMAND) & MF_GRAYED) != 0;
+    }
+
     LRESULT Notify(const NMHDR* header) {
         LRESULT result = 0;
         if (view_.HandleNotify(header, &result)) return result;
@@ -246,6 +265,8 @@ protected:
 
 LRESULT CALLBACK ParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NOTIFY && g_current) return g_current->Notify(reinterpret_cast<const NMHDR*>(lParam));
+    if (message == WM_COMMAND && g_current) g_current->OnCommand(LOWORD(wParam));
+    if (message == WM_INITMENUPOPUP && g_current) g_current->OnInitMenuPopup(reinterpret_cast<HMENU>(wParam));
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -468,6 +489,23 @@ TEST_F(ViewTest, SelectGroupPatterns) {
     EXPECT_EQ(Selected().size(), 7u);
 }
 
+std::string presetText;
+const char* enterText = nullptr;
+
+// Answers the Select Group dialog once it is up: reads the preset, enters
+// enterText, unticks "Ignore existing selection" and presses OK.
+void CALLBACK AnswerGroupDialog(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND dialog = FindWindowA("#32770", "Select Group");
+    if (!dialog) return;
+    KillTimer(nullptr, id);
+    char text[MAX_PATH] = "";
+    GetDlgItemTextA(dialog, TESVIEW_IDC_GROUP_PATTERN, text, sizeof text);
+    presetText = text;
+    SetDlgItemTextA(dialog, TESVIEW_IDC_GROUP_PATTERN, enterText);
+    CheckDlgButton(dialog, TESVIEW_IDC_GROUP_NEW, BST_UNCHECKED);
+    SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+}
+
 // The Select Group dialog: preset "*.*" on an empty history, then the
 // entered pattern goes to the top of the history and the flags are stored.
 TEST_F(ViewTest, SelectGroupDialogKeepsHistory) {
@@ -477,24 +515,9 @@ TEST_F(ViewTest, SelectGroupDialogKeepsHistory) {
     view_.SetSortKey(tesview::kColumnName);
     PutProfileString("Settings\\Group", "Item00", "*.bin");
 
-    static std::string presetText;
-    static const char* enterText = nullptr;
-    // Answers the dialog once it is up: read the preset, enter a pattern,
-    // untick "Ignore existing selection", press OK.
-    auto answer = [](HWND, UINT, UINT_PTR id, DWORD) {
-        HWND dialog = FindWindowA("#32770", "Select Group");
-        if (!dialog) return;
-        KillTimer(nullptr, id);
-        char text[MAX_PATH] = "";
-        GetDlgItemTextA(dialog, TESVIEW_IDC_GROUP_PATTERN, text, sizeof text);
-        presetText = text;
-        SetDlgItemTextA(dialog, TESVIEW_IDC_GROUP_PATTERN, enterText);
-        CheckDlgButton(dialog, TESVIEW_IDC_GROUP_NEW, BST_UNCHECKED);
-        SendMessageA(dialog, WM_COMMAND, IDOK, 0);
-    };
     Select(ItemOf("README"), true);
     enterText = "*.doc";
-    SetTimer(nullptr, 0, 50, answer);
+    SetTimer(nullptr, 0, 50, AnswerGroupDialog);
     EXPECT_TRUE(view_.HandleCommand(parent_, TESVIEW_CMD_SELECT_GROUP));
     EXPECT_EQ(presetText, "*.bin");
     EXPECT_EQ(Selected(), (Labels{"alpha.doc", "README"}));
@@ -511,7 +534,7 @@ TEST_F(ViewTest, SelectGroupDialogKeepsHistory) {
     // With no history the pattern is preset to "*.*".
     PutProfileString("Settings\\Group", nullptr, nullptr);
     enterText = "*.*";
-    SetTimer(nullptr, 0, 50, answer);
+    SetTimer(nullptr, 0, 50, AnswerGroupDialog);
     EXPECT_TRUE(view_.HandleCommand(parent_, TESVIEW_CMD_SELECT_GROUP));
     EXPECT_EQ(presetText, "*.*");
     EXPECT_EQ(Selected().size(), 7u);
@@ -567,6 +590,42 @@ TEST_F(ViewTest, FolderTreeFollowsSelection) {
     ASSERT_EQ(tree_.BuildTree(archive_), S_OK);
     EXPECT_EQ(TreeChildren(TreeRoot()), (Labels{"Mid", "one", "zz"}));
     EXPECT_EQ(view_.ItemCount(), 0);
+}
+
+// A right click on a tree node opens its context menu ("Folder", default
+// item Explorer, Properties only with an own folder entry) and routes the
+// choice to the owner with that node as the command's folder.
+TEST_F(ViewTest, TreeContextMenuRoutesToOwner) {
+    ShowWindow(parent_, SW_SHOW);
+    view_.Initialise(false);
+    CreateTree();
+    Open("view-mixed.zip");
+    ASSERT_EQ(tree_.BuildTree(archive_), S_OK);
+    HTREEITEM docs = TreeChild(TreeRoot(), "docs");
+    ASSERT_NE(docs, nullptr);
+    HTREEITEM sub = TreeChild(docs, "sub");
+    ASSERT_NE(sub, nullptr);
+
+    for (HTREEITEM item : {sub, docs}) {
+        RECT rect = {};
+        memcpy(&rect, &item, sizeof item);  // TVM_GETITEMRECT takes the item in the rectangle
+        ASSERT_TRUE(SendMessageA(tree_.Window(), TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&rect)));
+        POINT point = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+        ClientToScreen(tree_.Window(), &point);
+        ASSERT_TRUE(SetCursorPos(point.x, point.y));
+        menuSeen = MenuSeen();
+        // The menu's own loop reads these: first item, then choose it.
+        PostMessageA(parent_, WM_KEYDOWN, VK_DOWN, 0);
+        PostMessageA(parent_, WM_KEYDOWN, VK_RETURN, 0);
+        NMHDR click = {tree_.Window(), TESVIEW_IDC_TREE, static_cast<UINT>(NM_RCLICK)};
+        SendMessageA(parent_, WM_NOTIFY, TESVIEW_IDC_TREE, reinterpret_cast<LPARAM>(&click));
+        EXPECT_EQ(menuSeen.command, static_cast<UINT>(TESVIEW_CMD_EXPLORE_FOLDER));
+        EXPECT_EQ(menuSeen.folder, tree_.NodeFolder(item));
+        EXPECT_EQ(menuSeen.defaultItem, static_cast<UINT>(TESVIEW_CMD_EXPLORE_FOLDER));
+        // "sub" has no entry of its own, "docs/" has.
+        EXPECT_EQ(menuSeen.propertiesGrayed, item == sub);
+    }
+    EXPECT_EQ(tree_.CommandFolder(), tree_.SelectedFolder());
 }
 
 // SelectionBuffer from all, selected and focused items, one entry, and a
