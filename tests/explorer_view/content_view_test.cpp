@@ -286,6 +286,11 @@ TEST_F(ViewTest, ColumnsOfFlatAndFolderMode) {
     item.mask = HDI_FORMAT;
     SendMessageA(Header(), HDM_GETITEMA, static_cast<WPARAM>(ListColumnOf(tesview::kColumnSize)), reinterpret_cast<LPARAM>(&item));
     EXPECT_EQ(item.fmt & HDF_JUSTIFYMASK, HDF_RIGHT);
+    // The sort arrows: bitmap 203 cut into 8-pixel images, arrow on Name.
+    auto arrows = reinterpret_cast<HIMAGELIST>(SendMessageA(Header(), HDM_GETIMAGELIST, 0, 0));
+    ASSERT_NE(arrows, nullptr);
+    EXPECT_EQ(ImageList_GetImageCount(arrows), 2);
+    EXPECT_EQ(HeaderArrow(), std::make_pair(static_cast<int>(tesview::kColumnName), 1));
 
     view_.SetFlatMode(false);
     EXPECT_EQ(ColumnCount(), 6);

@@ -1,13 +1,35 @@
 #!/usr/bin/env python3
-"""Archives for the content view tests, written with Python's zipfile.
+"""Archives for the content view tests, written with Python's zipfile, and
+a stand-in for the program's header arrows (view-arrows.bmp: two 8x8
+images, cyan background).
 
 view-mixed.zip: files in the root and in folders, folder entries, a name
 without an extension, an entry comment and one entry marked encrypted
 (general-purpose flag bit 0; only listed, never extracted).
 view-folders.zip: folder entries only.
 """
+import struct
 import sys
 import zipfile
+
+
+def write_arrows(path):
+    """A 16x8 24-bit bitmap: an up and a down triangle on cyan."""
+    width, height = 16, 8
+    rows = []
+    for y in range(height):  # bottom-up rows
+        row = b""
+        for x in range(width):
+            local, top = x % 8, height - 1 - y
+            half = top if x < 8 else height - 1 - top
+            inside = abs(local - 3.5) <= half / 2
+            row += bytes((0, 0, 0)) if inside else bytes((255, 255, 0))  # BGR cyan
+        rows.append(row)
+    pixels = b"".join(rows)
+    header = struct.pack("<2sIHHI", b"BM", 54 + len(pixels), 0, 0, 54)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
+    with open(path, "wb") as f:
+        f.write(header + info + pixels)
 
 
 def add(z, name, data, when, deflate=False, comment=b""):
@@ -42,6 +64,7 @@ def folder(z, name, when):
 
 
 def main(out_dir):
+    write_arrows(out_dir + "/view-arrows.bmp")
     with zipfile.ZipFile(out_dir + "/view-mixed.zip", "w") as z:
         add(z, "zeta.txt", b"z" * 5000, (2019, 5, 1, 12, 0, 0), deflate=True)
         folder(z, "docs/", (2018, 1, 1, 0, 0, 0))
