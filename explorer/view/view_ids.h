@@ -19,6 +19,26 @@
 //
 // Commands the view sends to, or accepts from, its owner window (WM_COMMAND)
 // are listed with their numbers below.
+//
+// Wiring in the explorer window:
+//   create:   view.Create(window, instance); view.Initialise(noTree);
+//             tree.Create(sidePane, window, instance, &view);
+//             font.Attach(view.Window(), tree.Window()); font.Load(&defaultFont)
+//   notify:   list (9999): the program's own codes first (right click, begin
+//             drag, item changed, double click), then view.HandleNotify; tree
+//             (9994): the side pane forwards its WM_NOTIFY to the window,
+//             begin drag is the program's, the rest tree.HandleNotify
+//   command:  view.HandleCommand(window, id) for select and sort commands;
+//             40036 font.Choose, 40040 font.ToggleDefault, 40074
+//             tree.SelectParent; 40019-40022, 40060, 40063 act on
+//             tree.CommandFolder() (SelectionBuffer::FromFolder)
+//   states:   view.IsCommandChecked for 32797-32804, 40046, 40047; 40074
+//             enabled when the tree is shown and tree.CanSelectParent();
+//             WM_INITMENUPOPUP leaves 40060 alone (the tree sets it)
+//   fill:     tree hidden: view.FillFlat(archive); shown: tree.BuildTree
+//   close:    view.Clear(); tree.ClearTree() before releasing the archive
+//   WM_USER+3: view.SetFlatMode(hidden); when hiding, tree.ClearTree()
+//   destroy:  view.SaveLayout(); tree.ClearTree() while the windows exist
 #pragma once
 
 // Child window ids.
