@@ -679,6 +679,13 @@ TEST_F(ViewTest, SelectionBufferContents) {
     EXPECT_EQ(indices(buffer), (std::vector<DWORD>{1, 2, 4, 7}));
 }
 
+void CALLBACK PressFontDialogOk(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND dialog = FindWindowA("#32770", "Font");
+    if (!dialog) return;
+    KillTimer(nullptr, id);
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+}
+
 // The "Font" setting is applied to list and tree; without a usable record
 // the default-font flag is set; 40040 returns to the system font.
 TEST_F(ViewTest, FontFromSettings) {
@@ -711,6 +718,18 @@ TEST_F(ViewTest, FontFromSettings) {
     EXPECT_EQ(SendMessageA(List(), WM_GETFONT, 0, 0), reinterpret_cast<LRESULT>(GetStockObject(DEFAULT_GUI_FONT)));
     DWORD size = sizeof record;
     EXPECT_TRUE(GetProfileBinary(kSettings, "Font", &record, &size));  // the record stays
+
+    // With the default font in use, 40040 opens the font dialog; OK there
+    // leaves the default font and applies and stores the choice.
+    PutProfileString(kSettings, "Font", nullptr);
+    SetTimer(nullptr, 0, 50, PressFontDialogOk);
+    EXPECT_TRUE(font.ToggleDefault(parent_, GetModuleHandleA(nullptr), &useDefault));
+    EXPECT_EQ(useDefault, 0u);
+    ASSERT_NE(font.Font(), nullptr);
+    EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(List(), WM_GETFONT, 0, 0)), font.Font());
+    size = sizeof record;
+    EXPECT_TRUE(GetProfileBinary(kSettings, "Font", &record, &size));
+    EXPECT_EQ(size, 60u);
 }
 
 }  // namespace
