@@ -1,8 +1,10 @@
 // The content view in a real window under Wine: archives written by
 // Python's zipfile (make_view_archives.py) are opened through tescore.dll,
 // shown by ContentView and FolderTree, and the list, header and tree are
-// read back through the controls' own messages. Settings go to the test
-// prefix's registry; each test starts from the defaults.
+// read back through the controls' own messages. Settings go to a key of
+// this test process in the prefix's registry (HKEY_CURRENT_USER is
+// redirected there, so tests running beside it cannot disturb it); each
+// test starts from the defaults.
 #include "combo_history.h"
 #include "content_view.h"
 #include "folder_tree.h"
@@ -17,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -41,6 +44,22 @@ std::string ArchivePath(const char* name) {
 class ViewTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        // Before the engine opens its product key for the first time.
+        snprintf(privateName_, sizeof privateName_, "explorer_view_%lu", GetCurrentProcessId());
+        HKEY key = nullptr;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\TesseraTests", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &testsKey_, nullptr) == ERROR_SUCCESS &&
+            RegCreateKeyExA(testsKey_, privateName_, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+                ERROR_SUCCESS) {
+            // The store opens "Software" without creating it.
+            HKEY software = nullptr;
+            if (RegCreateKeyExA(key, "Software", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &software, nullptr) ==
+                ERROR_SUCCESS) {
+                RegCloseKey(software);
+            }
+            RegOverridePredefKey(HKEY_CURRENT_USER, key);
+            RegCloseKey(key);
+        }
         INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES};
         InitCommonControlsEx(&controls);
         WNDCLASSA windowClass = {};
@@ -49,6 +68,15 @@ protected:
         windowClass.lpszClassName = kClassName;
         windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
         RegisterClassA(&windowClass);
+    }
+
+    static void TearDownTestSuite() {
+        RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        if (testsKey_) {
+            RegDeleteTreeA(testsKey_, privateName_);
+            RegCloseKey(testsKey_);
+            testsKey_ = nullptr;
+        }
     }
 
     void SetUp() override {
@@ -257,11 +285,16 @@ public:
     }
 
 protected:
+    static HKEY testsKey_;
+    static char privateName_[64];
     HWND parent_ = nullptr;
     ContentView view_;
     FolderTree tree_;
     ICompressFormat* archive_ = nullptr;
 };
+
+HKEY ViewTest::testsKey_ = nullptr;
+char ViewTest::privateName_[64];
 
 LRESULT CALLBACK ParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NOTIFY && g_current) return g_current->Notify(reinterpret_cast<const NMHDR*>(lParam));
