@@ -506,8 +506,8 @@ bool ContentView::HandleCommand(HWND owner, UINT command) {
         return true;
     }
     switch (command) {
-    case TESVIEW_CMD_SORT_ASCENDING: SetDirection(true); return true;
-    case TESVIEW_CMD_SORT_DESCENDING: SetDirection(false); return true;
+    case TESVIEW_CMD_SORT_ASCENDING: SetDirection(false); return true;
+    case TESVIEW_CMD_SORT_DESCENDING: SetDirection(true); return true;
     case TESVIEW_CMD_SELECT_ALL: SelectAll(); return true;
     case TESVIEW_CMD_SELECT_NONE: SelectNone(); return true;
     case TESVIEW_CMD_SELECT_GROUP: SelectGroup(owner); return true;
@@ -519,8 +519,8 @@ bool ContentView::IsCommandChecked(UINT command) const {
     bool found = false;
     int key = SortKeyOfCommand(command, &found);
     if (found) return key == sortKey_;
-    if (command == TESVIEW_CMD_SORT_ASCENDING) return direction_;
-    if (command == TESVIEW_CMD_SORT_DESCENDING) return !direction_;
+    if (command == TESVIEW_CMD_SORT_ASCENDING) return !direction_;
+    if (command == TESVIEW_CMD_SORT_DESCENDING) return direction_;
     return false;
 }
 

@@ -10,8 +10,9 @@
 //
 // Sort direction: the natural comparison (A..Z, small..large, old..new,
 // entry order) is used while the direction flag is 0 and reversed while it
-// is 1; "Sort Ascending" (40046) sets the flag to 1, "Sort Descending"
-// (40047) to 0, as the settings value "SortAscending" has always meant.
+// is 1, the meaning the stored "SortAscending" value keeps. "Sort Ascending"
+// (40046) therefore clears the flag and "Sort Descending" (40047) sets it,
+// so each menu item gives the order its label names.
 #pragma once
 
 #include "tescore.h"

@@ -70,8 +70,8 @@
 #define TESVIEW_CMD_SORT_DATE 32802      // 1
 #define TESVIEW_CMD_SORT_PATH 32803      // 5
 #define TESVIEW_CMD_SORT_ORIGINAL 32804  // -1
-#define TESVIEW_CMD_SORT_ASCENDING 40046   // sets the direction flag to 1
-#define TESVIEW_CMD_SORT_DESCENDING 40047  // sets the direction flag to 0
+#define TESVIEW_CMD_SORT_ASCENDING 40046   // clears the direction flag (natural order)
+#define TESVIEW_CMD_SORT_DESCENDING 40047  // sets the direction flag (reversed order)
 
 // Commands of the tree's context menus. FolderTree sends every choice to
 // its owner as WM_COMMAND; while the owner handles it,

@@ -491,15 +491,19 @@ TEST_F(ViewTest, SortingByEveryKey) {
     EXPECT_TRUE(view_.Direction());
     EXPECT_EQ(Cell(0, tesview::kColumnName), "zeta.txt");
 
-    // The menu commands and their checks.
-    EXPECT_TRUE(view_.HandleCommand(parent_, TESVIEW_CMD_SORT_DESCENDING));
+    // The menu commands give the order their labels name, and are checked.
+    EXPECT_TRUE(view_.HandleCommand(parent_, TESVIEW_CMD_SORT_ASCENDING));
     EXPECT_FALSE(view_.Direction());
-    EXPECT_TRUE(view_.IsCommandChecked(TESVIEW_CMD_SORT_DESCENDING));
-    EXPECT_FALSE(view_.IsCommandChecked(TESVIEW_CMD_SORT_ASCENDING));
+    EXPECT_TRUE(view_.IsCommandChecked(TESVIEW_CMD_SORT_ASCENDING));
+    EXPECT_FALSE(view_.IsCommandChecked(TESVIEW_CMD_SORT_DESCENDING));
     EXPECT_TRUE(view_.HandleCommand(parent_, TESVIEW_CMD_SORT_DATE));
     EXPECT_EQ(view_.SortKey(), tesview::kColumnModified);
     EXPECT_TRUE(view_.IsCommandChecked(TESVIEW_CMD_SORT_DATE));
     EXPECT_EQ(Cell(0, tesview::kColumnName), "delta.TXT");  // 2015, the oldest
+    EXPECT_TRUE(view_.HandleCommand(parent_, TESVIEW_CMD_SORT_DESCENDING));
+    EXPECT_TRUE(view_.Direction());
+    EXPECT_TRUE(view_.IsCommandChecked(TESVIEW_CMD_SORT_DESCENDING));
+    EXPECT_EQ(Cell(static_cast<int>(Indices().size()) - 1, tesview::kColumnName), "delta.TXT");
 }
 
 // Select All / None / Group: "*.*" takes names without a dot too, "*.txt"
