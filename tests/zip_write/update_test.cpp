@@ -60,6 +60,7 @@ struct AddArgs {
     BOOL freshen = FALSE;
     BOOL relativePaths = TRUE;
     BOOL backup = FALSE;
+    BOOL move = FALSE;
     std::string storeOnly;
     std::string tempFolder;  // default: the archive's folder
 };
@@ -81,7 +82,7 @@ HRESULT Add(Session* session, const std::string& archive, const std::vector<std:
             const AddArgs& args = AddArgs()) {
     std::vector<BYTE> list = FileList(paths);
     const std::string temp = args.tempFolder.empty() ? FolderOf(archive) : args.tempFolder;
-    return session->object->Add(nullptr, FALSE, FALSE, args.backup, args.level, args.update, args.freshen, FALSE,
+    return session->object->Add(nullptr, args.move, FALSE, args.backup, args.level, args.update, args.freshen, FALSE,
                                 args.relativePaths, FALSE, 0, FALSE, args.storeOnly.c_str(), temp.c_str(),
                                 reinterpret_cast<const ADDFILEINFO*>(list.data()));
 }
@@ -461,6 +462,40 @@ TEST(ZipUpdate, AFailedReplaceKeepsTheFinishedTemporaryFile) {
     const std::string copy = w.scratch / "kept.zip";
     ASSERT_TRUE(CopyFileA(temp.c_str(), copy.c_str(), FALSE));
     EXPECT_EQ(ListArchive(copy).size(), 2u);
+}
+
+TEST(ZipUpdate, MovingDeletesWhatWasAddedAndOnlyEmptyFolders) {
+    Workspace w;
+    ArmFaults("0", "0");
+    // The shell must not ask for confirmation in a test.
+    static const ARCPROMPTHANDLER quiet = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                           ARCPROMPT_NOSTATUSDIALOG};
+    const ARCPROMPTHANDLER* previous = ArcSetPromptHandler(&quiet);
+    CreateDirectoryA(w.Src("gone").c_str(), nullptr);
+    CreateDirectoryA(w.Src("keep").c_str(), nullptr);
+    WriteWholeFile(w.Src("gone\\a.txt"), "moved away");
+    WriteWholeFile(w.Src("keep\\b.txt"), "moved away too");
+    WriteWholeFile(w.Src("keep\\stays.txt"), "never named");
+    WriteWholeFile(w.Src("keep\\locked.txt"), "cannot be read");
+    HANDLE locked = CreateFileA(w.Src("keep\\locked.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+    AddArgs args;
+    args.move = TRUE;
+    std::string log;
+    const HRESULT hr = AddTo(w.archive,
+                             {w.Src("gone"), w.Src("gone\\a.txt"), w.Src("keep\\b.txt"), w.Src("keep\\locked.txt")},
+                             args, &log);
+    CloseHandle(locked);
+    ArcSetPromptHandler(previous);
+    EXPECT_EQ(hr, S_FALSE) << log;  // done; the locked file was skipped
+    EXPECT_NE(log.find("Deleting added files..."), std::string::npos) << log;
+    EXPECT_FALSE(FileExists(w.Src("gone\\a.txt")));
+    EXPECT_EQ(GetFileAttributesA(w.Src("gone").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(FileExists(w.Src("keep\\b.txt")));
+    EXPECT_TRUE(FileExists(w.Src("keep\\stays.txt")));
+    EXPECT_TRUE(FileExists(w.Src("keep\\locked.txt")));  // not in the archive, so not deleted
+    std::vector<Listed> entries = ListArchive(w.archive);
+    EXPECT_EQ(entries.size(), 3u);
 }
 
 }  // namespace
