@@ -196,6 +196,11 @@ assert min(i.header_offset for i in z.infolist()) == 12345
 " || fail "offsets do not count from the start of the file"
 tes d prog.exe 'src\zeros.bin' || { fail "tescmd d on the program"; cat last.log; }
 cmp -s -n 12345 module.bin prog.exe || fail "deleting lost the prefix"
+python3 -c "
+import zipfile
+z=zipfile.ZipFile('prog.exe')
+assert min(i.header_offset for i in z.infolist()) == 12345
+" || fail "offsets after deleting do not count from the start of the file"
 check prog.exe "" src/text.txt src/random.bin
 tes unsfx prog.exe back.zip || { fail "tescmd unsfx"; cat last.log; }
 [ "$(head -c 4 back.zip | od -An -tx1 | tr -d ' ')" = "504b0304" ] || fail "prefix left in front"

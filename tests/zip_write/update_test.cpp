@@ -61,6 +61,7 @@ struct AddArgs {
     BOOL relativePaths = TRUE;
     BOOL backup = FALSE;
     BOOL move = FALSE;
+    BOOL newestTime = FALSE;
     std::string storeOnly;
     std::string tempFolder;  // default: the archive's folder
 };
@@ -83,7 +84,7 @@ HRESULT Add(Session* session, const std::string& archive, const std::vector<std:
     std::vector<BYTE> list = FileList(paths);
     const std::string temp = args.tempFolder.empty() ? FolderOf(archive) : args.tempFolder;
     return session->object->Add(nullptr, args.move, FALSE, args.backup, args.level, args.update, args.freshen, FALSE,
-                                args.relativePaths, FALSE, 0, FALSE, args.storeOnly.c_str(), temp.c_str(),
+                                args.relativePaths, FALSE, 0, args.newestTime, args.storeOnly.c_str(), temp.c_str(),
                                 reinterpret_cast<const ADDFILEINFO*>(list.data()));
 }
 
@@ -462,6 +463,42 @@ TEST(ZipUpdate, AFailedReplaceKeepsTheFinishedTemporaryFile) {
     const std::string copy = w.scratch / "kept.zip";
     ASSERT_TRUE(CopyFileA(temp.c_str(), copy.c_str(), FALSE));
     EXPECT_EQ(ListArchive(copy).size(), 2u);
+}
+
+FILETIME LocalTime(WORD year, WORD month, WORD day, WORD hour, WORD minute) {
+    SYSTEMTIME t = {};
+    t.wYear = year;
+    t.wMonth = month;
+    t.wDay = day;
+    t.wHour = hour;
+    t.wMinute = minute;
+    FILETIME local, utc;
+    SystemTimeToFileTime(&t, &local);
+    LocalFileTimeToFileTime(&local, &utc);
+    return utc;
+}
+
+void SetWriteTimeTo(const std::string& path, const FILETIME& utc) {
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    SetFileTime(file, nullptr, nullptr, &utc);
+    CloseHandle(file);
+}
+
+TEST(ZipUpdate, ArchiveTimeFromTheNewestFileEntry) {
+    Workspace w;
+    ArmFaults("0", "0");
+    SetWriteTimeTo(w.Src("text.txt"), LocalTime(2019, 3, 4, 10, 20));
+    SetWriteTimeTo(w.Src("noise.bin"), LocalTime(2021, 6, 1, 8, 30));
+    SetWriteTimeTo(w.Src("sub"), LocalTime(2024, 1, 1, 0, 0));  // folders do not count
+    AddArgs args;
+    args.newestTime = TRUE;
+    ASSERT_EQ(AddTo(w.archive, {w.Src("text.txt"), w.Src("noise.bin"), w.Src("sub")}, args), S_OK);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExA(w.archive.c_str(), GetFileExInfoStandard, &data));
+    const FILETIME want = LocalTime(2021, 6, 1, 8, 30);
+    EXPECT_EQ(CompareFileTime(&data.ftLastWriteTime, &want), 0);
 }
 
 TEST(ZipUpdate, MovingDeletesWhatWasAddedAndOnlyEmptyFolders) {
