@@ -439,9 +439,7 @@ int CZipFormat::Updater::Run(const Request& request) {
         if (!f_.ReplaceArchive(f_.m_archivePath, output_.path.c_str())) return kUpdateAborted;
     }
     const LPCSTR finalPath = (op_ == OP_MAKEEXE || op_ == OP_REMOVEEXE) ? request.outputPath : f_.m_archivePath;
-    SetFileAttributesA(finalPath, haveOld_ && oldAttributes != FILE_ATTRIBUTE_NORMAL
-                                      ? oldAttributes & ~FILE_ATTRIBUTE_DIRECTORY
-                                      : FILE_ATTRIBUTE_ARCHIVE);
+    SetFileAttributesA(finalPath, haveOld_ ? oldAttributes : FILE_ATTRIBUTE_ARCHIVE);
 
     // 17. Archive time, moved files.
     if (f_.m_archiveTimeFromNewest) SetArchiveTime(finalPath);
@@ -751,8 +749,13 @@ CZipFormat::Updater::FileResult CZipFormat::Updater::Compress(Item& item) {
         const uint64_t end = writer_->Position();
         uint8_t bytes[kLocalHeaderSize];
         SerializeLocalHeader(header, bytes);
-        if (!writer_->SeekTo(offset) || !writer_->WriteRaw(bytes, sizeof bytes) || !writer_->SeekTo(end)) {
-            if (!f_.m_cancel) f_.ReportError(IDS_ERROR_READING_FILE, output_.path.c_str(), f_.SystemErrorText());
+        if (!writer_->SeekTo(offset)) {
+            f_.ReportError(IDS_ERROR_READING_FILE, output_.path.c_str(), f_.SystemErrorText());
+            return FileResult::Abort;
+        }
+        if (!writer_->WriteRaw(bytes, sizeof bytes)) return FileResult::Abort;  // reported by the writer
+        if (!writer_->SeekTo(end)) {
+            f_.ReportError(IDS_ERROR_READING_FILE, output_.path.c_str(), f_.SystemErrorText());
             return FileResult::Abort;
         }
     } else {

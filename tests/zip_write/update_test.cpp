@@ -404,6 +404,20 @@ TEST(ZipUpdate, EncryptedUpdateFailsCleanlyToo) {
     });
 }
 
+TEST(ZipUpdate, ADamagedArchiveIsNotRewritten) {
+    Workspace w;
+    ArmFaults("0", "0");
+    ASSERT_EQ(AddTo(w.archive, {w.Src("text.txt"), w.Src("noise.bin")}), S_OK);
+    std::vector<uint8_t> bytes = ReadWholeFile(w.archive);
+    bytes[30] ^= 0x20;  // the first local name no longer matches its central one
+    WriteWholeFile(w.archive, bytes.data(), bytes.size());
+    std::string log;
+    EXPECT_EQ(AddTo(w.archive, {w.Src("sub\\more.txt")}, AddArgs(), &log), E_FAIL);
+    EXPECT_NE(log.find("Archive is damaged: "), std::string::npos) << log;
+    EXPECT_EQ(ReadWholeFile(w.archive), bytes);
+    EXPECT_FALSE(HasTemporaryFile(w.scratch.Path()));
+}
+
 TEST(ZipUpdate, TemporaryFolderThatCannotTakeAFile) {
     Workspace w;
     ArmFaults("0", "0");
