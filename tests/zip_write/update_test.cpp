@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine_session.h"
 #include "tescore.h"
 #include "test_files.h"
 
@@ -391,6 +392,52 @@ TEST(ZipUpdate, AFailureAtAnyStepLeavesTheArchiveUnchanged) {
         FailEveryStep(w, fault, [&](Session* session) {
             return session->object->SetComment(nullptr, w.scratch.Path().c_str(), "a comment");
         });
+    }
+}
+
+// The disk-full question goes to the prompt handler: Retry writes again and
+// the update completes; Cancel ends it with the archive untouched.
+int g_diskFullAnswer = IDCANCEL;
+int g_diskFullQuestions = 0;
+int CALLBACK AnswerDiskFull(void*, HWND, LPCSTR text, LPCSTR, UINT style) {
+    if ((style & MB_TYPEMASK) != MB_RETRYCANCEL || !strstr(text, "There is not enough disk space on ")) return IDOK;
+    ++g_diskFullQuestions;
+    return g_diskFullAnswer;
+}
+
+TEST(ZipUpdate, DiskFullAsksRetryOrCancel) {
+    for (int answer : {IDRETRY, IDCANCEL}) {
+        Workspace w;
+        ArmFaults("0", "0");
+        ASSERT_EQ(AddTo(w.archive, {w.Src("text.txt")}), S_OK);
+        const std::vector<uint8_t> before = ReadWholeFile(w.archive);
+        OwnerWindow owner;
+        if (!owner.Handle()) {
+            GTEST_SKIP() << "no window can be made here (no display)";
+        }
+        ARCPROMPTHANDLER answers = kQuietAnswers;
+        answers.ShowMessage = AnswerDiskFull;
+        const ARCPROMPTHANDLER* previous = ArcSetPromptHandler(&answers);
+        g_diskFullAnswer = answer;
+        g_diskFullQuestions = 0;
+        ArmFaults("4", "0");
+        Session session;
+        ASSERT_TRUE(Open(w.archive, &session));
+        std::vector<BYTE> list = FileList({w.Src("noise.bin"), w.Src("sub\\more.txt")});
+        const HRESULT hr = session.object->Add(owner.Handle(), FALSE, FALSE, FALSE, 2, FALSE, FALSE, FALSE, TRUE,
+                                               FALSE, 0, FALSE, "", w.scratch.Path().c_str(),
+                                               reinterpret_cast<const ADDFILEINFO*>(list.data()));
+        ArmFaults("0", "0");
+        ArcSetPromptHandler(previous);
+        EXPECT_EQ(g_diskFullQuestions, 1);
+        if (answer == IDRETRY) {
+            EXPECT_EQ(hr, S_OK) << session.Log();
+            EXPECT_EQ(ListArchive(w.archive).size(), 3u);
+        } else {
+            EXPECT_EQ(hr, E_ABORT) << session.Log();
+            EXPECT_EQ(ReadWholeFile(w.archive), before);
+        }
+        EXPECT_FALSE(HasTemporaryFile(w.scratch.Path()));
     }
 }
 
