@@ -23,8 +23,9 @@ failures=0
 fail() { echo "FAIL [$scenario]: $*"; failures=$((failures + 1)); }
 tes() { "$wine_run" "$tescmd" "$@" >"$work/last.log" 2>&1; }
 
-# Sources: text, random data, zeros, an empty file, an empty folder, a file
-# of exactly 32,768 bytes, a name with a blank, a nested folder.
+# Sources: text, random data, zeros, matches at the far end of the window,
+# an empty file, an empty folder, a file of exactly 32,768 bytes, a name with
+# a blank, a nested folder.
 python3 - <<'EOF'
 import os, random
 random.seed(20261210)
@@ -33,6 +34,9 @@ os.makedirs('src/emptydir', exist_ok=True)
 open('src/text.txt', 'w').write(''.join('line %d of a text that repeats\n' % (i % 97) for i in range(20000)))
 open('src/random.bin', 'wb').write(bytes(random.getrandbits(8) for _ in range(100000)))
 open('src/zeros.bin', 'wb').write(bytes(300000))
+block = bytes(random.getrandbits(8) for _ in range(20000))
+filler = bytes(random.getrandbits(8) for _ in range(12700))
+open('src/distant.bin', 'wb').write(block + filler + block + filler[:5000] + block)  # matches 32,700 bytes back
 open('src/empty.txt', 'wb').close()
 open('src/sub/exact.bin', 'wb').write(bytes(random.getrandbits(3) for _ in range(32768)))
 open('src/sub/with blank.txt', 'w').write('a name with a blank\n' * 50)
@@ -68,7 +72,7 @@ expect_names() {
   [ "$want" = "$got" ] || fail "names: want [$want] got [$got]"
 }
 
-all_files=(src/text.txt src/random.bin src/zeros.bin src/empty.txt src/sub/exact.bin "src/sub/with blank.txt"
+all_files=(src/text.txt src/random.bin src/zeros.bin src/distant.bin src/empty.txt src/sub/exact.bin "src/sub/with blank.txt"
            src/sub/deeper/Photo.JPG)
 all_names=(src/ src/emptydir/ src/sub/ src/sub/deeper/ "${all_files[@]}")
 
