@@ -166,7 +166,7 @@ check fresh.zip "" "${all_files[@]}"
 scenario="deleted from"
 cp upd.zip del.zip
 tes d del.zip 'src\random.bin' 'src\emptydir' || { fail "tescmd d"; cat last.log; }
-expect_names del.zip src/ src/sub/ src/sub/deeper/ src/text.txt src/zeros.bin src/empty.txt src/sub/exact.bin \
+expect_names del.zip src/ src/sub/ src/sub/deeper/ src/text.txt src/zeros.bin src/distant.bin src/empty.txt src/sub/exact.bin \
   "src/sub/with blank.txt" src/sub/deeper/Photo.JPG
 check del.zip "" src/text.txt src/zeros.bin src/sub/exact.bin
 
