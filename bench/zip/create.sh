@@ -7,7 +7,8 @@
 #
 # usage: bench/zip/create.sh [BUILD_DIR [TREE [RUNS]]]
 #   BUILD_DIR  a Windows build with dist/tescmd.exe (default build/x86_64)
-#   TREE       the folder to archive (default: the Python standard library)
+#   TREE       the folder to archive (default: the system's Python standard
+#              library, /usr/lib/python3.N)
 #   RUNS       runs per tool, the best counts (default 3)
 #
 # `zip -6 -X` (no extra fields with Unix times and owners) is listed too:
@@ -15,7 +16,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$root/build/x86_64}" && pwd)
-tree=${2:-$(python3 -c 'import sysconfig; print(sysconfig.get_paths()["stdlib"])')}
+tree=${2:-$(ls -d /usr/lib/python3.[0-9]* | sort -V | tail -1)}
 runs=${3:-3}
 tree=$(cd "$tree" && pwd -P)
 parent=$(dirname "$tree")
