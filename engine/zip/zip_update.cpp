@@ -285,38 +285,38 @@ int CZipFormat::Updater::Run(const Request& request) {
     op_ = f_.m_op;
     f_.ShowStatus(IDS_PREPARING);
 
-    // 2. The old archive, when there is one.
+    // The old archive, when there is one.
     const DWORD oldAttributes = GetFileAttributesA(f_.m_archivePath);
     haveOld_ = oldAttributes != INVALID_FILE_ATTRIBUTES && !(oldAttributes & FILE_ATTRIBUTE_DIRECTORY);
     if (haveOld_ && !Scan()) return kUpdateAborted;
 
-    // 3. Selection.
+    // Selection.
     if (op_ == OP_ADD || op_ == OP_UPDATE || op_ == OP_FRESHEN) {
         SelectForAdd();
     } else if (op_ == OP_DELETE || op_ == OP_UPDATEENTRIES) {
         SelectMarked();
     }
 
-    // 4. Two new files must not share a stored name.
+    // Two new files must not share a stored name.
     if (!CheckDuplicates()) return kUpdateAborted;
 
-    // 5. The store-only list is not used at the strongest level, nor when
+    // The store-only list is not used at the strongest level, nor when
     // it names nothing.
     storeOnly_ = f_.m_storeOnlyList;
     if (f_.m_deflateLevel == 9 || !storeOnly_ || !*storeOnly_ || !lstrcmpA(storeOnly_, ";") ||
         !lstrcmpA(storeOnly_, ":"))
         storeOnly_ = nullptr;
 
-    // 6. An empty archive only takes additions.
+    // An empty archive only takes additions.
     if (items_.empty() && op_ != OP_ADD) {
         f_.Warn(IDS_ARCHIVE_EMPTY);
         return kUpdateEmpty;
     }
 
-    // 7. Which marks stand, which new files stay.
+    // Which marks stand, which new files stay.
     if (op_ == OP_ADD || op_ == OP_UPDATE || op_ == OP_FRESHEN) RefineMarks();
 
-    // 8. Nothing to do?
+    // Nothing to do?
     bool anyMarked = false;
     for (const Item& item : items_) anyMarked = anyMarked || item.marked;
     if (!anyMarked && newFiles_.empty()) {
@@ -331,7 +331,7 @@ int CZipFormat::Updater::Run(const Request& request) {
         }
     }
 
-    // 9. Progress over everything that will be read or copied.
+    // Progress over everything that will be read or copied.
     uint64_t total = op_ == OP_MAKEEXE ? request.moduleSize : (op_ == OP_REMOVEEXE ? 0 : prefixLength_);
     for (const Item& item : items_) {
         if (item.marked && op_ == OP_DELETE) continue;
@@ -344,10 +344,10 @@ int CZipFormat::Updater::Run(const Request& request) {
     f_.Progress(kProgressBegin, total > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(total));
     progressStarted_ = true;
 
-    // 10. The output.
+    // The output.
     if (!OpenOutput(request)) return kUpdateAborted;
 
-    // 11. The prefix.
+    // The prefix.
     if (op_ == OP_MAKEEXE) {
         if (request.moduleSize && !writer_->WriteRaw(request.module, request.moduleSize)) return kUpdateAborted;
         f_.Progress(kProgressAdvance, request.moduleSize);
@@ -363,7 +363,7 @@ int CZipFormat::Updater::Run(const Request& request) {
         writer_->Advance(prefixLength_);
     }
 
-    // 12. The old entries.
+    // The old entries.
     std::vector<Item> written;
     written.reserve(items_.size() + newFiles_.size());
     for (Item& item : items_) {
@@ -396,7 +396,7 @@ int CZipFormat::Updater::Run(const Request& request) {
         written.push_back(std::move(item));
     }
 
-    // 13. The new files.
+    // The new files.
     for (const NewFile& file : newFiles_) {
         if (f_.m_cancel) return kUpdateAborted;
         Item item;
@@ -420,14 +420,19 @@ int CZipFormat::Updater::Run(const Request& request) {
     }
     items_ = std::move(written);
 
-    // 14-15. Comment, directory, end record.
+    // Comment, directory, end record.
     if (op_ == OP_SETCOMMENT) {
         comment_ = ToOem(request.newComment ? request.newComment : "");
         if (comment_.size() > kMaxFieldLength) comment_.resize(kMaxFieldLength);
     }
     if (!WriteDirectory()) return kUpdateAborted;
 
-    // 16. Close everything; put the new file in place.
+    // Close everything; put the new file in place. A write the system only
+    // reports when the data reaches the disk fails the update here.
+    if (!FlushFileBuffers(output_.file.handle)) {
+        f_.ReportError(IDS_ERROR_WRITING_TEMP_FILE, f_.SystemErrorText());
+        return kUpdateAborted;
+    }
     output_.file.Close();
     f_.CloseArchiveFile();
     if (op_ == OP_MAKEEXE || op_ == OP_REMOVEEXE) {
@@ -441,7 +446,7 @@ int CZipFormat::Updater::Run(const Request& request) {
     const LPCSTR finalPath = (op_ == OP_MAKEEXE || op_ == OP_REMOVEEXE) ? request.outputPath : f_.m_archivePath;
     SetFileAttributesA(finalPath, haveOld_ ? oldAttributes : FILE_ATTRIBUTE_ARCHIVE);
 
-    // 17. Archive time, moved files.
+    // Archive time, moved files.
     if (f_.m_archiveTimeFromNewest) SetArchiveTime(finalPath);
     if (f_.m_deleteSources && (op_ == OP_ADD || op_ == OP_UPDATE || op_ == OP_FRESHEN)) DeleteSources();
     return result_;
@@ -619,7 +624,7 @@ bool CZipFormat::Updater::CopyEntry(Item& item) {
 }
 
 CZipFormat::Updater::FileResult CZipFormat::Updater::Compress(Item& item) {
-    // 1. What the file is.
+    // What the file is.
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(item.path.c_str(), GetFileExInfoStandard, &data)) {
         f_.Warn(IDS_ERROR_OPENING_FILE, item.path.c_str(), f_.SystemErrorText());
@@ -645,14 +650,14 @@ CZipFormat::Updater::FileResult CZipFormat::Updater::Compress(Item& item) {
     FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
     FileTimeToDosDateTime(&local, &dosDate, &dosTime);
 
-    // 2-3. A fresh entry: no extra fields, method by kind and list.
+    // A fresh entry: no extra fields, method by kind and list.
     item.localExtra.clear();
     item.centralExtra.clear();
     const bool store = folder || size == 0 || f_.m_deflateLevel == 0 ||
                        (storeOnly_ && MatchesExtensionList(item.name.c_str(), storeOnly_));
     const uint16_t method = store ? kMethodStored : kMethodDeflate;
 
-    // 4. The file itself.
+    // The file itself.
     ScopedHandle file;
     if (!folder) {
         file.handle = CreateFileA(item.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -663,7 +668,7 @@ CZipFormat::Updater::FileResult CZipFormat::Updater::Compress(Item& item) {
         }
     }
 
-    // 5. The local header as far as it is known.
+    // The local header as far as it is known.
     const bool encrypted = f_.m_password[0] != '\0' && !folder;
     LocalHeader header = FirstLocalHeader(method, dosTime, dosDate, encrypted, size,
                                           static_cast<uint16_t>(item.name.size()));
@@ -673,7 +678,7 @@ CZipFormat::Updater::FileResult CZipFormat::Updater::Compress(Item& item) {
                            kLocalHeaderSize + item.name.size()))
         return FileResult::Abort;
 
-    // 6. The encryption header.
+    // The encryption header.
     const size_t passwordLength = static_cast<size_t>(lstrlenA(f_.m_password));
     if (encrypted) {
         uint8_t crypt[kZipCryptoHeaderSize];
@@ -684,7 +689,7 @@ CZipFormat::Updater::FileResult CZipFormat::Updater::Compress(Item& item) {
         writer_->StartEncryption(keys);
     }
 
-    // 7. The data.
+    // The data.
     FileSource source(f_, file.handle, item.path);
     uint16_t finalMethod = method;
     uint16_t flags = header.flags;
@@ -734,7 +739,7 @@ CZipFormat::Updater::FileResult CZipFormat::Updater::Compress(Item& item) {
     // update stops and the old archive stays as it was.
     if (source.Failed() || f_.m_cancel) return FileResult::Abort;
 
-    // 8. Final values.
+    // Final values.
     const uint64_t compressed = writer_->Position() - dataStart + (encrypted ? kZipCryptoHeaderSize : 0);
     if (source.Count() > 0xFFFFFFFFull || compressed > 0xFFFFFFFFull) {
         f_.ReportError(IDS_ARCHIVE_CANNOT_BE_WRITTEN, f_.SystemErrorText(ERROR_FILE_TOO_LARGE));
@@ -744,7 +749,7 @@ CZipFormat::Updater::FileResult CZipFormat::Updater::Compress(Item& item) {
     FinishLocalHeader(&header, finalMethod, source.Crc(), static_cast<uint32_t>(compressed),
                       static_cast<uint32_t>(source.Count()));
 
-    // 9. Rewrite the local header in place; a descriptor only where bit 3 stays.
+    // Rewrite the local header in place; a descriptor only where bit 3 stays.
     if (GetFileType(output_.file.handle) == FILE_TYPE_DISK) {
         const uint64_t end = writer_->Position();
         uint8_t bytes[kLocalHeaderSize];
