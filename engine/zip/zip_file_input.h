@@ -1,5 +1,5 @@
-// The open archive file as the ZIP record layer reads it: random access
-// through the engine's file reads, so read faults can be injected in tests.
+// The open archive file as the ZIP record layer reads it (Windows side of
+// ArchiveInput): reads at explicit offsets through the engine's file layer.
 #pragma once
 
 #include <windows.h>
@@ -7,11 +7,9 @@
 #include "core/file_io.h"
 #include "zip/zip_input.h"
 
-namespace tessera::zip {
-
-class FileInput final : public ArchiveInput {
+class ZipFileInput final : public tessera::zip::ArchiveInput {
 public:
-    explicit FileInput(HANDLE file) : file_(file) {
+    explicit ZipFileInput(HANDLE file) : file_(file) {
         LARGE_INTEGER size;
         size_ = GetFileSizeEx(file, &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
     }
@@ -31,5 +29,3 @@ private:
     HANDLE file_;
     uint64_t size_ = 0;
 };
-
-}  // namespace tessera::zip

@@ -83,7 +83,7 @@ HRESULT CZipFormat::DoList() {
     std::unique_ptr<void, void (*)(void*)> closer(this, [](void* self) {
         static_cast<CZipFormat*>(self)->CloseArchiveFile();
     });
-    FileInput input(m_archiveFile);
+    ZipFileInput input(m_archiveFile);
     BlockReader reader(input);
     if (!reader.Allocate()) {
         ReportError(IDS_OUT_OF_MEMORY);
@@ -138,7 +138,7 @@ HRESULT CZipFormat::DoCheck(BOOL* result) {
     std::unique_ptr<void, void (*)(void*)> closer(this, [](void* self) {
         static_cast<CZipFormat*>(self)->CloseArchiveFile();
     });
-    FileInput input(m_archiveFile);
+    ZipFileInput input(m_archiveFile);
     BlockReader reader(input);
     if (!reader.Allocate()) {
         ReportError(IDS_OUT_OF_MEMORY);
@@ -159,7 +159,7 @@ HRESULT CZipFormat::DoGetComment(LPSTR buffer, DWORD size) {
     std::unique_ptr<void, void (*)(void*)> closer(this, [](void* self) {
         static_cast<CZipFormat*>(self)->CloseArchiveFile();
     });
-    FileInput input(m_archiveFile);
+    ZipFileInput input(m_archiveFile);
     BlockReader reader(input);
     if (!reader.Allocate()) {
         ReportError(IDS_OUT_OF_MEMORY);

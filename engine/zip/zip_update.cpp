@@ -454,7 +454,7 @@ int CZipFormat::Updater::Run(const Request& request) {
 
 bool CZipFormat::Updater::Scan() {
     if (!f_.OpenArchiveFile()) return false;
-    FileInput input(f_.m_archiveFile);
+    ZipFileInput input(f_.m_archiveFile);
     UpdateScan scan;
     Reports reports;
     const bool scanned = ScanForUpdate(input, &scan, &reports);
