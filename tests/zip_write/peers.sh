@@ -95,6 +95,16 @@ rm -f enc.zip
 tes a enc.zip -R -pS3cret src || { fail "tescmd a"; cat last.log; }
 check enc.zip S3cret "${all_files[@]}"
 unzip -t -P wrong enc.zip >/dev/null 2>&1 && fail "a wrong password passes"
+python3 -c "
+import struct, zipfile
+data = open('enc.zip', 'rb').read()
+for i in zipfile.ZipFile('enc.zip').infolist():
+    if i.filename.endswith('/'): continue
+    assert i.flag_bits & 9 == 9, (i.filename, i.flag_bits)
+    name_len, extra_len = struct.unpack('<HH', data[i.header_offset + 26:i.header_offset + 30])
+    end = i.header_offset + 30 + name_len + extra_len + i.compress_size
+    assert data[end:end + 4] == b'PK\\x07\\x08', i.filename  # the data descriptor follows
+" || fail "encrypted entries need flags 9 and a data descriptor"
 
 scenario="encrypted, stored"
 rm -f encstored.zip
