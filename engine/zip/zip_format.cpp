@@ -26,7 +26,7 @@ constexpr int kMaxEntryReports = 8;
 
 }  // namespace
 
-CZipFormat::CZipFormat() = default;
+CZipFormat::CZipFormat() { m_sfxModuleId[0] = kSfxModule; }
 
 int CZipFormat::ShowReports(const Reports& reports) {
     int entryReports = 0;

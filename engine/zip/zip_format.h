@@ -20,6 +20,23 @@ public:
     HRESULT DoGetComment(LPSTR buffer, DWORD size) override;
     HRESULT STDMETHODCALLTYPE GetText(int kind, DWORD_PTR value, LPSTR buffer) override;
 
+    // --- writing and updating (zip_update.cpp) ---
+    HRESULT DoAdd() override;
+    HRESULT DoDelete() override;
+    HRESULT DoSetComment(LPCSTR comment) override;
+    HRESULT DoUpdateEntries() override;
+    HRESULT DoMakeEXE(LPCSTR newProgramPath, const void* module, DWORD moduleSize) override;
+    HRESULT DoRemoveEXE(LPCSTR newArchivePath) override;
+    HRESULT SetLevel(UINT levelIndex) override;
+    // Resource id of the self-extractor module; ZIP has no setup flavour.
+    static constexpr DWORD kSfxModule = 100;
+
+private:
+    class Updater;
+    // Runs the one update procedure of every writing hook.
+    HRESULT RunUpdate(LPCSTR newComment, LPCSTR outputPath, const void* module, DWORD moduleSize);
+    int m_deflateLevel = 6;  // Deflate level of the run (SetLevel)
+
 private:
     // Shows every report of a run with its catalogue text; returns the run's level.
     int ShowReports(const tessera::zip::Reports& reports);
