@@ -12,7 +12,6 @@
 
 #include "formats/arj/arj_archive.h"
 
-#include <new>
 #include <vector>
 
 using tessera::ArjCheck;
@@ -34,26 +33,11 @@ HRESULT STDMETHODCALLTYPE CArjFormat::GetText(int kind, DWORD_PTR value, LPSTR b
 }
 
 HRESULT CArjFormat::DoList() {
-    try {
-        return ListArj();
-    } catch (const std::bad_alloc&) {
-        CloseArchiveFile();
-        ReportError(IDS_OUT_OF_MEMORY);
-        return E_OUTOFMEMORY;
-    }
+    return RunMemoryChecked(false, [this] { return ListArj(); });
 }
 
 HRESULT CArjFormat::DoExtract() {
-    try {
-        return ExtractArj();
-    } catch (const std::bad_alloc&) {
-        // Only the set-up allocates (the walker's search buffer, the
-        // decoder's window); nothing is open beyond the archive then.
-        Progress(kProgressEnd, 0);
-        CloseArchiveFile();
-        ReportError(IDS_OUT_OF_MEMORY);
-        return E_OUTOFMEMORY;
-    }
+    return RunMemoryChecked(true, [this] { return ExtractArj(); });
 }
 
 HRESULT CArjFormat::DoTest() { return DoExtract(); }

@@ -85,6 +85,13 @@ void CDecodingFormat::EntrySink::Close(bool whole) {
     }
 }
 
+HRESULT CDecodingFormat::EndOutOfMemory(bool decoding) {
+    if (decoding) Progress(kProgressEnd, 0);
+    CloseArchiveFile();
+    ReportError(IDS_OUT_OF_MEMORY);
+    return E_OUTOFMEMORY;
+}
+
 void CDecodingFormat::ReportNotArchive() {
     char typeName[256] = "archive";
     const FORMATINFO* row = FormatRow(m_formatId);

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 
 // A file read at explicit offsets through the engine's file layer. A failed
@@ -88,6 +89,19 @@ protected:
     // Progress total of an extraction or test: what a sequential reader
     // passes through.
     DWORD ProgressTotal() const { return m_allSelected ? m_totals.totalSize : m_bytesUpToLast; }
+
+    // Runs a list or decode step. Only the set-up of a step allocates (walk
+    // buffers, decoder windows), so running out of memory ends the step with
+    // nothing open beyond the archive file, which is closed and reported.
+    template <class Step>
+    HRESULT RunMemoryChecked(bool decoding, Step step) {
+        try {
+            return step();
+        } catch (const std::bad_alloc&) {
+            return EndOutOfMemory(decoding);
+        }
+    }
+    HRESULT EndOutOfMemory(bool decoding);
 
     static FILETIME DosTimeToFileTime(uint32_t dosDateTime);
     static DWORD ClampSize(uint64_t size) { return size >= SIZE_UNKNOWN ? SIZE_UNKNOWN : static_cast<DWORD>(size); }

@@ -9,7 +9,6 @@
 
 #include "formats/rar/rar_archive.h"
 
-#include <new>
 #include <vector>
 
 using tessera::RarEntry;
@@ -31,26 +30,11 @@ HRESULT STDMETHODCALLTYPE CRarFormat::GetText(int kind, DWORD_PTR value, LPSTR b
 HRESULT CRarFormat::DoCheck(BOOL*) { return E_FAIL; }
 
 HRESULT CRarFormat::DoList() {
-    try {
-        return ListRar();
-    } catch (const std::bad_alloc&) {
-        CloseArchiveFile();
-        ReportError(IDS_OUT_OF_MEMORY);
-        return E_OUTOFMEMORY;
-    }
+    return RunMemoryChecked(false, [this] { return ListRar(); });
 }
 
 HRESULT CRarFormat::DoExtract() {
-    try {
-        return ExtractRar();
-    } catch (const std::bad_alloc&) {
-        // Only the set-up allocates (the reader and its window); nothing is
-        // open beyond the archive then.
-        Progress(kProgressEnd, 0);
-        CloseArchiveFile();
-        ReportError(IDS_OUT_OF_MEMORY);
-        return E_OUTOFMEMORY;
-    }
+    return RunMemoryChecked(true, [this] { return ExtractRar(); });
 }
 
 HRESULT CRarFormat::DoTest() { return DoExtract(); }

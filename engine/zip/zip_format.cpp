@@ -9,34 +9,11 @@
 #include "core/module.h"
 #include "core/registry.h"
 #include "zip/zip_directory.h"
+#include "zip/zip_file_input.h"
 
 using namespace tessera::zip;
 
 namespace {
-
-// The open archive file as the record layer reads it.
-class FileInput final : public ArchiveInput {
-public:
-    explicit FileInput(HANDLE file) : file_(file) {
-        LARGE_INTEGER size;
-        size_ = GetFileSizeEx(file, &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
-    }
-    bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) override {
-        *got = 0;
-        LARGE_INTEGER position;
-        position.QuadPart = static_cast<LONGLONG>(offset);
-        if (!SetFilePointerEx(file_, position, nullptr, FILE_BEGIN)) return false;
-        DWORD done = 0;
-        if (!EngineReadFile(file_, buffer, static_cast<DWORD>(size), &done)) return false;
-        *got = done;
-        return true;
-    }
-    uint64_t Size() override { return size_; }
-
-private:
-    HANDLE file_;
-    uint64_t size_ = 0;
-};
 
 // Copies text to a GetText buffer, cut to what it holds.
 void CopyText(LPSTR buffer, const std::string& text) {
@@ -49,7 +26,7 @@ constexpr int kMaxEntryReports = 8;
 
 }  // namespace
 
-CZipFormat::CZipFormat() = default;
+CZipFormat::CZipFormat() { m_sfxModuleId[0] = kSfxModule; }
 
 int CZipFormat::ShowReports(const Reports& reports) {
     int entryReports = 0;
@@ -106,7 +83,7 @@ HRESULT CZipFormat::DoList() {
     std::unique_ptr<void, void (*)(void*)> closer(this, [](void* self) {
         static_cast<CZipFormat*>(self)->CloseArchiveFile();
     });
-    FileInput input(m_archiveFile);
+    ZipFileInput input(m_archiveFile);
     BlockReader reader(input);
     if (!reader.Allocate()) {
         ReportError(IDS_OUT_OF_MEMORY);
@@ -161,7 +138,7 @@ HRESULT CZipFormat::DoCheck(BOOL* result) {
     std::unique_ptr<void, void (*)(void*)> closer(this, [](void* self) {
         static_cast<CZipFormat*>(self)->CloseArchiveFile();
     });
-    FileInput input(m_archiveFile);
+    ZipFileInput input(m_archiveFile);
     BlockReader reader(input);
     if (!reader.Allocate()) {
         ReportError(IDS_OUT_OF_MEMORY);
@@ -182,7 +159,7 @@ HRESULT CZipFormat::DoGetComment(LPSTR buffer, DWORD size) {
     std::unique_ptr<void, void (*)(void*)> closer(this, [](void* self) {
         static_cast<CZipFormat*>(self)->CloseArchiveFile();
     });
-    FileInput input(m_archiveFile);
+    ZipFileInput input(m_archiveFile);
     BlockReader reader(input);
     if (!reader.Allocate()) {
         ReportError(IDS_OUT_OF_MEMORY);

@@ -20,7 +20,47 @@ public:
     HRESULT DoGetComment(LPSTR buffer, DWORD size) override;
     HRESULT STDMETHODCALLTYPE GetText(int kind, DWORD_PTR value, LPSTR buffer) override;
 
+    // --- writing and updating (zip_update.cpp) ---
+    HRESULT DoAdd() override;
+    HRESULT DoDelete() override;
+    HRESULT DoSetComment(LPCSTR comment) override;
+    HRESULT DoUpdateEntries() override;
+    HRESULT DoMakeEXE(LPCSTR newProgramPath, const void* module, DWORD moduleSize) override;
+    HRESULT DoRemoveEXE(LPCSTR newArchivePath) override;
+    HRESULT SetLevel(UINT levelIndex) override;
+    // Resource id of the self-extractor module; ZIP has no setup flavour.
+    static constexpr DWORD kSfxModule = 100;
+
+private:
+    class Updater;
+    // Runs the one update procedure of every writing hook.
+    HRESULT RunUpdate(LPCSTR newComment, LPCSTR outputPath, const void* module, DWORD moduleSize);
+    int m_deflateLevel = 6;  // Deflate level of the run (SetLevel)
+
 private:
     // Shows every report of a run with its catalogue text; returns the run's level.
     int ShowReports(const tessera::zip::Reports& reports);
+
+    // --- extraction and testing (zip_extract.cpp) ---
+public:
+    HRESULT DoExtract() override;
+    HRESULT DoTest() override;
+
+private:
+    struct ExtractRun;
+    class OutputWriter;
+    HRESULT ExtractOrTest();
+    // Examines one selected central entry: skipped with a report, or true
+    // when it joins the block to be extracted.
+    bool ExamineEntry(ExtractRun& run, size_t index);
+    // Steps 3-7 for one entry of the block; false when the run must stop.
+    bool ExtractEntry(ExtractRun& run, size_t index, void* detail);
+    // The password check of an encrypted entry; the reader stands at its
+    // encryption header.
+    int CheckPassword(ExtractRun& run, WORD flags, DWORD crc, WORD dosTime);
+    // The HRESULT of a run's final level.
+    HRESULT ResultOfLevel(int level);
+    // The display path of a stored name, for log lines.
+    void DisplayName(const char* stored, char (&shown)[MAX_PATH]);
+    bool m_skipAllEncrypted = false;  // the password prompt's "skip all", for one run
 };

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "corpus.h"
+#include "engine_session.h"
 #include "test_files.h"
 #include "tests/ace/ace_fixtures.h"
 
@@ -53,61 +54,14 @@ BOOL CALLBACK NoShift(void*) { return FALSE; }
 const ARCPROMPTHANDLER kHandler = {nullptr, ShowMessage, OverwriteYes, nullptr, nullptr, NoShift,
                                    ARCPROMPT_NOSTATUSDIALOG};
 
-void CALLBACK CollectLog(ICompressFormat*, LPARAM user, LPCSTR text) { *reinterpret_cast<std::string*>(user) += text; }
-
-// A hidden window to own the engine's questions (without an owner the
-// engine asks nobody).
-struct OwnerWindow {
-    OwnerWindow() { window = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr); }
-    ~OwnerWindow() { DestroyWindow(window); }
-    HWND window;
-};
+using tessera::testing::FileMap;
+using tessera::testing::FilesBelow;
+using tessera::testing::OwnerWindow;
 
 // One archive object with its log.
-struct AceObject {
-    explicit AceObject(const std::string& path, bool withLog = true) {
-        ArcSetPromptHandler(&kHandler);
-        created = ArcCreateObject(nullptr, path.c_str(), &object);
-        if (object && withLog) object->SetMessageCallback(CollectLog, reinterpret_cast<LPARAM>(&log));
-    }
-    ~AceObject() {
-        if (object) object->Release();
-    }
-    HRESULT List(HWND owner = nullptr) { return object->List(owner); }
-    HRESULT Extract(const std::string& folder, SELHDRSTRUCT* selection = nullptr, DWORD count = 0,
-                    HWND owner = nullptr) {
-        return object->Extract(owner, OVERWRITE_ALL, TRUE, FALSE, (folder + "\\").c_str(), selection, count);
-    }
-    const HDRSTRUCT& Entry(DWORD i) { return object->GetEntries()[i]; }
-    ICompressFormat* object = nullptr;
-    HRESULT created = E_FAIL;
-    std::string log;
+struct AceObject : tessera::testing::OpenedArchive {
+    explicit AceObject(const std::string& path, bool withLog = true) : OpenedArchive(path, &kHandler, withLog) {}
 };
-
-using FileMap = std::map<std::string, std::pair<uint64_t, uint32_t>>;  // name with '/' -> size, CRC
-
-void CollectFiles(const std::string& root, const std::string& prefix, FileMap& out) {
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((root + "\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return;
-    do {
-        std::string name = data.cFileName;
-        if (name == "." || name == "..") continue;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            CollectFiles(root + "\\" + name, prefix + name + "/", out);
-        } else {
-            std::vector<uint8_t> bytes = ReadWholeFile(root + "\\" + name);
-            out[prefix + name] = {bytes.size(), ReferenceCrc32(bytes.data(), bytes.size())};
-        }
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-}
-
-FileMap FilesBelow(const std::string& root) {
-    FileMap files;
-    CollectFiles(root, "", files);
-    return files;
-}
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -269,9 +223,9 @@ TEST(AceEngine, MissingVolumeIsAskedForThroughThePromptHandler) {
         int asked;
     };
     const Case cases[] = {
-        {"retry after the volume is back", [](int) { return IDRETRY; }, true, owner.window, S_OK, 1},
-        {"cancel at once", [](int) { return IDCANCEL; }, false, owner.window, E_ABORT, 1},
-        {"retry three times, then cancel", [](int n) { return n <= 3 ? IDRETRY : IDCANCEL; }, false, owner.window,
+        {"retry after the volume is back", [](int) { return IDRETRY; }, true, owner.Handle(), S_OK, 1},
+        {"cancel at once", [](int) { return IDCANCEL; }, false, owner.Handle(), E_ABORT, 1},
+        {"retry three times, then cancel", [](int n) { return n <= 3 ? IDRETRY : IDCANCEL; }, false, owner.Handle(),
          E_ABORT, 4},
         {"no owner: nobody is asked", nullptr, false, nullptr, E_ABORT, 0},
     };
@@ -610,7 +564,7 @@ TEST(AceEngine, WriteFailuresInASolidArchive) {
         ASSERT_EQ(a.List(), S_OK);
         ScratchFolder out;
         SetEnvironmentVariableA("TESSERA_FAULT_WRITE", c.fault);
-        HRESULT hr = a.Extract(out.Path(), nullptr, 0, owner.window);
+        HRESULT hr = a.Extract(out.Path(), nullptr, 0, owner.Handle());
         SetEnvironmentVariableA("TESSERA_FAULT_WRITE", nullptr);
         EXPECT_EQ(hr, c.expected) << a.log;
         size_t complete = 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "corpus.h"
+#include "engine_session.h"
 #include "test_files.h"
 
 namespace {
@@ -36,59 +37,11 @@ int CALLBACK Box(void* context, HWND, LPCSTR text, LPCSTR, UINT style) {
     answers->lastQuestion = text;
     return answers->retryAnswer;
 }
-int CALLBACK OverwriteYes(void*, HWND, ARCOVERWRITEPROMPT*) { return OVERWRITE_RESULT_YES; }
-BOOL CALLBACK NoShift(void*) { return FALSE; }
 
-void CALLBACK Collect(ICompressFormat*, LPARAM user, LPCSTR text) { *reinterpret_cast<std::string*>(user) += text; }
-
-struct Archive {
-    explicit Archive(const std::string& path, Answers* answers = nullptr, HWND owner = nullptr) : owner(owner) {
-        handler = {answers, Box, OverwriteYes, nullptr, nullptr, NoShift, ARCPROMPT_NOSTATUSDIALOG};
-        ArcSetPromptHandler(&handler);
-        created = ArcCreateObject(nullptr, path.c_str(), &object);
-        if (object) object->SetMessageCallback(Collect, reinterpret_cast<LPARAM>(&log));
-    }
-    ~Archive() {
-        if (object) object->Release();
-        ArcSetPromptHandler(nullptr);
-    }
-    HRESULT List() { return object->List(owner); }
-    HRESULT Extract(const std::string& folder, SELHDRSTRUCT* selection = nullptr, DWORD count = 0) {
-        return object->Extract(owner, OVERWRITE_ALL, TRUE, FALSE, (folder + "\\").c_str(), selection, count);
-    }
-    HRESULT Test() { return object->Test(owner); }
-    ARCPROMPTHANDLER handler;
-    HWND owner;
-    ICompressFormat* object = nullptr;
-    HRESULT created = E_FAIL;
-    std::string log;
-};
-
-// Files below `root` as name -> (size, CRC), names with '/'.
-using FileMap = std::map<std::string, std::pair<uint64_t, uint32_t>>;
-void Gather(const std::string& root, const std::string& prefix, FileMap& out) {
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((root + "\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return;
-    do {
-        std::string name = data.cFileName;
-        if (name == "." || name == "..") continue;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            Gather(root + "\\" + name, prefix + name + "/", out);
-        } else {
-            Bytes bytes = ReadWholeFile(root + "\\" + name);
-            out[prefix + name] = {bytes.size(), ReferenceCrc32(bytes.data(), bytes.size())};
-        }
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-}
-FileMap Files(const std::string& root) {
-    FileMap m;
-    Gather(root, "", m);
-    return m;
-}
-
-bool Has(const std::string& log, const char* text) { return log.find(text) != std::string::npos; }
+using Archive = tessera::testing::OpenedArchive;
+using tessera::testing::FileMap;
+using tessera::testing::FilesBelow;
+using tessera::testing::LogHas;
 
 void Put16(Bytes& b, uint32_t v) {
     b.push_back(static_cast<uint8_t>(v));
@@ -161,22 +114,22 @@ TEST(CabEngine, CorpusSamples) {
         ScratchFolder out;
         HRESULT extracted = a.Extract(out.Path());
         HRESULT tested = a.Test();
-        FileMap written = Files(out.Path());
+        FileMap written = FilesBelow(out.Path());
         std::map<std::string, std::pair<uint64_t, uint32_t>> expected;
         for (const auto& e : sample.entries) expected[e.name] = {e.size, e.crc32};
-        if (good && Has(a.log, "(path too long)")) {
+        if (good && LogHas(a.log, "(path too long)")) {
             // A 255-character name does not fit below the scratch folder.
             EXPECT_EQ(extracted, S_FALSE) << a.log;
-            EXPECT_TRUE(Has(a.log, "No errors were found")) << a.log;
+            EXPECT_TRUE(LogHas(a.log, "No errors were found")) << a.log;
         } else if (good) {
             EXPECT_EQ(extracted, S_OK) << a.log;
             EXPECT_EQ(tested, S_FALSE) << a.log;  // the test summary is a warning
-            EXPECT_TRUE(Has(a.log, "No errors were found")) << a.log;
+            EXPECT_TRUE(LogHas(a.log, "No errors were found")) << a.log;
             EXPECT_EQ(written.size(), expected.size());
         } else {
             EXPECT_NE(extracted, S_OK) << a.log;
             EXPECT_NE(tested, S_OK) << a.log;
-            EXPECT_FALSE(Has(a.log, "No errors were found")) << a.log;
+            EXPECT_FALSE(LogHas(a.log, "No errors were found")) << a.log;
         }
         for (const auto& w : written) {
             std::string name = w.first;
@@ -211,26 +164,29 @@ TEST(CabEngine, SpannedSetWithNextCabinetMissing) {
         SCOPED_TRACE(row.answer);
         Answers answers;
         answers.retryAnswer = row.answer;
-        Archive a(path, &answers, row.owner);
+        ARCPROMPTHANDLER handler = tessera::testing::kQuietAnswers;
+        handler.context = &answers;
+        handler.ShowMessage = Box;
+        Archive a(path, &handler);
         ASSERT_EQ(a.created, S_OK);
         ScratchFolder out;
-        HRESULT extracted = a.Extract(out.Path());
-        HRESULT tested = a.Test();
-        EXPECT_TRUE(Files(out.Path()).empty());
-        EXPECT_TRUE(Has(a.log, "test_read_format_cab_multi.p2.cab")) << a.log;
+        HRESULT extracted = a.Extract(out.Path(), nullptr, 0, row.owner);
+        HRESULT tested = a.Test(row.owner);
+        EXPECT_TRUE(FilesBelow(out.Path()).empty());
+        EXPECT_TRUE(LogHas(a.log, "test_read_format_cab_multi.p2.cab")) << a.log;
         if (!row.owner) {
             // Listing shows what the present cabinet starts, with a warning.
-            EXPECT_EQ(a.List(), S_FALSE) << a.log;
+            EXPECT_EQ(a.List(row.owner), S_FALSE) << a.log;
             EXPECT_EQ(a.object->GetEntryCount(), 1u);
             EXPECT_EQ(extracted, S_FALSE) << a.log;
             EXPECT_EQ(tested, S_FALSE) << a.log;
-            EXPECT_TRUE(Has(a.log, "At least one error")) << a.log;
+            EXPECT_TRUE(LogHas(a.log, "At least one error")) << a.log;
             EXPECT_EQ(answers.retryQuestions, 0);
         } else if (row.answer == IDCANCEL) {
             EXPECT_EQ(extracted, E_ABORT) << a.log;
             EXPECT_EQ(tested, E_ABORT) << a.log;
             EXPECT_EQ(answers.retryQuestions, 2);  // once per operation
-            EXPECT_TRUE(Has(answers.lastQuestion, "test_read_format_cab_multi.p2.cab")) << answers.lastQuestion;
+            EXPECT_TRUE(LogHas(answers.lastQuestion, "test_read_format_cab_multi.p2.cab")) << answers.lastQuestion;
         } else {
             EXPECT_NE(extracted, S_OK) << a.log;
             EXPECT_NE(tested, S_OK) << a.log;
@@ -254,7 +210,7 @@ TEST(CabEngine, Selection) {
     EXPECT_EQ(a.Extract(out.Path(), selection, 2), S_OK) << a.log;
     EXPECT_EQ(selection[0].found, 1u);
     EXPECT_EQ(selection[1].found, 1u);
-    FileMap written = Files(out.Path());
+    FileMap written = FilesBelow(out.Path());
     ASSERT_EQ(written.size(), 2u);
     std::string third = a.object->GetEntries()[2].name;
     for (char& c : third)
@@ -281,8 +237,8 @@ TEST(CabEngine, CancelLeavesNoPartialFile) {
     std::string out = scratch / "out";
     EXPECT_EQ(a.Extract(out), E_ABORT) << a.log;
     g_cancelTarget = nullptr;
-    EXPECT_TRUE(Files(out).empty());
-    EXPECT_TRUE(Has(a.log, "Interrupted.")) << a.log;
+    EXPECT_TRUE(FilesBelow(out).empty());
+    EXPECT_TRUE(LogHas(a.log, "Interrupted.")) << a.log;
 }
 
 // The cabinet of a self-extracting program is found up to 196,604 bytes in.
@@ -306,7 +262,7 @@ TEST(CabEngine, CabinetInsideAProgram) {
             EXPECT_EQ(a.object->Check(nullptr, &found), E_FAIL);
             EXPECT_TRUE(found);  // the file could be searched
             EXPECT_EQ(a.List(), E_FAIL);
-            EXPECT_TRUE(Has(a.log, "does not seam to be a valid")) << a.log;
+            EXPECT_TRUE(LogHas(a.log, "does not seam to be a valid")) << a.log;
             continue;
         }
         EXPECT_EQ(a.object->Check(nullptr, &found), S_OK);
@@ -330,7 +286,7 @@ TEST(CabEngine, OtherVersionRefused) {
     ASSERT_EQ(a.created, S_OK);
     EXPECT_EQ(a.List(), E_FAIL);
     EXPECT_EQ(a.Extract(scratch / "out"), E_FAIL);
-    EXPECT_TRUE(Has(a.log, "does not seam to be a valid")) << a.log;
+    EXPECT_TRUE(LogHas(a.log, "does not seam to be a valid")) << a.log;
     EXPECT_FALSE(tessera::testing::FileExists(scratch / "out\\a.txt"));
 }
 
@@ -353,7 +309,7 @@ TEST(CabEngine, HostileNamesStayInside) {
     EXPECT_FALSE(tessera::testing::FileExists(scratch / "evil.txt"));
     EXPECT_FALSE(tessera::testing::FileExists(scratch / "deep\\evil.txt"));
     EXPECT_FALSE(tessera::testing::FileExists("C:\\evil.txt"));
-    for (const auto& f : Files(dest)) EXPECT_EQ(f.second.first, 2u) << f.first;
+    for (const auto& f : FilesBelow(dest)) EXPECT_EQ(f.second.first, 2u) << f.first;
 }
 
 // The level names (kind 5), stored names (kind 3) and the self-extractor modules.

@@ -14,6 +14,7 @@
 
 #include "codecs/crc32/crc32.h"
 #include "corpus.h"
+#include "engine_session.h"
 #include "fixtures.h"
 #include "formats/rar/rar_archive.h"
 #include "test_files.h"
@@ -30,62 +31,15 @@ using tessera::testing::ReferenceCrc32;
 using tessera::testing::ScratchFolder;
 using tessera::testing::WriteWholeFile;
 
-int CALLBACK NoBox(void*, HWND, LPCSTR, LPCSTR, UINT) { return IDOK; }
-int CALLBACK OverwriteYes(void*, HWND, ARCOVERWRITEPROMPT*) { return OVERWRITE_RESULT_YES; }
-BOOL CALLBACK NoShift(void*) { return FALSE; }
-const ARCPROMPTHANDLER kAnswers = {nullptr, NoBox, OverwriteYes, nullptr, nullptr, NoShift, ARCPROMPT_NOSTATUSDIALOG};
-
-void CALLBACK Collect(ICompressFormat*, LPARAM user, LPCSTR text) { *reinterpret_cast<std::string*>(user) += text; }
-
-struct Archive {
-    explicit Archive(const std::string& path) {
-        ArcSetPromptHandler(&kAnswers);
-        created = ArcCreateObject(nullptr, path.c_str(), &object);
-        if (object) object->SetMessageCallback(Collect, reinterpret_cast<LPARAM>(&log));
-    }
-    ~Archive() {
-        if (object) object->Release();
-    }
-    HRESULT List() { return object->List(nullptr); }
-    HRESULT Extract(const std::string& folder, SELHDRSTRUCT* selection = nullptr, DWORD count = 0) {
-        return object->Extract(nullptr, OVERWRITE_ALL, TRUE, FALSE, (folder + "\\").c_str(), selection, count);
-    }
-    HRESULT Test() { return object->Test(nullptr); }
-    ICompressFormat* object = nullptr;
-    HRESULT created = E_FAIL;
-    std::string log;
-};
-
-// Files below `root` as name -> (size, CRC), names with '/'.
-using FileMap = std::map<std::string, std::pair<uint64_t, uint32_t>>;
-void Gather(const std::string& root, const std::string& prefix, FileMap& out) {
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((root + "\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return;
-    do {
-        std::string name = data.cFileName;
-        if (name == "." || name == "..") continue;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            Gather(root + "\\" + name, prefix + name + "/", out);
-        } else {
-            Bytes bytes = ReadWholeFile(root + "\\" + name);
-            out[prefix + name] = {bytes.size(), ReferenceCrc32(bytes.data(), bytes.size())};
-        }
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-}
-FileMap Files(const std::string& root) {
-    FileMap m;
-    Gather(root, "", m);
-    return m;
-}
+using Archive = tessera::testing::OpenedArchive;
+using tessera::testing::FileMap;
+using tessera::testing::LogHas;
+using tessera::testing::FilesBelow;
 
 std::string Lower(std::string s) {
     for (char& c : s) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
     return s;
 }
-
-bool Has(const std::string& log, const char* text) { return log.find(text) != std::string::npos; }
 
 // Every corpus sample: listed, extracted and tested. Samples expected to be
 // fine come out with their recorded CRCs; newer packing versions and
@@ -115,22 +69,22 @@ TEST(RarArjEngine, CorpusSamples) {
             if (refused) {
                 EXPECT_EQ(extracted, S_FALSE) << a.log;
                 EXPECT_EQ(tested, S_FALSE) << a.log;
-                EXPECT_TRUE(Has(a.log, "is unknown.") || Has(a.log, "decryption not supported")) << a.log;
-                EXPECT_TRUE(Has(a.log, "file(s) were skipped")) << a.log;
+                EXPECT_TRUE(LogHas(a.log, "is unknown.") || LogHas(a.log, "decryption not supported")) << a.log;
+                EXPECT_TRUE(LogHas(a.log, "file(s) were skipped")) << a.log;
                 continue;
             }
             if (sample.file.find("arj_multivolume") != std::string::npos) {
                 // ARJ volumes are not joined: the part is read, with a warning.
                 EXPECT_EQ(extracted, S_FALSE) << a.log;
-                EXPECT_TRUE(Has(a.log, "multi-part archive information ignored")) << a.log;
+                EXPECT_TRUE(LogHas(a.log, "multi-part archive information ignored")) << a.log;
                 continue;
             }
             bool links = files > sample.entries.size();
             EXPECT_EQ(extracted, links ? S_FALSE : S_OK) << a.log;
-            if (links) { EXPECT_TRUE(Has(a.log, "method 'symbolic link' not supported")) << a.log; }
+            if (links) { EXPECT_TRUE(LogHas(a.log, "method 'symbolic link' not supported")) << a.log; }
             EXPECT_EQ(tested, S_FALSE) << a.log;  // the test summary is always a warning
-            EXPECT_TRUE(Has(a.log, "No errors were found")) << a.log;
-            FileMap written = Files(out.Path());
+            EXPECT_TRUE(LogHas(a.log, "No errors were found")) << a.log;
+            FileMap written = FilesBelow(out.Path());
             EXPECT_EQ(written.size(), sample.entries.size());
             for (const auto& e : sample.entries) {
                 if (e.name.rfind("hex:", 0) == 0) continue;
@@ -158,13 +112,13 @@ TEST(RarArjEngine, RarVolumes) {
     ASSERT_TRUE(SUCCEEDED(a.List())) << a.log;
     ScratchFolder out;
     EXPECT_EQ(a.Extract(out.Path()), S_FALSE) << a.log;
-    EXPECT_TRUE(Has(a.log, "rar3-old.r01' cannot be opened")) << a.log;
-    FileMap files = Files(out.Path());
+    EXPECT_TRUE(LogHas(a.log, "rar3-old.r01' cannot be opened")) << a.log;
+    FileMap files = FilesBelow(out.Path());
     auto big = files.find("vols/bigfile.txt");
     ASSERT_NE(big, files.end());
     EXPECT_LT(big->second.first, 205000u);
     EXPECT_EQ(a.Test(), S_FALSE);
-    EXPECT_TRUE(Has(a.log, "At least one error was found")) << a.log;
+    EXPECT_TRUE(LogHas(a.log, "At least one error was found")) << a.log;
 }
 
 // A solid chain made of real RAR 1.5 data: the first entry packed as in the
@@ -196,7 +150,7 @@ TEST(RarArjEngine, RarSolidSelection) {
     ASSERT_EQ(all.List(), S_OK) << all.log;
     ScratchFolder outAll;
     all.Extract(outAll.Path());
-    FileMap both = Files(outAll.Path());
+    FileMap both = FilesBelow(outAll.Path());
     ASSERT_EQ(both.count("one.bin"), 1u) << all.log;
     EXPECT_EQ(both["one.bin"].second, first.fileCrc);
     ASSERT_EQ(both.count("two.bin"), 1u) << all.log;
@@ -207,7 +161,7 @@ TEST(RarArjEngine, RarSolidSelection) {
     ScratchFolder outOne;
     one.Extract(outOne.Path(), &pick, 1);
     EXPECT_EQ(pick.found, 1u);
-    FileMap alone = Files(outOne.Path());
+    FileMap alone = FilesBelow(outOne.Path());
     ASSERT_EQ(alone.size(), 1u) << one.log;
     EXPECT_EQ(alone["two.bin"], both["two.bin"]);
     // Decoded from a fresh window it would repeat the first entry exactly.
@@ -226,8 +180,8 @@ TEST(RarArjEngine, RarSolidSelection) {
     ASSERT_EQ(b.List(), S_OK);
     ScratchFolder outBroken;
     EXPECT_EQ(b.Extract(outBroken.Path()), S_FALSE);
-    EXPECT_TRUE(Has(b.log, "File in archive #3 is damaged.")) << b.log;
-    FileMap after = Files(outBroken.Path());
+    EXPECT_TRUE(LogHas(b.log, "File in archive #3 is damaged.")) << b.log;
+    FileMap after = FilesBelow(outBroken.Path());
     EXPECT_EQ(after["one.bin"].second, first.fileCrc);
     EXPECT_EQ(after.count("two.bin"), 0u);  // nothing decoded, nothing written
 }
@@ -286,8 +240,8 @@ TEST(RarArjEngine, RarFailureTable) {
         EXPECT_EQ(a.List(), row.list) << a.log;
         ScratchFolder out;
         EXPECT_EQ(a.Extract(out.Path()), row.extract) << a.log;
-        EXPECT_TRUE(Has(a.log, row.log)) << a.log;
-        FileMap files = Files(out.Path());
+        EXPECT_TRUE(LogHas(a.log, row.log)) << a.log;
+        FileMap files = FilesBelow(out.Path());
         if (row.file) {
             EXPECT_EQ(files.count(row.file), 1u);
         } else {
@@ -297,7 +251,7 @@ TEST(RarArjEngine, RarFailureTable) {
         if (SUCCEEDED(row.list)) {
             HRESULT tested = a.Test();
             EXPECT_EQ(tested, row.extract == E_FAIL ? E_FAIL : S_FALSE) << a.log;
-            if (row.extract == S_FALSE) { EXPECT_TRUE(Has(a.log, "file(s) were skipped") || Has(a.log, "At least one error")); }
+            if (row.extract == S_FALSE) { EXPECT_TRUE(LogHas(a.log, "file(s) were skipped") || LogHas(a.log, "At least one error")); }
         }
         BOOL probe = FALSE;
         EXPECT_EQ(a.object->Check(nullptr, &probe), E_FAIL);  // never passes as a self-extractor
@@ -369,8 +323,8 @@ TEST(RarArjEngine, ArjFailureTable) {
         EXPECT_EQ(a.object->GetEntryCount(), row.entries);
         ScratchFolder out;
         EXPECT_EQ(a.Extract(out.Path()), row.extract) << a.log;
-        EXPECT_TRUE(Has(a.log, row.log)) << a.log;
-        FileMap files = Files(out.Path());
+        EXPECT_TRUE(LogHas(a.log, row.log)) << a.log;
+        FileMap files = FilesBelow(out.Path());
         if (row.file) {
             EXPECT_EQ(files.count(row.file), 1u) << a.log;
         } else {
@@ -388,7 +342,7 @@ TEST(RarArjEngine, ArjFailureTable) {
         if (SUCCEEDED(row.list)) {
             HRESULT tested = a.Test();
             EXPECT_EQ(tested, S_FALSE) << a.log;
-            if (row.extract == S_FALSE) { EXPECT_TRUE(Has(a.log, "file(s) were skipped") || Has(a.log, "At least one error")); }
+            if (row.extract == S_FALSE) { EXPECT_TRUE(LogHas(a.log, "file(s) were skipped") || LogHas(a.log, "At least one error")); }
         }
     }
 }
@@ -428,7 +382,7 @@ TEST(RarArjEngine, HostileNamesStayInside) {
         EXPECT_FALSE(tessera::testing::FileExists(scratch / "evil.txt"));
         EXPECT_FALSE(tessera::testing::FileExists(scratch / "deep\\evil.txt"));
         EXPECT_FALSE(tessera::testing::FileExists("C:\\evil.txt"));
-        FileMap inside = Files(dest);
+        FileMap inside = FilesBelow(dest);
         for (const auto& f : inside) EXPECT_EQ(f.second.first, 2u) << f.first;
     }
 }
@@ -460,7 +414,7 @@ TEST(RarArjEngine, TruncatedArchives) {
             ScratchFolder out;
             HRESULT extracted = a.Extract(out.Path());
             EXPECT_TRUE(extracted == S_OK || extracted == S_FALSE || extracted == E_FAIL) << std::hex << extracted;
-            for (const auto& file : Files(out.Path()))
+            for (const auto& file : FilesBelow(out.Path()))
                 if (extracted == S_OK) { EXPECT_EQ(file.second, std::make_pair(uint64_t{5}, crc)) << file.first; }
         }
     }
@@ -504,12 +458,12 @@ TEST(RarArjEngine, FaultsAndCancel) {
             ScratchFolder out;
             HRESULT hr = a.Extract(out.Path());
             SetEnvironmentVariableA("TESSERA_FAULT_READ", "0");  // disarms at the next operation
-            if (hr == S_OK && !Has(a.log, "Error reading archive")) {
+            if (hr == S_OK && !LogHas(a.log, "Error reading archive")) {
                 reachedClean = true;  // the fault lay beyond the last read
                 continue;
             }
             EXPECT_TRUE(hr == S_FALSE || hr == E_FAIL) << std::hex << hr << a.log;
-            EXPECT_TRUE(Has(a.log, "Error reading archive")) << a.log;
+            EXPECT_TRUE(LogHas(a.log, "Error reading archive")) << a.log;
         }
         EXPECT_TRUE(reachedClean);
 
@@ -526,7 +480,7 @@ TEST(RarArjEngine, FaultsAndCancel) {
             ScratchFolder out;
             EXPECT_EQ(a.Extract(out.Path()), row.result) << a.log;
             SetEnvironmentVariableA("TESSERA_FAULT_WRITE", "0");
-            EXPECT_TRUE(Has(a.log, row.log)) << a.log;
+            EXPECT_TRUE(LogHas(a.log, row.log)) << a.log;
         }
 
         Archive c(path);
@@ -538,7 +492,7 @@ TEST(RarArjEngine, FaultsAndCancel) {
         ScratchFolder out;
         EXPECT_EQ(c.Extract(out.Path()), E_ABORT) << c.log;
         g_cancelTarget = nullptr;
-        EXPECT_LE(Files(out.Path()).size(), 1u);
+        EXPECT_LE(FilesBelow(out.Path()).size(), 1u);
     }
 }
 

@@ -90,7 +90,10 @@ TEST(Tescmd, FormatsListsTheRegistry) {
 }
 
 TEST(Tescmd, UsageErrors) {
-    for (const char* arguments : {"", "frobnicate", "l", "x a.zip -q", "formats extra", "t a.zip b"}) {
+    for (const char* arguments : {"", "frobnicate", "l", "x a.zip -q", "formats extra", "t a.zip b", "a a.zip",
+                                  "a a.zip -u -f x", "a a.zip -P -R x", "a a.zip -l5 x", "a a.zip -s", "d a.zip",
+                                  "d a.zip -q x", "c a.zip -m", "c a.zip -x text", "attr a.zip name",
+                                  "attr a.zip name XYZ"}) {
         ToolRun run = Tescmd(arguments);
         EXPECT_EQ(run.exitCode, 7u) << arguments;
         EXPECT_NE(run.err.find("usage: tescmd"), std::string::npos) << arguments;

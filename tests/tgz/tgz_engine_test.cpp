@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "corpus.h"
+#include "engine_session.h"
 #include "test_files.h"
 #include "tgz_test_util.h"
 
@@ -22,57 +23,24 @@ using tessera::testing::ReadWholeFile;
 using tessera::testing::ReferenceCrc32;
 using tessera::testing::ScratchFolder;
 
-// Answers every engine question without a window; Shift as the test says.
+using tessera::testing::FilesBelow;
+using tessera::testing::kQuietAnswers;
+using tessera::testing::OpenedArchive;
+
+// Shift as the test says; every other question answered quietly.
 bool g_shift = false;
-int CALLBACK NoBox(void*, HWND, LPCSTR, LPCSTR, UINT) { return IDOK; }
-int CALLBACK OverwriteYes(void*, HWND, ARCOVERWRITEPROMPT*) { return OVERWRITE_RESULT_YES; }
 BOOL CALLBACK Shift(void*) { return g_shift; }
-const ARCPROMPTHANDLER kAnswers = {nullptr, NoBox, OverwriteYes, nullptr, nullptr, Shift, ARCPROMPT_NOSTATUSDIALOG};
-
-void CALLBACK Collect(ICompressFormat*, LPARAM user, LPCSTR text) { *reinterpret_cast<std::string*>(user) += text; }
-
-// One opened archive with its log.
-struct Archive {
-    explicit Archive(const std::string& path) {
-        ArcSetPromptHandler(&kAnswers);
-        created = ArcCreateObject(nullptr, path.c_str(), &object);
-        if (object) object->SetMessageCallback(Collect, reinterpret_cast<LPARAM>(&log));
-    }
-    ~Archive() {
-        if (object) object->Release();
-    }
-    HRESULT List() { return object->List(nullptr); }
-    HRESULT ExtractAll(const std::string& folder) {
-        return object->Extract(nullptr, OVERWRITE_ALL, TRUE, FALSE, (folder + "\\").c_str(), nullptr, 0);
-    }
-    std::vector<std::string> Names() {
-        std::vector<std::string> names;
-        for (DWORD i = 0; i < object->GetEntryCount(); ++i) names.push_back(object->GetEntries()[i].name);
-        return names;
-    }
-    ICompressFormat* object = nullptr;
-    HRESULT created = E_FAIL;
-    std::string log;
-};
-
-
-// Files below `root` as name -> (size, CRC), names with '/'.
-void Collect(const std::string& root, const std::string& prefix, std::map<std::string, std::pair<uint64_t, uint32_t>>& out) {
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((root + "\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return;
-    do {
-        std::string name = data.cFileName;
-        if (name == "." || name == "..") continue;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            Collect(root + "\\" + name, prefix + name + "/", out);
-        } else {
-            std::vector<uint8_t> bytes = ReadWholeFile(root + "\\" + name);
-            out[prefix + name] = {bytes.size(), ReferenceCrc32(bytes.data(), bytes.size())};
-        }
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
+ARCPROMPTHANDLER AnswersWithShift() {
+    ARCPROMPTHANDLER answers = kQuietAnswers;
+    answers.IsShiftDown = Shift;
+    return answers;
 }
+const ARCPROMPTHANDLER kAnswers = AnswersWithShift();
+
+struct Archive : OpenedArchive {
+    explicit Archive(const std::string& path) : OpenedArchive(path, &kAnswers) {}
+    HRESULT ExtractAll(const std::string& folder) { return Extract(folder); }
+};
 
 TEST(TgzEngine, CorpusSamplesListAndExtract) {
     TESSERA_REQUIRE_CORPUS();
@@ -96,8 +64,7 @@ TEST(TgzEngine, CorpusSamplesListAndExtract) {
             ScratchFolder out;
             HRESULT extracted = a.ExtractAll(out.Path());
             EXPECT_TRUE(SUCCEEDED(extracted)) << std::hex << extracted << a.log;
-            std::map<std::string, std::pair<uint64_t, uint32_t>> files;
-            Collect(out.Path(), "", files);
+            tessera::testing::FileMap files = FilesBelow(out.Path());
             if (std::string(format) == "gz") {
                 // The one entry, under its listed name.
                 ASSERT_EQ(files.size(), 1u);
@@ -153,8 +120,7 @@ TEST(TgzEngine, TarLinksSkippedAndUnsafeNamesContained) {
     CreateDirectoryA(dest.c_str(), nullptr);
     EXPECT_EQ(a.ExtractAll(dest), S_FALSE) << a.log;  // the link is skipped with a warning
     EXPECT_NE(a.log.find("symbolic link"), std::string::npos) << a.log;
-    std::map<std::string, std::pair<uint64_t, uint32_t>> out;
-    Collect(scratch.Path(), "", out);
+    tessera::testing::FileMap out = FilesBelow(scratch.Path());
     EXPECT_EQ(out.count("out/dir/a.txt"), 1u);
     EXPECT_EQ(out.count("out/dir/link"), 0u);
     EXPECT_EQ(out.count("escape.txt"), 0u);  // nothing beside the destination
@@ -323,8 +289,7 @@ TEST(TgzEngine, GzipNameStaysInsideTheDestination) {
         ASSERT_EQ(a.List(), S_OK);
         EXPECT_EQ(a.Names(), std::vector<std::string>{stored});
         a.ExtractAll(dest);
-        std::map<std::string, std::pair<uint64_t, uint32_t>> files;
-        Collect(scratch.Path(), "", files);
+        tessera::testing::FileMap files = FilesBelow(scratch.Path());
         for (const auto& f : files) EXPECT_TRUE(f.first == "n.gz" || f.first.rfind("out/", 0) == 0) << f.first;
         EXPECT_FALSE(tessera::testing::FileExists("C:\\evil.txt"));
     }

@@ -8,7 +8,10 @@
 //   tescmd t ARCHIVE [-pPASSWORD]
 //   tescmd x ARCHIVE [-oDIR] [-y|-n] [-pPASSWORD] [-u] [NAMES...]
 //   tescmd e ARCHIVE [-oDIR] [-y|-n] [-pPASSWORD] [-u] [NAMES...]
-//   tescmd c ARCHIVE
+//   tescmd a ARCHIVE [-l0..4] [-u|-f] [-m] [-pPASSWORD] [-s LIST] [-b] [-t] [-P|-R] [-8] FILES...
+//   tescmd d ARCHIVE [-b] [-t] NAMES...
+//   tescmd c ARCHIVE [-m TEXT]
+//   tescmd attr ARCHIVE NAME ATTRIBUTES [COMMENT]
 //   tescmd sfx ARCHIVE MODULE-FILE OUT.exe
 //   tescmd unsfx ARCHIVE OUT
 //
@@ -35,7 +38,12 @@ const char kUsage[] =
     "  tescmd t ARCHIVE [-pPASSWORD]        test the entries\n"
     "  tescmd x ARCHIVE [options] [NAMES]   extract with folder names\n"
     "  tescmd e ARCHIVE [options] [NAMES]   extract without folder names\n"
+    "  tescmd a ARCHIVE [options] FILES     add files and folders (folders with their content)\n"
+    "  tescmd d ARCHIVE [-b] [-t] NAMES     delete entries\n"
     "  tescmd c ARCHIVE                     print the archive comment\n"
+    "  tescmd c ARCHIVE -m TEXT             set the archive comment (empty TEXT removes it)\n"
+    "  tescmd attr ARCHIVE NAME ATTR [TEXT] set an entry's attributes (hex, or letters of RHSA)\n"
+    "                                       and its comment (kept when TEXT is left out)\n"
     "  tescmd sfx ARCHIVE MODULE OUT.exe    write MODULE followed by the archive to OUT.exe\n"
     "  tescmd unsfx ARCHIVE OUT             write the archive without its program part to OUT\n"
     "options of x and e:\n"
@@ -45,6 +53,19 @@ const char kUsage[] =
     "              (default: skip existing files and say so)\n"
     "  -u          extract only entries newer than the existing files\n"
     "  -pPASSWORD  password for encrypted entries\n"
+    "options of a:\n"
+    "  -l0..-l4    level: 0 maximum, 1 very good, 2 normal (default), 3 low, 4 none\n"
+    "  -u          update: add new files, replace entries whose file is newer\n"
+    "  -f          freshen: only replace entries whose file is newer\n"
+    "  -m          move: delete the added files afterwards\n"
+    "  -pPASSWORD  encrypt the added files\n"
+    "  -s LIST     store without compression files ending in one of LIST (\".zip;.jpg\")\n"
+    "  -b          keep the old archive as a backup (.bak)\n"
+    "  -t          give the archive the time of its newest entry\n"
+    "  -P          store full paths (without the drive)\n"
+    "  -R          store paths relative to the folder all FILES share\n"
+    "              (default: file names only)\n"
+    "  -8          store 8.3 names\n"
     "NAMES select entries by their path in the archive (as 'l' shows it).\n"
     "exit codes: 0 done, 1 done with warnings, 2 failed, 3 cancelled, 7 usage\n";
 
@@ -293,6 +314,262 @@ int RemoveExe(const char* path, const char* out) {
     return ExitCode(hr);
 }
 
+
+// The folder of an archive path: temporary files are made beside the
+// archive, so the finished archive replaces the old one by a rename.
+std::string FolderOf(const char* path) {
+    char full[MAX_PATH];
+    LPSTR name = nullptr;
+    DWORD length = GetFullPathNameA(path, MAX_PATH, full, &name);
+    if (length == 0 || length >= MAX_PATH || !name) return TempFolder();
+    *name = '\0';
+    return full;
+}
+
+// Creates the archive object without listing (the archive may not exist yet).
+ICompressFormat* CreateObject(const char* path) {
+    ICompressFormat* archive = nullptr;
+    if (FAILED(ArcCreateObject(nullptr, path, &archive))) {
+        fprintf(stderr, "tescmd: %s: not an archive of a known format\n", path);
+        return nullptr;
+    }
+    archive->SetMessageCallback(PrintLog, 0);
+    return archive;
+}
+
+struct AddOptions {
+    UINT level = 2;
+    bool update = false;
+    bool freshen = false;
+    bool move = false;
+    bool backup = false;
+    bool newestTime = false;
+    bool fullPaths = false;
+    bool relativePaths = false;
+    bool shortNames = false;
+    bool split = false;
+    UINT volumeSize = 0;
+    std::string storeOnly;
+    std::vector<std::string> files;
+};
+
+// Appends a path and, for a folder, everything below it.
+void CollectFiles(const std::string& path, std::vector<std::string>* out) {
+    out->push_back(path);
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return;
+    std::vector<std::string> names;
+    do {
+        if (strcmp(found.cFileName, ".") && strcmp(found.cFileName, "..")) names.push_back(found.cFileName);
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+    for (const std::string& name : names) CollectFiles(path + "\\" + name, out);
+}
+
+// The ADDFILEINFO list of the paths: records of (pointer, length, path) ended
+// by a record of length 0.
+std::vector<BYTE> FileList(const std::vector<std::string>& paths) {
+    std::vector<BYTE> list;
+    for (const std::string& path : paths) {
+        size_t at = list.size();
+        list.resize(at + ADDFILEINFO_HEADER + path.size(), 0);  // the next record starts there
+        ADDFILEINFO* record = reinterpret_cast<ADDFILEINFO*>(&list[at]);
+        record->storedName = nullptr;
+        record->length = static_cast<WORD>(path.size());
+        memcpy(record->path, path.c_str(), path.size() + 1);
+    }
+    list.resize(list.size() + ADDFILEINFO_HEADER + 1, 0);
+    return list;
+}
+
+int Add(const char* path, const AddOptions& options) {
+    std::vector<std::string> paths;
+    for (const std::string& file : options.files) {
+        char full[MAX_PATH];
+        DWORD length = GetFullPathNameA(file.c_str(), MAX_PATH, full, nullptr);
+        if (length == 0 || length >= MAX_PATH || GetFileAttributesA(full) == INVALID_FILE_ATTRIBUTES) {
+            fprintf(stderr, "tescmd: %s: no such file or folder\n", file.c_str());
+            continue;
+        }
+        std::string fullPath(full, length);
+        while (fullPath.size() > 3 && (fullPath.back() == '\\' || fullPath.back() == '/')) fullPath.pop_back();
+        CollectFiles(fullPath, &paths);
+    }
+    if (paths.empty()) {
+        fprintf(stderr, "tescmd: nothing to add\n");
+        return kExitFailed;
+    }
+    ICompressFormat* archive = CreateObject(path);
+    if (!archive) return kExitFailed;
+    if (g_answers.havePassword) archive->SetPassword(g_answers.password.c_str());
+    std::vector<BYTE> list = FileList(paths);
+    HRESULT hr = archive->Add(nullptr, options.move, options.shortNames, options.backup, options.level,
+                              options.update, options.freshen, options.fullPaths, options.relativePaths,
+                              options.split, options.volumeSize, options.newestTime, options.storeOnly.c_str(),
+                              FolderOf(path).c_str(), reinterpret_cast<const ADDFILEINFO*>(list.data()));
+    archive->Release();
+    return ExitCode(hr);
+}
+
+// The selection records of the entries named (by display path or stored
+// name); reports names that match nothing.
+std::vector<SELHDRSTRUCT> SelectEntries(ICompressFormat* archive, const std::vector<std::string>& names,
+                                        bool* missing) {
+    std::vector<SELHDRSTRUCT> selection;
+    const HDRSTRUCT* entries = archive->GetEntries();
+    DWORD count = archive->GetEntryCount();
+    for (const std::string& name : names) {
+        bool found = false;
+        for (DWORD i = 0; i < count; ++i) {
+            if (lstrcmpiA(DisplayPath(archive, entries[i]).c_str(), name.c_str()) == 0 ||
+                (entries[i].name && lstrcmpiA(entries[i].name, name.c_str()) == 0)) {
+                selection.push_back({i, 0, nullptr});
+                found = true;
+            }
+        }
+        if (!found) {
+            fprintf(stderr, "tescmd: %s: no such entry\n", name.c_str());
+            *missing = true;
+        }
+    }
+    return selection;
+}
+
+int Delete(const char* path, const std::vector<std::string>& names, bool backup, bool newestTime) {
+    HRESULT hr;
+    ICompressFormat* archive = OpenArchive(path, &hr);
+    if (!archive) return ExitCode(hr);
+    bool missing = false;
+    std::vector<SELHDRSTRUCT> selection = SelectEntries(archive, names, &missing);
+    if (selection.empty()) {
+        archive->Release();
+        return kExitFailed;
+    }
+    hr = archive->Delete(nullptr, backup, newestTime, FolderOf(path).c_str(), selection.data(),
+                         static_cast<DWORD>(selection.size()));
+    archive->Release();
+    int code = ExitCode(hr);
+    return (code == kExitOk && missing) ? kExitWarnings : code;
+}
+
+int SetComment(const char* path, const char* text) {
+    ICompressFormat* archive = CreateObject(path);
+    if (!archive) return kExitFailed;
+    HRESULT hr = archive->SetComment(nullptr, FolderOf(path).c_str(), text);
+    archive->Release();
+    return ExitCode(hr);
+}
+
+// "0x21", "33" or letters of R, H, S, A.
+bool ParseAttributes(const char* text, DWORD* attributes) {
+    char* end = nullptr;
+    unsigned long value = strtoul(text, &end, 16);
+    if (end && *end == '\0' && end != text) {
+        *attributes = static_cast<DWORD>(value);
+        return true;
+    }
+    DWORD letters = 0;
+    for (const char* p = text; *p; ++p) {
+        switch (*p) {
+        case 'r': case 'R': letters |= FILE_ATTRIBUTE_READONLY; break;
+        case 'h': case 'H': letters |= FILE_ATTRIBUTE_HIDDEN; break;
+        case 's': case 'S': letters |= FILE_ATTRIBUTE_SYSTEM; break;
+        case 'a': case 'A': letters |= FILE_ATTRIBUTE_ARCHIVE; break;
+        case '-': break;
+        default: return false;
+        }
+    }
+    *attributes = letters;
+    return true;
+}
+
+int SetAttributes(const char* path, const char* name, const char* attributeText, const char* comment) {
+    DWORD attributes = 0;
+    if (!ParseAttributes(attributeText, &attributes)) return Usage("attributes are hex or letters of RHSA");
+    HRESULT hr;
+    ICompressFormat* archive = OpenArchive(path, &hr);
+    if (!archive) return ExitCode(hr);
+    bool missing = false;
+    std::vector<SELHDRSTRUCT> selection = SelectEntries(archive, {name}, &missing);
+    if (selection.empty()) {
+        archive->Release();
+        return kExitFailed;
+    }
+    // One ENTRYPROPS record per entry: the attributes, then the comment.
+    std::vector<std::vector<char>> records;
+    for (SELHDRSTRUCT& record : selection) {
+        const HDRSTRUCT& entry = archive->GetEntries()[record.index];
+        char kept[GETTEXT_BUFFER + 1] = "";
+        if (!comment && entry.comment) archive->GetText(TEXT_COMMENT, reinterpret_cast<DWORD_PTR>(entry.comment), kept);
+        const char* text = comment ? comment : kept;
+        std::vector<char> props(sizeof(DWORD) + strlen(text) + 1);
+        memcpy(props.data(), &attributes, sizeof attributes);
+        memcpy(props.data() + sizeof attributes, text, strlen(text) + 1);
+        records.push_back(std::move(props));
+        record.detail = records.back().data();
+    }
+    hr = archive->UpdateEntries(nullptr, FolderOf(path).c_str(), selection.data(),
+                                static_cast<DWORD>(selection.size()));
+    archive->Release();
+    return ExitCode(hr);
+}
+
+// Options of `a`; returns false with a usage problem.
+bool ParseAddOptions(int argc, char** argv, AddOptions* options, const char** problem) {
+    for (int i = 3; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (arg[0] != '-' || arg[1] == '\0') {
+            options->files.push_back(arg);
+        } else if (arg[1] == 'l' && arg[2] >= '0' && arg[2] <= '4' && arg[3] == '\0') {
+            options->level = static_cast<UINT>(arg[2] - '0');
+        } else if (arg[1] == 'p') {
+            g_answers.password = arg + 2;
+            g_answers.havePassword = !g_answers.password.empty();
+        } else if (!strcmp(arg, "-s")) {
+            if (++i >= argc) {
+                *problem = "-s needs a list";
+                return false;
+            }
+            options->storeOnly = argv[i];
+        } else if (!strcmp(arg, "-u")) {
+            options->update = true;
+        } else if (!strcmp(arg, "-f")) {
+            options->freshen = true;
+        } else if (!strcmp(arg, "-m")) {
+            options->move = true;
+        } else if (!strcmp(arg, "-b")) {
+            options->backup = true;
+        } else if (!strcmp(arg, "-t")) {
+            options->newestTime = true;
+        } else if (!strcmp(arg, "-P")) {
+            options->fullPaths = true;
+        } else if (!strcmp(arg, "-R")) {
+            options->relativePaths = true;
+        } else if (!strcmp(arg, "-8")) {
+            options->shortNames = true;
+        } else {
+            *problem = "unknown option";
+            return false;
+        }
+    }
+    if (options->update && options->freshen) {
+        *problem = "-u and -f exclude each other";
+        return false;
+    }
+    if (options->fullPaths && options->relativePaths) {
+        *problem = "-P and -R exclude each other";
+        return false;
+    }
+    if (options->files.empty()) {
+        *problem = "no files given";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -301,12 +578,38 @@ int main(int argc, char** argv) {
     std::string command = argv[1];
     if (command == "formats") return argc == 2 ? Formats() : Usage("formats takes no arguments");
     if (command != "l" && command != "t" && command != "x" && command != "e" && command != "c" && command != "sfx" &&
-        command != "unsfx")
+        command != "unsfx" && command != "a" && command != "d" && command != "attr")
         return Usage("unknown command");
     if (argc < 3) return Usage("no archive given");
-    if (command == "c") return argc == 3 ? Comment(argv[2]) : Usage("unexpected argument");
+    if (command == "c") {
+        if (argc == 3) return Comment(argv[2]);
+        if (argc == 5 && !strcmp(argv[3], "-m")) return SetComment(argv[2], argv[4]);
+        return Usage("c takes ARCHIVE [-m TEXT]");
+    }
     if (command == "sfx") return argc == 5 ? MakeExe(argv[2], argv[3], argv[4]) : Usage("sfx takes ARCHIVE MODULE OUT");
     if (command == "unsfx") return argc == 4 ? RemoveExe(argv[2], argv[3]) : Usage("unsfx takes ARCHIVE OUT");
+    if (command == "attr") {
+        if (argc != 5 && argc != 6) return Usage("attr takes ARCHIVE NAME ATTRIBUTES [COMMENT]");
+        return SetAttributes(argv[2], argv[3], argv[4], argc == 6 ? argv[5] : nullptr);
+    }
+    if (command == "a") {
+        AddOptions options;
+        const char* problem = nullptr;
+        if (!ParseAddOptions(argc, argv, &options, &problem)) return Usage(problem);
+        return Add(argv[2], options);
+    }
+    if (command == "d") {
+        bool backup = false, newestTime = false;
+        std::vector<std::string> names;
+        for (int i = 3; i < argc; ++i) {
+            if (!strcmp(argv[i], "-b")) backup = true;
+            else if (!strcmp(argv[i], "-t")) newestTime = true;
+            else if (argv[i][0] == '-' && argv[i][1]) return Usage("unknown option");
+            else names.push_back(argv[i]);
+        }
+        if (names.empty()) return Usage("d takes ARCHIVE NAMES");
+        return Delete(argv[2], names, backup, newestTime);
+    }
     const char* archive = argv[2];
     ExtractOptions options;
     bool extracting = command == "x" || command == "e";

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Creating a ZIP archive: `tescmd a -l2` (level "Normal", Deflate level 6)
+# under Wine against Info-ZIP's `zip -6` under Linux, on the same tree in the
+# same run. Prints one table row per tool: entries, archive size, size ratio
+# to zip -6, best wall time of RUNS runs, and the check that the peers accept
+# our archive.
+#
+# usage: bench/zip/create.sh [BUILD_DIR [TREE [RUNS]]]
+#   BUILD_DIR  a Windows build with dist/tescmd.exe (default build/x86_64)
+#   TREE       the folder to archive (default: the system's Python standard
+#              library, /usr/lib/python3.N)
+#   RUNS       runs per tool, the best counts (default 3)
+#
+# `zip -6 -X` (no extra fields with Unix times and owners) is listed too:
+# our entries carry no extra fields, so it shows the compression alone.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(cd "${1:-$root/build/x86_64}" && pwd)
+tree=${2:-$(ls -d /usr/lib/python3.[0-9]* | sort -V | tail -1)}
+runs=${3:-3}
+tree=$(cd "$tree" && pwd -P)
+parent=$(dirname "$tree")
+name=$(basename "$tree")
+
+export TESSERA_BINARY_DIR=$build WINEDEBUG=-all
+export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
+work=$(mktemp -d /tmp/zip-create-bench.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+wine_run=$root/scripts/wine-run
+"$wine_run" wineboot --init >/dev/null 2>&1 || true
+
+# best_time COMMAND...: the smallest wall time of $runs runs, in seconds.
+best_time() {
+  local best="" t start end
+  for _ in $(seq "$runs"); do
+    rm -f "$work"/out.*
+    start=$(date +%s.%N)
+    "$@" >/dev/null 2>&1
+    end=$(date +%s.%N)
+    t=$(echo "$end - $start" | bc)
+    if [ -z "$best" ] || [ "$(echo "$t < $best" | bc)" = 1 ]; then best=$t; fi
+  done
+  echo "$best"
+}
+
+zip_time=$(cd "$parent" && best_time zip -r -q -6 "$work/out.zip" "$name")
+zip_size=$(stat -c %s "$work/out.zip")
+zipx_time=$(cd "$parent" && best_time zip -r -q -6 -X "$work/out.zip" "$name")
+zipx_size=$(stat -c %s "$work/out.zip")
+entries=$(unzip -Z1 "$work/out.zip" | wc -l)
+
+tes_time=$(best_time "$wine_run" "$build/dist/tescmd.exe" a "$work/out.zip" -l2 -R "$tree")
+tes_size=$(stat -c %s "$work/out.zip")
+tes_entries=$(unzip -Z1 "$work/out.zip" | wc -l)
+check="unzip -t and 7zz t pass"
+unzip -tq "$work/out.zip" >/dev/null 2>&1 || check="unzip -t FAILS"
+7zz t "$work/out.zip" >/dev/null 2>&1 || check="$check; 7zz t FAILS"
+
+ratio() { printf '%.4f' "$(echo "scale=6; $1 / $2" | bc)"; }
+secs() { printf '%.2f' "$1"; }
+echo "tree: $tree ($entries entries, $(du -sb "$tree" | cut -f1) bytes), best of $runs runs"
+echo
+echo "| tool | entries | archive bytes | size / zip -6 | seconds |"
+echo "|---|---|---|---|---|"
+echo "| zip -6 | $entries | $zip_size | 1.0000 | $(secs "$zip_time") |"
+echo "| zip -6 -X | $entries | $zipx_size | $(ratio "$zipx_size" "$zip_size") | $(secs "$zipx_time") |"
+echo "| tescmd a -l2 (Wine) | $tes_entries | $tes_size | $(ratio "$tes_size" "$zip_size") | $(secs "$tes_time") |"
+echo
+echo "our archive: $check"
