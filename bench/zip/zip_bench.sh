@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Creating a ZIP archive: `tescmd a -l2` (level "Normal", Deflate level 6)
-# under Wine against Info-ZIP's `zip -6` under Linux, on the same tree in the
-# same run. Prints one table row per tool: entries, archive size, size ratio
-# to zip -6, best wall time of RUNS runs, and the check that the peers accept
-# our archive.
+# ZIP archives through tescmd under Wine against Info-ZIP under Linux, on the
+# same tree in the same run:
+#   create   `tescmd a -l2` (level "Normal", Deflate level 6) vs `zip -6`:
+#            entries, archive size, size ratio to zip -6, and the check that
+#            the peers accept our archive;
+#   test     `tescmd t` vs `unzip -t`, both on zip -6's archive;
+#   extract  `tescmd x` vs `unzip -o`, both on zip -6's archive, into an
+#            empty folder each run, the outputs compared afterwards.
+# Times are the best wall time of RUNS runs, Wine's start-up included; the
+# ratios are the peer's time over ours (above 1: we are faster).
 #
-# usage: bench/zip/create.sh [BUILD_DIR [TREE [RUNS]]]
+# usage: bench/zip/zip_bench.sh [BUILD_DIR [TREE [RUNS]]]
 #   BUILD_DIR  a Windows build with dist/tescmd.exe (default build/x86_64)
 #   TREE       the folder to archive (default: the system's Python standard
 #              library, /usr/lib/python3.N)
@@ -34,6 +39,8 @@ best_time() {
   local best="" t start end
   for _ in $(seq "$runs"); do
     rm -f "$work"/out.*
+    rm -rf "$work"/x
+    mkdir "$work"/x
     start=$(date +%s.%N)
     "$@" >/dev/null 2>&1
     end=$(date +%s.%N)
@@ -45,6 +52,8 @@ best_time() {
 
 zip_time=$(cd "$parent" && best_time zip -r -q -6 "$work/out.zip" "$name")
 zip_size=$(stat -c %s "$work/out.zip")
+# Kept apart from out.*, which every timed run removes.
+cp "$work/out.zip" "$work/zip6.zip"
 zipx_time=$(cd "$parent" && best_time zip -r -q -6 -X "$work/out.zip" "$name")
 zipx_size=$(stat -c %s "$work/out.zip")
 entries=$(unzip -Z1 "$work/out.zip" | wc -l)
@@ -55,6 +64,20 @@ tes_entries=$(unzip -Z1 "$work/out.zip" | wc -l)
 check="unzip -t and 7zz t pass"
 unzip -tq "$work/out.zip" >/dev/null 2>&1 || check="unzip -t FAILS"
 7zz t "$work/out.zip" >/dev/null 2>&1 || check="$check; 7zz t FAILS"
+
+# Testing and extracting zip -6's archive (Wine maps the Linux paths onto
+# drive Z:).
+unzip_test_time=$(best_time unzip -tqq "$work/zip6.zip")
+tes_test_time=$(best_time "$wine_run" "$build/dist/tescmd.exe" t "$work/zip6.zip")
+unzip_x_time=$(best_time unzip -qq -o "$work/zip6.zip" -d "$work/x")
+tes_x_time=$(best_time "$wine_run" "$build/dist/tescmd.exe" x "$work/zip6.zip" -y "-o$work/x")
+# The last timed run of each left its output: extract once more with unzip
+# beside ours and compare.
+mkdir -p "$work/peer"
+unzip -qq -o "$work/zip6.zip" -d "$work/peer"
+same="same files and bytes as unzip"
+diff -r "$work/x" "$work/peer" >/dev/null 2>&1 || same="output DIFFERS from unzip's"
+"$wine_run" "$build/dist/tescmd.exe" t "$work/zip6.zip" >/dev/null 2>&1 || same="$same; tescmd t FAILS"
 
 ratio() { printf '%.4f' "$(echo "scale=6; $1 / $2" | bc)"; }
 secs() { printf '%.2f' "$1"; }
@@ -67,3 +90,10 @@ echo "| zip -6 -X | $entries | $zipx_size | $(ratio "$zipx_size" "$zip_size") | 
 echo "| tescmd a -l2 (Wine) | $tes_entries | $tes_size | $(ratio "$tes_size" "$zip_size") | $(secs "$tes_time") |"
 echo
 echo "our archive: $check"
+echo
+echo "| operation | peer | peer seconds | tescmd seconds (Wine) | peer / tescmd |"
+echo "|---|---|---|---|---|"
+echo "| test | unzip -t | $(secs "$unzip_test_time") | $(secs "$tes_test_time") | $(ratio "$unzip_test_time" "$tes_test_time") |"
+echo "| extract | unzip -o | $(secs "$unzip_x_time") | $(secs "$tes_x_time") | $(ratio "$unzip_x_time" "$tes_x_time") |"
+echo
+echo "extraction: $same"
