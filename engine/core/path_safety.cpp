@@ -8,8 +8,6 @@
 
 namespace {
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
 bool IsDeviceName(const std::string& component) {
     // The device is the part before the first period, trailing spaces ignored.
     std::string base = component.substr(0, component.find('.'));
@@ -67,12 +65,12 @@ PathVerdict MakeSafeRelativePath(const char* in, char* out, size_t outSize) {
     bool changed = false;
     const char* p = in;
     // Device and long-path namespaces.
-    if (IsSeparator(p[0]) && (IsSeparator(p[1]) || p[1] == '?') && (p[2] == '?' || p[2] == '.') && IsSeparator(p[3])) {
+    if (IsPathSeparator(p[0]) && (IsPathSeparator(p[1]) || p[1] == '?') && (p[2] == '?' || p[2] == '.') && IsPathSeparator(p[3])) {
         p += 4;
         changed = true;
     }
     size_t length = strlen(p);
-    bool folder = length > 0 && IsSeparator(p[length - 1]);
+    bool folder = length > 0 && IsPathSeparator(p[length - 1]);
     std::string result;
     std::string component;
     for (size_t i = 0; i <= length; ++i) {
@@ -82,7 +80,7 @@ PathVerdict MakeSafeRelativePath(const char* in, char* out, size_t outSize) {
             component += p[++i];
             continue;
         }
-        if (i < length && !IsSeparator(p[i])) {
+        if (i < length && !IsPathSeparator(p[i])) {
             component += p[i];
             continue;
         }

@@ -22,4 +22,7 @@ enum class PathVerdict {
 //     extension) gets a '_' in front.
 // A folder entry's trailing separator is kept. A result that does not fit
 // outSize is refused.
+// Either separator counts in a path, as it does for the system.
+inline bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+
 PathVerdict MakeSafeRelativePath(const char* in, char* out, size_t outSize);

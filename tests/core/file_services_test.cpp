@@ -215,6 +215,23 @@ TEST_F(Destination, CreatesEveryLevel) {
     EXPECT_FALSE(object->PrepareDestination(At("file\\sub").c_str()));
 }
 
+// Windows takes "/" as a separator too: "C:/out", "/out" (rooted on the
+// current drive) and "//server/share" forms must not make the root itself a
+// folder to create.
+TEST_F(Destination, ForwardSlashesAndRootedPaths) {
+    std::string slashed = At("fwd") + "/one/two";
+    EXPECT_TRUE(object->PrepareDestination(slashed.c_str())) << log.All();
+    EXPECT_TRUE(GetFileAttributesA(At("fwd\\one\\two").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    char drive[MAX_PATH];
+    ASSERT_TRUE(GetCurrentDirectoryA(MAX_PATH, drive));
+    ASSERT_TRUE(SetCurrentDirectoryA(At("").substr(0, 3).c_str()));
+    std::string rooted = At("rooted/sub").substr(2);  // "\\...\\rooted/sub", no drive
+    for (char& c : rooted) if (c == '\\') c = '/';
+    EXPECT_TRUE(object->PrepareDestination(rooted.c_str())) << log.All();
+    SetCurrentDirectoryA(drive);
+    EXPECT_TRUE(GetFileAttributesA(At("rooted\\sub").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 using TargetFiles = Fixture;
 
 TEST_F(TargetFiles, ReplaceReadOnlyAndSetTimeAndAttributes) {
