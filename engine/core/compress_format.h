@@ -215,6 +215,8 @@ protected:
     DWORD m_progressTotal = 0;          // progress run
     DWORD m_progressDone = 0;
     DWORD m_progressPos = 0;            // bar position in 32 KiB units
+    DWORD m_lastPump = 0;               // GetTickCount of the last message pump
+    static constexpr DWORD kPumpInterval = 20;  // milliseconds between pumps
     HWND m_progressOwner = nullptr;     // owner saved while the dialog shows
     HWND m_statusDialog = nullptr;
     HWND m_progressBar = nullptr;
@@ -230,6 +232,7 @@ protected:
     HWND m_owner = nullptr;             // owns boxes and prompts
     char m_destination[MAX_PATH] = {};  // Extract: destination folder, ends in '\'
     char m_outputPath[MAX_PATH] = {};   // current output path
+    char m_knownFolder[MAX_PATH] = {};  // Extract: deepest output folder known to exist (with its separator)
     char m_workPath[MAX_PATH] = {};     // converted names
     char m_archivePath[MAX_PATH] = {};
     char m_password[ARC_PASSWORD_MAX + 1] = {};

@@ -20,18 +20,19 @@ namespace {
 
 bool IsDiskFull(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
 
-// Length of the root of a path that is never created: "X:\", "\\server\share\", "\".
+// Length of the root of a path, the part that is never created: "X:\" or
+// "X:", "\\server\share\", "\" (either separator).
 size_t RootLength(const char* path) {
-    if (path[0] && path[1] == ':') return path[2] == '\\' ? 3 : 2;
-    if (path[0] == '\\' && path[1] == '\\') {
+    if (path[0] && path[1] == ':') return IsPathSeparator(path[2]) ? 3 : 2;
+    if (IsPathSeparator(path[0]) && IsPathSeparator(path[1])) {
         const char* p = path + 2;
         for (int part = 0; part < 2 && *p; ++part) {
-            while (*p && *p != '\\') ++p;
+            while (*p && !IsPathSeparator(*p)) ++p;
             if (*p) ++p;
         }
         return static_cast<size_t>(p - path);
     }
-    return path[0] == '\\' ? 1 : 0;
+    return IsPathSeparator(path[0]) ? 1 : 0;
 }
 
 }  // namespace
@@ -155,6 +156,16 @@ bool CCompressFormat::ReplaceArchive(LPCSTR oldPath, LPCSTR tempPath) {
 // --- destination and output paths ---
 
 bool CCompressFormat::CreateFolderLevels(char* path, size_t start) {
+    // Entries come folder by folder: a path whose folder is the one made or
+    // checked for the entry before (or lies above it) needs no look at the
+    // disk. Each probe by name is costly where names are matched without
+    // regard to case.
+    const char* lastSeparator = nullptr;
+    for (const char* p = path; *p; ++p)
+        if (IsPathSeparator(*p)) lastSeparator = p;
+    const size_t folderLength = lastSeparator ? static_cast<size_t>(lastSeparator - path) + 1 : 0;
+    const size_t knownLength = strlen(m_knownFolder);
+    if (folderLength > 0 && folderLength <= knownLength && strncmp(path, m_knownFolder, folderLength) == 0) return true;
     size_t root = RootLength(path);
     if (start < root) start = root;
     for (size_t i = start; path[i]; ++i) {
@@ -187,10 +198,15 @@ bool CCompressFormat::CreateFolderLevels(char* path, size_t start) {
         path[i] = saved;
         if (!ok) return false;
     }
+    if (folderLength < MAX_PATH) {
+        memcpy(m_knownFolder, path, folderLength);
+        m_knownFolder[folderLength] = '\0';
+    }
     return true;
 }
 
 bool CCompressFormat::PrepareDestination(LPCSTR folder) {
+    m_knownFolder[0] = '\0';
     if (folder[0] == '\0') {
         DWORD length = GetCurrentDirectoryA(MAX_PATH, m_destination);
         if (length == 0 || length >= MAX_PATH) return false;
@@ -296,8 +312,10 @@ bool CCompressFormat::BeginEntryOutput(LPCSTR storedName, const FILETIME& localT
         if (!MakeOutputPath(safe, attributes)) return false;
     }
 
+    // With "overwrite all" an existing target only matters to an update.
+    const bool targetMatters = m_overwriteMode != OVERWRITE_ALL || m_op == OP_UPDATE;
     for (;;) {
-        int target = CompareWithTarget();
+        int target = targetMatters ? CompareWithTarget() : 0;
         if (target == 0) break;
         if (target == 2 && m_op == OP_UPDATE) {
             LogSkip(FileNamePart(m_outputPath), IDS_TARGET_UP_TO_DATE);
@@ -332,6 +350,14 @@ bool CCompressFormat::BeginEntryOutput(LPCSTR storedName, const FILETIME& localT
 // --- target files ---
 
 HRESULT CCompressFormat::CreateTargetFile() {
+    auto createNew = [this] {
+        m_outputFile = CreateFileA(m_outputPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+        return m_outputFile != INVALID_HANDLE_VALUE;
+    };
+    // Most targets are new: try that first, and look at what stands there
+    // only when it fails.
+    if (createNew()) return S_OK;
     DWORD attributes = GetFileAttributesA(m_outputPath);
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) return S_FALSE;
@@ -341,9 +367,7 @@ HRESULT CCompressFormat::CreateTargetFile() {
             return E_ACCESSDENIED;
         }
     }
-    m_outputFile = CreateFileA(m_outputPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                               nullptr);
-    if (m_outputFile == INVALID_HANDLE_VALUE) {
+    if (!createNew()) {
         Warn(IDS_ERROR_CREATING_FILE, m_outputPath);
         return E_FAIL;
     }
@@ -373,13 +397,21 @@ bool CCompressFormat::WriteOutput(const void* data, DWORD size) {
 void CCompressFormat::FinishTargetFile() {
     if (m_outputFile == INVALID_HANDLE_VALUE) return;
     const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
-    DWORD attributes = m_entryAttributes & settable;
-    if (!SetFileAttributesA(m_outputPath, attributes ? attributes : FILE_ATTRIBUTE_NORMAL)) {
-        Log(IDS_ATTRIBUTES_CANNOT_BE_SET, SystemErrorText());
-    }
+    const DWORD attributes = (m_entryAttributes & settable) ? (m_entryAttributes & settable) : FILE_ATTRIBUTE_NORMAL;
     FILETIME utc;
-    if (!LocalFileTimeToFileTime(&m_entryTime, &utc) || !SetFileTime(m_outputFile, nullptr, &utc, &utc)) {
-        Log(IDS_TIME_CANNOT_BE_SET, SystemErrorText());
+    const bool haveTime = LocalFileTimeToFileTime(&m_entryTime, &utc) != FALSE;
+    // Attributes and times in one call on the open handle; by name only when
+    // that fails, so that each failure is reported for what it is.
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = attributes;
+    if (haveTime) {
+        basic.LastAccessTime.LowPart = utc.dwLowDateTime;
+        basic.LastAccessTime.HighPart = static_cast<LONG>(utc.dwHighDateTime);
+        basic.LastWriteTime = basic.LastAccessTime;
+    }
+    if (!haveTime || !SetFileInformationByHandle(m_outputFile, FileBasicInfo, &basic, sizeof basic)) {
+        if (!SetFileAttributesA(m_outputPath, attributes)) Log(IDS_ATTRIBUTES_CANNOT_BE_SET, SystemErrorText());
+        if (!haveTime || !SetFileTime(m_outputFile, nullptr, &utc, &utc)) Log(IDS_TIME_CANNOT_BE_SET, SystemErrorText());
     }
     CloseHandle(m_outputFile);
     m_outputFile = INVALID_HANDLE_VALUE;

@@ -192,6 +192,7 @@ void CCompressFormat::Progress(int step, DWORD amount) {
         m_progressTotal = amount;
         m_progressDone = 0;
         m_progressPos = 0;
+        m_lastPump = GetTickCount() - kPumpInterval;  // the first step pumps
         m_statusDialog = nullptr;
         if (amount >= kStatusDialogThreshold && PromptStatusDialogAllowed(Prompts())) {
             ShowStatus(IDS_PLEASE_WAIT);
@@ -217,6 +218,11 @@ void CCompressFormat::Progress(int step, DWORD amount) {
         DWORD position = m_progressDone / kCopyChunk;
         if (m_statusDialog) SendMessageA(m_progressBar, PBM_DELTAPOS, static_cast<WPARAM>(position - m_progressPos), 0);
         m_progressPos = position;
+        // Draining the queue costs a round trip to the window system; a few
+        // dozen times a second keeps the windows and the Cancel button alive.
+        const DWORD now = GetTickCount();
+        if (now - m_lastPump < kPumpInterval) break;
+        m_lastPump = now;
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&message);

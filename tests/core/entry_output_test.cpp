@@ -176,3 +176,19 @@ TEST(EntryOutput, TestModeWritesNothing) {
 }
 
 }  // namespace
+
+// Folders are looked at once per run of entries in the same folder; entries
+// that jump between folders sharing a prefix, and a second extraction after
+// the folders were removed, must still find every folder made.
+TEST(EntryOutput, FoldersAreMadeWhateverTheOrderOfTheEntries) {
+    Extraction x({{"a/b/1.txt"}, {"a/2.txt"}, {"ab/3.txt"}, {"a/b/c/4.txt"}, {"a/5.txt"}, {"a/b/6.txt"}});
+    const char* const files[] = {"a\\b\\1.txt", "a\\2.txt", "ab\\3.txt", "a\\b\\c\\4.txt", "a\\5.txt", "a\\b\\6.txt"};
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run == 0 ? "first extraction" : "after the folders were removed");
+        EXPECT_EQ(x.Run(OVERWRITE_ALL), S_OK) << x.log.All();
+        for (const char* file : files) EXPECT_EQ(Text(x.At(file)), "data") << file;
+        for (const char* file : files) DeleteFileA(x.At(file).c_str());
+        for (const char* folder : {"a\\b\\c", "a\\b", "a", "ab"}) RemoveDirectoryA(x.At(folder).c_str());
+        ASSERT_FALSE(FileExists(x.At("a")));
+    }
+}
