@@ -6,6 +6,7 @@
 #include "tescore.h"
 
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <cctype>
 #include <cstring>

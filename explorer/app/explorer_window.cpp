@@ -436,7 +436,7 @@ void ExplorerWindow::SetTitle() { SetWindowTextA(window_, Title().c_str()); }
 
 void ExplorerWindow::ApplyAlwaysOnTop() {
     SetWindowPos(window_, App().settings.alwaysOnTop ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
-                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+                 SWP_NOMOVE | SWP_NOSIZE);
     HMENU systemMenu = GetSystemMenu(window_, FALSE);
     if (systemMenu) {
         CheckMenuItem(systemMenu, CMD_ALWAYS_ON_TOP,
