@@ -163,7 +163,9 @@ LRESULT CALLBACK ExplorerWindow::Procedure(HWND window, UINT message, WPARAM wPa
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrA(window, GWLP_USERDATA, 0);
         self->window_ = nullptr;
-        if (self->ownedByWindow_) delete self;
+        // Inside an operation the object lives on until the operation returns.
+        if (self->ownedByWindow_ && self->busy_) self->deleteWhenIdle_ = true;
+        else if (self->ownedByWindow_) delete self;
         return DefWindowProcA(window, message, wParam, lParam);
     }
     return self->WindowProc(window, message, wParam, lParam);
@@ -508,6 +510,7 @@ bool ExplorerWindow::CloseArchive(bool repaint, bool allowRefusal) {
         // An operation of this archive is running: it may only be cancelled.
         archive_->Cancel();
         if (allowRefusal) return false;
+        archive_->SetMessageCallback(nullptr, 0);  // the log goes now
     }
     // Viewed entries' temporary files are checked here (and may refuse the
     // close) once viewing through temporary files exists.
@@ -554,6 +557,11 @@ HRESULT ExplorerWindow::RunOperation(const std::function<HRESULT(ICompressFormat
     archive->SetMessageCallback(nullptr, 0);
     --busy_;
     archive->Release();
+    if (deleteWhenIdle_ && !busy_) {  // the window went during the operation
+        delete this;
+        return result;
+    }
+    if (!window_) return result;
     if (result == S_FALSE &&
         ShowMessage(window_, IDS_VIEW_OUTPUT_QUESTION, MB_YESNO | MB_ICONQUESTION) == IDYES) {
         ShowOutputWindow();
@@ -778,9 +786,18 @@ void ExplorerWindow::RefreshStatusBar() {
         counts = FormatText(selectedCount ? IDS_OBJECTS_SELECTED : IDS_OBJECTS, counted);
         sizes = FormatText(IDS_SIZE_PACKED, SizeText(size).c_str(), packedKnown ? SizeText(packed).c_str() : "?");
         if (!noTree_) {
-            IArchiveFolder* selected = tree_.SelectedFolder();
-            if (selected && selected->GetName()) {
-                folder = FilePart(selected->GetName());
+            HWND treeWindow = tree_.Window();
+            HTREEITEM selected = treeWindow ? TreeView_GetSelection(treeWindow) : nullptr;
+            if (selected) {
+                // The folder's name as the tree shows it (the root: the archive).
+                char name[MAX_PATH] = "";
+                TVITEMA item = {};
+                item.mask = TVIF_TEXT;
+                item.hItem = selected;
+                item.pszText = name;
+                item.cchTextMax = sizeof name;
+                TreeView_GetItem(treeWindow, &item);
+                folder = name;
                 SHFILEINFOA info = {};
                 if (SHGetFileInfoA("folder", FILE_ATTRIBUTE_DIRECTORY, &info, sizeof info,
                                    SHGFI_USEFILEATTRIBUTES | SHGFI_ICON | SHGFI_SMALLICON)) {

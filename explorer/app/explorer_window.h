@@ -133,6 +133,7 @@ private:
     bool ownedByWindow_ = false; // deleted when the window goes
     bool inMenu_ = false;
     int busy_ = 0;               // operations running
+    bool deleteWhenIdle_ = false;  // the window went while an operation ran
 };
 
 }  // namespace tessera

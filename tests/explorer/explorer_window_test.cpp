@@ -342,6 +342,7 @@ TEST_F(ExplorerTest, TreeToggleSwitchesColumnsStatusPartsAndTheList) {
 
     window->RefreshStatusBar();
     EXPECT_EQ(StatusText(window->StatusBar(), 0), "1 Object(s)");
+    EXPECT_FALSE(StatusText(window->StatusBar(), 2).empty());  // the selected folder
     EXPECT_NE(StatusText(window->StatusBar(), 1).find("(packed: "), std::string::npos);
 
     // The pane's close button hides the tree again.
@@ -476,6 +477,32 @@ TEST_F(ExplorerTest, AlwaysOnTopFromTheSystemMenuAndTheCounterMessage) {
     ASSERT_EQ(g_messages.size(), 1u);
     EXPECT_EQ(g_messages[0].text, "Tessera has been used to open 2 archive(s).");
     EXPECT_TRUE(g_messages[0].style & MB_ICONINFORMATION);
+}
+
+TEST_F(ExplorerTest, DroppedArchiveOpensWithoutAHistoryNode) {
+    ExplorerWindow* window = OpenWindow();
+    ASSERT_NE(window, nullptr);
+    const std::string beta = ArchivePath("beta.zip");
+    HGLOBAL drop = BuildFileDropBlock({beta});
+    ASSERT_NE(drop, nullptr);
+    SendMessageA(window->Window(), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);  // freed by the window
+    EXPECT_EQ(WindowTitle(window->Window()), "Tessera - beta.zip");
+    EXPECT_TRUE(window->History().Empty());
+    EXPECT_TRUE(SamePath(window->Recent().Slot(0), beta));
+
+    // Files that are no archive go to the Add command of the open archive.
+    g_messages.clear();
+    window->HandleDroppedFiles({"C:\\no-such-file.txt", "C:\\another.txt"}, nullptr);
+    EXPECT_TRUE(g_messages.empty());
+    EXPECT_EQ(WindowTitle(window->Window()), "Tessera - beta.zip");
+
+    // An archive that takes no additions says so.
+    ASSERT_TRUE(window->OpenArchive(ArchivePath("delta.tar"), true));
+    EXPECT_FALSE(window->CommandState(CMD_ADD, false, true, nullptr));
+    window->HandleDroppedFiles({"C:\\no-such-file.txt", "C:\\another.txt"}, nullptr);
+    ASSERT_EQ(g_messages.size(), 1u);
+    EXPECT_EQ(g_messages[0].text, "Tessera cannot add files to this archives.");
+    EXPECT_TRUE(g_messages[0].style & MB_ICONEXCLAMATION);
 }
 
 TEST_F(ExplorerTest, OpenDialogFilterListsTheRegisteredFormats) {

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Archives for the explorer window tests, written with Python's zipfile:
 alpha.zip and beta.zip (files in the root and in a folder), gamma.zip (one
-file), folders.zip (folder entries only). Usage: make_explorer_archives.py DIR"""
+file), folders.zip (folder entries only), delta.tar (read-only format). Usage: make_explorer_archives.py DIR"""
+import io
 import os
 import sys
+import tarfile
 import zipfile
 
 
@@ -23,6 +25,10 @@ def main():
                                            ("docs/notes.txt", b"notes")])
     write(os.path.join(out, "beta.zip"), [("one.txt", b"1"), ("two.txt", b"22"), ("sub/three.txt", b"333")])
     write(os.path.join(out, "gamma.zip"), [("gamma.txt", b"gamma")])
+    with tarfile.open(os.path.join(out, "delta.tar"), "w", format=tarfile.USTAR_FORMAT) as t:
+        info = tarfile.TarInfo("delta.txt")
+        info.size, info.mtime = 5, 1589711400
+        t.addfile(info, io.BytesIO(b"delta"))
     write(os.path.join(out, "folders.zip"), [("empty/", b""), ("empty/inner/", b""), ("other/", b"")])
 
 
