@@ -1,0 +1,139 @@
+// ExplorerWindow: the program's main window for one archive -- the folder
+// tree in the side pane, the entry list, a toolbar in a rebar and a status
+// bar -- with its history, recent archives, commands and their states.
+#pragma once
+
+#include "application.h"
+#include "archive_history.h"
+#include "content_view.h"
+#include "folder_tree.h"
+#include "output_log.h"
+#include "side_pane.h"
+#include "view_font.h"
+
+#include <shellapi.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tessera {
+
+// The Add command without an explorer window ("/A:archive -h files"): the
+// command dialogs plug in here.
+void AddFilesHook(HWND owner, ICompressFormat* archive, HDROP files);
+
+class ExplorerWindow : public TopLevelWindow {
+public:
+    static constexpr char kClassName[] = "TesseraWindowClass";
+    static constexpr int kToolbarButtonCount = 19;
+
+    ExplorerWindow() = default;
+    ExplorerWindow(const ExplorerWindow&) = delete;
+    ExplorerWindow& operator=(const ExplorerWindow&) = delete;
+    ~ExplorerWindow() override;
+
+    bool IsUsable() const override;
+    bool Create(HWND parent) override;
+    bool PreTranslateMessage(MSG* message) override;
+    void Show() override;
+    LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    HWND Window() const { return window_; }
+    HWND StatusBar() const { return status_; }
+    HWND Toolbar() const { return toolbar_; }
+    HWND Rebar() const { return rebar_; }
+    const SidePane& Pane() const { return pane_; }
+    tesview::ContentView& View() { return view_; }
+    tesview::FolderTree& Tree() { return tree_; }
+    ICompressFormat* Archive() const { return archive_; }
+    const OutputLog* Log() const { return log_.get(); }
+    const ArchiveHistory& History() const { return history_; }
+    const RecentArchives& Recent() const { return recent_; }
+    bool TreeHidden() const { return noTree_ != 0; }
+    int TreeWidth() const { return static_cast<int>(treeWidth_); }
+    std::string Title() const;
+
+    // Opening, refreshing and closing the archive.
+    bool OpenArchive(const std::string& path, bool addToHistory);
+    // False when the close was refused (an operation is running).
+    bool CloseArchive(bool repaint, bool allowRefusal);
+    void Refresh(bool force);
+
+    // The frame of every changing or extracting operation: the log attached
+    // (and emptied), the operation called with this window as owner, the log
+    // detached, the log offered on S_FALSE, the view refreshed (forced) when
+    // the result is not negative. Returns the operation's result.
+    HRESULT RunOperation(const std::function<HRESULT(ICompressFormat* archive, HWND owner)>& operation);
+
+    // The enabled state (and *checked) of a command; the single rule set of
+    // the menus and the toolbar.
+    bool CommandState(UINT command, bool forToolbar, bool archiveFileExists, bool* checked) const;
+    bool ArchiveFileExists() const;
+    void UpdateToolbarStates();
+    void UpdateMenuStates(HMENU menu);
+    void UpdateRecentMenu(HMENU archiveMenu);
+    void RefreshStatusBar();
+    void ResetStatusParts();
+
+    // Dropped files (WM_DROPFILES and the files of "/A").
+    void HandleDroppedFiles(const std::vector<std::string>& names, HDROP drop);
+    // The Add dialog with the given files ("/A" and drops); the command
+    // dialogs plug in here.
+    void StartAddCommand(HDROP files);
+
+    // The filter list of the Open dialog, '|' separated.
+    static std::string OpenDialogFilter();
+    // Toolbar: the default set, and every placeable button by index.
+    static const TBBUTTON& PlaceableButton(int index);
+    void ResetToolbar();
+
+private:
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    bool OnCreate();
+    void OnDestroy();
+    void OnCommand(UINT command);
+    LRESULT OnNotify(NMHDR* header);
+    void OnMenuSelect(UINT item, UINT flags, HMENU menu);
+    void OnInitMenuPopup(HMENU menu, bool systemMenu);
+    void OnTreeHidden(bool hidden);
+    bool CreateToolbar();
+    void Layout();
+    HRESULT FillView();
+    void SetStatusText(const std::string& text);
+    void SetTitle();
+    void ApplyAlwaysOnTop();
+    void ShowOpenDialog();
+    void ShowHistoryMenu(UINT command);
+    void ShowListContextMenu();
+    void ShowAbout();
+    void CommandHook(UINT command);
+    void ShowOutputWindow();
+
+    HWND window_ = nullptr;
+    HACCEL accelerators_ = nullptr;
+    HWND rebar_ = nullptr;
+    HWND toolbar_ = nullptr;
+    HWND status_ = nullptr;
+    HIMAGELIST toolbarImages_ = nullptr;
+    HIMAGELIST toolbarHotImages_ = nullptr;
+    SidePane pane_;
+    tesview::ContentView view_;
+    tesview::FolderTree tree_;
+    tesview::ViewFont font_;
+    DWORD noTree_ = 0;
+    DWORD treeWidth_ = 200;
+    ICompressFormat* archive_ = nullptr;
+    std::unique_ptr<OutputLog> log_;
+    std::string tempFolder_;
+    ArchiveHistory history_;
+    RecentArchives recent_;
+    bool listed_ = false;        // in the window list
+    bool ownedByWindow_ = false; // deleted when the window goes
+    bool inMenu_ = false;
+    int busy_ = 0;               // operations running
+    bool deleteWhenIdle_ = false;  // the window went while an operation ran
+};
+
+}  // namespace tessera

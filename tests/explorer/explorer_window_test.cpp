@@ -1,0 +1,518 @@
+// Explorer windows in this process under Wine: the program's start-up, its
+// command line and windows on archives written by Python's zipfile, driven
+// by messages and commands and read back through the controls. Settings go
+// to a key of this test process (HKEY_CURRENT_USER is redirected there);
+// message boxes of the program and the engine are answered by hooks.
+#include "application.h"
+#include "command_line.h"
+#include "compact_path.h"
+#include "explorer_window.h"
+#include "resource_ids.h"
+#include "tescore.h"
+#include "test_files.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+using namespace tessera;
+namespace files = tessera::testing;
+
+namespace {
+
+const char kSettings[] = "Settings";
+
+struct ShownMessage {
+    std::string text;
+    UINT style;
+};
+std::vector<ShownMessage> g_messages;
+int g_answer = IDNO;
+
+int RecordMessage(HWND, const char* text, const char*, UINT style) {
+    g_messages.push_back({text, style});
+    return g_answer;
+}
+
+int CALLBACK EngineMessage(void*, HWND, LPCSTR text, LPCSTR, UINT style) {
+    g_messages.push_back({text ? text : "", style});
+    return IDOK;
+}
+
+const ARCPROMPTHANDLER kPrompts = {nullptr, EngineMessage, nullptr, nullptr, nullptr, nullptr,
+                                   ARCPROMPT_NOSTATUSDIALOG};
+
+// Registry redirection and the program's start-up, once for the process.
+class ProgramEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        snprintf(name_, sizeof name_, "explorer_window_%lu", GetCurrentProcessId());
+        HKEY key = nullptr;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\TesseraTests", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &tests_, nullptr) == ERROR_SUCCESS &&
+            RegCreateKeyExA(tests_, name_, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+            HKEY software = nullptr;
+            if (RegCreateKeyExA(key, "Software", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &software, nullptr) ==
+                ERROR_SUCCESS) {
+                RegCloseKey(software);
+            }
+            RegOverridePredefKey(HKEY_CURRENT_USER, key);
+            RegCloseKey(key);
+        }
+        ASSERT_TRUE(StartApplication(GetModuleHandleA(nullptr)));
+        SetMessageBoxHook(RecordMessage);
+        ArcSetPromptHandler(&kPrompts);
+    }
+    void TearDown() override {
+        ArcSetPromptHandler(nullptr);
+        EndApplication();
+        RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        if (tests_) {
+            RegDeleteTreeA(tests_, name_);
+            RegCloseKey(tests_);
+        }
+    }
+
+private:
+    char name_[64] = "";
+    HKEY tests_ = nullptr;
+};
+::testing::Environment* const g_environment = ::testing::AddGlobalTestEnvironment(new ProgramEnvironment);
+
+std::string ArchivePath(const char* name) {
+    return files::HostPathToNative(std::string(EXPLORER_ARCHIVE_DIR) + "/" + name);
+}
+
+void Pump() {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) continue;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+std::vector<ExplorerWindow*> Windows() {
+    std::vector<ExplorerWindow*> windows;
+    for (WindowList::Node* node = App().windows.First(); node; node = node->next) {
+        windows.push_back(static_cast<ExplorerWindow*>(node->object));
+    }
+    return windows;
+}
+
+std::string WindowTitle(HWND window) {
+    char text[512] = "";
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+std::string StatusText(HWND status, int part) {
+    char text[512] = "";
+    SendMessageA(status, SB_GETTEXTA, part, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+int StatusParts(HWND status) { return static_cast<int>(SendMessageA(status, SB_GETPARTS, 0, 0)); }
+
+int ColumnCount(HWND list) {
+    return static_cast<int>(SendMessageA(ListView_GetHeader(list), HDM_GETITEMCOUNT, 0, 0));
+}
+
+RECT WindowRect(HWND window) {
+    RECT rect;
+    GetWindowRect(window, &rect);
+    return rect;
+}
+
+class ExplorerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        PutProfileString(kSettings, nullptr, nullptr);  // every test starts from the defaults
+        App().settings = ProgramSettings();
+        App().settings.Load();
+        g_messages.clear();
+        g_answer = IDNO;
+    }
+    void TearDown() override {
+        for (ExplorerWindow* window : Windows()) DestroyWindow(window->Window());
+        Pump();
+        EXPECT_EQ(App().windows.Count(), 0u);
+    }
+
+    // One explorer window made through the command line.
+    ExplorerWindow* OpenWindow(const std::string& arguments = "") {
+        EXPECT_TRUE(ProcessCommandLine(("tessera.exe " + arguments).c_str()));
+        Pump();
+        std::vector<ExplorerWindow*> windows = Windows();
+        return windows.empty() ? nullptr : windows.back();
+    }
+
+    static void SaveRect(INT32 left, INT32 top, INT32 right, INT32 bottom) {
+        INT32 rect[4] = {left, top, right, bottom};
+        PutProfileBinary(kSettings, "WindowRect", rect, sizeof rect);
+    }
+};
+
+TEST_F(ExplorerTest, TwoPathsOpenTwoWindowsAndOnlyTheFirstTakesTheSavedRectangle) {
+    SaveRect(40, 30, 640, 530);
+    ASSERT_TRUE(ProcessCommandLine(
+        ("tessera.exe \"" + ArchivePath("alpha.zip") + "\" \"" + ArchivePath("beta.zip") + "\"").c_str()));
+    Pump();
+    std::vector<ExplorerWindow*> windows = Windows();
+    ASSERT_EQ(windows.size(), 2u);
+    EXPECT_EQ(WindowTitle(windows[0]->Window()), "Tessera - alpha.zip");
+    EXPECT_EQ(WindowTitle(windows[1]->Window()), "Tessera - beta.zip");
+    RECT first = WindowRect(windows[0]->Window());
+    RECT second = WindowRect(windows[1]->Window());
+    EXPECT_EQ(first.left, 40);
+    EXPECT_EQ(first.top, 30);
+    EXPECT_EQ(first.right, 640);
+    EXPECT_EQ(first.bottom, 530);
+    EXPECT_FALSE(second.left == 40 && second.top == 30 && second.right == 640 && second.bottom == 530);
+}
+
+TEST_F(ExplorerTest, SavedRectangleOutsideTheDesktopIsIgnoredAndClosingSavesTheRectangle) {
+    SaveRect(-6000, -6000, -5000, -5200);
+    ExplorerWindow* window = OpenWindow();
+    ASSERT_NE(window, nullptr);
+    RECT rect = WindowRect(window->Window());
+    EXPECT_GT(rect.right, 0);
+    EXPECT_GT(rect.bottom, 0);
+    MoveWindow(window->Window(), 50, 60, 700, 500, TRUE);
+    SendMessageA(window->Window(), WM_CLOSE, 0, 0);
+    Pump();
+    EXPECT_EQ(App().windows.Count(), 0u);
+    INT32 saved[4] = {};
+    DWORD size = sizeof saved;
+    ASSERT_TRUE(GetProfileBinary(kSettings, "WindowRect", saved, &size));
+    EXPECT_EQ(saved[0], 50);
+    EXPECT_EQ(saved[1], 60);
+    EXPECT_EQ(saved[2], 750);
+    EXPECT_EQ(saved[3], 560);
+    DWORD maximized = 7;
+    ASSERT_TRUE(GetProfileInt(kSettings, "Maximized", &maximized));
+    EXPECT_EQ(maximized, 0u);
+}
+
+TEST_F(ExplorerTest, CommandLineErrorsShowTheirMessageAndEndWithoutAWindow) {
+    struct Case {
+        std::string arguments;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"/A:" + ArchivePath("alpha.zip") + " -x file.txt",
+         "Invalid option -x for command /A specified. See \"Commands.txt\" for help!"},
+        {"/q something", "Invalid command /q specified."},
+        {"/E \"" + ArchivePath("missing.zip") + "\"", "An archive has not been specified."},
+    };
+    for (const Case& test : cases) {
+        g_messages.clear();
+        EXPECT_FALSE(ProcessCommandLine(("tessera.exe " + test.arguments).c_str())) << test.arguments;
+        Pump();
+        EXPECT_EQ(App().windows.Count(), 0u) << test.arguments;
+        ASSERT_FALSE(g_messages.empty()) << test.arguments;
+        EXPECT_EQ(g_messages.back().text, test.message);
+        EXPECT_TRUE(g_messages.back().style & MB_ICONSTOP) << test.arguments;
+    }
+}
+
+TEST_F(ExplorerTest, AddSwitchWithAnArchiveOpensItInOneWindow) {
+    ASSERT_TRUE(ProcessCommandLine(("tessera.exe /a:" + ArchivePath("alpha.zip") + " C:\\one.txt").c_str()));
+    Pump();
+    ASSERT_EQ(App().windows.Count(), 1u);
+    EXPECT_EQ(WindowTitle(Windows()[0]->Window()), "Tessera - alpha.zip");
+}
+
+TEST_F(ExplorerTest, HistoryKeepsOneNodePerRepeatDropsForwardNodesAndBackReopensAfterClose) {
+    ExplorerWindow* window = OpenWindow();
+    ASSERT_NE(window, nullptr);
+    HWND hwnd = window->Window();
+    const std::string alpha = ArchivePath("alpha.zip"), beta = ArchivePath("beta.zip"), gamma = ArchivePath("gamma.zip");
+    ASSERT_TRUE(window->OpenArchive(alpha, true));
+    ASSERT_TRUE(window->OpenArchive(alpha, true));
+    EXPECT_EQ(window->History().Size(), 1u);
+    EXPECT_FALSE(SendMessageA(window->Toolbar(), TB_ISBUTTONENABLED, CMD_BACK, 0));
+    ASSERT_TRUE(window->OpenArchive(beta, true));
+    EXPECT_TRUE(SendMessageA(window->Toolbar(), TB_ISBUTTONENABLED, CMD_BACK, 0));
+
+    SendMessageA(hwnd, WM_COMMAND, CMD_BACK, 0);
+    EXPECT_EQ(WindowTitle(hwnd), "Tessera - alpha.zip");
+    EXPECT_TRUE(SendMessageA(window->Toolbar(), TB_ISBUTTONENABLED, CMD_FORWARD, 0));
+    ASSERT_TRUE(window->OpenArchive(gamma, true));
+    EXPECT_EQ(window->History().Paths(), (std::vector<std::string>{alpha, gamma}));
+    EXPECT_FALSE(SendMessageA(window->Toolbar(), TB_ISBUTTONENABLED, CMD_FORWARD, 0));
+
+    SendMessageA(hwnd, WM_COMMAND, CMD_CLOSE_ARCHIVE, 0);
+    EXPECT_EQ(window->Archive(), nullptr);
+    EXPECT_EQ(WindowTitle(hwnd), "Tessera");
+    EXPECT_TRUE(SendMessageA(window->Toolbar(), TB_ISBUTTONENABLED, CMD_BACK, 0));
+    SendMessageA(hwnd, WM_COMMAND, CMD_BACK, 0);
+    EXPECT_EQ(WindowTitle(hwnd), "Tessera - gamma.zip");
+    EXPECT_EQ(window->History().Paths(), (std::vector<std::string>{alpha, gamma}));
+}
+
+TEST_F(ExplorerTest, ArchiveThatFailsToOpenLeavesTheRecentListAndTheHistory) {
+    files::ScratchFolder scratch;
+    const std::string broken = scratch / "broken.zip";
+    const std::vector<uint8_t> good = files::ReadWholeFile(std::string(EXPLORER_ARCHIVE_DIR) + "/gamma.zip");
+    files::WriteWholeFile(broken, good.data(), good.size());
+
+    ExplorerWindow* window = OpenWindow();
+    ASSERT_NE(window, nullptr);
+    const std::string alpha = ArchivePath("alpha.zip");
+    ASSERT_TRUE(window->OpenArchive(alpha, true));
+    ASSERT_TRUE(window->OpenArchive(broken, true));
+    EXPECT_TRUE(SamePath(window->Recent().Slot(0), broken));
+    ASSERT_TRUE(window->OpenArchive(alpha, true));
+
+    files::WriteWholeFile(broken, std::string(300, 'x'));  // no longer an archive
+    g_messages.clear();
+    EXPECT_FALSE(window->OpenArchive(broken, true));
+    EXPECT_FALSE(g_messages.empty());  // the engine reported why
+    EXPECT_EQ(window->Archive(), nullptr);
+    EXPECT_TRUE(SamePath(window->Recent().Slot(0), alpha));
+    EXPECT_EQ(window->Recent().Slot(1), "");
+    for (const std::string& path : window->History().Paths()) EXPECT_TRUE(SamePath(path, alpha)) << path;
+    EXPECT_EQ(window->History().Size(), 2u);
+}
+
+TEST_F(ExplorerTest, ArchiveMenuShowsLastArchiveDisabledUntilSomethingWasOpened) {
+    ExplorerWindow* window = OpenWindow();
+    ASSERT_NE(window, nullptr);
+    HMENU archiveMenu = GetSubMenu(GetMenu(window->Window()), 0);
+    SendMessageA(window->Window(), WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(archiveMenu), 0);
+    char text[256] = "";
+    EXPECT_EQ(GetMenuItemID(archiveMenu, 15), static_cast<UINT>(CMD_LAST_ARCHIVE));
+    GetMenuStringA(archiveMenu, 15, text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, "Last archive");
+    EXPECT_TRUE(GetMenuState(archiveMenu, 15, MF_BYPOSITION) & MF_GRAYED);
+    EXPECT_TRUE(GetMenuState(archiveMenu, CMD_CLOSE_ARCHIVE, MF_BYCOMMAND) & MF_GRAYED);
+
+    const std::string alpha = ArchivePath("alpha.zip");
+    ASSERT_TRUE(window->OpenArchive(alpha, true));
+    SendMessageA(window->Window(), WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(archiveMenu), 0);
+    EXPECT_EQ(GetMenuItemID(archiveMenu, 15), static_cast<UINT>(CMD_RECENT_FIRST));
+    GetMenuStringA(archiveMenu, 15, text, sizeof text, MF_BYPOSITION);
+    EXPECT_EQ(std::string(text), "&1 " + CompactPath(alpha, 32, true));
+    EXPECT_FALSE(GetMenuState(archiveMenu, 15, MF_BYPOSITION) & MF_GRAYED);
+    EXPECT_EQ(GetMenuItemID(archiveMenu, 16), 0u);  // the separator before Exit
+    EXPECT_FALSE(GetMenuState(archiveMenu, CMD_CLOSE_ARCHIVE, MF_BYCOMMAND) & MF_GRAYED);
+
+    HMENU actions = GetSubMenu(GetMenu(window->Window()), 2);
+    SendMessageA(window->Window(), WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(actions), 2);
+    EXPECT_FALSE(GetMenuState(actions, CMD_EXTRACT, MF_BYCOMMAND) & MF_GRAYED);
+    EXPECT_FALSE(GetMenuState(actions, CMD_TEST, MF_BYCOMMAND) & MF_GRAYED);
+    EXPECT_TRUE(GetMenuState(actions, CMD_VIEW_OUTPUT, MF_BYCOMMAND) & MF_GRAYED);
+
+    // Menu help: one part with the item's text, restored when the menu closes.
+    SendMessageA(window->Window(), WM_MENUSELECT, MAKEWPARAM(CMD_RECENT_FIRST, MF_STRING),
+                 reinterpret_cast<LPARAM>(archiveMenu));
+    EXPECT_EQ(StatusParts(window->StatusBar()), 1);
+    EXPECT_EQ(StatusText(window->StatusBar(), 0), "Opens the archive '" + alpha + "'.");
+    SendMessageA(window->Window(), WM_MENUSELECT, MAKEWPARAM(0, MF_POPUP), reinterpret_cast<LPARAM>(archiveMenu));
+    EXPECT_EQ(StatusText(window->StatusBar(), 0), "Press ESC key to exit menu mode.");
+    SendMessageA(window->Window(), WM_MENUSELECT, MAKEWPARAM(0, 0xFFFF), 0);
+    EXPECT_EQ(StatusParts(window->StatusBar()), 3);
+}
+
+TEST_F(ExplorerTest, TreeToggleSwitchesColumnsStatusPartsAndTheList) {
+    PutProfileInt(kSettings, "NoTree", 1);
+    ExplorerWindow* window = OpenWindow("\"" + ArchivePath("alpha.zip") + "\"");
+    ASSERT_NE(window, nullptr);
+    HWND list = window->View().Window();
+    EXPECT_TRUE(window->TreeHidden());
+    EXPECT_FALSE(IsWindowVisible(window->Pane().Window()));
+    EXPECT_EQ(ColumnCount(list), 7);
+    EXPECT_EQ(StatusParts(window->StatusBar()), 2);
+    EXPECT_EQ(window->View().ItemCount(), 3);  // every file in flat mode
+
+    SendMessageA(window->Window(), WM_COMMAND, CMD_FOLDER_TREE, 0);
+    EXPECT_FALSE(window->TreeHidden());
+    EXPECT_TRUE(IsWindowVisible(window->Pane().Window()));
+    EXPECT_EQ(ColumnCount(list), 6);
+    EXPECT_EQ(StatusParts(window->StatusBar()), 3);
+    EXPECT_EQ(window->View().ItemCount(), 1);  // the root folder's own file
+    EXPECT_GT(TreeView_GetCount(window->Tree().Window()), 1u);
+    bool checked = false;
+    window->CommandState(CMD_FOLDER_TREE, false, false, &checked);
+    EXPECT_TRUE(checked);
+
+    window->RefreshStatusBar();
+    EXPECT_EQ(StatusText(window->StatusBar(), 0), "1 Object(s)");
+    EXPECT_FALSE(StatusText(window->StatusBar(), 2).empty());  // the selected folder
+    EXPECT_NE(StatusText(window->StatusBar(), 1).find("(packed: "), std::string::npos);
+
+    // The pane's close button hides the tree again.
+    SendMessageA(window->Pane().Window(), WM_COMMAND, IDC_PANE_CLOSE, 0);
+    EXPECT_TRUE(window->TreeHidden());
+    EXPECT_EQ(ColumnCount(list), 7);
+    EXPECT_EQ(window->View().ItemCount(), 3);
+    ListView_SetItemState(list, 0, LVIS_SELECTED, LVIS_SELECTED);
+    ListView_SetItemState(list, 2, LVIS_SELECTED, LVIS_SELECTED);
+    window->RefreshStatusBar();
+    EXPECT_EQ(StatusText(window->StatusBar(), 0), "2 Object(s) selected");
+}
+
+TEST_F(ExplorerTest, SplitterKeepsNinetyPixelsForTreeAndList) {
+    ExplorerWindow* window = OpenWindow();
+    ASSERT_NE(window, nullptr);
+    MoveWindow(window->Window(), 0, 0, 800, 600, TRUE);
+    HWND pane = window->Pane().Window();
+    RECT paneClient;
+    GetClientRect(pane, &paneClient);
+    RECT client;
+    GetClientRect(window->Window(), &client);
+    SendMessageA(pane, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(paneClient.right - 2, 50));
+    SendMessageA(pane, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(static_cast<WORD>(-500), 50));
+    EXPECT_EQ(window->TreeWidth(), 92);
+    SendMessageA(pane, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(3000, 50));
+    EXPECT_EQ(window->TreeWidth(), client.right - 90 + 2);
+    SendMessageA(pane, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(250, 50));
+    EXPECT_EQ(window->TreeWidth(), 252);
+    SendMessageA(pane, WM_LBUTTONUP, 0, MAKELPARAM(250, 50));
+    SendMessageA(pane, WM_MOUSEMOVE, 0, MAKELPARAM(100, 50));  // released: no change
+    EXPECT_EQ(window->TreeWidth(), 252);
+    RECT paneRect = WindowRect(pane);
+    EXPECT_EQ(paneRect.right - paneRect.left, 252);
+
+    // A press away from the edge does not start a drag.
+    SendMessageA(pane, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 50));
+    SendMessageA(pane, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(300, 50));
+    EXPECT_EQ(window->TreeWidth(), 252);
+    SendMessageA(pane, WM_LBUTTONUP, 0, MAKELPARAM(300, 50));
+}
+
+TEST_F(ExplorerTest, ArchiveOfOnlyFoldersGivesAnEmptyFlatList) {
+    PutProfileInt(kSettings, "NoTree", 1);
+    ExplorerWindow* window = OpenWindow("\"" + ArchivePath("folders.zip") + "\"");
+    ASSERT_NE(window, nullptr);
+    ASSERT_NE(window->Archive(), nullptr);
+    EXPECT_EQ(window->View().ItemCount(), 0);
+    EXPECT_EQ(WindowTitle(window->Window()), "Tessera - folders.zip");
+    bool checked = false;
+    EXPECT_FALSE(window->CommandState(CMD_SELECT_ALL, false, true, &checked));
+    EXPECT_TRUE(window->CommandState(CMD_EXTRACT, false, true, &checked));  // entries exist
+}
+
+TEST_F(ExplorerTest, OperationFrameAttachesTheLogAndOffersItOnWarnings) {
+    ExplorerWindow* window = OpenWindow("\"" + ArchivePath("beta.zip") + "\"");
+    ASSERT_NE(window, nullptr);
+    ASSERT_NE(window->Archive(), nullptr);
+    MESSAGEPROC attached = nullptr;
+    HRESULT result = window->RunOperation([&](ICompressFormat* archive, HWND owner) {
+        EXPECT_EQ(owner, window->Window());
+        attached = archive->SetMessageCallback(nullptr, 0);
+        archive->SetMessageCallback(attached, reinterpret_cast<LPARAM>(window->Log()));
+        OutputLog::Callback(archive, reinterpret_cast<LPARAM>(window->Log()), "warning line\n");
+        return S_FALSE;
+    });
+    EXPECT_EQ(result, S_FALSE);
+    EXPECT_EQ(attached, &OutputLog::Callback);
+    EXPECT_EQ(window->Archive()->SetMessageCallback(nullptr, 0), nullptr);  // detached again
+    ASSERT_EQ(g_messages.size(), 1u);
+    EXPECT_EQ(g_messages[0].text,
+              "The operation has not been completed successfully. Would you like to view the output?");
+    EXPECT_TRUE(window->CommandState(CMD_VIEW_OUTPUT, false, true, nullptr));
+    EXPECT_EQ(window->View().ItemCount(), 2);  // refreshed and refilled
+
+    g_messages.clear();
+    EXPECT_EQ(window->RunOperation([](ICompressFormat*, HWND) { return E_FAIL; }), E_FAIL);
+    EXPECT_TRUE(g_messages.empty());
+}
+
+TEST_F(ExplorerTest, ToolbarHoldsTheDefaultSetAndRestoresItsSavedState) {
+    ExplorerWindow* window = OpenWindow();
+    ASSERT_NE(window, nullptr);
+    auto commands = [](HWND toolbar) {
+        std::vector<int> ids;
+        int count = static_cast<int>(SendMessageA(toolbar, TB_BUTTONCOUNT, 0, 0));
+        for (int index = 0; index < count; ++index) {
+            TBBUTTON button = {};
+            SendMessageA(toolbar, TB_GETBUTTON, index, reinterpret_cast<LPARAM>(&button));
+            ids.push_back(button.fsStyle & BTNS_SEP ? 0 : button.idCommand);
+        }
+        return ids;
+    };
+    const std::vector<int> defaults = {40044, 40045, 32776, 40012, 32795, 0, 32789, 32787, 32788, 0,
+                                       40030, 40028, 40009};
+    EXPECT_EQ(commands(window->Toolbar()), defaults);
+    EXPECT_FALSE(SendMessageA(window->Toolbar(), TB_ISBUTTONENABLED, CMD_EXTRACT, 0));
+
+    SendMessageA(window->Toolbar(), TB_DELETEBUTTON, 2, 0);
+    TBBUTTON font = ExplorerWindow::PlaceableButton(17);
+    SendMessageA(window->Toolbar(), TB_ADDBUTTONSA, 1, reinterpret_cast<LPARAM>(&font));
+    std::vector<int> changed = commands(window->Toolbar());
+    DestroyWindow(window->Window());
+    Pump();
+
+    window = OpenWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(commands(window->Toolbar()), changed);
+    SendMessageA(window->Window(), WM_COMMAND, CMD_RESET_TOOLBAR, 0);
+    EXPECT_EQ(commands(window->Toolbar()), defaults);
+}
+
+TEST_F(ExplorerTest, AlwaysOnTopFromTheSystemMenuAndTheCounterMessage) {
+    ExplorerWindow* window = OpenWindow();
+    ASSERT_NE(window, nullptr);
+    HMENU systemMenu = GetSystemMenu(window->Window(), FALSE);
+    char text[128] = "";
+    GetMenuStringA(systemMenu, CMD_ALWAYS_ON_TOP, text, sizeof text, MF_BYCOMMAND);
+    EXPECT_STREQ(text, "&Always On Top");
+    SendMessageA(window->Window(), WM_SYSCOMMAND, CMD_ALWAYS_ON_TOP, 0);
+    EXPECT_EQ(App().settings.alwaysOnTop, 1u);
+    EXPECT_TRUE(GetMenuState(systemMenu, CMD_ALWAYS_ON_TOP, MF_BYCOMMAND) & MF_CHECKED);
+    SendMessageA(window->Window(), WM_SYSCOMMAND, CMD_ALWAYS_ON_TOP, 0);
+    EXPECT_EQ(App().settings.alwaysOnTop, 0u);
+    EXPECT_FALSE(GetMenuState(systemMenu, CMD_ALWAYS_ON_TOP, MF_BYCOMMAND) & MF_CHECKED);
+
+    App().settings.archivesOpened = 0;
+    window->OpenArchive(ArchivePath("gamma.zip"), true);
+    window->OpenArchive(ArchivePath("missing.zip"), true);  // attempts count too
+    g_messages.clear();
+    SendMessageA(window->Window(), WM_COMMAND, CMD_ARCHIVES_OPENED, 0);
+    ASSERT_EQ(g_messages.size(), 1u);
+    EXPECT_EQ(g_messages[0].text, "Tessera has been used to open 2 archive(s).");
+    EXPECT_TRUE(g_messages[0].style & MB_ICONINFORMATION);
+}
+
+TEST_F(ExplorerTest, DroppedArchiveOpensWithoutAHistoryNode) {
+    ExplorerWindow* window = OpenWindow();
+    ASSERT_NE(window, nullptr);
+    const std::string beta = ArchivePath("beta.zip");
+    HGLOBAL drop = BuildFileDropBlock({beta});
+    ASSERT_NE(drop, nullptr);
+    SendMessageA(window->Window(), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);  // freed by the window
+    EXPECT_EQ(WindowTitle(window->Window()), "Tessera - beta.zip");
+    EXPECT_TRUE(window->History().Empty());
+    EXPECT_TRUE(SamePath(window->Recent().Slot(0), beta));
+
+    // Files that are no archive go to the Add command of the open archive.
+    g_messages.clear();
+    window->HandleDroppedFiles({"C:\\no-such-file.txt", "C:\\another.txt"}, nullptr);
+    EXPECT_TRUE(g_messages.empty());
+    EXPECT_EQ(WindowTitle(window->Window()), "Tessera - beta.zip");
+
+    // An archive that takes no additions says so.
+    ASSERT_TRUE(window->OpenArchive(ArchivePath("delta.tar"), true));
+    EXPECT_FALSE(window->CommandState(CMD_ADD, false, true, nullptr));
+    window->HandleDroppedFiles({"C:\\no-such-file.txt", "C:\\another.txt"}, nullptr);
+    ASSERT_EQ(g_messages.size(), 1u);
+    EXPECT_EQ(g_messages[0].text, "Tessera cannot add files to this archives.");
+    EXPECT_TRUE(g_messages[0].style & MB_ICONEXCLAMATION);
+}
+
+TEST_F(ExplorerTest, OpenDialogFilterListsTheRegisteredFormats) {
+    std::string filter = ExplorerWindow::OpenDialogFilter();
+    EXPECT_NE(filter.find("|*.zip|"), std::string::npos);
+    EXPECT_NE(filter.find("|*.cab|"), std::string::npos);
+    EXPECT_EQ(filter.find("(.exe)|*.exe|Self"), std::string::npos);
+    const std::string tail = "Self-extracting files (.exe)|*.exe|All supported files|*.zip;";
+    EXPECT_NE(filter.find(tail), std::string::npos);
+    EXPECT_EQ(filter.substr(filter.size() - 7), ";*.exe|");
+}
+
+}  // namespace
