@@ -38,7 +38,12 @@ bool FolderBrowser::Attach(HWND tree) {
 }
 
 void FolderBrowser::Detach() {
-    if (tree_ && IsWindow(tree_)) TreeView_DeleteAllItems(tree_);  // TVN_DELETEITEM frees the nodes
+    if (tree_ && IsWindow(tree_)) {
+        // No selection first, so that deleting moves no selection onto
+        // nodes already freed.
+        TreeView_SelectItem(tree_, nullptr);
+        TreeView_DeleteAllItems(tree_);  // TVN_DELETEITEM frees the nodes
+    }
     tree_ = nullptr;
 }
 

@@ -72,8 +72,26 @@ BOOL CALLBACK FindDialogProc(HWND window, LPARAM lParam) {
     return TRUE;
 }
 
-// A visible dialog of this thread with that caption (any, with null).
+// A visible dialog of this thread with that caption (any, with null); the
+// title kMenu finds an open popup menu instead.
+const char kMenu[] = "#menu";
+
+BOOL CALLBACK FindMenuProc(HWND window, LPARAM lParam) {
+    char className[32];
+    GetClassNameA(window, className, sizeof className);
+    if (IsWindowVisible(window) && !strcmp(className, "#32768")) {
+        *reinterpret_cast<HWND*>(lParam) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 HWND FindDialog(const char* title) {
+    if (title && !strcmp(title, kMenu)) {
+        HWND menu = nullptr;
+        EnumWindows(FindMenuProc, reinterpret_cast<LPARAM>(&menu));
+        return menu;
+    }
     FindContext context = {title, nullptr};
     EnumThreadWindows(GetCurrentThreadId(), FindDialogProc, reinterpret_cast<LPARAM>(&context));
     return context.found;
@@ -350,6 +368,7 @@ protected:
         windowClass.lpszClassName = kWindowClass;
         RegisterClassA(&windowClass);
         timer_ = SetTimer(nullptr, 0, 30, Tick);
+        ClearPeerFolder();
     }
 
     static void TearDownTestSuite() {
@@ -360,6 +379,17 @@ protected:
             RegCloseKey(testsKey_);
         }
         OleUninitialize();
+    }
+
+    static void ClearPeerFolder() {
+        const std::string folder = tessera::testing::HostPathToNative(COMMAND_PEER_DIR);
+        WIN32_FIND_DATAA found;
+        HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &found);
+        if (find == INVALID_HANDLE_VALUE) return;
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA((folder + "\\" + found.cFileName).c_str());
+        } while (FindNextFileA(find, &found));
+        FindClose(find);
     }
 
     void SetUp() override {
@@ -1398,6 +1428,168 @@ TEST_F(CommandsTest, AddToNewCabinet) {
     if (host.lastResult == E_NOTIMPL) GTEST_SKIP() << "this engine does not write cabinets yet";
     EXPECT_EQ(host.lastResult, S_OK) << host.LogText();
     EXPECT_EQ(EntryNames(path), (Names{"a.txt", "b.doc", "c.bin", "hidden.txt", "sub\\d.txt", "sub\\e.doc"}));
+}
+
+// The state of a command in an open popup menu: 'e'nabled or 'g'rayed,
+// then 'c'hecked or '-'.
+std::string MenuState(HMENU menu, UINT id) {
+    const UINT state = GetMenuState(menu, id, MF_BYCOMMAND);
+    if (state == static_cast<UINT>(-1)) return "missing";
+    return std::string(1, (state & (MF_GRAYED | MF_DISABLED)) ? 'g' : 'e') + ((state & MF_CHECKED) ? 'c' : '-');
+}
+
+// Reads the commands' states of the popup that is up, then closes it.
+Step ReadMenu(std::vector<UINT> ids, std::vector<std::string>* states) {
+    return {kMenu, [ids, states](HWND window) {
+                HMENU menu = reinterpret_cast<HMENU>(SendMessageA(window, MN_GETHMENU, 0, 0));
+                for (UINT id : ids) states->push_back(MenuState(menu, id));
+                EndMenu();
+            }};
+}
+
+// The "Opt" popup offers by the format's capabilities and the archive's
+// entries; the "Add" popup by rows and selection.
+TEST_F(CommandsTest, AddDialogMenus) {
+    const std::vector<UINT> options = {TESCMD_CMD_MOVE, TESCMD_CMD_BACKUP, TESCMD_CMD_SHORT_NAMES,
+                                       TESCMD_CMD_INCLUDE_SUBFOLDERS, TESCMD_CMD_INCLUDE_EMPTY_ONLY,
+                                       TESCMD_CMD_INCLUDE_HIDDEN, TESCMD_CMD_SPLIT};
+    struct Case {
+        const char* label;
+        const char* archive;  // fixture copied, or a new archive of that name
+        bool existing;
+        std::vector<std::string> states;
+    } cases[] = {
+        {"ZIP with entries", "commands-tree.zip", true, {"e-", "ec", "e-", "ec", "e-", "ec", "g-"}},
+        {"new ZIP", "new.zip", false, {"e-", "g-", "e-", "ec", "e-", "ec", "g-"}},
+        {"new cabinet", "new.cab", false, {"g-", "g-", "g-", "ec", "g-", "ec", "e-"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        ScratchFolder scratch;
+        TestHost host;
+        PutProfileInt("Add", "Backup", 1);
+        if (c.existing) {
+            OpenCopy(host, scratch);
+        } else {
+            AdoptNew(host, scratch / c.archive);
+        }
+        std::vector<std::string> states, rowStates;
+        Script({{"Add", [](HWND dialog) { Press(dialog, TESCMD_IDC_ADD_EXTENDED); }},
+                ReadMenu(options, &states),
+                {"Add",
+                 [](HWND dialog) {
+                     PostMessageA(dialog, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(GetDlgItem(dialog, TESCMD_IDC_ADD_LIST)),
+                                  -1);
+                 }},
+                ReadMenu({TESCMD_CMD_ROWS_SELECT_ALL, TESCMD_IDC_ADD_REMOVE, TESCMD_CMD_SELECTION_SAVE}, &rowStates),
+                {"Add", [](HWND dialog) { Press(dialog, IDCANCEL); }}});
+        tescommands::AddFilesCommand(host, {ArchiveFixture("commands-tree.zip")});
+        EXPECT_EQ(states, c.states);
+        EXPECT_EQ(rowStates, (std::vector<std::string>{"e-", "g-", "e-"}));
+    }
+}
+
+// Files and folders dropped on the dialog: files become rows, a folder is
+// replaced by its contents, paths that are no file-system items are
+// ignored. "Delete added files" (from the Opt menu) removes the sources.
+TEST_F(CommandsTest, DropsAndDeleteAddedFiles) {
+    SourceTree tree;
+    TestHost host;
+    const std::string path = tree.scratch / "dropped.zip";
+    AdoptNew(host, path);
+    const std::vector<std::string> dropped = {tree / "a.txt", tree / "sub", tree / "nothing.here"};
+    int rows = 0;
+    Script({{"Add", [&](HWND dialog) {
+                 size_t bytes = sizeof(DROPFILES) + 1;
+                 for (const std::string& name : dropped) bytes += name.size() + 1;
+                 HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
+                 DROPFILES* header = static_cast<DROPFILES*>(GlobalLock(block));
+                 header->pFiles = sizeof(DROPFILES);
+                 char* names = reinterpret_cast<char*>(header + 1);
+                 for (const std::string& name : dropped) {
+                     memcpy(names, name.c_str(), name.size() + 1);
+                     names += name.size() + 1;
+                 }
+                 GlobalUnlock(block);
+                 SendMessageA(dialog, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0);
+                 rows = RowCount(dialog);
+                 SendMessageA(dialog, WM_COMMAND, TESCMD_CMD_MOVE, 0);
+                 Press(dialog, IDOK);
+             }}});
+    tescommands::AddFilesCommand(host, {});
+    EXPECT_EQ(rows, 3);
+    EXPECT_EQ(host.lastResult, S_OK) << host.LogText();
+    EXPECT_EQ(EntryNames(path), (Names{"a.txt", "sub/d.txt", "sub/e.doc"}));
+    EXPECT_FALSE(FileExists(tree / "a.txt"));
+    EXPECT_FALSE(FileExists(tree / "sub\\d.txt"));
+    EXPECT_TRUE(FileExists(tree / "b.doc"));
+    EXPECT_EQ(Setting("Add", "Move"), 1u);
+}
+
+// "Select files...": several files at once from "AddDir", which keeps the
+// folder; the compression combo lists the engine's level names.
+TEST_F(CommandsTest, SelectFilesAndLevels) {
+    SourceTree tree;
+    TestHost host;
+    AdoptNew(host, tree.scratch / "picked.zip");
+    PutProfileString("Settings", "AddDir", tree.src.c_str());
+    PutProfileInt("Add", "Compression", 1);
+    int rows = 0;
+    std::vector<std::string> levels;
+    int level = -1;
+    Script({{"Add",
+             [&](HWND dialog) {
+                 HWND combo = GetDlgItem(dialog, TESCMD_IDC_ADD_LEVEL);
+                 for (int i = 0; i < ComboBox_GetCount(combo); ++i) {
+                     char text[MAX_PATH];
+                     ComboBox_GetLBText(combo, i, text);
+                     levels.push_back(text);
+                 }
+                 level = ComboBox_GetCurSel(combo);
+                 Press(dialog, TESCMD_IDC_ADD_SELECT_FILES);
+             }},
+            {"Select files",
+             [](HWND dialog) {
+                 HWND name = GetDlgItem(dialog, cmb13);
+                 if (!name) name = GetDlgItem(dialog, edt1);
+                 SetWindowTextA(name, "\"a.txt\" \"b.doc\"");
+                 PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+             }},
+            {"Add", [&](HWND dialog) {
+                 rows = RowCount(dialog);
+                 Press(dialog, IDCANCEL);
+             }}});
+    tescommands::AddFilesCommand(host, {});
+    char names[GETTEXT_BUFFER] = {};
+    ASSERT_EQ(host.Archive()->GetText(TEXT_LEVELS, 0, names), S_OK);
+    std::vector<std::string> expected;
+    for (const char* name = names; *name; name += strlen(name) + 1) expected.push_back(name);
+    EXPECT_EQ(levels, expected);
+    EXPECT_GT(levels.size(), 1u);
+    EXPECT_EQ(level, 1);
+    EXPECT_EQ(rows, 2);
+    char folder[MAX_PATH] = "";
+    ASSERT_TRUE(GetProfileString("Settings", "AddDir", folder));
+    EXPECT_EQ(lstrcmpiA(folder, tree.src.c_str()), 0) << folder;
+}
+
+// For dropped files, Create shows the note instead of the check box and an
+// existing archive is opened without a question.
+TEST_F(CommandsTest, CreateForDroppedFiles) {
+    ScratchFolder scratch;
+    TestHost host;
+    const std::string path = scratch / "tree.zip";
+    ASSERT_TRUE(CopyFileA(ArchiveFixture("commands-tree.zip").c_str(), path.c_str(), FALSE));
+    bool note = false, box = true;
+    Script({{"Create", [&](HWND dialog) {
+                 note = FindChildById(dialog, -1, "Please open or create an archive before adding files.") != nullptr;
+                 box = FindChildById(dialog, TESCMD_IDC_CREATE_SHOW_ADD, "Show add dialog after creating") != nullptr;
+                 CreateAs(path, -1).act(dialog);
+             }}});
+    tescommands::CreateArchiveCommand(host, scratch.Path().c_str(), true);
+    EXPECT_TRUE(note);
+    EXPECT_FALSE(box);
+    EXPECT_EQ(host.opened, std::vector<std::string>{path});
 }
 
 }  // namespace
