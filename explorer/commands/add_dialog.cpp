@@ -99,6 +99,12 @@ std::string FolderPart(const std::string& path) {
 
 }  // namespace
 
+std::string AddDialog::RowKey(const std::string& path) {
+    std::string key = path;
+    if (!key.empty()) CharUpperBuffA(&key[0], static_cast<DWORD>(key.size()));
+    return key;
+}
+
 // --- options and saved selections ---
 
 void LoadAddOptions(const std::string& section, AddOptions* options) {
@@ -160,7 +166,7 @@ bool LoadSelection(const std::string& name, AddOptions* options, std::vector<std
     std::vector<std::pair<unsigned long, std::string>> values;
     for (DWORD index = 0;; ++index) {
         char valueName[MAX_PATH];
-        BYTE data[MAX_PATH];
+        BYTE data[MAX_PATH + 1];
         DWORD nameLength = sizeof valueName, dataLength = sizeof data - 1, type = 0;
         LONG status = RegEnumValueA(key, index, valueName, &nameLength, nullptr, &type, data, &dataLength);
         if (status == ERROR_NO_MORE_ITEMS) break;
@@ -569,19 +575,14 @@ void AddDialog::Resize() {
 void AddDialog::AddRow(const std::string& path) {
     HWND list = Item(TESCMD_IDC_ADD_LIST);
     const int count = ListView_GetItemCount(list);
-    for (int i = 0; i < count; ++i) {
-        LVITEMA item = {};
-        item.mask = LVIF_PARAM;
-        item.iItem = i;
-        if (SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)) &&
-            SameText(reinterpret_cast<Row*>(item.lParam)->path, path))
-            return;  // already a row
-    }
+    const std::string key = RowKey(path);
+    if (rowKeys_.count(key)) return;  // already a row
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return;
     SHFILEINFOA info = {};
     SHGetFileInfoA(path.c_str(), 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_TYPENAME);
     Row* row = new Row{path};
+    rowKeys_.insert(key);
     std::string name = FileNamePart(path), folder = FolderPart(path);
     LVITEMA item = {};
     item.mask = LVIF_TEXT | LVIF_PARAM | LVIF_IMAGE;
@@ -591,6 +592,7 @@ void AddDialog::AddRow(const std::string& path) {
     item.lParam = reinterpret_cast<LPARAM>(row);
     const int index = static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
     if (index < 0) {
+        rowKeys_.erase(key);
         delete row;
         return;
     }
@@ -914,7 +916,9 @@ BOOL AddDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
         if (header->idFrom != TESCMD_IDC_ADD_LIST) return FALSE;
         if (header->code == LVN_DELETEITEM) {
-            delete reinterpret_cast<Row*>(reinterpret_cast<const NMLISTVIEW*>(lParam)->lParam);
+            Row* row = reinterpret_cast<Row*>(reinterpret_cast<const NMLISTVIEW*>(lParam)->lParam);
+            if (row) rowKeys_.erase(RowKey(row->path));
+            delete row;
         } else if (header->code == LVN_ITEMCHANGED) {
             UpdateButtons();
         } else if (header->code == LVN_COLUMNCLICK) {

@@ -8,6 +8,7 @@
 #include "folder_browser.h"
 #include "tescore.h"
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,8 @@ private:
     void SetUpColumns();
     void SaveLayout();
     void Resize();
+    // Paths compared without regard to case, as the file system does.
+    static std::string RowKey(const std::string& path);
     void AddRow(const std::string& path);
     void AddDropped(const std::vector<std::string>& paths);
     std::vector<std::string> Rows() const;
@@ -135,6 +138,7 @@ private:
     AddOptions stored_;          // as read, for values the dialog may not change
     bool hasEntries_ = false;
     std::vector<BYTE> fileList_;
+    std::set<std::string> rowKeys_;  // RowKey of every row, to add each path once
     int sortColumn_ = -1;
     bool sortDescending_ = false;
     // Resizing: the client size at creation and each child's place then.

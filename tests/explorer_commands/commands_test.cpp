@@ -813,10 +813,22 @@ TEST_F(CommandsTest, DeleteBackupSetting) {
 
 // --- Test ---
 
-std::string g_outputText;
+std::string g_outputText, g_clipboardText;
+// Reads the Output window's text, copies it, and closes the window.
 Step ReadOutput() {
     return {"Output", [](HWND dialog) {
                 g_outputText = TextOf(dialog, TESCMD_IDC_OUTPUT_TEXT);
+                SendMessageA(dialog, WM_COMMAND, TESCMD_IDC_OUTPUT_COPY, 0);
+                g_clipboardText.clear();
+                if (OpenClipboard(dialog)) {
+                    if (HANDLE data = GetClipboardData(CF_TEXT)) {
+                        if (const char* text = static_cast<const char*>(GlobalLock(data))) {
+                            g_clipboardText = text;
+                            GlobalUnlock(data);
+                        }
+                    }
+                    CloseClipboard();
+                }
                 Press(dialog, IDCANCEL);
             }};
 }
@@ -867,6 +879,7 @@ TEST_F(CommandsTest, TestShowsTheReportUnlessCancelled) {
         if (c.shown) {
             EXPECT_FALSE(host.LogText().empty());
             EXPECT_NE(g_outputText.find("secret.txt"), std::string::npos) << g_outputText;
+            EXPECT_EQ(g_clipboardText, g_outputText);  // with the lines ended by CR LF as shown
         }
         ArcSetPromptHandler(g_answers);
     }
@@ -874,26 +887,28 @@ TEST_F(CommandsTest, TestShowsTheReportUnlessCancelled) {
 
 // --- Create ---
 
+struct ChildSearch {
+    int id;
+    const char* text;
+    HWND found;
+};
+
+BOOL CALLBACK FindChildProc(HWND child, LPARAM lParam) {
+    ChildSearch* search = reinterpret_cast<ChildSearch*>(lParam);
+    char title[256] = "";
+    GetWindowTextA(child, title, sizeof title);
+    if (GetDlgCtrlID(child) == search->id && (!search->text || !strcmp(title, search->text))) {
+        search->found = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A control anywhere below parent with that id (and text, unless null).
 HWND FindChildById(HWND parent, int id, const char* text) {
-    struct Context {
-        int id;
-        const char* text;
-        HWND found;
-    } context = {id, text, nullptr};
-    EnumChildWindows(
-        parent,
-        [](HWND child, LPARAM lParam) -> BOOL {
-            Context* c = reinterpret_cast<Context*>(lParam);
-            char title[256] = "";
-            GetWindowTextA(child, title, sizeof title);
-            if (GetDlgCtrlID(child) == c->id && (!c->text || !strcmp(title, c->text))) {
-                c->found = child;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&context));
-    return context.found;
+    ChildSearch search = {id, text, nullptr};
+    EnumChildWindows(parent, FindChildProc, reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 // Answers the save dialog of Create: the name, the extra area's check box.
@@ -1590,6 +1605,28 @@ TEST_F(CommandsTest, CreateForDroppedFiles) {
     EXPECT_TRUE(note);
     EXPECT_FALSE(box);
     EXPECT_EQ(host.opened, std::vector<std::string>{path});
+}
+
+// A folder text that resolves to no folder: the system's error, and
+// "Select folder" stays open.
+TEST_F(CommandsTest, SelectFolderRefusesUnknownFolder) {
+    ScratchFolder scratch;
+    TestHost host;
+    AdoptNew(host, scratch / "none.zip");
+    std::string error;
+    std::string missing = scratch / "no/such/folder";
+    Script({{"Add", [](HWND dialog) { Press(dialog, TESCMD_IDC_ADD_SELECT_FOLDER); }},
+            {"Select folder",
+             [&](HWND dialog) {
+                 Type(dialog, TESCMD_IDC_SELECT_FOLDER_PATH, missing, CBN_EDITCHANGE);
+                 Press(dialog, IDOK);
+             }},
+            Answer("Tessera", IDOK, &error),
+            {"Select folder", [](HWND dialog) { Press(dialog, IDCANCEL); }},
+            {"Add", [](HWND dialog) { Press(dialog, IDCANCEL); }}});
+    tescommands::AddFilesCommand(host, {});
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(host.operations, 0);
 }
 
 }  // namespace
