@@ -4,10 +4,24 @@
 //
 // The commands reach the window only through CommandHost. Wiring in the
 // explorer window:
-//   resources: the program's script includes commands/tescommands.rc (and
-//             view/tesview.rc); CommandHost::Resources() returns the
-//             program's instance. Engine messages (4096 and up) are loaded
-//             from tescore.dll.
+//   build:    explorer/CMakeLists.txt adds view/ before commands/ (the
+//             commands add the view themselves when it is missing) and
+//             links tescommands; the resource compiler needs
+//             explorer/commands and explorer/view on its include path.
+//   resources: the program's script includes tescommands.rc (and
+//             tesview.rc); CommandHost::Resources() returns the program's
+//             instance. tescommands.rc holds dialogs 101, 103, 108, 109,
+//             111, 112, 115, 117, 118, 122, 125, 126, menu 311 (popups
+//             "Add" and "Opt", apart from the window's menu 301) and the
+//             strings 11, 22, 34, 35, 42, 45, 52, 54, 60, 61, 64, 65, 66;
+//             the program's own table must not define those numbers.
+//             Engine messages (4096 and up) are loaded from tescore.dll.
+//   RunOperation: the frame of every changing or extracting operation --
+//             attach the OutputLog, call with the window as owner, detach;
+//             kOfferLogOnWarnings: on S_FALSE ask question 50 and on Yes
+//             ShowOutputWindow; kRefreshOnSuccess: a non-negative result
+//             refreshes the view (forced). Extract passes only the first,
+//             Test neither (it shows the Output window itself).
 //   32795, WM_USER+5, "/E":  ExtractCommand(host, TESCMD_IDC_SCOPE_ALL, nullptr)
 //   40043:                   ExtractCommand(host, TESCMD_IDC_SCOPE_SELECTED, nullptr)
 //   40019 (tree):            ExtractCommand(host, TESCMD_IDC_SCOPE_FOLDER, tree.CommandFolder())
