@@ -79,7 +79,9 @@ const char kMenu[] = "#menu";
 BOOL CALLBACK FindMenuProc(HWND window, LPARAM lParam) {
     char className[32];
     GetClassNameA(window, className, sizeof className);
-    if (IsWindowVisible(window) && !strcmp(className, "#32768")) {
+    // Menus of other test programs on the same display are not ours.
+    if (IsWindowVisible(window) && !strcmp(className, "#32768") &&
+        GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
         *reinterpret_cast<HWND*>(lParam) = window;
         return FALSE;
     }
