@@ -399,6 +399,8 @@ BOOL SelectionNameDialog::OnMessage(UINT message, WPARAM wParam, LPARAM) {
 
 struct AddDialog::Row {
     std::string path;
+    ULONGLONG size;     // 0 for folders
+    FILETIME modified;  // last write, UTC
 };
 
 AddDialog::AddDialog(HINSTANCE resources, ICompressFormat* archive, std::vector<std::string> dropped)
@@ -581,7 +583,9 @@ void AddDialog::AddRow(const std::string& path) {
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return;
     SHFILEINFOA info = {};
     SHGetFileInfoA(path.c_str(), 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_TYPENAME);
-    Row* row = new Row{path};
+    Row* row = new Row{path, (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+                       data.ftLastWriteTime};
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) row->size = 0;
     rowKeys_.insert(key);
     std::string name = FileNamePart(path), folder = FolderPart(path);
     LVITEMA item = {};
@@ -813,12 +817,31 @@ struct SortContext {
     bool descending;
 };
 
+const AddDialog::Row* RowAt(HWND list, int index) {
+    LVITEMA item = {};
+    item.mask = LVIF_PARAM;
+    item.iItem = index;
+    return SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))
+               ? reinterpret_cast<const AddDialog::Row*>(item.lParam)
+               : nullptr;
+}
+
+// Size and time by value, the other columns by their text.
 int CALLBACK CompareRows(LPARAM first, LPARAM second, LPARAM context) {
     const SortContext* sort = reinterpret_cast<const SortContext*>(context);
-    char a[MAX_PATH] = "", b[MAX_PATH] = "";
-    ListView_GetItemText(sort->list, static_cast<int>(first), sort->column, a, sizeof a);
-    ListView_GetItemText(sort->list, static_cast<int>(second), sort->column, b, sizeof b);
-    int result = lstrcmpiA(a, b);
+    int result = 0;
+    const AddDialog::Row* a = RowAt(sort->list, static_cast<int>(first));
+    const AddDialog::Row* b = RowAt(sort->list, static_cast<int>(second));
+    if (a && b && sort->column == 2) {
+        result = a->size < b->size ? -1 : a->size > b->size ? 1 : 0;
+    } else if (a && b && sort->column == 4) {
+        result = CompareFileTime(&a->modified, &b->modified);
+    } else {
+        char textA[MAX_PATH] = "", textB[MAX_PATH] = "";
+        ListView_GetItemText(sort->list, static_cast<int>(first), sort->column, textA, sizeof textA);
+        ListView_GetItemText(sort->list, static_cast<int>(second), sort->column, textB, sizeof textB);
+        result = lstrcmpiA(textA, textB);
+    }
     return sort->descending ? -result : result;
 }
 

@@ -101,8 +101,9 @@ public:
     HRESULT RunAdd(HWND owner, ICompressFormat* archive, const std::string& tempFolder,
                    const std::string& storeOnly, BOOL modifyTime) const;
 
+    struct Row;  // one file or folder of the list (the item's data)
+
 private:
-    struct Row;
     BOOL OnInit() override;
     BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 

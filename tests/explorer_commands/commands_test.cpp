@@ -1631,4 +1631,43 @@ TEST_F(CommandsTest, SelectFolderRefusesUnknownFolder) {
     EXPECT_EQ(host.operations, 0);
 }
 
+// A click on a column sorts the rows: names by text, sizes by value; a
+// second click on the same column reverses.
+TEST_F(CommandsTest, ColumnClickSortsRows) {
+    ScratchFolder scratch;
+    for (const auto& file : {std::make_pair("big.txt", 100), {"mid.txt", 20}, {"small.txt", 3}})
+        WriteWholeFile(scratch / file.first, std::string(static_cast<size_t>(file.second), 'x'));
+    TestHost host;
+    AdoptNew(host, scratch / "sorted.zip");
+    std::vector<std::vector<std::string>> orders;
+    auto clickColumn = [&orders](HWND dialog, int column) {
+        HWND list = GetDlgItem(dialog, TESCMD_IDC_ADD_LIST);
+        NMLISTVIEW click = {};
+        click.hdr.hwndFrom = list;
+        click.hdr.idFrom = TESCMD_IDC_ADD_LIST;
+        click.hdr.code = LVN_COLUMNCLICK;
+        click.iItem = -1;
+        click.iSubItem = column;
+        SendMessageA(dialog, WM_NOTIFY, TESCMD_IDC_ADD_LIST, reinterpret_cast<LPARAM>(&click));
+        std::vector<std::string> names;
+        for (int i = 0; i < ListView_GetItemCount(list); ++i) {
+            char text[MAX_PATH];
+            ListView_GetItemText(list, i, 0, text, sizeof text);
+            names.push_back(text);
+        }
+        orders.push_back(names);
+    };
+    Script({{"Add", [&](HWND dialog) {
+                 clickColumn(dialog, 2);
+                 clickColumn(dialog, 2);
+                 clickColumn(dialog, 0);
+                 Press(dialog, IDCANCEL);
+             }}});
+    tescommands::AddFilesCommand(host, {scratch / "mid.txt", scratch / "small.txt", scratch / "big.txt"});
+    using Order = std::vector<std::string>;
+    EXPECT_EQ(orders, (std::vector<Order>{{"small.txt", "mid.txt", "big.txt"},
+                                          {"big.txt", "mid.txt", "small.txt"},
+                                          {"big.txt", "mid.txt", "small.txt"}}));
+}
+
 }  // namespace
