@@ -1,0 +1,1032 @@
+// The Add dialog: a list of files and folders to add (shell items shown with
+// their icons and details), the options of the operation, and the file list
+// handed to the engine on OK.
+#include "add_dialog.h"
+
+#include "command_ids.h"
+#include "combo_history.h"
+#include "select_group.h"
+
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace tescommands {
+
+namespace {
+
+const char kAddSection[] = "Add";
+const char kFilterHistory[] = "Add\\Filter";
+const char kSettings[] = "Settings";
+constexpr int kColumnCount = 5;
+const int kDefaultWidths[kColumnCount] = {180, 180, 90, 150, 120};
+constexpr int kMinTrackWidth = 578;
+constexpr int kMinTrackHeight = 392;
+constexpr DWORD kMaxSavedSelections = 10000;
+
+DWORD ReadValue(const std::string& section, const char* name, DWORD fallback) {
+    DWORD value = fallback;
+    GetProfileInt(section.c_str(), name, &value);
+    return value;
+}
+
+bool SameText(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
+
+std::string SelectionSection(DWORD number) {
+    char name[32];
+    snprintf(name, sizeof name, "Add\\%08lX", static_cast<unsigned long>(number));
+    return name;
+}
+
+bool IsHexName(const char* name) {
+    if (strlen(name) != 8) return false;
+    for (const char* p = name; *p; ++p) {
+        if (!isxdigit(static_cast<unsigned char>(*p))) return false;
+    }
+    return true;
+}
+
+// The saved selections: section suffix -> display name.
+std::vector<std::pair<std::string, std::string>> SavedSelections() {
+    std::vector<std::pair<std::string, std::string>> found;
+    HKEY product = GetSectionKey(nullptr);  // kept by the engine; not closed here
+    HKEY add = nullptr;
+    if (!product || RegOpenKeyExA(product, kAddSection, 0, KEY_READ, &add) != ERROR_SUCCESS) return found;
+    char name[MAX_PATH];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = sizeof name;
+        if (RegEnumKeyExA(add, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        // The histories ("Filter") and anything else that is no saved
+        // selection are skipped.
+        if (!IsHexName(name)) continue;
+        char display[MAX_PATH] = "";
+        if (GetProfileString((std::string("Add\\") + name).c_str(), "DisplayName", display))
+            found.emplace_back(name, display);
+    }
+    RegCloseKey(add);
+    return found;
+}
+
+std::string FindSelectionSection(const std::string& displayName) {
+    for (const auto& selection : SavedSelections()) {
+        if (SameText(selection.second, displayName)) return std::string("Add\\") + selection.first;
+    }
+    return std::string();
+}
+
+bool SectionExists(const std::string& section) {
+    HKEY product = GetSectionKey(nullptr);
+    HKEY key = nullptr;
+    if (!product || RegOpenKeyExA(product, section.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+std::string FileNamePart(const std::string& path) {
+    std::string::size_type slash = path.find_last_of('\\');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string FolderPart(const std::string& path) {
+    std::string::size_type slash = path.find_last_of('\\');
+    if (slash == std::string::npos) return std::string();
+    return path.substr(0, slash == 2 && path[1] == ':' ? 3 : slash);
+}
+
+}  // namespace
+
+std::string AddDialog::RowKey(const std::string& path) {
+    std::string key = path;
+    if (!key.empty()) CharUpperBuffA(&key[0], static_cast<DWORD>(key.size()));
+    return key;
+}
+
+// --- options and saved selections ---
+
+void LoadAddOptions(const std::string& section, AddOptions* options) {
+    options->level = ReadValue(section, "Compression", options->level);
+    options->update = ReadValue(section, "Update", options->update) != 0;
+    options->freshen = ReadValue(section, "Freshen", options->freshen) != 0;
+    options->fullPaths = ReadValue(section, "UsePath", options->fullPaths) != 0;
+    options->partialPaths = ReadValue(section, "PartialPath", options->partialPaths) != 0;
+    options->shortNames = ReadValue(section, "DosFormat", options->shortNames) != 0;
+    options->move = ReadValue(section, "Move", options->move) != 0;
+    options->backup = ReadValue(section, "Backup", options->backup) != 0;
+    if (options->update && options->freshen) options->freshen = false;
+    if (options->fullPaths) options->partialPaths = false;
+}
+
+void SaveAddOptions(const std::string& section, const AddOptions& options) {
+    const char* s = section.c_str();
+    PutProfileInt(s, "Compression", options.level);
+    PutProfileInt(s, "Update", options.update);
+    PutProfileInt(s, "Freshen", options.freshen);
+    PutProfileInt(s, "UsePath", options.fullPaths);
+    PutProfileInt(s, "PartialPath", options.partialPaths);
+    PutProfileInt(s, "DosFormat", options.shortNames);
+    PutProfileInt(s, "Move", options.move);
+    PutProfileInt(s, "Backup", options.backup);
+}
+
+std::vector<std::string> SavedSelectionNames() {
+    std::vector<std::string> names;
+    for (const auto& selection : SavedSelections()) names.push_back(selection.second);
+    return names;
+}
+
+bool SaveSelection(const std::string& name, const AddOptions& options, const std::vector<std::string>& rows) {
+    if (name.empty()) return false;
+    std::string section = FindSelectionSection(name);
+    for (DWORD number = 0; section.empty() && number < kMaxSavedSelections; ++number) {
+        if (!SectionExists(SelectionSection(number))) section = SelectionSection(number);
+    }
+    if (section.empty()) return false;  // all 10000 names in use
+    PutProfileString(section.c_str(), nullptr, nullptr);
+    SaveAddOptions(section, options);
+    PutProfileString(section.c_str(), "DisplayName", name.c_str());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        char value[16];
+        snprintf(value, sizeof value, "%08lX", static_cast<unsigned long>(i));
+        PutProfileString(section.c_str(), value, rows[i].c_str());
+    }
+    return true;
+}
+
+bool LoadSelection(const std::string& name, AddOptions* options, std::vector<std::string>* rows) {
+    const std::string section = FindSelectionSection(name);
+    if (section.empty()) return false;
+    LoadAddOptions(section, options);
+    rows->clear();
+    HKEY key = GetSectionKey(section.c_str());
+    if (!key) return true;
+    std::vector<std::pair<unsigned long, std::string>> values;
+    for (DWORD index = 0;; ++index) {
+        char valueName[MAX_PATH];
+        BYTE data[MAX_PATH + 1];
+        DWORD nameLength = sizeof valueName, dataLength = sizeof data - 1, type = 0;
+        LONG status = RegEnumValueA(key, index, valueName, &nameLength, nullptr, &type, data, &dataLength);
+        if (status == ERROR_NO_MORE_ITEMS) break;
+        if (status != ERROR_SUCCESS || type != REG_SZ || !IsHexName(valueName)) continue;
+        data[dataLength] = 0;
+        values.emplace_back(strtoul(valueName, nullptr, 16), reinterpret_cast<char*>(data));
+    }
+    RegCloseKey(key);
+    std::sort(values.begin(), values.end());
+    for (const auto& value : values) {
+        std::string path;
+        if (SUCCEEDED(ResolveShellPath(value.second, &path))) rows->push_back(path);
+    }
+    return true;
+}
+
+bool DeleteSelection(const std::string& name) {
+    const std::string section = FindSelectionSection(name);
+    return !section.empty() && PutProfileString(section.c_str(), nullptr, nullptr);
+}
+
+HRESULT ResolveShellPath(const std::string& text, std::string* path) {
+    IShellFolder* desktop = nullptr;
+    HRESULT result = SHGetDesktopFolder(&desktop);
+    if (FAILED(result)) return result;
+    wchar_t wide[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide, MAX_PATH)) {
+        desktop->Release();
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    }
+    LPITEMIDLIST item = nullptr;
+    result = desktop->ParseDisplayName(nullptr, nullptr, wide, nullptr, &item, nullptr);
+    desktop->Release();
+    if (FAILED(result)) return result;
+    char resolved[MAX_PATH];
+    const bool fileSystem = SHGetPathFromIDListA(item, resolved) != FALSE;
+    CoTaskMemFree(item);
+    if (!fileSystem || GetFileAttributesA(resolved) == INVALID_FILE_ATTRIBUTES)
+        return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    *path = resolved;
+    return S_OK;
+}
+
+// --- Password (115) ---
+
+PasswordDialog::PasswordDialog(HINSTANCE resources, ICompressFormat* archive)
+    : ModalDialog(resources, TESCMD_IDD_PASSWORD), archive_(archive) {}
+
+BOOL PasswordDialog::OnInit() {
+    CenterDialog(dialog_);
+    const char* current = archive_->GetPassword();
+    for (int id : {TESCMD_IDC_PASSWORD, TESCMD_IDC_PASSWORD_CONFIRM}) {
+        SendMessageA(Item(id), EM_LIMITTEXT, ARC_PASSWORD_MAX, 0);
+        SetDlgItemTextA(dialog_, id, current ? current : "");
+    }
+    DWORD mask = 1;
+    GetProfileInt(kSettings, "MaskPassword", &mask);
+    Check(TESCMD_IDC_PASSWORD_MASK, mask != 0);
+    ApplyMask();
+    Enable(IDHELP, false);
+    Enable(IDOK, current && *current);
+    return TRUE;
+}
+
+void PasswordDialog::ApplyMask() {
+    const WPARAM character = Checked(TESCMD_IDC_PASSWORD_MASK) ? '*' : 0;
+    for (int id : {TESCMD_IDC_PASSWORD, TESCMD_IDC_PASSWORD_CONFIRM}) {
+        SendMessageA(Item(id), EM_SETPASSWORDCHAR, character, 0);
+        InvalidateRect(Item(id), nullptr, TRUE);
+    }
+}
+
+BOOL PasswordDialog::OnMessage(UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_DESTROY) {
+        PutProfileInt(kSettings, "MaskPassword", Checked(TESCMD_IDC_PASSWORD_MASK));
+        return FALSE;
+    }
+    if (message != WM_COMMAND) return FALSE;
+    switch (LOWORD(wParam)) {
+    case TESCMD_IDC_PASSWORD:
+    case TESCMD_IDC_PASSWORD_CONFIRM:
+        if (HIWORD(wParam) == EN_CHANGE)
+            Enable(IDOK, GetWindowTextLengthA(Item(TESCMD_IDC_PASSWORD)) > 0 &&
+                             GetWindowTextLengthA(Item(TESCMD_IDC_PASSWORD_CONFIRM)) > 0);
+        return TRUE;
+    case TESCMD_IDC_PASSWORD_MASK:
+        ApplyMask();
+        return TRUE;
+    case IDOK: {
+        const std::string password = Text(TESCMD_IDC_PASSWORD);
+        if (password.empty()) return TRUE;
+        if (password != Text(TESCMD_IDC_PASSWORD_CONFIRM)) {
+            ShowMessage(dialog_, LoadText(resources_, TESCMD_IDS_PASSWORD_MISMATCH), MB_OK | MB_ICONERROR);
+            return TRUE;
+        }
+        archive_->SetPassword(password.c_str());
+        EndDialog(dialog_, IDOK);
+        return TRUE;
+    }
+    case IDCANCEL:
+        EndDialog(dialog_, IDCANCEL);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+// --- Select folder (117) ---
+
+SelectFolderDialog::SelectFolderDialog(HINSTANCE resources, const IncludeOptions& include)
+    : ModalDialog(resources, TESCMD_IDD_SELECT_FOLDER), include_(include) {}
+
+BOOL SelectFolderDialog::OnInit() {
+    CenterDialog(dialog_);
+    browser_.Attach(Item(TESCMD_IDC_FOLDER_BROWSER));
+    HWND folders = Item(TESCMD_IDC_SELECT_FOLDER_PATH);
+    SendMessageA(folders, CB_LIMITTEXT, MAX_PATH - 1, 0);
+    if (tesview::ComboHistory(folders, kAddSection).Load() > 0) SendMessageA(folders, CB_SETCURSEL, 0, 0);
+    HWND masks = Item(TESCMD_IDC_SELECT_FOLDER_MASK);
+    SendMessageA(masks, CB_LIMITTEXT, MAX_PATH - 1, 0);
+    tesview::ComboHistory(masks, kFilterHistory).Load();
+    SetWindowTextA(masks, "*.*");
+    Check(TESCMD_IDC_SELECT_FOLDER_SUBFOLDERS, include_.subFolders);
+    Check(TESCMD_IDC_SELECT_FOLDER_EMPTY_ONLY, include_.subFolders && include_.folderEntries && include_.emptyFoldersOnly);
+    Check(TESCMD_IDC_SELECT_FOLDER_HIDDEN, include_.systemHidden);
+    UpdateEmptyOnly();
+    Enable(IDOK, GetWindowTextLengthA(folders) > 0);
+    return TRUE;
+}
+
+void SelectFolderDialog::UpdateEmptyOnly() {
+    Enable(TESCMD_IDC_SELECT_FOLDER_EMPTY_ONLY, Checked(TESCMD_IDC_SELECT_FOLDER_SUBFOLDERS) && include_.folderEntries);
+}
+
+BOOL SelectFolderDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_NOTIFY: {
+        const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
+        LRESULT result = 0;
+        if (header->idFrom == TESCMD_IDC_FOLDER_BROWSER &&
+            (header->code == TVN_SELCHANGEDA || header->code == TVN_SELCHANGEDW)) {
+            std::string path = browser_.SelectedPath();
+            if (!path.empty()) {
+                SetDlgItemTextA(dialog_, TESCMD_IDC_SELECT_FOLDER_PATH, path.c_str());
+                Enable(IDOK, true);
+            }
+            return TRUE;
+        }
+        if (browser_.HandleNotify(header, &result)) {
+            SetWindowLongPtrA(dialog_, DWLP_MSGRESULT, result);
+            return TRUE;
+        }
+        return FALSE;
+    }
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case TESCMD_IDC_SELECT_FOLDER_PATH:
+            if (HIWORD(wParam) == CBN_EDITCHANGE || HIWORD(wParam) == CBN_SELCHANGE)
+                Enable(IDOK, HIWORD(wParam) == CBN_SELCHANGE || GetWindowTextLengthA(Item(TESCMD_IDC_SELECT_FOLDER_PATH)) > 0);
+            return TRUE;
+        case TESCMD_IDC_SELECT_FOLDER_SUBFOLDERS:
+            Check(TESCMD_IDC_SELECT_FOLDER_EMPTY_ONLY, false);
+            UpdateEmptyOnly();
+            return TRUE;
+        case IDOK: {
+            std::string text = Text(TESCMD_IDC_SELECT_FOLDER_PATH);
+            std::replace(text.begin(), text.end(), '/', '\\');
+            std::string path;
+            HRESULT resolved = ResolveShellPath(text, &path);
+            if (FAILED(resolved)) {
+                ShowMessage(dialog_, SystemErrorText(static_cast<DWORD>(resolved)), MB_OK | MB_ICONERROR);
+                return TRUE;
+            }
+            const std::string mask = Text(TESCMD_IDC_SELECT_FOLDER_MASK);
+            masks_ = ParseMasks(mask);
+            if (!masks_.empty()) tesview::ComboHistory(Item(TESCMD_IDC_SELECT_FOLDER_MASK), kFilterHistory).Use(mask.c_str());
+            tesview::ComboHistory(Item(TESCMD_IDC_SELECT_FOLDER_PATH), kAddSection).Use(text.c_str());
+            folder_ = path;
+            include_.subFolders = Checked(TESCMD_IDC_SELECT_FOLDER_SUBFOLDERS);
+            include_.emptyFoldersOnly = include_.subFolders && include_.folderEntries &&
+                                        Checked(TESCMD_IDC_SELECT_FOLDER_EMPTY_ONLY);
+            include_.systemHidden = Checked(TESCMD_IDC_SELECT_FOLDER_HIDDEN);
+            EndDialog(dialog_, IDOK);
+            return TRUE;
+        }
+        case IDCANCEL:
+            EndDialog(dialog_, IDCANCEL);
+            return TRUE;
+        }
+        return FALSE;
+    case WM_DESTROY:
+        browser_.Detach();
+        return FALSE;
+    }
+    return FALSE;
+}
+
+// --- Save / Load / Delete selection (103, 125, 126) ---
+
+BOOL SelectionNameDialog::OnInit() {
+    CenterDialog(dialog_);
+    HWND combo = Item(TESCMD_IDC_SELECTION_NAME);
+    SendMessageA(combo, CB_LIMITTEXT, MAX_PATH - 1, 0);
+    for (const std::string& name : SavedSelectionNames())
+        SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+    if (SendMessageA(combo, CB_GETCOUNT, 0, 0) > 0) SendMessageA(combo, CB_SETCURSEL, 0, 0);
+    Enable(IDOK, GetWindowTextLengthA(combo) > 0);
+    return TRUE;
+}
+
+BOOL SelectionNameDialog::OnMessage(UINT message, WPARAM wParam, LPARAM) {
+    if (message != WM_COMMAND) return FALSE;
+    switch (LOWORD(wParam)) {
+    case TESCMD_IDC_SELECTION_NAME:
+        if (HIWORD(wParam) == CBN_EDITCHANGE || HIWORD(wParam) == CBN_SELCHANGE)
+            Enable(IDOK, HIWORD(wParam) == CBN_SELCHANGE || GetWindowTextLengthA(Item(TESCMD_IDC_SELECTION_NAME)) > 0);
+        return TRUE;
+    case IDOK:
+        name_ = Text(TESCMD_IDC_SELECTION_NAME);
+        if (name_.empty()) return TRUE;
+        EndDialog(dialog_, IDOK);
+        return TRUE;
+    case IDCANCEL:
+        EndDialog(dialog_, IDCANCEL);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+// --- Add (101) ---
+
+struct AddDialog::Row {
+    std::string path;
+    ULONGLONG size;     // 0 for folders
+    FILETIME modified;  // last write, UTC
+};
+
+AddDialog::AddDialog(HINSTANCE resources, ICompressFormat* archive, std::vector<std::string> dropped)
+    : ModalDialog(resources, TESCMD_IDD_ADD), archive_(archive), dropped_(std::move(dropped)) {}
+
+AddDialog::~AddDialog() = default;
+
+BOOL AddDialog::OnInit() {
+    CenterDialog(dialog_);
+    hasEntries_ = archive_->GetEntryCount() > 0;
+
+    // Children's places for resizing, before anything moves.
+    RECT client;
+    GetClientRect(dialog_, &client);
+    initialClient_ = {client.right, client.bottom};
+    HWND list = Item(TESCMD_IDC_ADD_LIST);
+    GetWindowRect(list, &listRect_);
+    MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&listRect_), 2);
+    for (HWND child = GetWindow(dialog_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT rect;
+        GetWindowRect(child, &rect);
+        MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&rect), 2);
+        children_.emplace_back(child, rect);
+    }
+
+    const bool encrypt = archive_->HasCapability(CAP_ENCRYPT) != FALSE;
+    const char* password = archive_->GetPassword();
+    Check(TESCMD_IDC_ADD_ENCRYPT, encrypt && password && *password);
+    Enable(TESCMD_IDC_ADD_ENCRYPT, encrypt);
+    Enable(TESCMD_IDC_ADD_PASSWORD, encrypt);
+
+    HWND levels = Item(TESCMD_IDC_ADD_LEVEL);
+    char names[GETTEXT_BUFFER] = {};
+    if (SUCCEEDED(archive_->GetText(TEXT_LEVELS, 0, names))) {
+        for (const char* name = names; *name && name < names + sizeof names; name += strlen(name) + 1)
+            SendMessageA(levels, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+    }
+
+    HWND actions = Item(TESCMD_IDC_ADD_ACTION);
+    std::string labels[3];
+    const auto count = SplitBars(LoadText(resources_, TESCMD_IDS_ACTIONS), labels, 3);
+    for (std::string::size_type i = 0; i < count; ++i)
+        SendMessageA(actions, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(labels[i].c_str()));
+    Enable(TESCMD_IDC_ADD_ACTION, hasEntries_);
+    Enable(TESCMD_IDC_ADD_ACTION_LABEL, hasEntries_);
+
+    LoadAddOptions(kAddSection, &options_);
+    options_.include.subFolders = ReadValue(kAddSection, "SubFolders", 1) != 0;
+    options_.include.emptyFoldersOnly = ReadValue(kAddSection, "EmptyFolders", 0) != 0;
+    options_.include.systemHidden = ReadValue(kAddSection, "SystemHidden", 1) != 0;
+    options_.include.folderEntries = archive_->HasCapability(CAP_FOLDERENTRIES) != FALSE;
+    if (!options_.include.folderEntries || !options_.include.subFolders) options_.include.emptyFoldersOnly = false;
+    stored_ = options_;
+    // Update and freshen need entries to compare with.
+    if (!hasEntries_) options_.update = options_.freshen = false;
+    ApplyOptionsToControls();
+
+    SetUpColumns();
+    RECT rect;
+    DWORD size = sizeof rect;
+    if (GetProfileBinary(kAddSection, "WindowRect", &rect, &size) && size == sizeof rect &&
+        rect.right - rect.left >= kMinTrackWidth && rect.bottom - rect.top >= kMinTrackHeight) {
+        MoveWindow(dialog_, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, FALSE);
+    }
+    Resize();
+    DragAcceptFiles(dialog_, TRUE);
+    Enable(IDHELP, false);
+    AddDropped(dropped_);
+    UpdateButtons();
+    return TRUE;
+}
+
+void AddDialog::ApplyOptionsToControls() {
+    HWND levels = Item(TESCMD_IDC_ADD_LEVEL);
+    const LRESULT levelCount = SendMessageA(levels, CB_GETCOUNT, 0, 0);
+    SendMessageA(levels, CB_SETCURSEL, options_.level < static_cast<DWORD>(levelCount) ? options_.level : 0, 0);
+    int action = 0;
+    if (hasEntries_) action = options_.update ? 1 : options_.freshen ? 2 : 0;
+    SendMessageA(Item(TESCMD_IDC_ADD_ACTION), CB_SETCURSEL, action, 0);
+    Check(TESCMD_IDC_ADD_FULL_PATHS, options_.fullPaths);
+    Check(TESCMD_IDC_ADD_PARTIAL_PATHS, !options_.fullPaths && options_.partialPaths);
+    UpdateOkLabel();
+}
+
+void AddDialog::ReadControls() {
+    const LRESULT level = SendMessageA(Item(TESCMD_IDC_ADD_LEVEL), CB_GETCURSEL, 0, 0);
+    options_.level = level > 0 ? static_cast<DWORD>(level) : 0;
+    if (hasEntries_) {
+        const LRESULT action = SendMessageA(Item(TESCMD_IDC_ADD_ACTION), CB_GETCURSEL, 0, 0);
+        options_.update = action == 1;
+        options_.freshen = action == 2;
+    }
+    options_.fullPaths = Checked(TESCMD_IDC_ADD_FULL_PATHS);
+    options_.partialPaths = Checked(TESCMD_IDC_ADD_PARTIAL_PATHS);
+}
+
+void AddDialog::UpdateOkLabel() {
+    const LRESULT action = hasEntries_ ? SendMessageA(Item(TESCMD_IDC_ADD_ACTION), CB_GETCURSEL, 0, 0) : 0;
+    const UINT id = action == 1 ? TESCMD_IDS_UPDATE_BUTTON : action == 2 ? TESCMD_IDS_FRESHEN_BUTTON : TESCMD_IDS_ADD_BUTTON;
+    SetDlgItemTextA(dialog_, IDOK, LoadText(resources_, id).c_str());
+}
+
+void AddDialog::SetUpColumns() {
+    HWND list = Item(TESCMD_IDC_ADD_LIST);
+    ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
+    SHFILEINFOA info = {};
+    HIMAGELIST images = reinterpret_cast<HIMAGELIST>(
+        SHGetFileInfoA("C:\\", 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
+    if (images) ListView_SetImageList(list, images, LVSIL_SMALL);
+    std::string labels[kColumnCount];
+    SplitBars(LoadText(resources_, TESCMD_IDS_ADD_COLUMNS), labels, kColumnCount);
+    int widths[kColumnCount];
+    DWORD size = sizeof widths;
+    if (!GetProfileBinary(kAddSection, "ColumnWidth", widths, &size) || size != sizeof widths)
+        memcpy(widths, kDefaultWidths, sizeof widths);
+    for (int i = 0; i < kColumnCount; ++i) {
+        LVCOLUMNA column = {};
+        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM | LVCF_FMT;
+        column.fmt = i == 2 ? LVCFMT_RIGHT : LVCFMT_LEFT;
+        column.cx = widths[i] > 0 ? widths[i] : kDefaultWidths[i];
+        column.pszText = const_cast<char*>(labels[i].c_str());
+        column.iSubItem = i;
+        SendMessageA(list, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&column));
+    }
+    int order[kColumnCount];
+    size = sizeof order;
+    if (GetProfileBinary(kAddSection, "ColumnOrder", order, &size) && size == sizeof order) {
+        bool valid = true;
+        for (int i = 0; i < kColumnCount; ++i) valid = valid && order[i] >= 0 && order[i] < kColumnCount;
+        if (valid) ListView_SetColumnOrderArray(list, kColumnCount, order);
+    }
+}
+
+void AddDialog::SaveLayout() {
+    HWND list = Item(TESCMD_IDC_ADD_LIST);
+    int widths[kColumnCount], order[kColumnCount];
+    for (int i = 0; i < kColumnCount; ++i) widths[i] = ListView_GetColumnWidth(list, i);
+    PutProfileBinary(kAddSection, "ColumnWidth", widths, sizeof widths);
+    if (ListView_GetColumnOrderArray(list, kColumnCount, order))
+        PutProfileBinary(kAddSection, "ColumnOrder", order, sizeof order);
+    WINDOWPLACEMENT placement = {};
+    placement.length = sizeof placement;
+    if (GetWindowPlacement(dialog_, &placement) && !IsZoomed(dialog_) && !IsIconic(dialog_)) {
+        RECT rect;
+        GetWindowRect(dialog_, &rect);
+        PutProfileBinary(kAddSection, "WindowRect", &rect, sizeof rect);
+    }
+}
+
+// The list grows with the dialog; what lies right of it moves right, what
+// lies below it moves down.
+void AddDialog::Resize() {
+    RECT client;
+    GetClientRect(dialog_, &client);
+    const int dx = client.right - initialClient_.cx, dy = client.bottom - initialClient_.cy;
+    HDWP positions = BeginDeferWindowPos(static_cast<int>(children_.size()));
+    for (const auto& child : children_) {
+        RECT rect = child.second;
+        if (child.first == Item(TESCMD_IDC_ADD_LIST)) {
+            rect.right += dx;
+            rect.bottom += dy;
+        } else {
+            if (rect.left >= listRect_.right) OffsetRect(&rect, dx, 0);
+            if (rect.top >= listRect_.bottom) OffsetRect(&rect, 0, dy);
+        }
+        if (positions)
+            positions = DeferWindowPos(positions, child.first, nullptr, rect.left, rect.top, rect.right - rect.left,
+                                       rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    if (positions) EndDeferWindowPos(positions);
+    InvalidateRect(dialog_, nullptr, TRUE);
+}
+
+void AddDialog::AddRow(const std::string& path) {
+    HWND list = Item(TESCMD_IDC_ADD_LIST);
+    const int count = ListView_GetItemCount(list);
+    const std::string key = RowKey(path);
+    if (rowKeys_.count(key)) return;  // already a row
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return;
+    SHFILEINFOA info = {};
+    SHGetFileInfoA(path.c_str(), 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_TYPENAME);
+    Row* row = new Row{path, (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+                       data.ftLastWriteTime};
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) row->size = 0;
+    rowKeys_.insert(key);
+    std::string name = FileNamePart(path), folder = FolderPart(path);
+    LVITEMA item = {};
+    item.mask = LVIF_TEXT | LVIF_PARAM | LVIF_IMAGE;
+    item.iItem = count;
+    item.pszText = const_cast<char*>(name.c_str());
+    item.iImage = info.iIcon;
+    item.lParam = reinterpret_cast<LPARAM>(row);
+    const int index = static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+    if (index < 0) {
+        rowKeys_.erase(key);
+        delete row;
+        return;
+    }
+    char size[MAX_PATH] = "", time[MAX_PATH] = "";
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        FormatFileSize(0, data.nFileSizeLow, data.nFileSizeHigh, size);
+    FormatFileTime(&data.ftLastWriteTime, time, 2, 1);
+    const char* texts[] = {folder.c_str(), size, info.szTypeName, time};
+    for (int column = 1; column < kColumnCount; ++column) {
+        LVITEMA sub = {};
+        sub.iSubItem = column;
+        sub.pszText = const_cast<char*>(texts[column - 1]);
+        SendMessageA(list, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&sub));
+    }
+}
+
+void AddDialog::AddDropped(const std::vector<std::string>& paths) {
+    HWND list = Item(TESCMD_IDC_ADD_LIST);
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    for (const std::string& path : paths) {
+        const DWORD attributes = GetFileAttributesA(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) continue;  // no file-system item
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            std::vector<std::string> rows;
+            AddFolderContents(path, {}, options_.include, &rows);
+            for (const std::string& row : rows) AddRow(row);
+        } else {
+            AddRow(path);
+        }
+    }
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
+    UpdateButtons();
+}
+
+std::vector<std::string> AddDialog::Rows() const {
+    std::vector<std::string> rows;
+    HWND list = Item(TESCMD_IDC_ADD_LIST);
+    const int count = ListView_GetItemCount(list);
+    for (int i = 0; i < count; ++i) {
+        LVITEMA item = {};
+        item.mask = LVIF_PARAM;
+        item.iItem = i;
+        if (SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)))
+            rows.push_back(reinterpret_cast<Row*>(item.lParam)->path);
+    }
+    return rows;
+}
+
+void AddDialog::ReplaceRows(const std::vector<std::string>& paths) {
+    ListView_DeleteAllItems(Item(TESCMD_IDC_ADD_LIST));
+    for (const std::string& path : paths) AddRow(path);
+    UpdateButtons();
+}
+
+void AddDialog::RemoveSelectedRows() {
+    HWND list = Item(TESCMD_IDC_ADD_LIST);
+    for (int i = ListView_GetItemCount(list) - 1; i >= 0; --i) {
+        if (ListView_GetItemState(list, i, LVIS_SELECTED)) ListView_DeleteItem(list, i);
+    }
+    UpdateButtons();
+}
+
+void AddDialog::UpdateButtons() {
+    HWND list = Item(TESCMD_IDC_ADD_LIST);
+    Enable(IDOK, ListView_GetItemCount(list) > 0);
+    Enable(TESCMD_IDC_ADD_REMOVE, ListView_GetSelectedCount(list) > 0);
+}
+
+void AddDialog::SelectFiles() {
+    std::vector<char> buffer(32768, '\0');
+    char folder[MAX_PATH] = "";
+    GetProfileString(kSettings, "AddDir", folder);
+    const std::string title = LoadText(resources_, TESCMD_IDS_SELECT_FILES);
+    const std::string filter = FilterFromBars(LoadText(resources_, TESCMD_IDS_ALL_FILES_FILTER));
+    OPENFILENAMEA dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = dialog_;
+    dialog.lpstrFilter = filter.c_str();
+    dialog.lpstrFile = buffer.data();
+    dialog.nMaxFile = static_cast<DWORD>(buffer.size());
+    dialog.lpstrInitialDir = *folder ? folder : nullptr;
+    dialog.lpstrTitle = title.c_str();
+    dialog.Flags = OFN_ALLOWMULTISELECT | OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY |
+                   OFN_NODEREFERENCELINKS;
+    if (!GetOpenFileNameA(&dialog)) return;
+    // One file: its full path. Several: the folder, then the names.
+    std::vector<std::string> parts;
+    for (const char* part = buffer.data(); *part; part += strlen(part) + 1) parts.push_back(part);
+    if (parts.empty()) return;
+    std::vector<std::string> paths;
+    std::string chosenFolder;
+    if (parts.size() == 1) {
+        paths.push_back(parts[0]);
+        chosenFolder = FolderPart(parts[0]);
+    } else {
+        chosenFolder = parts[0];
+        std::string prefix = chosenFolder;
+        if (prefix.back() != '\\') prefix.push_back('\\');
+        for (size_t i = 1; i < parts.size(); ++i) paths.push_back(prefix + parts[i]);
+    }
+    for (const std::string& path : paths) AddRow(path);
+    PutProfileString(kSettings, "AddDir", chosenFolder.c_str());
+    UpdateButtons();
+}
+
+void AddDialog::SelectFolder() {
+    SelectFolderDialog select(resources_, options_.include);
+    if (select.Run(dialog_) != IDOK) return;
+    std::vector<std::string> rows;
+    AddFolderContents(select.Folder(), select.Masks(), select.Include(), &rows);
+    HWND list = Item(TESCMD_IDC_ADD_LIST);
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    for (const std::string& row : rows) AddRow(row);
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
+    UpdateButtons();
+}
+
+void AddDialog::ShowOptionsMenu() {
+    HMENU menus = LoadMenuA(resources_, MAKEINTRESOURCEA(TESCMD_IDR_ADD_MENUS));
+    if (!menus) return;
+    HMENU menu = GetSubMenu(menus, 1);
+    auto set = [menu](UINT id, bool enabled, bool checked) {
+        EnableMenuItem(menu, id, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+        CheckMenuItem(menu, id, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
+    };
+    const IncludeOptions& include = options_.include;
+    set(TESCMD_CMD_MOVE, archive_->HasCapability(CAP_DELETESOURCES) != FALSE, options_.move);
+    set(TESCMD_CMD_BACKUP, hasEntries_, hasEntries_ && options_.backup);
+    set(TESCMD_CMD_SHORT_NAMES, archive_->HasCapability(CAP_SHORTNAMES) != FALSE, options_.shortNames);
+    set(TESCMD_CMD_INCLUDE_SUBFOLDERS, true, include.subFolders);
+    set(TESCMD_CMD_INCLUDE_EMPTY_ONLY, include.subFolders && include.folderEntries, include.emptyFoldersOnly);
+    set(TESCMD_CMD_INCLUDE_HIDDEN, true, include.systemHidden);
+    set(TESCMD_CMD_SPLIT, archive_->HasCapability(CAP_SPLIT) != FALSE, options_.split);
+    RECT button;
+    GetWindowRect(Item(TESCMD_IDC_ADD_EXTENDED), &button);
+    TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, button.left, button.bottom, 0, dialog_, nullptr);
+    DestroyMenu(menus);
+}
+
+void AddDialog::ShowRowsMenu(LPARAM position) {
+    HMENU menus = LoadMenuA(resources_, MAKEINTRESOURCEA(TESCMD_IDR_ADD_MENUS));
+    if (!menus) return;
+    HMENU menu = GetSubMenu(menus, 0);
+    HWND list = Item(TESCMD_IDC_ADD_LIST);
+    const bool rows = ListView_GetItemCount(list) > 0;
+    for (UINT id : {TESCMD_CMD_ROWS_SELECT_ALL, TESCMD_CMD_ROWS_INVERT, TESCMD_CMD_ROWS_SELECT_GROUP,
+                    TESCMD_CMD_SELECTION_SAVE, TESCMD_CMD_SELECTION_LOAD, TESCMD_CMD_SELECTION_DELETE})
+        EnableMenuItem(menu, id, MF_BYCOMMAND | (rows ? MF_ENABLED : MF_GRAYED));
+    EnableMenuItem(menu, TESCMD_IDC_ADD_REMOVE,
+                   MF_BYCOMMAND | (ListView_GetSelectedCount(list) > 0 ? MF_ENABLED : MF_GRAYED));
+    POINT point = {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
+    if (position == static_cast<LPARAM>(-1)) {
+        RECT rect;
+        GetWindowRect(list, &rect);
+        point = {rect.left, rect.top};
+    }
+    TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, point.x, point.y, 0, dialog_, nullptr);
+    DestroyMenu(menus);
+}
+
+void AddDialog::OnOptionsCommand(int id) {
+    IncludeOptions& include = options_.include;
+    switch (id) {
+    case TESCMD_CMD_MOVE: options_.move = !options_.move; break;
+    case TESCMD_CMD_BACKUP: options_.backup = !options_.backup; break;
+    case TESCMD_CMD_SHORT_NAMES: options_.shortNames = !options_.shortNames; break;
+    case TESCMD_CMD_INCLUDE_SUBFOLDERS:
+        include.subFolders = !include.subFolders;
+        if (!include.subFolders) include.emptyFoldersOnly = false;
+        break;
+    case TESCMD_CMD_INCLUDE_EMPTY_ONLY:
+        if (include.subFolders && include.folderEntries) include.emptyFoldersOnly = !include.emptyFoldersOnly;
+        break;
+    case TESCMD_CMD_INCLUDE_HIDDEN: include.systemHidden = !include.systemHidden; break;
+    case TESCMD_CMD_SPLIT: {
+        DWORD volumeSize = options_.volumeSize;
+        BOOL split = options_.split;
+        if (archive_->SplitDialog(dialog_, &volumeSize, &split) == S_OK) {
+            options_.volumeSize = volumeSize;
+            options_.split = split != FALSE;
+        }
+        break;
+    }
+    }
+}
+
+void AddDialog::SaveSelectionCommand() {
+    SelectionNameDialog name(resources_, TESCMD_IDD_SAVE_SELECTION);
+    if (name.Run(dialog_) != IDOK) return;
+    ReadControls();
+    SaveSelection(name.Name(), options_, Rows());
+}
+
+void AddDialog::LoadSelectionCommand() {
+    SelectionNameDialog name(resources_, TESCMD_IDD_LOAD_SELECTION);
+    if (name.Run(dialog_) != IDOK) return;
+    AddOptions loaded = options_;
+    std::vector<std::string> rows;
+    if (!LoadSelection(name.Name(), &loaded, &rows)) return;
+    options_ = loaded;
+    if (!hasEntries_) options_.update = options_.freshen = false;
+    ApplyOptionsToControls();
+    ReplaceRows(rows);
+}
+
+void AddDialog::DeleteSelectionCommand() {
+    SelectionNameDialog name(resources_, TESCMD_IDD_DELETE_SELECTION);
+    if (name.Run(dialog_) == IDOK) DeleteSelection(name.Name());
+}
+
+namespace {
+
+struct SortContext {
+    HWND list;
+    int column;
+    bool descending;
+};
+
+const AddDialog::Row* RowAt(HWND list, int index) {
+    LVITEMA item = {};
+    item.mask = LVIF_PARAM;
+    item.iItem = index;
+    return SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))
+               ? reinterpret_cast<const AddDialog::Row*>(item.lParam)
+               : nullptr;
+}
+
+// Size and time by value, the other columns by their text.
+int CALLBACK CompareRows(LPARAM first, LPARAM second, LPARAM context) {
+    const SortContext* sort = reinterpret_cast<const SortContext*>(context);
+    int result = 0;
+    const AddDialog::Row* a = RowAt(sort->list, static_cast<int>(first));
+    const AddDialog::Row* b = RowAt(sort->list, static_cast<int>(second));
+    if (a && b && sort->column == 2) {
+        result = a->size < b->size ? -1 : a->size > b->size ? 1 : 0;
+    } else if (a && b && sort->column == 4) {
+        result = CompareFileTime(&a->modified, &b->modified);
+    } else {
+        char textA[MAX_PATH] = "", textB[MAX_PATH] = "";
+        ListView_GetItemText(sort->list, static_cast<int>(first), sort->column, textA, sizeof textA);
+        ListView_GetItemText(sort->list, static_cast<int>(second), sort->column, textB, sizeof textB);
+        result = lstrcmpiA(textA, textB);
+    }
+    return sort->descending ? -result : result;
+}
+
+}  // namespace
+
+void AddDialog::SortBy(int column) {
+    sortDescending_ = column == sortColumn_ ? !sortDescending_ : false;
+    sortColumn_ = column;
+    SortContext context = {Item(TESCMD_IDC_ADD_LIST), column, sortDescending_};
+    ListView_SortItemsEx(context.list, CompareRows, reinterpret_cast<LPARAM>(&context));
+}
+
+bool AddDialog::OnOk() {
+    WaitCursor wait;
+    const char* password = archive_->GetPassword();
+    if (Checked(TESCMD_IDC_ADD_ENCRYPT) && !(password && *password)) {
+        PasswordDialog ask(resources_, archive_);
+        if (ask.Run(dialog_) != IDOK) return false;
+    }
+    const std::string archivePath = archive_->GetArchivePath() ? archive_->GetArchivePath() : "";
+    HWND list = Item(TESCMD_IDC_ADD_LIST);
+    std::vector<std::string> paths;
+    for (int i = ListView_GetItemCount(list) - 1; i >= 0; --i) {
+        LVITEMA item = {};
+        item.mask = LVIF_PARAM;
+        item.iItem = i;
+        if (!SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) continue;
+        const std::string& path = reinterpret_cast<Row*>(item.lParam)->path;
+        if (SameText(path, archivePath)) {
+            ListView_DeleteItem(list, i);
+            ShowMessage(dialog_, LoadText(resources_, TESCMD_IDS_ARCHIVE_ITSELF), MB_OK | MB_ICONWARNING);
+            continue;
+        }
+        paths.insert(paths.begin(), path);
+    }
+    UpdateButtons();
+    if (paths.empty()) return false;
+    try {
+        fileList_ = BuildFileList(paths);
+    } catch (const std::bad_alloc&) {
+        ShowMessage(dialog_, LoadText(resources_, TESCMD_IDS_OUT_OF_MEMORY), MB_OK | MB_ICONERROR);
+        return false;
+    }
+    ReadControls();
+    return true;
+}
+
+void AddDialog::OnDestroy() {
+    ReadControls();
+    AddOptions saved = options_;
+    // What the dialog could not offer stays as the user last chose it.
+    if (!hasEntries_) {
+        saved.update = stored_.update;
+        saved.freshen = stored_.freshen;
+        saved.backup = stored_.backup;
+    }
+    SaveAddOptions(kAddSection, saved);
+    PutProfileInt(kAddSection, "SubFolders", options_.include.subFolders);
+    if (options_.include.folderEntries) PutProfileInt(kAddSection, "EmptyFolders", options_.include.emptyFoldersOnly);
+    PutProfileInt(kAddSection, "SystemHidden", options_.include.systemHidden);
+    SaveLayout();
+    ListView_DeleteAllItems(Item(TESCMD_IDC_ADD_LIST));  // LVN_DELETEITEM frees the rows
+}
+
+BOOL AddDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_SIZE:
+        if (!children_.empty()) Resize();
+        return TRUE;
+    case WM_GETMINMAXINFO: {
+        MINMAXINFO* info = reinterpret_cast<MINMAXINFO*>(lParam);
+        info->ptMinTrackSize.x = kMinTrackWidth;
+        info->ptMinTrackSize.y = kMinTrackHeight;
+        return TRUE;
+    }
+    case WM_DROPFILES: {
+        HDROP drop = reinterpret_cast<HDROP>(wParam);
+        std::vector<std::string> paths;
+        const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+        for (UINT i = 0; i < count; ++i) {
+            char path[MAX_PATH];
+            if (DragQueryFileA(drop, i, path, MAX_PATH)) paths.push_back(path);
+        }
+        DragFinish(drop);
+        AddDropped(paths);
+        return TRUE;
+    }
+    case WM_CONTEXTMENU:
+        if (reinterpret_cast<HWND>(wParam) == Item(TESCMD_IDC_ADD_LIST)) {
+            ShowRowsMenu(lParam);
+            return TRUE;
+        }
+        return FALSE;
+    case WM_NOTIFY: {
+        const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (header->idFrom != TESCMD_IDC_ADD_LIST) return FALSE;
+        if (header->code == LVN_DELETEITEM) {
+            Row* row = reinterpret_cast<Row*>(reinterpret_cast<const NMLISTVIEW*>(lParam)->lParam);
+            if (row) rowKeys_.erase(RowKey(row->path));
+            delete row;
+        } else if (header->code == LVN_ITEMCHANGED) {
+            UpdateButtons();
+        } else if (header->code == LVN_COLUMNCLICK) {
+            SortBy(reinterpret_cast<const NMLISTVIEW*>(lParam)->iSubItem);
+        } else if (header->code == LVN_KEYDOWN && reinterpret_cast<const NMLVKEYDOWN*>(lParam)->wVKey == VK_DELETE) {
+            RemoveSelectedRows();
+        }
+        return TRUE;
+    }
+    case WM_COMMAND: {
+        const int id = LOWORD(wParam);
+        switch (id) {
+        case TESCMD_IDC_ADD_ACTION:
+            if (HIWORD(wParam) == CBN_SELCHANGE) UpdateOkLabel();
+            return TRUE;
+        case TESCMD_IDC_ADD_FULL_PATHS:
+            if (Checked(TESCMD_IDC_ADD_FULL_PATHS)) Check(TESCMD_IDC_ADD_PARTIAL_PATHS, false);
+            return TRUE;
+        case TESCMD_IDC_ADD_PARTIAL_PATHS:
+            if (Checked(TESCMD_IDC_ADD_PARTIAL_PATHS)) Check(TESCMD_IDC_ADD_FULL_PATHS, false);
+            return TRUE;
+        case TESCMD_IDC_ADD_ENCRYPT:
+            if (!Checked(TESCMD_IDC_ADD_ENCRYPT)) archive_->SetPassword("");
+            return TRUE;
+        case TESCMD_IDC_ADD_PASSWORD: {
+            PasswordDialog ask(resources_, archive_);
+            if (ask.Run(dialog_) == IDOK) Check(TESCMD_IDC_ADD_ENCRYPT, true);
+            return TRUE;
+        }
+        case TESCMD_IDC_ADD_SELECT_FILES: SelectFiles(); return TRUE;
+        case TESCMD_IDC_ADD_SELECT_FOLDER: SelectFolder(); return TRUE;
+        case TESCMD_IDC_ADD_REMOVE: RemoveSelectedRows(); return TRUE;
+        case TESCMD_IDC_ADD_EXTENDED: ShowOptionsMenu(); return TRUE;
+        case TESCMD_CMD_MOVE:
+        case TESCMD_CMD_BACKUP:
+        case TESCMD_CMD_SHORT_NAMES:
+        case TESCMD_CMD_INCLUDE_SUBFOLDERS:
+        case TESCMD_CMD_INCLUDE_EMPTY_ONLY:
+        case TESCMD_CMD_INCLUDE_HIDDEN:
+        case TESCMD_CMD_SPLIT:
+            OnOptionsCommand(id);
+            return TRUE;
+        case TESCMD_CMD_ROWS_SELECT_ALL: tesview::SetAllSelected(Item(TESCMD_IDC_ADD_LIST), true); return TRUE;
+        case TESCMD_CMD_ROWS_INVERT: {
+            HWND list = Item(TESCMD_IDC_ADD_LIST);
+            for (int i = ListView_GetItemCount(list) - 1; i >= 0; --i)
+                ListView_SetItemState(list, i, ListView_GetItemState(list, i, LVIS_SELECTED) ^ LVIS_SELECTED,
+                                      LVIS_SELECTED);
+            return TRUE;
+        }
+        case TESCMD_CMD_ROWS_SELECT_GROUP: {
+            tesview::GroupChoice choice;
+            if (tesview::RunSelectGroupDialog(dialog_, resources_, &choice))
+                tesview::SelectGroupItems(Item(TESCMD_IDC_ADD_LIST), choice.pattern.c_str(), choice.ignoreExisting,
+                                          choice.invert);
+            return TRUE;
+        }
+        case TESCMD_CMD_SELECTION_SAVE: SaveSelectionCommand(); return TRUE;
+        case TESCMD_CMD_SELECTION_LOAD: LoadSelectionCommand(); return TRUE;
+        case TESCMD_CMD_SELECTION_DELETE: DeleteSelectionCommand(); return TRUE;
+        case IDOK:
+            if (OnOk()) EndDialog(dialog_, IDOK);
+            return TRUE;
+        case IDCANCEL:
+            EndDialog(dialog_, IDCANCEL);
+            return TRUE;
+        }
+        return FALSE;
+    }
+    case WM_DESTROY:
+        OnDestroy();
+        return FALSE;
+    }
+    return FALSE;
+}
+
+HRESULT AddDialog::RunAdd(HWND owner, ICompressFormat* archive, const std::string& tempFolder,
+                          const std::string& storeOnly, BOOL modifyTime) const {
+    const AddOptions& o = options_;
+    const BOOL move = o.move && archive->HasCapability(CAP_DELETESOURCES);
+    const BOOL shortNames = o.shortNames && archive->HasCapability(CAP_SHORTNAMES);
+    const BOOL backup = o.backup && hasEntries_;
+    const BOOL split = o.split && archive->HasCapability(CAP_SPLIT);
+    return archive->Add(owner, move, shortNames, backup, o.level, o.update, o.freshen, o.fullPaths, o.partialPaths,
+                        split, o.volumeSize, modifyTime, storeOnly.c_str(), tempFolder.c_str(), FileList());
+}
+
+}  // namespace tescommands

@@ -1,0 +1,84 @@
+#include "dialog_support.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace tescommands {
+
+std::string LoadText(HINSTANCE resources, UINT id) {
+    char text[1024];
+    int length = LoadStringA(resources, id, text, sizeof text);
+    if (length <= 0 && id >= 4096) {
+        HMODULE engine = GetModuleHandleA("tescore.dll");
+        if (engine) length = LoadStringA(engine, id, text, sizeof text);
+    }
+    return length > 0 ? std::string(text, static_cast<size_t>(length)) : std::string();
+}
+
+std::string::size_type SplitBars(const std::string& text, std::string* parts, std::string::size_type max) {
+    std::string::size_type count = 0, start = 0;
+    while (count < max && start < text.size()) {
+        std::string::size_type bar = text.find('|', start);
+        if (bar == std::string::npos) bar = text.size();
+        parts[count++] = text.substr(start, bar - start);
+        start = bar + 1;
+    }
+    return count;
+}
+
+std::string FilterFromBars(std::string text) {
+    for (char& c : text) {
+        if (c == '|') c = '\0';
+    }
+    text.push_back('\0');
+    return text;
+}
+
+std::string FormatText(const std::string& format, const char* first, const char* second) {
+    std::vector<char> buffer(format.size() + 2 * MAX_PATH + 1024);
+    snprintf(buffer.data(), buffer.size(), format.c_str(), first ? first : "", second ? second : "");
+    return buffer.data();
+}
+
+std::string SystemErrorText(DWORD error) {
+    char* text = nullptr;
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string result = length && text ? std::string(text, length) : std::string();
+    if (text) LocalFree(text);
+    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' '))
+        result.pop_back();
+    return result;
+}
+
+int ShowMessage(HWND owner, const std::string& text, UINT style) {
+    return MessageBoxA(owner, text.c_str(), "Tessera", style);
+}
+
+INT_PTR ModalDialog::Run(HWND owner) {
+    return DialogBoxParamA(resources_, MAKEINTRESOURCEA(id_), owner, Procedure, reinterpret_cast<LPARAM>(this));
+}
+
+std::string ModalDialog::Text(int id) const {
+    char text[MAX_PATH * 4] = "";
+    GetDlgItemTextA(dialog_, id, text, sizeof text);
+    return text;
+}
+
+INT_PTR CALLBACK ModalDialog::Procedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    ModalDialog* self;
+    if (message == WM_INITDIALOG) {
+        self = reinterpret_cast<ModalDialog*>(lParam);
+        SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+        self->dialog_ = dialog;
+        return self->OnInit();
+    }
+    self = reinterpret_cast<ModalDialog*>(GetWindowLongPtrA(dialog, DWLP_USER));
+    if (!self) return FALSE;
+    BOOL handled = self->OnMessage(message, wParam, lParam);
+    if (message == WM_NCDESTROY) self->dialog_ = nullptr;
+    return handled;
+}
+
+}  // namespace tescommands

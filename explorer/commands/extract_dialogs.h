@@ -1,0 +1,73 @@
+// The dialogs of Extract (112, with New folder 109) and Delete (122).
+#pragma once
+
+#include "dialog_support.h"
+#include "folder_browser.h"
+
+#include <string>
+
+namespace tescommands {
+
+// c:/out -> C:\out\ : backslashes, a trailing "\" (while there is room),
+// the first character upper-cased.
+std::string NormaliseDestination(std::string text);
+
+struct ExtractChoices {
+    std::string destination;  // after OK: normalised, ends in "\"
+    int scope = 0;            // TESCMD_IDC_SCOPE_*
+    bool usePaths = true;
+    bool overwrite = false;
+    bool onlyNewer = false;
+    bool selectedAllowed = false;
+    bool folderAllowed = false;
+    bool onlyNewerAllowed = false;
+};
+
+class ExtractDialog : public ModalDialog {
+public:
+    ExtractDialog(HINSTANCE resources, ExtractChoices* choices);
+
+private:
+    BOOL OnInit() override;
+    BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void UpdateOk();
+
+    ExtractChoices* choices_;
+    FolderBrowser browser_;
+};
+
+// Creates a folder below parent; Created() is its path after OK.
+class NewFolderDialog : public ModalDialog {
+public:
+    NewFolderDialog(HINSTANCE resources, std::string parent);
+    const std::string& Created() const { return created_; }
+
+private:
+    BOOL OnInit() override;
+    BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    std::string parent_;
+    std::string created_;
+};
+
+struct DeleteChoices {
+    int scope = 0;
+    bool backup = false;
+    bool selectedAllowed = false;
+    bool folderAllowed = false;
+};
+
+class DeleteDialog : public ModalDialog {
+public:
+    DeleteDialog(HINSTANCE resources, DeleteChoices* choices);
+
+private:
+    BOOL OnInit() override;
+    BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void UpdateBackup();
+
+    DeleteChoices* choices_;
+    bool backup_ = false;  // the user's choice while "Entire archive" hides it
+};
+
+}  // namespace tescommands
