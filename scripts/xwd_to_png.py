@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Turns an X window dump (xwd, ZPixmap, true colour) into a PNG without
-any imaging library. Usage: xwd_to_png.py INPUT.xwd OUTPUT.png"""
+any imaging library. Usage: xwd_to_png.py INPUT.xwd OUTPUT.png [WINDOW.xwd@X,Y ...]
+Each further dump (of one window) is pasted over the first at X,Y: a dump
+of the root does not always hold what Wine drew into a dialog."""
 import struct
 import sys
 import zlib
@@ -29,14 +31,14 @@ def convert(data):
     rows = []
     for y in range(height):
         line = data[offset + y * bytes_per_line: offset + y * bytes_per_line + width * step]
-        out = bytearray([0])  # filter type none
+        out = bytearray()
         for x in range(0, len(line), step):
             pixel = int.from_bytes(line[x:x + step], endian)
             for shift, mask in channels:
                 value = (pixel >> shift) & mask
                 out.append(value * 255 // mask if mask else 0)
-        rows.append(bytes(out))
-    return width, height, b"".join(rows)
+        rows.append(out)
+    return width, height, rows
 
 
 def png(width, height, raw):
@@ -46,9 +48,25 @@ def png(width, height, raw):
     return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 6)) + chunk(b"IEND", b"")
 
 
+def paste(rows, width, height, window_rows, left, top):
+    for y, line in enumerate(window_rows):
+        if not 0 <= top + y < height:
+            continue
+        start = max(left, 0)
+        end = min(left + len(line) // 3, width)
+        if start < end:
+            rows[top + y][start * 3:end * 3] = line[(start - left) * 3:(end - left) * 3]
+
+
 def main():
     with open(sys.argv[1], "rb") as f:
-        width, height, raw = convert(f.read())
+        width, height, rows = convert(f.read())
+    for spec in sys.argv[3:]:
+        name, _, position = spec.rpartition("@")
+        left, top = (int(v) for v in position.split(","))
+        with open(name, "rb") as f:
+            paste(rows, width, height, convert(f.read())[2], left, top)
+    raw = b"".join(b"\0" + bytes(line) for line in rows)  # filter type none per row
     with open(sys.argv[2], "wb") as f:
         f.write(png(width, height, raw))
 

@@ -161,10 +161,10 @@ TESAPI BOOL WINAPI PutProfileInt(LPCSTR section, LPCSTR name, DWORD value) {
 TESAPI BOOL WINAPI PutProfileString(LPCSTR section, LPCSTR name, LPCSTR text) {
     if (!section || !*section) return FALSE;
     if (!text && !name) {
-        // Deleting the whole section: done on the product key, without
-        // opening (and so creating) the section first.
+        // Deleting the whole section, with the sections nested in it: done
+        // on the product key, without opening (and so creating) it first.
         HKEY product = GetSectionKey(nullptr);
-        return product && RegDeleteKeyA(product, section) == ERROR_SUCCESS;
+        return product && RegDeleteTreeA(product, section) == ERROR_SUCCESS;
     }
     SectionKey key(section);
     if (!key) return FALSE;

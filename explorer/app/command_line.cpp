@@ -3,6 +3,7 @@
 #include "application.h"
 #include "explorer_window.h"
 #include "resource_ids.h"
+#include "window_commands.h"
 #include "tescore.h"
 
 #include <shellapi.h>
@@ -108,19 +109,11 @@ bool ProcessAdd(const std::string& switchToken, const std::vector<std::string>& 
         }
         files.push_back(token);
     }
-    GlobalBlock drop{BuildFileDropBlock(files)};
-
     if (withoutWindow) {
-        ICompressFormat* object = nullptr;
-        if (FAILED(ArcCreateObject(nullptr, archive.c_str(), &object)) || !object) return false;
-        if (SUCCEEDED(object->List(nullptr))) {
-            // The Add dialog without owner and the addition belong to the
-            // command dialogs' library; they are called here once it exists.
-            AddFilesHook(nullptr, object, static_cast<HDROP>(drop.handle));
-        }
-        object->Release();
+        tescommands::AddWithoutWindow(App().instance, archive.c_str(), files, CommandSettings());
         return false;
     }
+    GlobalBlock drop{BuildFileDropBlock(files)};
 
     ExplorerWindow* window = NewExplorerWindow();
     if (!window) return false;

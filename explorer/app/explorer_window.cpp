@@ -3,6 +3,7 @@
 #include "command_line.h"
 #include "compact_path.h"
 #include "resource_ids.h"
+#include "window_commands.h"
 #include "tescore.h"
 
 #include <commctrl.h>
@@ -81,10 +82,6 @@ bool ListItemSelected(HWND list, int item) {
 }
 
 }  // namespace
-
-void AddFilesHook(HWND, ICompressFormat*, HDROP) {
-    // The Add dialog and the addition come with the command dialogs.
-}
 
 ExplorerWindow::~ExplorerWindow() {
     if (archive_) {
@@ -201,7 +198,7 @@ LRESULT ExplorerWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPA
         return 0;
     case WM_DROPFILES: {
         HDROP drop = reinterpret_cast<HDROP>(wParam);
-        HandleDroppedFiles(ReadFileDropBlock(drop), drop);
+        HandleDroppedFiles(ReadFileDropBlock(drop));
         DragFinish(drop);
         return 0;
     }
@@ -546,7 +543,8 @@ void ExplorerWindow::Refresh(bool force) {
     SetTimer(window_, TESVIEW_STATUS_TIMER, 1, nullptr);
 }
 
-HRESULT ExplorerWindow::RunOperation(const std::function<HRESULT(ICompressFormat*, HWND)>& operation) {
+HRESULT ExplorerWindow::RunOperation(const std::function<HRESULT(ICompressFormat*, HWND)>& operation, bool offerLog,
+                                     bool refresh) {
     if (!archive_) return E_FAIL;
     ICompressFormat* archive = archive_;
     archive->AddRef();
@@ -562,16 +560,36 @@ HRESULT ExplorerWindow::RunOperation(const std::function<HRESULT(ICompressFormat
         return result;
     }
     if (!window_) return result;
-    if (result == S_FALSE &&
+    if (offerLog && result == S_FALSE &&
         ShowMessage(window_, IDS_VIEW_OUTPUT_QUESTION, MB_YESNO | MB_ICONQUESTION) == IDYES) {
         ShowOutputWindow();
     }
-    if (SUCCEEDED(result)) Refresh(true);
+    if (refresh && SUCCEEDED(result)) Refresh(true);
     return result;
 }
 
+bool ExplorerWindow::AdoptArchive(ICompressFormat* object) {
+    if (!object || !CloseArchive(false, true)) return false;
+    log_ = std::make_unique<OutputLog>();
+    archive_ = object;
+    tempFolder_.clear();
+    // Nothing is listed yet: the file appears with the first Add.
+    if (archive_->GetArchivePath() && *archive_->GetArchivePath()) history_.Add(archive_->GetArchivePath());
+    SetTitle();
+    UpdateToolbarStates();
+    SetTimer(window_, TESVIEW_STATUS_TIMER, 1, nullptr);
+    return true;
+}
+
+void ExplorerWindow::ForgetArchive(const std::string& path) {
+    CloseArchive(true, false);
+    history_.Remove(path);
+    recent_.Remove(path);
+    UpdateToolbarStates();
+}
+
 void ExplorerWindow::ShowOutputWindow() {
-    // The Output window (the log in a rich edit control) plugs in here.
+    tescommands::ShowOutputWindow(window_, App().instance, log_ ? log_->Text() : std::string());
 }
 
 // ---------------------------------------------------------------------------
@@ -973,23 +991,79 @@ void ExplorerWindow::ShowHistoryMenu(UINT command) {
 // ---------------------------------------------------------------------------
 // Commands
 
-void ExplorerWindow::CommandHook(UINT) {
-    // Commands whose dialogs and actions live in other parts of the program
-    // (extract, delete, test, create, add, archive-file commands, viewing,
-    // clipboard, self-extractors, properties, printing, mail, options) plug
-    // in here; until then they do nothing.
+void ExplorerWindow::CommandHook(UINT command) {
+    // The archive commands run modally; the host lives as long as one.
+    WindowCommandHost host(*this);
+    switch (command) {
+    case CMD_EXTRACT:
+        tescommands::ExtractCommand(host, TESCMD_IDC_SCOPE_ALL, nullptr);
+        break;
+    case CMD_EXTRACT_SELECTED:
+        tescommands::ExtractCommand(host, TESCMD_IDC_SCOPE_SELECTED, nullptr);
+        break;
+    case CMD_EXTRACT_FOLDER:
+        tescommands::ExtractCommand(host, TESCMD_IDC_SCOPE_FOLDER, tree_.CommandFolder());
+        break;
+    case CMD_DELETE_FILES:
+        tescommands::DeleteCommand(host, TESCMD_IDC_SCOPE_SELECTED, nullptr);
+        break;
+    case CMD_DELETE_FOLDER:
+        tescommands::DeleteCommand(host, TESCMD_IDC_SCOPE_FOLDER, tree_.CommandFolder());
+        break;
+    case CMD_TEST:
+        tescommands::TestCommand(host);
+        break;
+    case CMD_CREATE_ARCHIVE:
+        tescommands::CreateArchiveCommand(host, nullptr, false);
+        break;
+    case CMD_ADD:
+        tescommands::AddFilesCommand(host, {});
+        break;
+    case CMD_VIEW_OUTPUT:
+        ShowOutputWindow();
+        break;
+    default:
+        // Archive-file commands, viewing, clipboard, self-extractors,
+        // properties, printing, mail and options are not part of the
+        // program yet: they keep their enabled state and do nothing.
+        break;
+    }
+    UpdateToolbarStates();
 }
 
-void ExplorerWindow::StartAddCommand(HDROP) {
-    // The Add dialog with these files comes with the command dialogs.
+void ExplorerWindow::StartAddCommand(HDROP files) {
+    std::vector<std::string> names;
+    if (const auto* block = static_cast<const DROPFILES*>(GlobalLock(files))) {
+        names = tescommands::DroppedPaths(block);
+        GlobalUnlock(files);
+    }
+    StartAddCommand(names);
 }
 
-void ExplorerWindow::HandleDroppedFiles(const std::vector<std::string>& names, HDROP drop) {
+void ExplorerWindow::StartAddCommand(const std::vector<std::string>& files) {
+    if (!archive_) CreateForDroppedFiles(files);
+    if (!archive_) return;
+    WindowCommandHost host(*this);
+    tescommands::AddFilesCommand(host, files);
+    UpdateToolbarStates();
+}
+
+void ExplorerWindow::CreateForDroppedFiles(const std::vector<std::string>& files) {
+    // The Create dialog opens in the first file's folder.
+    std::string folder;
+    if (!files.empty()) {
+        const size_t separator = files[0].find_last_of("\\/");
+        if (separator != std::string::npos) folder = files[0].substr(0, separator);
+    }
+    WindowCommandHost host(*this);
+    tescommands::CreateArchiveCommand(host, folder.empty() ? nullptr : folder.c_str(), true);
+}
+
+void ExplorerWindow::HandleDroppedFiles(const std::vector<std::string>& names) {
     if (names.empty()) return;
     if (names.size() == 1 && OpenArchive(names[0], false)) return;
     if (!archive_) {
-        // The Create dialog for dropped files (in the first file's folder)
-        // comes with the command dialogs.
+        CreateForDroppedFiles(names);
         if (!archive_) return;
     }
     if (!CommandState(CMD_ADD, false, ArchiveFileExists(), nullptr)) {
@@ -997,7 +1071,7 @@ void ExplorerWindow::HandleDroppedFiles(const std::vector<std::string>& names, H
         ShowMessage(window_, IDS_CANNOT_ADD, MB_ICONEXCLAMATION);
         return;
     }
-    StartAddCommand(drop);
+    StartAddCommand(names);
 }
 
 std::string ExplorerWindow::OpenDialogFilter() {

@@ -20,10 +20,6 @@
 
 namespace tessera {
 
-// The Add command without an explorer window ("/A:archive -h files"): the
-// command dialogs plug in here.
-void AddFilesHook(HWND owner, ICompressFormat* archive, HDROP files);
-
 class ExplorerWindow : public TopLevelWindow {
 public:
     static constexpr char kClassName[] = "TesseraWindowClass";
@@ -63,9 +59,16 @@ public:
 
     // The frame of every changing or extracting operation: the log attached
     // (and emptied), the operation called with this window as owner, the log
-    // detached, the log offered on S_FALSE, the view refreshed (forced) when
-    // the result is not negative. Returns the operation's result.
-    HRESULT RunOperation(const std::function<HRESULT(ICompressFormat* archive, HWND owner)>& operation);
+    // detached, the log offered on S_FALSE (offerLog), the view refreshed
+    // (forced) when the result is not negative (refresh). Returns the
+    // operation's result.
+    HRESULT RunOperation(const std::function<HRESULT(ICompressFormat* archive, HWND owner)>& operation,
+                         bool offerLog = true, bool refresh = true);
+    // A new archive object made by Create, taken over without listing; false
+    // (and the reference stays the caller's) when the close was refused.
+    bool AdoptArchive(ICompressFormat* object);
+    // The archive file is gone: close it and drop it from history and recent.
+    void ForgetArchive(const std::string& path);
 
     // The enabled state (and *checked) of a command; the single rule set of
     // the menus and the toolbar.
@@ -78,10 +81,11 @@ public:
     void ResetStatusParts();
 
     // Dropped files (WM_DROPFILES and the files of "/A").
-    void HandleDroppedFiles(const std::vector<std::string>& names, HDROP drop);
-    // The Add dialog with the given files ("/A" and drops); the command
-    // dialogs plug in here.
+    void HandleDroppedFiles(const std::vector<std::string>& names);
+    // The Add dialog with the given files ("/A" and drops); without an open
+    // archive the Create dialog for dropped files comes first.
     void StartAddCommand(HDROP files);
+    void StartAddCommand(const std::vector<std::string>& files);
 
     // The filter list of the Open dialog, '|' separated.
     static std::string OpenDialogFilter();
@@ -110,6 +114,7 @@ private:
     void ShowAbout();
     void CommandHook(UINT command);
     void ShowOutputWindow();
+    void CreateForDroppedFiles(const std::vector<std::string>& files);
 
     HWND window_ = nullptr;
     HACCEL accelerators_ = nullptr;

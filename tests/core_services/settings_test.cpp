@@ -211,6 +211,9 @@ TEST_F(SettingsStore, DeletingValuesAndWholeSections) {
     EXPECT_FALSE(Raw("Gone").exists);
     EXPECT_TRUE(Raw("Kept").exists);
 
+    // A section goes with the sections nested in it.
+    const std::string nested = std::string(Section()) + "\\Nested";
+    ASSERT_TRUE(PutProfileInt(nested.c_str(), "Inner", 1));
     EXPECT_TRUE(PutProfileString(Section(), nullptr, nullptr));
     EXPECT_FALSE(KeyExists(SectionPath()));
 

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,38 @@ RECT WindowRect(HWND window) {
     return rect;
 }
 
+// The modal dialogs of the archive commands, cancelled as they appear (a
+// thread timer runs inside their message loops); what they showed is kept.
+struct ShownDialog {
+    std::string title;
+    std::string text;  // of its first edit control
+};
+std::vector<ShownDialog> g_dialogs;
+
+BOOL CALLBACK CancelDialog(HWND window, LPARAM) {
+    char className[32] = "";
+    GetClassNameA(window, className, sizeof className);
+    if (!IsWindowVisible(window) || strcmp(className, "#32770") != 0 || GetPropA(window, "cancelled")) return TRUE;
+    SetPropA(window, "cancelled", reinterpret_cast<HANDLE>(1));
+    ShownDialog shown{WindowTitle(window), ""};
+    if (HWND edit = FindWindowExA(window, nullptr, "Edit", nullptr)) {
+        std::vector<char> text(static_cast<size_t>(GetWindowTextLengthA(edit)) + 1);
+        GetWindowTextA(edit, text.data(), static_cast<int>(text.size()));
+        shown.text = text.data();
+    }
+    g_dialogs.push_back(shown);
+    PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+    return TRUE;
+}
+
+void CALLBACK CancelDialogs(HWND, UINT, UINT_PTR, DWORD) { EnumThreadWindows(GetCurrentThreadId(), CancelDialog, 0); }
+
+std::vector<std::string> DialogTitles() {
+    std::vector<std::string> titles;
+    for (const ShownDialog& dialog : g_dialogs) titles.push_back(dialog.title);
+    return titles;
+}
+
 class ExplorerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -135,8 +168,11 @@ protected:
         App().settings.Load();
         g_messages.clear();
         g_answer = IDNO;
+        g_dialogs.clear();
+        dialogTimer_ = SetTimer(nullptr, 0, 30, CancelDialogs);
     }
     void TearDown() override {
+        KillTimer(nullptr, dialogTimer_);
         for (ExplorerWindow* window : Windows()) DestroyWindow(window->Window());
         Pump();
         EXPECT_EQ(App().windows.Count(), 0u);
@@ -154,6 +190,9 @@ protected:
         INT32 rect[4] = {left, top, right, bottom};
         PutProfileBinary(kSettings, "WindowRect", rect, sizeof rect);
     }
+
+private:
+    UINT_PTR dialogTimer_ = 0;
 };
 
 TEST_F(ExplorerTest, TwoPathsOpenTwoWindowsAndOnlyTheFirstTakesTheSavedRectangle) {
@@ -224,6 +263,61 @@ TEST_F(ExplorerTest, AddSwitchWithAnArchiveOpensItInOneWindow) {
     Pump();
     ASSERT_EQ(App().windows.Count(), 1u);
     EXPECT_EQ(WindowTitle(Windows()[0]->Window()), "Tessera - alpha.zip");
+    EXPECT_EQ(DialogTitles(), std::vector<std::string>{"Add"});  // with the files given
+}
+
+// The archive commands reach their dialogs from the menu, the toolbar's
+// commands and the window's own messages.
+TEST_F(ExplorerTest, ArchiveCommandsOpenTheirDialogs) {
+    ExplorerWindow* window = OpenWindow("\"" + ArchivePath("alpha.zip") + "\"");
+    ASSERT_NE(window, nullptr);
+    HWND hwnd = window->Window();
+    struct Case {
+        UINT command;  // 0: WM_USER+5, extract everything
+        bool selectAll;
+        const char* dialog;
+    };
+    const Case cases[] = {
+        {CMD_EXTRACT, false, "Extract"},
+        {0, false, "Extract"},
+        {CMD_EXTRACT_SELECTED, true, "Extract"},
+        {CMD_DELETE_FILES, true, "Delete"},
+        {CMD_ADD, false, "Add"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.dialog);
+        g_dialogs.clear();
+        if (test.selectAll) SendMessageA(hwnd, WM_COMMAND, CMD_SELECT_ALL, 0);
+        if (test.command) {
+            SendMessageA(hwnd, WM_COMMAND, test.command, 0);
+        } else {
+            SendMessageA(hwnd, WM_EXTRACT_ALL, 0, 0);
+        }
+        Pump();
+        EXPECT_EQ(DialogTitles(), std::vector<std::string>{test.dialog});
+        EXPECT_EQ(WindowTitle(hwnd), "Tessera - alpha.zip");  // nothing was changed
+    }
+
+    // Test runs at once and shows its report.
+    g_dialogs.clear();
+    SendMessageA(hwnd, WM_COMMAND, CMD_TEST, 0);
+    Pump();
+    ASSERT_EQ(g_dialogs.size(), 1u);
+    EXPECT_EQ(g_dialogs[0].title, "Output");
+    EXPECT_NE(g_dialogs[0].text.find("No errors were found"), std::string::npos) << g_dialogs[0].text;
+
+    // The report stays available until the next operation.
+    g_dialogs.clear();
+    SendMessageA(hwnd, WM_COMMAND, CMD_VIEW_OUTPUT, 0);
+    Pump();
+    EXPECT_EQ(DialogTitles(), std::vector<std::string>{"Output"});
+
+    // Create asks for the new archive's name; cancelled, the archive stays.
+    g_dialogs.clear();
+    SendMessageA(hwnd, WM_COMMAND, CMD_CREATE_ARCHIVE, 0);
+    Pump();
+    EXPECT_EQ(g_dialogs.size(), 1u);
+    EXPECT_EQ(WindowTitle(hwnd), "Tessera - alpha.zip");
 }
 
 TEST_F(ExplorerTest, HistoryKeepsOneNodePerRepeatDropsForwardNodesAndBackReopensAfterClose) {
@@ -492,14 +586,16 @@ TEST_F(ExplorerTest, DroppedArchiveOpensWithoutAHistoryNode) {
 
     // Files that are no archive go to the Add command of the open archive.
     g_messages.clear();
-    window->HandleDroppedFiles({"C:\\no-such-file.txt", "C:\\another.txt"}, nullptr);
+    g_dialogs.clear();
+    window->HandleDroppedFiles({"C:\\no-such-file.txt", "C:\\another.txt"});
     EXPECT_TRUE(g_messages.empty());
+    EXPECT_EQ(DialogTitles(), std::vector<std::string>{"Add"});
     EXPECT_EQ(WindowTitle(window->Window()), "Tessera - beta.zip");
 
     // An archive that takes no additions says so.
     ASSERT_TRUE(window->OpenArchive(ArchivePath("delta.tar"), true));
     EXPECT_FALSE(window->CommandState(CMD_ADD, false, true, nullptr));
-    window->HandleDroppedFiles({"C:\\no-such-file.txt", "C:\\another.txt"}, nullptr);
+    window->HandleDroppedFiles({"C:\\no-such-file.txt", "C:\\another.txt"});
     ASSERT_EQ(g_messages.size(), 1u);
     EXPECT_EQ(g_messages[0].text, "Tessera cannot add files to this archives.");
     EXPECT_TRUE(g_messages[0].style & MB_ICONEXCLAMATION);
