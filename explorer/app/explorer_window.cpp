@@ -81,6 +81,18 @@ bool ListItemSelected(HWND list, int item) {
     return (ListView_GetItemState(list, item, LVIS_SELECTED) & LVIS_SELECTED) != 0;
 }
 
+// The label of toolbar button `index`: the labels string holds them all,
+// separated by '|'.
+std::string ButtonLabel(int index) {
+    const std::string labels = LoadText(IDS_TOOLBAR_LABELS);
+    size_t start = 0;
+    for (int skipped = 0; skipped < index && start < labels.size(); ++skipped) {
+        const size_t end = labels.find('|', start);
+        start = end == std::string::npos ? labels.size() : end + 1;
+    }
+    return labels.substr(start, labels.find('|', start) - start);
+}
+
 }  // namespace
 
 ExplorerWindow::~ExplorerWindow() {
@@ -890,15 +902,7 @@ LRESULT ExplorerWindow::OnNotify(NMHDR* header) {
             auto* info = reinterpret_cast<NMTOOLBARA*>(header);
             if (info->iItem < 0 || info->iItem >= kToolbarButtonCount) return FALSE;
             info->tbButton = kButtons[info->iItem];
-            std::string labels = LoadText(IDS_TOOLBAR_LABELS);
-            std::string label;
-            size_t start = 0;
-            for (int index = 0; index <= info->iItem; ++index) {
-                size_t end = labels.find('|', start);
-                if (end == std::string::npos) end = labels.size();
-                label = labels.substr(start, end - start);
-                start = std::min(labels.size(), end + 1);
-            }
+            const std::string label = ButtonLabel(info->iItem);
             if (info->pszText && info->cchText > 0) lstrcpynA(info->pszText, label.c_str(), info->cchText);
             return TRUE;
         }
@@ -906,15 +910,7 @@ LRESULT ExplorerWindow::OnNotify(NMHDR* header) {
             auto* info = reinterpret_cast<NMTOOLBARW*>(header);
             if (info->iItem < 0 || info->iItem >= kToolbarButtonCount) return FALSE;
             info->tbButton = kButtons[info->iItem];
-            std::string labels = LoadText(IDS_TOOLBAR_LABELS);
-            std::string label;
-            size_t start = 0;
-            for (int index = 0; index <= info->iItem; ++index) {
-                size_t end = labels.find('|', start);
-                if (end == std::string::npos) end = labels.size();
-                label = labels.substr(start, end - start);
-                start = std::min(labels.size(), end + 1);
-            }
+            const std::string label = ButtonLabel(info->iItem);
             if (info->pszText && info->cchText > 0) {
                 MultiByteToWideChar(CP_ACP, 0, label.c_str(), -1, info->pszText, info->cchText);
                 info->pszText[info->cchText - 1] = 0;
