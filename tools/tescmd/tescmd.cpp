@@ -8,7 +8,7 @@
 //   tescmd t ARCHIVE [-pPASSWORD]
 //   tescmd x ARCHIVE [-oDIR] [-y|-n] [-pPASSWORD] [-u] [NAMES...]
 //   tescmd e ARCHIVE [-oDIR] [-y|-n] [-pPASSWORD] [-u] [NAMES...]
-//   tescmd a ARCHIVE [-l0..4] [-u|-f] [-m] [-pPASSWORD] [-s LIST] [-b] [-t] [-P|-R] [-8] FILES...
+//   tescmd a ARCHIVE [-l0..4] [-u|-f] [-m] [-pPASSWORD] [-s LIST] [-b] [-t] [-P|-R] [-8] [-v SIZE] FILES...
 //   tescmd d ARCHIVE [-b] [-t] NAMES...
 //   tescmd c ARCHIVE [-m TEXT]
 //   tescmd attr ARCHIVE NAME ATTRIBUTES [COMMENT]
@@ -19,6 +19,7 @@
 #include "tescore.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -54,7 +55,9 @@ const char kUsage[] =
     "  -u          extract only entries newer than the existing files\n"
     "  -pPASSWORD  password for encrypted entries\n"
     "options of a:\n"
-    "  -l0..-l4    level: 0 maximum, 1 very good, 2 normal (default), 3 low, 4 none\n"
+    "  -l0..-l4    level: 0 maximum, 1 very good, 2 normal (default), 3 low, 4 none;\n"
+    "              cabinets: 0 LZX (maximal memory), 1 LZX (less memory),\n"
+    "              2 LZX (minimal memory), 3 MSZIP, 4 none\n"
     "  -u          update: add new files, replace entries whose file is newer\n"
     "  -f          freshen: only replace entries whose file is newer\n"
     "  -m          move: delete the added files afterwards\n"
@@ -66,6 +69,8 @@ const char kUsage[] =
     "  -R          store paths relative to the folder all FILES share\n"
     "              (default: file names only)\n"
     "  -8          store 8.3 names\n"
+    "  -v SIZE     split into volumes of SIZE bytes (k or m for KB, MB), formats\n"
+    "              that span: ARCHIVE data.cab gives data01.cab, data02.cab, ...\n"
     "NAMES select entries by their path in the archive (as 'l' shows it).\n"
     "exit codes: 0 done, 1 done with warnings, 2 failed, 3 cancelled, 7 usage\n";
 
@@ -517,6 +522,23 @@ int SetAttributes(const char* path, const char* name, const char* attributeText,
     return ExitCode(hr);
 }
 
+// "65536", "64k", "2m": a volume size of at most 4 GB - 1.
+bool ParseVolumeSize(const char* text, UINT* size) {
+    char* end = nullptr;
+    unsigned long long value = strtoull(text, &end, 10);
+    if (!end || end == text || text[0] == '-') return false;
+    if (*end == 'k' || *end == 'K') {
+        value *= 1024;
+        ++end;
+    } else if (*end == 'm' || *end == 'M') {
+        value *= 1048576;
+        ++end;
+    }
+    if (*end != '\0' || value == 0 || value > 0xFFFFFFFFull) return false;
+    *size = static_cast<UINT>(value);
+    return true;
+}
+
 // Options of `a`; returns false with a usage problem.
 bool ParseAddOptions(int argc, char** argv, AddOptions* options, const char** problem) {
     for (int i = 3; i < argc; ++i) {
@@ -550,6 +572,12 @@ bool ParseAddOptions(int argc, char** argv, AddOptions* options, const char** pr
             options->relativePaths = true;
         } else if (!strcmp(arg, "-8")) {
             options->shortNames = true;
+        } else if (!strcmp(arg, "-v")) {
+            if (++i >= argc || !ParseVolumeSize(argv[i], &options->volumeSize)) {
+                *problem = "-v needs a size in bytes (or with k or m)";
+                return false;
+            }
+            options->split = true;
         } else {
             *problem = "unknown option";
             return false;
