@@ -27,6 +27,10 @@ using namespace tessera::cab;
 namespace {
 
 const char kTempPrefix[] = "tsr";
+// Cabinets under construction have a prefix of their own: the builder's
+// temporary names are freed before it opens them, and a cabinet must never
+// be given one of them meanwhile.
+const char kCabinetTempPrefix[] = "tsc";
 const uint16_t kSetId = 20938;
 const DWORD kMinVolumeSize = 65536;
 const DWORD kMaxVolumeSize = 0x7FFFFFF;
@@ -99,7 +103,7 @@ FileHandle CCabFormat::BuildOpen(void* context, const char* path) {
     lstrcpynA(folder, path, static_cast<int>(name - path) + 1);
     if (!folder[0]) lstrcpyA(folder, ".\\");
     char temp[MAX_PATH];
-    if (!GetTempFileNameA(folder, kTempPrefix, 0, temp)) {
+    if (!GetTempFileNameA(folder, kCabinetTempPrefix, 0, temp)) {
         self->ReportError(IDS_TEMP_CANNOT_BE_CREATED, self->SystemErrorText());
         self->m_buildReported = true;
         return -1;
