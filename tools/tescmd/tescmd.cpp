@@ -150,9 +150,41 @@ int Formats() {
 }
 
 // Makes and lists the archive object; prints why when that fails.
+// The archive object of a path. The factory takes every ".exe" for a
+// self-extracting ZIP archive; any other self-extracting program is
+// recognised by its content: an object of each plain format that has a
+// self-extracting variant is asked to find its archive in the file.
+HRESULT CreateArchiveObject(const char* path, ICompressFormat** archive) {
+    HRESULT hr = ArcCreateObject(nullptr, path, archive);
+    if (SUCCEEDED(hr)) return hr;
+    FORMATINFO found;
+    UINT foundId = 0;
+    if (FAILED(ArcGetFormatOf(path, &found, &foundId)) || !(found.variant & 0xFF)) return hr;
+    UINT count = ArcGetFormatCount();
+    for (UINT id = 1; id < count; ++id) {
+        FORMATINFO row, plain;
+        if (id == foundId || FAILED(ArcGetFormatAt(id, &row)) || !(row.variant & 0xFF) ||
+            lstrcmpiA(row.extension, found.extension) != 0 || FAILED(ArcGetFormatAt(id - 1, &plain)))
+            continue;
+        // The plain format's object, made for a stand-in name (the factory
+        // does not look into plain archives), then pointed at the file.
+        std::string standIn = std::string("archive") + plain.extension;
+        ICompressFormat* candidate = nullptr;
+        if (FAILED(ArcCreateObject(nullptr, standIn.c_str(), &candidate))) continue;
+        candidate->SetArchivePath(path);
+        BOOL searched = FALSE;
+        if (candidate->Check(nullptr, &searched) == S_OK) {
+            *archive = candidate;
+            return S_OK;
+        }
+        candidate->Release();
+    }
+    return hr;
+}
+
 ICompressFormat* OpenArchive(const char* path, HRESULT* result) {
     ICompressFormat* archive = nullptr;
-    HRESULT hr = ArcCreateObject(nullptr, path, &archive);
+    HRESULT hr = CreateArchiveObject(path, &archive);
     if (FAILED(hr)) {
         fprintf(stderr, "tescmd: %s: not an archive of a known format\n", path);
         *result = hr;
@@ -258,7 +290,7 @@ int Extract(const char* path, bool usePaths, const ExtractOptions& options) {
 // Prints the archive comment (nothing when there is none).
 int Comment(const char* path) {
     ICompressFormat* archive = nullptr;
-    if (FAILED(ArcCreateObject(nullptr, path, &archive))) {
+    if (FAILED(CreateArchiveObject(path, &archive))) {
         fprintf(stderr, "tescmd: %s: not an archive of a known format\n", path);
         return kExitFailed;
     }
@@ -296,7 +328,7 @@ int MakeExe(const char* path, const char* modulePath, const char* out) {
         return kExitFailed;
     }
     ICompressFormat* archive = nullptr;
-    if (FAILED(ArcCreateObject(nullptr, path, &archive))) {
+    if (FAILED(CreateArchiveObject(path, &archive))) {
         fprintf(stderr, "tescmd: %s: not an archive of a known format\n", path);
         return kExitFailed;
     }
@@ -309,7 +341,7 @@ int MakeExe(const char* path, const char* modulePath, const char* out) {
 // Writes the archive without the self-extractor module in front of it.
 int RemoveExe(const char* path, const char* out) {
     ICompressFormat* archive = nullptr;
-    if (FAILED(ArcCreateObject(nullptr, path, &archive))) {
+    if (FAILED(CreateArchiveObject(path, &archive))) {
         fprintf(stderr, "tescmd: %s: not an archive of a known format\n", path);
         return kExitFailed;
     }
@@ -334,7 +366,7 @@ std::string FolderOf(const char* path) {
 // Creates the archive object without listing (the archive may not exist yet).
 ICompressFormat* CreateObject(const char* path) {
     ICompressFormat* archive = nullptr;
-    if (FAILED(ArcCreateObject(nullptr, path, &archive))) {
+    if (FAILED(CreateArchiveObject(path, &archive))) {
         fprintf(stderr, "tescmd: %s: not an archive of a known format\n", path);
         return nullptr;
     }
