@@ -43,6 +43,17 @@ const uint16_t kLevelTypes[5] = {0x1503, 0x1203, 0x0F03, 0x0001, 0x0000};
 HANDLE HandleOf(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 FileHandle FileOf(HANDLE handle) { return reinterpret_cast<FileHandle>(handle); }
 
+// Whether a cabinet file has been written to its end ("MSCF" comes last).
+bool IsCompleteCabinet(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    char signature[4] = {};
+    DWORD got = 0;
+    bool complete = ReadFile(file, signature, 4, &got, nullptr) && got == 4 && std::memcmp(signature, "MSCF", 4) == 0;
+    CloseHandle(file);
+    return complete;
+}
+
 bool SameText(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
 
 // The stored name of a path: without drive and leading backslashes, the
@@ -180,9 +191,11 @@ int CCabFormat::BuildClose(void* context, FileHandle file) {
     bool ok = CloseHandle(handle) != FALSE;
     if (output) {
         output->handle = INVALID_HANDLE_VALUE;
-        // The cabinet is complete (the builder closes a cabinet only then, or
-        // on failure, when the build ends anyway).
-        if (ok && self->m_removableTarget && !self->m_cancel && !self->PlaceCabinet(*output)) return -1;
+        // On a removable disk the cabinet takes its name now, if it is
+        // complete: only then does it carry its signature.
+        if (ok && self->m_removableTarget && !self->m_cancel && IsCompleteCabinet(output->tempPath.c_str()) &&
+            !self->PlaceCabinet(*output))
+            return -1;
     }
     return ok ? 0 : -1;
 }
