@@ -105,6 +105,10 @@ struct CabBuilder::Impl {
     uint64_t folderInput = 0;      // bytes fed to the folder
     uint64_t emitted = 0;          // uncompressed bytes of complete blocks
     uint64_t pieceStart = 0;       // folder offset where this cabinet's piece begins
+    // A block cut at the end of a cabinet: the folder offset where it ends
+    // (0: no cut). Files that begin in it are listed in both cabinets.
+    uint64_t cutEnd = 0;
+    uint64_t listedUpTo = 0;       // files of the folder beginning below this were listed in the cabinet before
     uint64_t openFileBytes = 0;    // records of folder files that may still be listed here
     bool folderContinued = false;  // the open folder went on from an earlier cabinet
     std::vector<FolderFile> folderFiles;
@@ -209,10 +213,13 @@ struct CabBuilder::Impl {
                 if (!Stage(data, static_cast<uint16_t>(room), 0)) return false;
                 data += room;
                 cbData -= static_cast<uint32_t>(room);
+                cutEnd = emitted + cbUncomp;
             } else if (!pieceHasData && (continued || files.empty())) {
                 return Fail(kBuildErrorCabinetFile);  // the maximum size cannot make progress
             }
-            if (!FinishCabinet(true)) return false;
+            bool finished = FinishCabinet(true);
+            cutEnd = 0;
+            if (!finished) return false;
         }
     }
 
@@ -252,7 +259,7 @@ struct CabBuilder::Impl {
         folderOpen = true;
         folderType = type;
         pending = 0;
-        folderInput = emitted = pieceStart = openFileBytes = 0;
+        folderInput = emitted = pieceStart = openFileBytes = cutEnd = listedUpTo = 0;
         folderContinued = false;
         folderFiles.clear();
         return true;
@@ -273,13 +280,17 @@ struct CabBuilder::Impl {
     }
 
     // Files of the open folder this cabinet lists; `end` is the folder
-    // offset where its piece ends.
+    // offset where its whole blocks end. A file that begins in a block cut
+    // at the end of the cabinet is listed here and in the next cabinet,
+    // continued, as readers join the two parts of a folder only then.
     bool ListFolderFiles(uint64_t end, bool folderClosed, uint16_t index) {
+        const uint64_t listEnd = !folderClosed && cutEnd ? cutEnd : end;
         try {
             for (const FolderFile& f : folderFiles) {
                 bool overlaps = f.offset + f.size > pieceStart || f.offset >= pieceStart;
-                if (!overlaps || (!folderClosed && f.offset >= end)) continue;
-                bool fromPrev = f.offset < pieceStart;
+                if (!overlaps || (!folderClosed && f.offset >= listEnd)) continue;
+                bool fromPrev = f.offset < listedUpTo;
+                if (fromPrev && f.size == 0) continue;  // an empty file was whole in the cabinet before
                 bool toNext = !folderClosed && f.offset + f.size > end;
                 uint16_t folder = fromPrev && toNext ? kFolderContinuedPrevAndNext
                                   : fromPrev        ? kFolderContinuedFromPrev
@@ -376,6 +387,7 @@ struct CabBuilder::Impl {
             folders.emplace_back();
             folders.back().type = folderType;
             pieceStart = emitted;
+            listedUpTo = cutEnd ? cutEnd : emitted;
             folderContinued = true;
             openFileBytes = 0;
             for (const FolderFile& f : folderFiles)

@@ -3,6 +3,8 @@
 
 #define IDA_STATUS 170  // status animation (AVI)
 
+#define IDD_SPLIT 101
+
 #define IDD_STATUS 200
 #define IDD_OVERWRITE 201
 #define IDD_PASSWORD 202
@@ -33,3 +35,13 @@
 #define IDC_RN_FROMEXT 1041
 #define IDC_RN_TO 1042
 #define IDC_RN_TOEXT 1043
+
+#define IDC_SPLIT_ACTIVATE 1050
+#define IDC_SPLIT_DISK 1051
+#define IDC_SPLIT_OTHER 1052
+#define IDC_SPLIT_SIZE 1053
+#define IDC_SPLIT_SPIN 1054
+#define IDC_SPLIT_KB 1055
+#define IDC_SPLIT_1000 1056
+#define IDC_SPLIT_BYTES 1057
+#define IDC_SPLIT_MB 1058

@@ -82,28 +82,40 @@ TEST(CabBuilder, EveryWrittenMethodReadsBackAndPassesCabextract) {
     if (!peer) GTEST_SKIP() << "cabextract not installed: peer checks skipped";
 }
 
+// Many small files: blocks cut at a cabinet's end hold the beginnings of
+// files, which both cabinets must list for the folder's parts to be joined.
+std::vector<SourceFile> SmallFiles() {
+    std::vector<SourceFile> files;
+    for (uint32_t i = 0; i < 60; ++i) files.push_back({"small" + std::to_string(i) + ".bin", RandomBytes(5000, 100 + i)});
+    return files;
+}
+
 TEST(CabBuilder, SpannedSetsLinkTheirCabinetsAndExtractWhole) {
     const bool peer = HaveTool("cabextract");
-    const std::vector<SourceFile> sources = {
+    const std::vector<SourceFile> mixed = {
         {"a.bin", RandomBytes(200000, 5)}, {"b.txt", TextLike(120000)}, {"c.bin", RandomBytes(1000, 6)}};
+    const std::vector<SourceFile> small = SmallFiles();
     for (uint16_t type : {uint16_t{0x0000}, uint16_t{0x0001}, uint16_t{0x1503}}) {
-        SCOPED_TRACE(type);
-        ScratchFolder dir;
-        BuildResult built = BuildCabinet(dir.Path(), "", sources, type, 65536);
-        ASSERT_TRUE(built.ok) << "build error " << built.error.kind;
-        ASSERT_GE(built.cabinets.size(), 3u);
-        for (size_t i = 0; i < built.cabinets.size(); ++i) {
-            std::vector<uint8_t> bytes = ReadWholeFile(built.cabinets[i]);
-            ASSERT_LE(bytes.size(), 65536u);
-            EXPECT_EQ(std::memcmp(bytes.data(), "MSCF", 4), 0);
-            EXPECT_EQ(cab::Get16(&bytes[34]), i);  // iCabinet
-            EXPECT_EQ(cab::Get16(&bytes[32]), 0x51CA);
-            uint16_t flags = cab::Get16(&bytes[30]);
-            EXPECT_EQ((flags & cab::kFlagPrevCabinet) != 0, i > 0);
-            EXPECT_EQ((flags & cab::kFlagNextCabinet) != 0, i + 1 < built.cabinets.size());
+        for (const std::vector<SourceFile>* set : {&mixed, &small}) {
+            const std::vector<SourceFile>& sources = *set;
+            SCOPED_TRACE(std::to_string(type) + (set == &small ? " small files" : " mixed files"));
+            ScratchFolder dir;
+            BuildResult built = BuildCabinet(dir.Path(), "", sources, type, 65536);
+            ASSERT_TRUE(built.ok) << "build error " << built.error.kind;
+            ASSERT_GE(built.cabinets.size(), 3u);
+            for (size_t i = 0; i < built.cabinets.size(); ++i) {
+                std::vector<uint8_t> bytes = ReadWholeFile(built.cabinets[i]);
+                ASSERT_LE(bytes.size(), 65536u);
+                EXPECT_EQ(std::memcmp(bytes.data(), "MSCF", 4), 0);
+                EXPECT_EQ(cab::Get16(&bytes[34]), i);  // iCabinet
+                EXPECT_EQ(cab::Get16(&bytes[32]), 0x51CA);
+                uint16_t flags = cab::Get16(&bytes[30]);
+                EXPECT_EQ((flags & cab::kFlagPrevCabinet) != 0, i > 0);
+                EXPECT_EQ((flags & cab::kFlagNextCabinet) != 0, i + 1 < built.cabinets.size());
+            }
+            ExpectReaderReads(built.cabinets[0], sources);
+            if (peer) ExpectCabextractAgrees(built.cabinets[0], sources, dir / "out");
         }
-        ExpectReaderReads(built.cabinets[0], sources);
-        if (peer) ExpectCabextractAgrees(built.cabinets[0], sources, dir / "out");
     }
     if (!peer) GTEST_SKIP() << "cabextract not installed: peer checks skipped";
 }

@@ -93,7 +93,8 @@ TEST(Tescmd, UsageErrors) {
     for (const char* arguments : {"", "frobnicate", "l", "x a.zip -q", "formats extra", "t a.zip b", "a a.zip",
                                   "a a.zip -u -f x", "a a.zip -P -R x", "a a.zip -l5 x", "a a.zip -s", "d a.zip",
                                   "d a.zip -q x", "c a.zip -m", "c a.zip -x text", "attr a.zip name",
-                                  "attr a.zip name XYZ"}) {
+                                  "attr a.zip name XYZ", "a a.cab -v", "a a.cab -v 0 x", "a a.cab -v 12q x",
+                                  "a a.cab -v 5000000000 x"}) {
         ToolRun run = Tescmd(arguments);
         EXPECT_EQ(run.exitCode, 7u) << arguments;
         EXPECT_NE(run.err.find("usage: tescmd"), std::string::npos) << arguments;
@@ -107,6 +108,37 @@ TEST(Tescmd, UnknownFormatFails) {
     ToolRun run = Tescmd("l \"" + (folder / "notes.txt") + "\"");
     EXPECT_EQ(run.exitCode, 2u);
     EXPECT_NE(run.err.find("not an archive of a known format"), std::string::npos) << run.err;
+}
+
+// Cabinets: the add options of a set, an update refused, and a cabinet
+// program recognised by its content although ".exe" means ZIP by name.
+TEST(Tescmd, Cabinets) {
+    tessera::testing::ScratchFolder folder;
+    std::string data(100000, '\0');
+    uint32_t x = 7;
+    for (char& c : data) c = static_cast<char>((x = x * 1103515245 + 12345) >> 23);
+    tessera::testing::WriteWholeFile(folder / "a.bin", data);
+    ToolRun run = Tescmd("a set.cab -l4 -v 64k a.bin", folder.Path());
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_TRUE(tessera::testing::FileExists(folder / "set01.cab"));
+    EXPECT_TRUE(tessera::testing::FileExists(folder / "set02.cab"));
+    EXPECT_FALSE(tessera::testing::FileExists(folder / "set.cab"));
+
+    run = Tescmd("a one.cab -l0 a.bin", folder.Path());
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    run = Tescmd("a one.cab -u a.bin", folder.Path());
+    EXPECT_EQ(run.exitCode, 2u);
+    EXPECT_NE(run.err.find("does not offer this operation"), std::string::npos) << run.err;
+
+    tessera::testing::WriteWholeFile(folder / "module.bin", std::string(3000, 'M'));
+    run = Tescmd("sfx one.cab module.bin one.exe", folder.Path());
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    run = Tescmd("l one.exe", folder.Path());
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_NE(run.out.find("a.bin"), std::string::npos) << run.out;
+    run = Tescmd("unsfx one.exe back.cab", folder.Path());
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(tessera::testing::ReadWholeFile(folder / "back.cab"), tessera::testing::ReadWholeFile(folder / "one.cab"));
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 //   tescmd t ARCHIVE [-pPASSWORD]
 //   tescmd x ARCHIVE [-oDIR] [-y|-n] [-pPASSWORD] [-u] [NAMES...]
 //   tescmd e ARCHIVE [-oDIR] [-y|-n] [-pPASSWORD] [-u] [NAMES...]
-//   tescmd a ARCHIVE [-l0..4] [-u|-f] [-m] [-pPASSWORD] [-s LIST] [-b] [-t] [-P|-R] [-8] FILES...
+//   tescmd a ARCHIVE [-l0..4] [-u|-f] [-m] [-pPASSWORD] [-s LIST] [-b] [-t] [-P|-R] [-8] [-v SIZE] FILES...
 //   tescmd d ARCHIVE [-b] [-t] NAMES...
 //   tescmd c ARCHIVE [-m TEXT]
 //   tescmd attr ARCHIVE NAME ATTRIBUTES [COMMENT]
@@ -19,6 +19,7 @@
 #include "tescore.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -54,7 +55,9 @@ const char kUsage[] =
     "  -u          extract only entries newer than the existing files\n"
     "  -pPASSWORD  password for encrypted entries\n"
     "options of a:\n"
-    "  -l0..-l4    level: 0 maximum, 1 very good, 2 normal (default), 3 low, 4 none\n"
+    "  -l0..-l4    level: 0 maximum, 1 very good, 2 normal (default), 3 low, 4 none;\n"
+    "              cabinets: 0 LZX (maximal memory), 1 LZX (less memory),\n"
+    "              2 LZX (minimal memory), 3 MSZIP, 4 none\n"
     "  -u          update: add new files, replace entries whose file is newer\n"
     "  -f          freshen: only replace entries whose file is newer\n"
     "  -m          move: delete the added files afterwards\n"
@@ -66,6 +69,8 @@ const char kUsage[] =
     "  -R          store paths relative to the folder all FILES share\n"
     "              (default: file names only)\n"
     "  -8          store 8.3 names\n"
+    "  -v SIZE     split into volumes of SIZE bytes (k or m for KB, MB), formats\n"
+    "              that span: ARCHIVE data.cab gives data01.cab, data02.cab, ...\n"
     "NAMES select entries by their path in the archive (as 'l' shows it).\n"
     "exit codes: 0 done, 1 done with warnings, 2 failed, 3 cancelled, 7 usage\n";
 
@@ -145,9 +150,41 @@ int Formats() {
 }
 
 // Makes and lists the archive object; prints why when that fails.
+// The archive object of a path. The factory takes every ".exe" for a
+// self-extracting ZIP archive; any other self-extracting program is
+// recognised by its content: an object of each plain format that has a
+// self-extracting variant is asked to find its archive in the file.
+HRESULT CreateArchiveObject(const char* path, ICompressFormat** archive) {
+    HRESULT hr = ArcCreateObject(nullptr, path, archive);
+    if (SUCCEEDED(hr)) return hr;
+    FORMATINFO found;
+    UINT foundId = 0;
+    if (FAILED(ArcGetFormatOf(path, &found, &foundId)) || !(found.variant & 0xFF)) return hr;
+    UINT count = ArcGetFormatCount();
+    for (UINT id = 1; id < count; ++id) {
+        FORMATINFO row, plain;
+        if (id == foundId || FAILED(ArcGetFormatAt(id, &row)) || !(row.variant & 0xFF) ||
+            lstrcmpiA(row.extension, found.extension) != 0 || FAILED(ArcGetFormatAt(id - 1, &plain)))
+            continue;
+        // The plain format's object, made for a stand-in name (the factory
+        // does not look into plain archives), then pointed at the file.
+        std::string standIn = std::string("archive") + plain.extension;
+        ICompressFormat* candidate = nullptr;
+        if (FAILED(ArcCreateObject(nullptr, standIn.c_str(), &candidate))) continue;
+        candidate->SetArchivePath(path);
+        BOOL searched = FALSE;
+        if (candidate->Check(nullptr, &searched) == S_OK) {
+            *archive = candidate;
+            return S_OK;
+        }
+        candidate->Release();
+    }
+    return hr;
+}
+
 ICompressFormat* OpenArchive(const char* path, HRESULT* result) {
     ICompressFormat* archive = nullptr;
-    HRESULT hr = ArcCreateObject(nullptr, path, &archive);
+    HRESULT hr = CreateArchiveObject(path, &archive);
     if (FAILED(hr)) {
         fprintf(stderr, "tescmd: %s: not an archive of a known format\n", path);
         *result = hr;
@@ -253,7 +290,7 @@ int Extract(const char* path, bool usePaths, const ExtractOptions& options) {
 // Prints the archive comment (nothing when there is none).
 int Comment(const char* path) {
     ICompressFormat* archive = nullptr;
-    if (FAILED(ArcCreateObject(nullptr, path, &archive))) {
+    if (FAILED(CreateArchiveObject(path, &archive))) {
         fprintf(stderr, "tescmd: %s: not an archive of a known format\n", path);
         return kExitFailed;
     }
@@ -291,7 +328,7 @@ int MakeExe(const char* path, const char* modulePath, const char* out) {
         return kExitFailed;
     }
     ICompressFormat* archive = nullptr;
-    if (FAILED(ArcCreateObject(nullptr, path, &archive))) {
+    if (FAILED(CreateArchiveObject(path, &archive))) {
         fprintf(stderr, "tescmd: %s: not an archive of a known format\n", path);
         return kExitFailed;
     }
@@ -304,7 +341,7 @@ int MakeExe(const char* path, const char* modulePath, const char* out) {
 // Writes the archive without the self-extractor module in front of it.
 int RemoveExe(const char* path, const char* out) {
     ICompressFormat* archive = nullptr;
-    if (FAILED(ArcCreateObject(nullptr, path, &archive))) {
+    if (FAILED(CreateArchiveObject(path, &archive))) {
         fprintf(stderr, "tescmd: %s: not an archive of a known format\n", path);
         return kExitFailed;
     }
@@ -329,7 +366,7 @@ std::string FolderOf(const char* path) {
 // Creates the archive object without listing (the archive may not exist yet).
 ICompressFormat* CreateObject(const char* path) {
     ICompressFormat* archive = nullptr;
-    if (FAILED(ArcCreateObject(nullptr, path, &archive))) {
+    if (FAILED(CreateArchiveObject(path, &archive))) {
         fprintf(stderr, "tescmd: %s: not an archive of a known format\n", path);
         return nullptr;
     }
@@ -517,6 +554,23 @@ int SetAttributes(const char* path, const char* name, const char* attributeText,
     return ExitCode(hr);
 }
 
+// "65536", "64k", "2m": a volume size of at most 4 GB - 1.
+bool ParseVolumeSize(const char* text, UINT* size) {
+    char* end = nullptr;
+    unsigned long long value = strtoull(text, &end, 10);
+    if (!end || end == text || text[0] == '-') return false;
+    if (*end == 'k' || *end == 'K') {
+        value *= 1024;
+        ++end;
+    } else if (*end == 'm' || *end == 'M') {
+        value *= 1048576;
+        ++end;
+    }
+    if (*end != '\0' || value == 0 || value > 0xFFFFFFFFull) return false;
+    *size = static_cast<UINT>(value);
+    return true;
+}
+
 // Options of `a`; returns false with a usage problem.
 bool ParseAddOptions(int argc, char** argv, AddOptions* options, const char** problem) {
     for (int i = 3; i < argc; ++i) {
@@ -550,6 +604,12 @@ bool ParseAddOptions(int argc, char** argv, AddOptions* options, const char** pr
             options->relativePaths = true;
         } else if (!strcmp(arg, "-8")) {
             options->shortNames = true;
+        } else if (!strcmp(arg, "-v")) {
+            if (++i >= argc || !ParseVolumeSize(argv[i], &options->volumeSize)) {
+                *problem = "-v needs a size in bytes (or with k or m)";
+                return false;
+            }
+            options->split = true;
         } else {
             *problem = "unknown option";
             return false;
