@@ -3,6 +3,8 @@
 // handed to the engine on OK.
 #include "add_dialog.h"
 
+#include "add_file_list.h"
+
 #include "command_ids.h"
 #include "combo_history.h"
 #include "select_group.h"
@@ -880,7 +882,7 @@ bool AddDialog::OnOk() {
     UpdateButtons();
     if (paths.empty()) return false;
     try {
-        fileList_ = BuildFileList(paths);
+        fileList_ = BuildAddFileList(paths);
     } catch (const std::bad_alloc&) {
         ShowMessage(dialog_, LoadText(resources_, TESCMD_IDS_OUT_OF_MEMORY), MB_OK | MB_ICONERROR);
         return false;

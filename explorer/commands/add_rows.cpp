@@ -74,18 +74,5 @@ void AddFolderContents(const std::string& folder, const std::vector<std::string>
     AddContents(root, masks, options, 0, rows);
 }
 
-std::vector<BYTE> BuildFileList(const std::vector<std::string>& paths) {
-    std::vector<BYTE> list;
-    for (const std::string& path : paths) {
-        const size_t at = list.size();
-        list.resize(at + ADDFILEINFO_HEADER + path.size(), 0);  // the next record starts there
-        ADDFILEINFO* record = reinterpret_cast<ADDFILEINFO*>(&list[at]);
-        record->storedName = nullptr;
-        record->length = static_cast<WORD>(path.size());
-        memcpy(record->path, path.c_str(), path.size() + 1);
-    }
-    list.resize(list.size() + ADDFILEINFO_HEADER + 1, 0);
-    return list;
-}
 
 }  // namespace tescommands

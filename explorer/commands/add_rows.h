@@ -30,8 +30,5 @@ std::vector<std::string> ParseMasks(const std::string& text);
 void AddFolderContents(const std::string& folder, const std::vector<std::string>& masks,
                        const IncludeOptions& options, std::vector<std::string>* rows);
 
-// The packed ADDFILEINFO list of paths (stored names left to the engine),
-// ended by a record of length 0.
-std::vector<BYTE> BuildFileList(const std::vector<std::string>& paths);
 
 }  // namespace tescommands

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "add_file_list.h"
 #include "engine_session.h"
 #include "test_files.h"
 
@@ -30,21 +31,6 @@ using Archive = tessera::testing::OpenedArchive;
 
 uint16_t Get16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
 
-// The ADDFILEINFO list of the paths (names derived by the engine), or of
-// (path, stored name) pairs.
-std::vector<BYTE> FileList(const std::vector<std::string>& paths, const std::vector<const char*>& names = {}) {
-    std::vector<BYTE> list;
-    for (size_t i = 0; i < paths.size(); ++i) {
-        size_t at = list.size();
-        list.resize(at + ADDFILEINFO_HEADER + paths[i].size() + 1, 0);
-        auto* record = reinterpret_cast<ADDFILEINFO*>(&list[at]);
-        record->storedName = i < names.size() ? names[i] : nullptr;
-        record->length = static_cast<WORD>(paths[i].size() + 1);
-        std::memcpy(record->path, paths[i].c_str(), paths[i].size() + 1);
-    }
-    list.resize(list.size() + ADDFILEINFO_HEADER + 1, 0);
-    return list;
-}
 
 struct AddRequest {
     UINT level = 3;
@@ -108,7 +94,7 @@ TEST(CabWrite, LevelsGiveTheirCompressionTypes) {
         ASSERT_EQ(a.created, S_OK);
         AddRequest r;
         r.level = row.level;
-        ASSERT_EQ(Add(a.object, FileList({s.a}), s.temp, r), S_OK) << a.log;
+        ASSERT_EQ(Add(a.object, BuildAddFileList({s.a}), s.temp, r), S_OK) << a.log;
         Bytes cab = ReadWholeFile(path);
         ASSERT_GE(cab.size(), 44u);
         EXPECT_EQ(Get16(cab, 36 + 6), row.type);
@@ -154,13 +140,13 @@ TEST(CabWrite, FailureLeavesTheOldCabinetAndNoTemporaryFile) {
         {
             DeleteFileA(path.c_str());
             Archive a(path);
-            ASSERT_EQ(Add(a.object, FileList({s.b}), s.temp), S_OK) << a.log;
+            ASSERT_EQ(Add(a.object, BuildAddFileList({s.b}), s.temp), S_OK) << a.log;
         }
         Bytes before = ReadWholeFile(path);
         Archive a(path);
         g_cancelTarget = a.object;
         if (c.cancel) a.object->SetStatusCallback(CancelAtB);
-        EXPECT_EQ(Add(a.object, FileList(c.files), s.temp, c.request), c.result) << a.log;
+        EXPECT_EQ(Add(a.object, BuildAddFileList(c.files), s.temp, c.request), c.result) << a.log;
         EXPECT_TRUE(LogHas(a.log, c.message)) << a.log;
         EXPECT_EQ(ReadWholeFile(path), before);
         EXPECT_TRUE(TemporaryFiles(s.scratch.Path()).empty());
@@ -175,14 +161,14 @@ TEST(CabWrite, BackupKeepsTheOldCabinet) {
     std::string path = s.scratch / "Data.cab";
     {
         Archive a(path);
-        ASSERT_EQ(Add(a.object, FileList({s.b}), s.temp), S_OK) << a.log;
+        ASSERT_EQ(Add(a.object, BuildAddFileList({s.b}), s.temp), S_OK) << a.log;
     }
     Bytes old = ReadWholeFile(path);
     {
         Archive a(path);
         AddRequest r;
         r.backup = TRUE;
-        ASSERT_EQ(Add(a.object, FileList({s.a}), s.temp, r), S_OK) << a.log;
+        ASSERT_EQ(Add(a.object, BuildAddFileList({s.a}), s.temp, r), S_OK) << a.log;
         EXPECT_TRUE(LogHas(a.log, "Creating backup copy 'Data.bak'")) << a.log;
     }
     EXPECT_EQ(ReadWholeFile(s.scratch / "Data.bak"), old);
@@ -213,7 +199,7 @@ TEST(CabWrite, SetsAreNamedByNumber) {
         r.level = 4;
         r.split = TRUE;
         r.volumeSize = 65536;
-        ASSERT_EQ(Add(a.object, FileList({s.a, s.b}), s.temp, r), S_OK) << a.log;
+        ASSERT_EQ(Add(a.object, BuildAddFileList({s.a, s.b}), s.temp, r), S_OK) << a.log;
         EXPECT_FALSE(FileExists(s.scratch / row.archive));
         for (const char* name : {row.first, row.second, row.third}) {
             Bytes cab = ReadWholeFile(s.scratch / name);
@@ -236,7 +222,7 @@ TEST(CabWrite, UnstorableFilesAreSkippedAndReported) {
     std::string longName(256, 'n');
     std::string path = s.scratch / "skip.cab";
     Archive a(path);
-    std::vector<BYTE> list = FileList({s.scratch / "src\\missing.txt", s.a, s.b}, {nullptr, longName.c_str(), nullptr});
+    std::vector<BYTE> list = BuildAddFileList({s.scratch / "src\\missing.txt", s.a, s.b}, {nullptr, longName.c_str(), nullptr});
     EXPECT_EQ(Add(a.object, list, s.temp), S_FALSE) << a.log;
     EXPECT_TRUE(LogHas(a.log, "Error opening this file")) << a.log;
     EXPECT_TRUE(LogHas(a.log, "path too long")) << a.log;
@@ -256,7 +242,7 @@ TEST(CabWrite, ProgramRoundTrip) {
         Archive a(cabPath);
         AddRequest r;
         r.level = 0;
-        ASSERT_EQ(Add(a.object, FileList({s.a, s.b}), s.temp, r), S_OK) << a.log;
+        ASSERT_EQ(Add(a.object, BuildAddFileList({s.a, s.b}), s.temp, r), S_OK) << a.log;
     }
     Bytes cab = ReadWholeFile(cabPath);
     Bytes module(20000);

@@ -1,5 +1,6 @@
 // Selection of entries, the entry pool, and the two list helpers of Add
 // (store-only extensions, common path depth).
+#include "add_file_list.h"
 #include "fake_format.h"
 
 #include "test_files.h"
@@ -94,21 +95,6 @@ TEST(AddLists, MatchesExtensionList) {
     }
 }
 
-// Packs a list of paths as Add receives them.
-std::vector<char> PackFiles(const std::vector<std::string>& paths) {
-    std::vector<char> packed;
-    for (const std::string& path : paths) {
-        size_t at = packed.size();
-        WORD length = static_cast<WORD>(path.size() + 1);
-        packed.resize(at + ADDFILEINFO_HEADER + length);
-        auto* record = reinterpret_cast<ADDFILEINFO*>(packed.data() + at);
-        record->storedName = nullptr;
-        record->length = length;
-        memcpy(record->path, path.c_str(), length);
-    }
-    packed.resize(packed.size() + ADDFILEINFO_HEADER + 1, 0);
-    return packed;
-}
 
 TEST(AddLists, CommonPathDepth) {
     struct Case {
@@ -124,7 +110,7 @@ TEST(AddLists, CommonPathDepth) {
         {{"C:\\A\\f.txt", "C:\\a\\g.txt"}, 1},
     };
     for (const Case& c : cases) {
-        std::vector<char> packed = PackFiles(c.paths);
+        std::vector<BYTE> packed = BuildAddFileList(c.paths);
         EXPECT_EQ(FakeFormat::CommonPathDepth(reinterpret_cast<const ADDFILEINFO*>(packed.data())), c.depth)
             << c.paths[0];
     }
@@ -132,7 +118,7 @@ TEST(AddLists, CommonPathDepth) {
 
 TEST(AddLists, AddComputesDepthOnlyWithRelativePaths) {
     FakeFormat* object = Listed({});
-    std::vector<char> packed = PackFiles({"C:\\a\\b\\f.txt", "C:\\a\\b\\c\\g.txt"});
+    std::vector<BYTE> packed = BuildAddFileList({"C:\\a\\b\\f.txt", "C:\\a\\b\\c\\g.txt"});
     auto* files = reinterpret_cast<const ADDFILEINFO*>(packed.data());
     EXPECT_EQ(object->Add(nullptr, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, "", "C:\\", files), S_OK);
     EXPECT_EQ(object->m_commonDepth, 2u);

@@ -8,6 +8,7 @@
 // (peers.sh). Settings go to a key of this process (HKEY_CURRENT_USER is
 // redirected), reset before every test.
 #include "add_dialog.h"
+#include "add_file_list.h"
 #include "add_rows.h"
 #include "command_ids.h"
 #include "commands.h"
@@ -851,7 +852,7 @@ TEST_F(CommandsTest, TestShowsTheReportUnlessCancelled) {
     {
         tessera::testing::OpenedArchive archive(encrypted);
         archive.object->SetPassword("sesame");
-        std::vector<BYTE> list = tescommands::BuildFileList({source});
+        std::vector<BYTE> list = BuildAddFileList({source});
         ASSERT_EQ(archive.object->Add(nullptr, FALSE, FALSE, FALSE, 0, FALSE, FALSE, FALSE, FALSE, FALSE, 0, TRUE, "",
                                       scratch.Path().c_str(), reinterpret_cast<const ADDFILEINFO*>(list.data())),
                   S_OK);
@@ -1142,7 +1143,7 @@ TEST_F(CommandsTest, AddUpdateFreshen) {
         const std::string path = tree.scratch / "update.zip";
         {
             tessera::testing::OpenedArchive archive(path);
-            std::vector<BYTE> list = tescommands::BuildFileList({tree / "a.txt", tree / "b.doc"});
+            std::vector<BYTE> list = BuildAddFileList({tree / "a.txt", tree / "b.doc"});
             ASSERT_EQ(archive.object->Add(nullptr, FALSE, FALSE, FALSE, 0, FALSE, FALSE, FALSE, FALSE, FALSE, 0, TRUE,
                                           "", tree.scratch.Path().c_str(),
                                           reinterpret_cast<const ADDFILEINFO*>(list.data())),

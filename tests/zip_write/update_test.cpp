@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "add_file_list.h"
 #include "engine_session.h"
 #include "tescore.h"
 #include "test_files.h"
@@ -67,22 +68,10 @@ struct AddArgs {
     std::string tempFolder;  // default: the archive's folder
 };
 
-std::vector<BYTE> FileList(const std::vector<std::string>& paths) {
-    std::vector<BYTE> list;
-    for (const std::string& path : paths) {
-        const size_t at = list.size();
-        list.resize(at + ADDFILEINFO_HEADER + path.size(), 0);
-        ADDFILEINFO* record = reinterpret_cast<ADDFILEINFO*>(&list[at]);
-        record->length = static_cast<WORD>(path.size());
-        memcpy(record->path, path.c_str(), path.size() + 1);
-    }
-    list.resize(list.size() + ADDFILEINFO_HEADER + 1, 0);
-    return list;
-}
 
 HRESULT Add(Session* session, const std::string& archive, const std::vector<std::string>& paths,
             const AddArgs& args = AddArgs()) {
-    std::vector<BYTE> list = FileList(paths);
+    std::vector<BYTE> list = BuildAddFileList(paths);
     const std::string temp = args.tempFolder.empty() ? FolderOf(archive) : args.tempFolder;
     return session->object->Add(nullptr, args.move, FALSE, args.backup, args.level, args.update, args.freshen, FALSE,
                                 args.relativePaths, FALSE, 0, args.newestTime, args.storeOnly.c_str(), temp.c_str(),
@@ -423,7 +412,7 @@ TEST(ZipUpdate, DiskFullAsksRetryOrCancel) {
         ArmFaults("4", "0");
         Session session;
         ASSERT_TRUE(Open(w.archive, &session));
-        std::vector<BYTE> list = FileList({w.Src("noise.bin"), w.Src("sub\\more.txt")});
+        std::vector<BYTE> list = BuildAddFileList({w.Src("noise.bin"), w.Src("sub\\more.txt")});
         const HRESULT hr = session.object->Add(owner.Handle(), FALSE, FALSE, FALSE, 2, FALSE, FALSE, FALSE, TRUE,
                                                FALSE, 0, FALSE, "", w.scratch.Path().c_str(),
                                                reinterpret_cast<const ADDFILEINFO*>(list.data()));

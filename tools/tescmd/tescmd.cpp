@@ -16,6 +16,7 @@
 //   tescmd unsfx ARCHIVE OUT
 //
 // Exit codes: 0 done, 1 done with warnings, 2 failed, 3 cancelled, 7 usage.
+#include "add_file_list.h"
 #include "tescore.h"
 
 #include <cstdio>
@@ -406,21 +407,6 @@ void CollectFiles(const std::string& path, std::vector<std::string>* out) {
     for (const std::string& name : names) CollectFiles(path + "\\" + name, out);
 }
 
-// The ADDFILEINFO list of the paths: records of (pointer, length, path) ended
-// by a record of length 0.
-std::vector<BYTE> FileList(const std::vector<std::string>& paths) {
-    std::vector<BYTE> list;
-    for (const std::string& path : paths) {
-        size_t at = list.size();
-        list.resize(at + ADDFILEINFO_HEADER + path.size(), 0);  // the next record starts there
-        ADDFILEINFO* record = reinterpret_cast<ADDFILEINFO*>(&list[at]);
-        record->storedName = nullptr;
-        record->length = static_cast<WORD>(path.size());
-        memcpy(record->path, path.c_str(), path.size() + 1);
-    }
-    list.resize(list.size() + ADDFILEINFO_HEADER + 1, 0);
-    return list;
-}
 
 int Add(const char* path, const AddOptions& options) {
     std::vector<std::string> paths;
@@ -442,7 +428,7 @@ int Add(const char* path, const AddOptions& options) {
     ICompressFormat* archive = CreateObject(path);
     if (!archive) return kExitFailed;
     if (g_answers.havePassword) archive->SetPassword(g_answers.password.c_str());
-    std::vector<BYTE> list = FileList(paths);
+    std::vector<BYTE> list = BuildAddFileList(paths);
     HRESULT hr = archive->Add(nullptr, options.move, options.shortNames, options.backup, options.level,
                               options.update, options.freshen, options.fullPaths, options.relativePaths,
                               options.split, options.volumeSize, options.newestTime, options.storeOnly.c_str(),
