@@ -21,7 +21,8 @@
 
 namespace tessera {
 
-// text, cut to fit width pixels in control's font, ending in "..." when cut.
+// The text as it fits in width pixels of the control's font: cut and ended
+// with "..." when it is wider.
 std::string FitTextToWidth(HWND control, const std::string& text, int width);
 
 class ExplorerWindow : public TopLevelWindow {
