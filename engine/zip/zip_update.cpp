@@ -32,6 +32,7 @@
 #include "zip/zip_directory.h"
 #include "zip/zip_file_input.h"
 #include "zip/zip_writer.h"
+#include "win32/handles.h"
 
 using namespace tessera;
 using namespace tessera::zip;
@@ -93,28 +94,13 @@ uint32_t StampOf(const FILETIME& utc) {
     return DosStamp(date, time);
 }
 
-// Closes a handle on every path.
-struct ScopedHandle {
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    ScopedHandle() = default;
-    explicit ScopedHandle(HANDLE h) : handle(h) {}
-    ~ScopedHandle() { Close(); }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-    void Close() {
-        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-        handle = INVALID_HANDLE_VALUE;
-    }
-    bool Valid() const { return handle != INVALID_HANDLE_VALUE; }
-};
-
 // The file being written: deleted when the run ends without keeping it.
 struct OutputFile {
-    ScopedHandle file;
+    tessera::win32::FileHandle file;
     std::string path;
     bool keep = false;
     ~OutputFile() {
-        file.Close();
+        file.reset();
         if (!keep && !path.empty()) DeleteFileA(path.c_str());
     }
 };
@@ -381,9 +367,8 @@ void CZipFormat::Updater::SelectForAdd() {
     for (const ADDFILEINFO* file = f_.m_files; file && file->length != 0; file = ADDFILEINFO_NEXT(file)) {
         std::string path = file->path;
         WIN32_FIND_DATAA found;
-        HANDLE find = FindFirstFileA(path.c_str(), &found);
-        if (find == INVALID_HANDLE_VALUE) continue;  // paths that do not exist are ignored
-        FindClose(find);
+        if (!tessera::win32::FindHandle(FindFirstFileA(path.c_str(), &found)))
+            continue;  // paths that do not exist are ignored
         if (f_.m_shortNames) {
             char shortPath[MAX_PATH];
             DWORD length = GetShortPathNameA(path.c_str(), shortPath, MAX_PATH);
@@ -516,7 +501,7 @@ bool CZipFormat::Updater::OpenOutput(const Request& request) {
     if (IsExeConversion(op_)) {
         HANDLE file = f_.CreateArchiveFile(request.outputPath);
         if (file == INVALID_HANDLE_VALUE) return false;
-        output_.file.handle = file;
+        output_.file.reset(file);
         output_.path = request.outputPath;
     } else {
         char path[MAX_PATH];
@@ -530,12 +515,12 @@ bool CZipFormat::Updater::OpenOutput(const Request& request) {
             f_.ReportError(IDS_TEMP_CANNOT_BE_CREATED, f_.SystemErrorText());
             return false;
         }
-        output_.file.handle = file;
+        output_.file.reset(file);
     }
     char drive = output_.path[0];
     char full[MAX_PATH];
     if (GetFullPathNameA(output_.path.c_str(), MAX_PATH, full, nullptr) && full[1] == ':') drive = full[0];
-    writer_.reset(new (std::nothrow) Writer(f_, output_.file.handle, drive));
+    writer_.reset(new (std::nothrow) Writer(f_, output_.file.get(), drive));
     if (!writer_) {
         f_.ReportError(IDS_OUT_OF_MEMORY);
         return false;
@@ -575,7 +560,7 @@ bool CZipFormat::Updater::WritePrefix(const Request& request) {
         f_.ReportError(IDS_ERROR_READING_FILE, f_.m_archivePath, f_.SystemErrorText());
         return false;
     }
-    if (!f_.CopyData(f_.m_archiveFile, output_.file.handle, static_cast<DWORD>(prefixLength_), output_.path[0]))
+    if (!f_.CopyData(f_.m_archiveFile, output_.file.get(), static_cast<DWORD>(prefixLength_), output_.path[0]))
         return false;
     writer_->Advance(prefixLength_);
     return true;
@@ -645,14 +630,14 @@ bool CZipFormat::Updater::CopyEntry(Item& item) {
         return false;
     }
     item.newOffset = static_cast<uint32_t>(writer_->Position());
-    if (!f_.CopyData(f_.m_archiveFile, output_.file.handle, static_cast<DWORD>(entry.copyLength), output_.path[0]))
+    if (!f_.CopyData(f_.m_archiveFile, output_.file.get(), static_cast<DWORD>(entry.copyLength), output_.path[0]))
         return false;
     writer_->Advance(entry.copyLength);
     return true;
 }
 
 struct CZipFormat::Updater::InputFile {
-    ScopedHandle file;        // not opened for a folder
+    tessera::win32::FileHandle file;        // not opened for a folder
     bool folder = false;
     uint32_t size = 0;
     uint32_t attributes = 0;  // Windows attributes as read
@@ -688,12 +673,12 @@ CZipFormat::Updater::FileResult CZipFormat::Updater::Compress(Item& item) {
                            kLocalHeaderSize + entry.name.size()))
         return FileResult::Abort;
 
-    FileSource source(f_, input.file.handle, item.path);
+    FileSource source(f_, input.file.get(), item.path);
     EntryData data;
     data.method = header.method;
     data.flags = header.flags;
     if (!WriteData(input, encrypted, source, &data)) return FileResult::Abort;
-    input.file.Close();
+    input.file.reset();
     // A file that could not be read to its end is not stored cut short: the
     // update stops and the old archive stays as it was.
     if (source.Failed() || f_.m_cancel) return FileResult::Abort;
@@ -735,9 +720,9 @@ CZipFormat::Updater::FileResult CZipFormat::Updater::OpenInput(const Item& item,
     FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
     FileTimeToDosDateTime(&local, &input->dosDate, &input->dosTime);
     if (input->folder) return FileResult::Done;
-    input->file.handle = CreateFileA(item.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (!input->file.Valid()) {
+    input->file.reset(CreateFileA(item.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!input->file) {
         f_.Warn(IDS_ERROR_OPENING_FILE, item.path.c_str(), f_.SystemErrorText());
         return FileResult::Skipped;
     }
@@ -778,7 +763,7 @@ bool CZipFormat::Updater::DeflateData(FileSource& source, EntryData* data) {
     }
     DeflateFile job;
     job.level = f_.m_deflateLevel;
-    job.outputSeekable = GetFileType(output_.file.handle) == FILE_TYPE_DISK;
+    job.outputSeekable = GetFileType(output_.file.get()) == FILE_TYPE_DISK;
     job.flags = data->flags;
     const int result = deflater_->Compress(source, *writer_, job);
     if (result == kDeflateNoMemory) {
@@ -819,7 +804,7 @@ bool CZipFormat::Updater::FinishLocalRecord(uint64_t offset, bool encrypted, con
     FinishLocalHeader(header, data.method, source.Crc(), static_cast<uint32_t>(compressed),
                       static_cast<uint32_t>(source.Count()));
 
-    if (GetFileType(output_.file.handle) == FILE_TYPE_DISK) {
+    if (GetFileType(output_.file.get()) == FILE_TYPE_DISK) {
         const uint64_t end = writer_->Position();
         uint8_t bytes[kLocalHeaderSize];
         SerializeLocalHeader(*header, bytes);
@@ -867,11 +852,11 @@ bool CZipFormat::Updater::WriteDirectory() {
 // Closes everything and puts the new file in place. A write the system only
 // reports when the data reaches the disk fails the update here.
 int CZipFormat::Updater::Commit(const Request& request) {
-    if (!FlushFileBuffers(output_.file.handle)) {
+    if (!FlushFileBuffers(output_.file.get())) {
         f_.ReportError(IDS_ERROR_WRITING_TEMP_FILE, f_.SystemErrorText());
         return kUpdateAborted;
     }
-    output_.file.Close();
+    output_.file.reset();
     f_.CloseArchiveFile();
     // From here on the output is complete: a new program or archive beside
     // the old one stays; a temporary file is kept if the replace fails (the
@@ -899,8 +884,8 @@ void CZipFormat::Updater::SetArchiveTime(LPCSTR path) {
     if (!DosDateTimeToFileTime(static_cast<WORD>(newest >> 16), static_cast<WORD>(newest), &local) ||
         !LocalFileTimeToFileTime(&local, &utc))
         return;
-    ScopedHandle file(CreateFileA(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file.Valid() || !SetFileTime(file.handle, nullptr, nullptr, &utc))
+    tessera::win32::FileHandle file(CreateFileA(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file || !SetFileTime(file.get(), nullptr, nullptr, &utc))
         f_.Log(IDS_TIME_CANNOT_BE_SET, f_.SystemErrorText());
 }
 
