@@ -125,7 +125,8 @@ TopLevelWindow* WindowList::FindOrCreate(WindowKind kind) {
     }
     TopLevelWindow* object = nullptr;
     if (kind == kExplorerWindow) object = new ExplorerWindow();
-    // The Browse Archives window (kind 1) is not part of the program yet.
+    // Only the explorer window is made here; the Browse Archives kind (1)
+    // yields none.
     if (!object) return nullptr;
     if (!object->Create(nullptr)) {
         delete object;

@@ -156,12 +156,12 @@ bool ProcessCommandLine(const char* commandLine) {
         return true;
     }
     case 'F':
-        // Browse Archives: its window is not part of the program yet; the
-        // switch is accepted and the program ends.
+        // "/F" (Browse Archives) is accepted and opens no window: the
+        // program ends.
         return false;
     case 'S':
-        // Self-extractor creation from the command line runs once and ends;
-        // the self-extractor builder is not part of the program yet.
+        // "/S" (self-extractor creation) is accepted and builds nothing:
+        // the program ends.
         return false;
     default:
         ShowMessage(nullptr, IDS_INVALID_COMMAND, MB_ICONSTOP, first.size() > 1 ? first[1] : ' ');

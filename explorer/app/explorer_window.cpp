@@ -157,8 +157,6 @@ void ExplorerWindow::Show() {
         ShowWindow(window_, static_cast<int>(maximized) > 0 ? SW_SHOWMAXIMIZED : SW_SHOWDEFAULT);
     }
     UpdateWindow(window_);
-    // The association check of the options comes with the Options dialog;
-    // an error it returns is shown as message 4142.
 }
 
 LRESULT CALLBACK ExplorerWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -196,10 +194,6 @@ LRESULT ExplorerWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPA
     case WM_CLOSE:
         if (CloseArchive(false, true)) DestroyWithoutHiding();
         return 0;
-    case WM_ACTIVATEAPP:
-        // Viewed entries' temporary files are checked for changes here once
-        // viewing through temporary files exists.
-        break;
     case WM_NOTIFY:
         return OnNotify(reinterpret_cast<NMHDR*>(lParam));
     case WM_MENUSELECT:
@@ -551,9 +545,6 @@ bool ExplorerWindow::OpenArchive(const std::string& requested, bool addToHistory
     const std::string path = objectPath && *objectPath ? objectPath : requested;
     log_ = std::make_unique<OutputLog>();
     archive_ = object;
-    // The per-archive temporary folder for viewing and dragging is derived
-    // here once viewing through temporary files exists.
-    tempFolder_.clear();
 
     if (SUCCEEDED(archive_->List(window_)) && SUCCEEDED(FillView())) {
         if (addToHistory) history_.Add(path);
@@ -583,8 +574,6 @@ bool ExplorerWindow::CloseArchive(bool repaint, bool allowRefusal) {
         if (allowRefusal) return false;
         archive_->SetMessageCallback(nullptr, 0);  // the log goes now
     }
-    // Viewed entries' temporary files are checked here (and may refuse the
-    // close) once viewing through temporary files exists.
     view_.Clear();
     tree_.ClearTree();
     history_.MarkClosed();
@@ -592,7 +581,6 @@ bool ExplorerWindow::CloseArchive(bool repaint, bool allowRefusal) {
     log_.reset();
     archive_->Release();
     archive_ = nullptr;
-    tempFolder_.clear();
     SetStatusText(std::string());
     RefreshStatusBar();
     if (repaint) {
@@ -646,7 +634,6 @@ bool ExplorerWindow::AdoptArchive(ICompressFormat* object) {
     if (!object || !CloseArchive(false, true)) return false;
     log_ = std::make_unique<OutputLog>();
     archive_ = object;
-    tempFolder_.clear();
     // Nothing is listed yet: the file appears with the first Add.
     if (archive_->GetArchivePath() && *archive_->GetArchivePath()) history_.Add(archive_->GetArchivePath());
     SetTitle();
@@ -879,8 +866,7 @@ LRESULT ExplorerWindow::OnNotify(NMHDR* header) {
             ShowListContextMenu();
             return 0;
         case LVN_BEGINDRAG:
-            // Dragging entries out comes with the clipboard and drag commands.
-            return 0;
+            return 0;  // entries are not dragged out of the list
         case LVN_ITEMCHANGED:
             SetTimer(window_, TESVIEW_STATUS_TIMER, 1, nullptr);
             return 0;
@@ -1029,8 +1015,8 @@ void ExplorerWindow::CommandHook(UINT command) {
         break;
     default:
         // Archive-file commands, viewing, clipboard, self-extractors,
-        // properties, printing, mail and options are not part of the
-        // program yet: they keep their enabled state and do nothing.
+        // properties, printing, mail and options keep their enabled state
+        // and do nothing.
         break;
     }
     UpdateToolbarStates();
@@ -1221,9 +1207,7 @@ void ExplorerWindow::OnCommand(UINT command) {
         ShowMessage(window_, IDS_ARCHIVES_OPENED, MB_ICONINFORMATION, static_cast<int>(App().settings.archivesOpened));
         break;
     case CMD_BROWSE_ARCHIVES:
-        // The Browse Archives window (a new SearchWindow each time) plugs in
-        // here; it is not part of the program yet.
-        break;
+        break;  // enabled, and opens no window
     default:
         if (command >= CMD_RECENT_FIRST && command <= CMD_RECENT_LAST) {
             std::string path = recent_.Slot(static_cast<int>(command - CMD_RECENT_FIRST));

@@ -149,7 +149,6 @@ private:
     DWORD treeWidth_ = 200;
     ICompressFormat* archive_ = nullptr;
     std::unique_ptr<OutputLog> log_;
-    std::string tempFolder_;
     std::string statusFolder_;  // the folder part's whole text
     ArchiveHistory history_;
     RecentArchives recent_;
