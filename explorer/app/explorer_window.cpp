@@ -5,6 +5,9 @@
 #include "resource_ids.h"
 #include "window_commands.h"
 #include "tescore.h"
+#include "win32/dialog.h"
+#include "win32/handles.h"
+#include "win32/scope.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -19,18 +22,6 @@ namespace tessera {
 namespace {
 
 const char kSettings[] = "Settings";
-
-// Wait cursor for the life of the object.
-class WaitCursor {
-public:
-    WaitCursor() : previous_(SetCursor(LoadCursor(nullptr, IDC_WAIT))) {}
-    ~WaitCursor() { SetCursor(previous_); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-
-private:
-    HCURSOR previous_;
-};
 
 // Every button the toolbar can show: image and label index equal the index.
 const TBBUTTON kButtons[ExplorerWindow::kToolbarButtonCount] = {
@@ -99,8 +90,7 @@ ExplorerWindow::~ExplorerWindow() {
     if (archive_) {
         view_.Clear();
         tree_.ClearTree();
-        archive_->Release();
-        archive_ = nullptr;
+        archive_.reset();
     }
     if (App().windows.Contains(this)) App().windows.Remove(this);
 }
@@ -293,19 +283,21 @@ bool ExplorerWindow::CreateToolbar() {
     SendMessageA(toolbar_, TB_SETPARENT, reinterpret_cast<WPARAM>(window_), 0);
     SendMessageA(toolbar_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     SendMessageA(toolbar_, TB_SETEXTENDEDSTYLE, 0, TBSTYLE_EX_DRAWDDARROWS);
-    toolbarImages_ = ImageList_LoadImageA(instance, MAKEINTRESOURCEA(IDB_TOOLBAR), 24, 0, RGB(255, 0, 255),
-                                          IMAGE_BITMAP, LR_CREATEDIBSECTION);
-    toolbarHotImages_ = ImageList_LoadImageA(instance, MAKEINTRESOURCEA(IDB_TOOLBAR_HOT), 24, 0, RGB(255, 0, 255),
-                                             IMAGE_BITMAP, LR_CREATEDIBSECTION);
+    toolbarImages_.reset(ImageList_LoadImageA(instance, MAKEINTRESOURCEA(IDB_TOOLBAR), 24, 0, RGB(255, 0, 255),
+                                              IMAGE_BITMAP, LR_CREATEDIBSECTION));
+    toolbarHotImages_.reset(ImageList_LoadImageA(instance, MAKEINTRESOURCEA(IDB_TOOLBAR_HOT), 24, 0,
+                                                 RGB(255, 0, 255), IMAGE_BITMAP, LR_CREATEDIBSECTION));
     // Drawn greyed rather than left to the toolbar, which flattens an image
     // to a grey silhouette.
-    toolbarDisabledImages_ = ImageList_LoadImageA(instance, MAKEINTRESOURCEA(IDB_TOOLBAR_DISABLED), 24, 0,
-                                                  RGB(255, 0, 255), IMAGE_BITMAP, LR_CREATEDIBSECTION);
-    if (toolbarImages_) SendMessageA(toolbar_, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(toolbarImages_));
+    toolbarDisabledImages_.reset(ImageList_LoadImageA(instance, MAKEINTRESOURCEA(IDB_TOOLBAR_DISABLED), 24, 0,
+                                                      RGB(255, 0, 255), IMAGE_BITMAP, LR_CREATEDIBSECTION));
+    if (toolbarImages_) SendMessageA(toolbar_, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(toolbarImages_.get()));
     if (toolbarDisabledImages_) {
-        SendMessageA(toolbar_, TB_SETDISABLEDIMAGELIST, 0, reinterpret_cast<LPARAM>(toolbarDisabledImages_));
+        SendMessageA(toolbar_, TB_SETDISABLEDIMAGELIST, 0, reinterpret_cast<LPARAM>(toolbarDisabledImages_.get()));
     }
-    if (toolbarHotImages_) SendMessageA(toolbar_, TB_SETHOTIMAGELIST, 0, reinterpret_cast<LPARAM>(toolbarHotImages_));
+    if (toolbarHotImages_) {
+        SendMessageA(toolbar_, TB_SETHOTIMAGELIST, 0, reinterpret_cast<LPARAM>(toolbarHotImages_.get()));
+    }
 
     // Labels: string 46, "|" separated, as one double-zero-terminated list.
     std::string labels = LoadText(IDS_TOOLBAR_LABELS);
@@ -376,10 +368,9 @@ void ExplorerWindow::OnDestroy() {
     }
     if (rebar_) DestroyWindow(rebar_);
     rebar_ = nullptr;
-    if (toolbarImages_) ImageList_Destroy(toolbarImages_);
-    if (toolbarHotImages_) ImageList_Destroy(toolbarHotImages_);
-    if (toolbarDisabledImages_) ImageList_Destroy(toolbarDisabledImages_);
-    toolbarImages_ = toolbarHotImages_ = toolbarDisabledImages_ = nullptr;
+    toolbarImages_.reset();
+    toolbarHotImages_.reset();
+    toolbarDisabledImages_.reset();
     if (status_) DestroyWindow(status_);
     status_ = nullptr;
     pane_.Destroy();
@@ -518,10 +509,10 @@ HRESULT ExplorerWindow::FillView() {
     HRESULT result;
     if (noTree_) {
         SetStatusText(LoadText(IDS_CREATING_LIST));
-        result = view_.FillFlat(archive_);
+        result = view_.FillFlat(archive_.get());
     } else {
         SetStatusText(LoadText(IDS_CREATING_TREE));
-        result = tree_.BuildTree(archive_);
+        result = tree_.BuildTree(archive_.get());
     }
     SetStatusText(std::string());
     return result;
@@ -529,22 +520,19 @@ HRESULT ExplorerWindow::FillView() {
 
 bool ExplorerWindow::OpenArchive(const std::string& requested, bool addToHistory) {
     ++App().settings.archivesOpened;
-    ICompressFormat* object = nullptr;
-    if (FAILED(ArcCreateObject(window_, requested.c_str(), &object)) || !object) {
+    win32::ComPtr<ICompressFormat> object;
+    if (FAILED(ArcCreateObject(window_, requested.c_str(), object.put())) || !object) {
         recent_.Remove(requested);
         history_.Remove(requested);
         UpdateToolbarStates();
         return false;
     }
-    WaitCursor wait;
-    if (!CloseArchive(false, true)) {
-        object->Release();
-        return false;
-    }
+    win32::WaitCursor wait;
+    if (!CloseArchive(false, true)) return false;
     const char* objectPath = object->GetArchivePath();
     const std::string path = objectPath && *objectPath ? objectPath : requested;
     log_ = std::make_unique<OutputLog>();
-    archive_ = object;
+    archive_ = std::move(object);
 
     if (SUCCEEDED(archive_->List(window_)) && SUCCEEDED(FillView())) {
         if (addToHistory) history_.Add(path);
@@ -579,8 +567,7 @@ bool ExplorerWindow::CloseArchive(bool repaint, bool allowRefusal) {
     history_.MarkClosed();
     SetStatusText(LoadText(IDS_CLOSING_ARCHIVE));
     log_.reset();
-    archive_->Release();
-    archive_ = nullptr;
+    archive_.reset();
     SetStatusText(std::string());
     RefreshStatusBar();
     if (repaint) {
@@ -608,15 +595,16 @@ void ExplorerWindow::Refresh(bool force) {
 HRESULT ExplorerWindow::RunOperation(const std::function<HRESULT(ICompressFormat*, HWND)>& operation, bool offerLog,
                                      bool refresh) {
     if (!archive_) return E_FAIL;
-    ICompressFormat* archive = archive_;
-    archive->AddRef();
+    // The operation's own reference: the window may close the archive (or
+    // go) while the operation runs.
+    win32::ComPtr<ICompressFormat> archive = archive_;
     ++busy_;
     log_->Clear();
     archive->SetMessageCallback(OutputLog::Callback, reinterpret_cast<LPARAM>(log_.get()));
-    HRESULT result = operation(archive, window_);
+    HRESULT result = operation(archive.get(), window_);
     archive->SetMessageCallback(nullptr, 0);
     --busy_;
-    archive->Release();
+    archive.reset();
     if (deleteWhenIdle_ && !busy_) {  // the window went during the operation
         delete this;
         return result;
@@ -633,7 +621,7 @@ HRESULT ExplorerWindow::RunOperation(const std::function<HRESULT(ICompressFormat
 bool ExplorerWindow::AdoptArchive(ICompressFormat* object) {
     if (!object || !CloseArchive(false, true)) return false;
     log_ = std::make_unique<OutputLog>();
-    archive_ = object;
+    archive_ = win32::ComPtr<ICompressFormat>(object);  // the caller's reference
     // Nothing is listed yet: the file appears with the first Add.
     if (archive_->GetArchivePath() && *archive_->GetArchivePath()) history_.Add(archive_->GetArchivePath());
     SetTitle();
@@ -659,16 +647,13 @@ void ExplorerWindow::ShowOutputWindow() {
 bool ExplorerWindow::ArchiveFileExists() const {
     if (!archive_ || !archive_->GetArchivePath()) return false;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(archive_->GetArchivePath(), &found);
-    if (search == INVALID_HANDLE_VALUE) return false;
-    FindClose(search);
-    return true;
+    return static_cast<bool>(win32::FindHandle(FindFirstFileA(archive_->GetArchivePath(), &found)));
 }
 
 CommandContext ExplorerWindow::CurrentCommandContext(bool fileExists, bool forMenu) const {
     CommandContext context;
     context.formatsRegistered = ArcGetFormatCount() != 0;
-    context.archiveOpen = archive_ != nullptr;
+    context.archiveOpen = static_cast<bool>(archive_);
     context.archiveFileExists = fileExists;
     if (archive_) {
         context.entryCount = archive_->GetEntryCount();
@@ -831,9 +816,10 @@ void ExplorerWindow::RefreshStatusBar() {
     }
     SendMessageA(status_, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(counts.c_str()));
     SendMessageA(status_, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(sizes.c_str()));
-    HICON previous = reinterpret_cast<HICON>(SendMessageA(status_, SB_GETICON, 2, 0));
+    // The status bar does not own its icons: the one it showed goes here.
+    win32::IconHandle previous(reinterpret_cast<HICON>(SendMessageA(status_, SB_GETICON, 2, 0)));
     SendMessageA(status_, SB_SETICON, 2, reinterpret_cast<LPARAM>(icon));
-    if (previous) DestroyIcon(previous);
+    previous.reset();
     statusFolder_ = folder;
     ShowStatusFolder();
 }
@@ -842,7 +828,7 @@ void ExplorerWindow::RefreshStatusBar() {
 // Tree pane
 
 void ExplorerWindow::OnTreeHidden(bool hidden) {
-    WaitCursor wait;
+    win32::WaitCursor wait;
     noTree_ = hidden ? 1 : 0;
     if (hidden) tree_.ClearTree();
     view_.SetFlatMode(hidden);
@@ -944,36 +930,35 @@ void ExplorerWindow::ShowListContextMenu() {
     LVHITTESTINFO hit = {};
     hit.pt = client;
     const bool onItem = ListView_HitTest(list, &hit) >= 0;
-    HMENU menus = nullptr;
+    win32::MenuHandle menus;
     HMENU popup = nullptr;
     if (onItem) {
-        menus = LoadMenuA(App().instance, MAKEINTRESOURCEA(IDR_CONTEXT_MENUS));
-        popup = menus ? GetSubMenu(menus, 0) : nullptr;
+        menus.reset(LoadMenuA(App().instance, MAKEINTRESOURCEA(IDR_CONTEXT_MENUS)));
+        popup = menus ? GetSubMenu(menus.get(), 0) : nullptr;
         if (popup) SetMenuDefaultItem(popup, CMD_OPEN_ENTRY, FALSE);
     } else if (GetMenu(window_)) {
         popup = GetSubMenu(GetMenu(window_), 4);
     }
     if (popup) TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_RIGHTBUTTON, screen.x, screen.y, 0, window_, nullptr);
-    if (menus) DestroyMenu(menus);
 }
 
 void ExplorerWindow::ShowHistoryMenu(UINT command) {
     std::vector<ArchiveHistory::Position> nodes =
         command == CMD_BACK ? history_.BackList(10) : history_.ForwardList(10);
     if (nodes.empty()) return;
-    HMENU menu = CreatePopupMenu();
+    win32::MenuHandle menu(CreatePopupMenu());
     if (!menu) return;
     for (size_t index = 0; index < nodes.size(); ++index) {
         char text[MAX_PATH + 16];
         snprintf(text, sizeof text, "&%i %s", static_cast<int>(index + 1), FilePart(nodes[index]->path).c_str());
-        AppendMenuA(menu, MF_STRING, index + 1, text);
+        AppendMenuA(menu.get(), MF_STRING, index + 1, text);
     }
     RECT rect = {};
     SendMessageA(toolbar_, TB_GETRECT, command, reinterpret_cast<LPARAM>(&rect));
     MapWindowPoints(toolbar_, nullptr, reinterpret_cast<POINT*>(&rect), 2);
-    int chosen = TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RETURNCMD | TPM_NONOTIFY, rect.left,
+    int chosen = TrackPopupMenu(menu.get(), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RETURNCMD | TPM_NONOTIFY, rect.left,
                                 rect.bottom, 0, window_, nullptr);
-    DestroyMenu(menu);
+    menu.reset();
     if (chosen > 0 && static_cast<size_t>(chosen) <= nodes.size()) {
         OpenArchive(history_.Select(nodes[chosen - 1]), true);
     }
@@ -1024,9 +1009,9 @@ void ExplorerWindow::CommandHook(UINT command) {
 
 void ExplorerWindow::StartAddCommand(HDROP files) {
     std::vector<std::string> names;
-    if (const auto* block = static_cast<const DROPFILES*>(GlobalLock(files))) {
-        names = tescommands::DroppedPaths(block);
-        GlobalUnlock(files);
+    {
+        win32::LockedGlobal<const DROPFILES> block(files);
+        if (block) names = tescommands::DroppedPaths(block.get());
     }
     StartAddCommand(names);
 }
@@ -1107,27 +1092,24 @@ void ExplorerWindow::ShowOpenDialog() {
 
 namespace {
 
-INT_PTR CALLBACK AboutProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    switch (message) {
-    case WM_INITDIALOG:
-        CenterDialog(dialog);
+// About: centred, closed by OK or Cancel.
+class AboutDialog : public win32::Dialog {
+    BOOL OnInitDialog() override {
+        CenterDialog(Handle());
         return TRUE;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-            EndDialog(dialog, LOWORD(wParam));
-            return TRUE;
-        }
-        break;
-    default:
-        break;
     }
-    return FALSE;
-}
+    BOOL OnCommand(int id, int code, HWND control) override {
+        if (id != IDOK) return Dialog::OnCommand(id, code, control);
+        End(IDOK);
+        return TRUE;
+    }
+};
 
 }  // namespace
 
 void ExplorerWindow::ShowAbout() {
-    DialogBoxParamA(App().instance, MAKEINTRESOURCEA(IDD_ABOUT), window_, AboutProcedure, 0);
+    AboutDialog about;
+    about.RunModal(App().instance, IDD_ABOUT, window_);
 }
 
 void ExplorerWindow::OnCommand(UINT command) {

@@ -11,6 +11,8 @@
 #include "output_log.h"
 #include "side_pane.h"
 #include "view_font.h"
+#include "win32/com_ptr.h"
+#include "win32/handles.h"
 
 #include <shellapi.h>
 
@@ -49,7 +51,7 @@ public:
     const SidePane& Pane() const { return pane_; }
     tesview::ContentView& View() { return view_; }
     tesview::FolderTree& Tree() { return tree_; }
-    ICompressFormat* Archive() const { return archive_; }
+    ICompressFormat* Archive() const { return archive_.get(); }
     const OutputLog* Log() const { return log_.get(); }
     const ArchiveHistory& History() const { return history_; }
     const RecentArchives& Recent() const { return recent_; }
@@ -138,16 +140,16 @@ private:
     HWND rebar_ = nullptr;
     HWND toolbar_ = nullptr;
     HWND status_ = nullptr;
-    HIMAGELIST toolbarImages_ = nullptr;
-    HIMAGELIST toolbarHotImages_ = nullptr;
-    HIMAGELIST toolbarDisabledImages_ = nullptr;
+    win32::ImageListHandle toolbarImages_;
+    win32::ImageListHandle toolbarHotImages_;
+    win32::ImageListHandle toolbarDisabledImages_;
     SidePane pane_;
     tesview::ContentView view_;
     tesview::FolderTree tree_;
     tesview::ViewFont font_;
     DWORD noTree_ = 0;
     DWORD treeWidth_ = 200;
-    ICompressFormat* archive_ = nullptr;
+    win32::ComPtr<ICompressFormat> archive_;
     std::unique_ptr<OutputLog> log_;
     std::string statusFolder_;  // the folder part's whole text
     ArchiveHistory history_;

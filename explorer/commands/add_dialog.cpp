@@ -8,6 +8,9 @@
 #include "command_ids.h"
 #include "combo_history.h"
 #include "select_group.h"
+#include "win32/com_ptr.h"
+#include "win32/handles.h"
+#include "win32/scope.h"
 
 #include <commdlg.h>
 #include <shellapi.h>
@@ -56,12 +59,12 @@ bool IsHexName(const char* name) {
 std::vector<std::pair<std::string, std::string>> SavedSelections() {
     std::vector<std::pair<std::string, std::string>> found;
     HKEY product = GetSectionKey(nullptr);  // kept by the engine; not closed here
-    HKEY add = nullptr;
-    if (!product || RegOpenKeyExA(product, kAddSection, 0, KEY_READ, &add) != ERROR_SUCCESS) return found;
+    tessera::win32::RegistryKey add;
+    if (!product || RegOpenKeyExA(product, kAddSection, 0, KEY_READ, add.put()) != ERROR_SUCCESS) return found;
     char name[MAX_PATH];
     for (DWORD index = 0;; ++index) {
         DWORD length = sizeof name;
-        if (RegEnumKeyExA(add, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        if (RegEnumKeyExA(add.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
         // The histories ("Filter") and anything else that is no saved
         // selection are skipped.
         if (!IsHexName(name)) continue;
@@ -69,7 +72,6 @@ std::vector<std::pair<std::string, std::string>> SavedSelections() {
         if (GetProfileString((std::string("Add\\") + name).c_str(), "DisplayName", display))
             found.emplace_back(name, display);
     }
-    RegCloseKey(add);
     return found;
 }
 
@@ -82,10 +84,8 @@ std::string FindSelectionSection(const std::string& displayName) {
 
 bool SectionExists(const std::string& section) {
     HKEY product = GetSectionKey(nullptr);
-    HKEY key = nullptr;
-    if (!product || RegOpenKeyExA(product, section.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
+    tessera::win32::RegistryKey key;
+    return product && RegOpenKeyExA(product, section.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
 std::string FileNamePart(const std::string& path) {
@@ -163,20 +163,20 @@ bool LoadSelection(const std::string& name, AddOptions* options, std::vector<std
     if (section.empty()) return false;
     LoadAddOptions(section, options);
     rows->clear();
-    HKEY key = GetSectionKey(section.c_str());
+    tessera::win32::RegistryKey key(GetSectionKey(section.c_str()));
     if (!key) return true;
     std::vector<std::pair<unsigned long, std::string>> values;
     for (DWORD index = 0;; ++index) {
         char valueName[MAX_PATH];
         BYTE data[MAX_PATH + 1];
         DWORD nameLength = sizeof valueName, dataLength = sizeof data - 1, type = 0;
-        LONG status = RegEnumValueA(key, index, valueName, &nameLength, nullptr, &type, data, &dataLength);
+        LONG status = RegEnumValueA(key.get(), index, valueName, &nameLength, nullptr, &type, data, &dataLength);
         if (status == ERROR_NO_MORE_ITEMS) break;
         if (status != ERROR_SUCCESS || type != REG_SZ || !IsHexName(valueName)) continue;
         data[dataLength] = 0;
         values.emplace_back(strtoul(valueName, nullptr, 16), reinterpret_cast<char*>(data));
     }
-    RegCloseKey(key);
+    key.reset();
     std::sort(values.begin(), values.end());
     for (const auto& value : values) {
         std::string path;
@@ -191,17 +191,15 @@ bool DeleteSelection(const std::string& name) {
 }
 
 HRESULT ResolveShellPath(const std::string& text, std::string* path) {
-    IShellFolder* desktop = nullptr;
-    HRESULT result = SHGetDesktopFolder(&desktop);
+    tessera::win32::ComPtr<IShellFolder> desktop;
+    HRESULT result = SHGetDesktopFolder(desktop.put());
     if (FAILED(result)) return result;
     wchar_t wide[MAX_PATH];
-    if (!MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide, MAX_PATH)) {
-        desktop->Release();
+    if (!MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide, MAX_PATH))
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-    }
     LPITEMIDLIST item = nullptr;
     result = desktop->ParseDisplayName(nullptr, nullptr, wide, nullptr, &item, nullptr);
-    desktop->Release();
+    desktop.reset();
     if (FAILED(result)) return result;
     char resolved[MAX_PATH];
     const bool fileSystem = SHGetPathFromIDListA(item, resolved) != FALSE;
@@ -215,14 +213,16 @@ HRESULT ResolveShellPath(const std::string& text, std::string* path) {
 // --- Password (115) ---
 
 PasswordDialog::PasswordDialog(HINSTANCE resources, ICompressFormat* archive)
-    : ModalDialog(resources, TESCMD_IDD_PASSWORD), archive_(archive) {}
+    : resources_(resources), archive_(archive) {}
 
-BOOL PasswordDialog::OnInit() {
-    CenterDialog(dialog_);
+INT_PTR PasswordDialog::Run(HWND owner) { return RunModal(resources_, TESCMD_IDD_PASSWORD, owner); }
+
+BOOL PasswordDialog::OnInitDialog() {
+    CenterDialog(Handle());
     const char* current = archive_->GetPassword();
     for (int id : {TESCMD_IDC_PASSWORD, TESCMD_IDC_PASSWORD_CONFIRM}) {
         SendMessageA(Item(id), EM_LIMITTEXT, ARC_PASSWORD_MAX, 0);
-        SetDlgItemTextA(dialog_, id, current ? current : "");
+        SetText(id, current ? current : "");
     }
     DWORD mask = 1;
     GetProfileInt(kSettings, "MaskPassword", &mask);
@@ -241,16 +241,13 @@ void PasswordDialog::ApplyMask() {
     }
 }
 
-BOOL PasswordDialog::OnMessage(UINT message, WPARAM wParam, LPARAM) {
-    if (message == WM_DESTROY) {
-        PutProfileInt(kSettings, "MaskPassword", Checked(TESCMD_IDC_PASSWORD_MASK));
-        return FALSE;
-    }
-    if (message != WM_COMMAND) return FALSE;
-    switch (LOWORD(wParam)) {
+void PasswordDialog::OnDestroy() { PutProfileInt(kSettings, "MaskPassword", Checked(TESCMD_IDC_PASSWORD_MASK)); }
+
+BOOL PasswordDialog::OnCommand(int id, int code, HWND control) {
+    switch (id) {
     case TESCMD_IDC_PASSWORD:
     case TESCMD_IDC_PASSWORD_CONFIRM:
-        if (HIWORD(wParam) == EN_CHANGE)
+        if (code == EN_CHANGE)
             Enable(IDOK, GetWindowTextLengthA(Item(TESCMD_IDC_PASSWORD)) > 0 &&
                              GetWindowTextLengthA(Item(TESCMD_IDC_PASSWORD_CONFIRM)) > 0);
         return TRUE;
@@ -261,27 +258,26 @@ BOOL PasswordDialog::OnMessage(UINT message, WPARAM wParam, LPARAM) {
         const std::string password = Text(TESCMD_IDC_PASSWORD);
         if (password.empty()) return TRUE;
         if (password != Text(TESCMD_IDC_PASSWORD_CONFIRM)) {
-            ShowMessage(dialog_, LoadText(resources_, TESCMD_IDS_PASSWORD_MISMATCH), MB_OK | MB_ICONERROR);
+            ShowMessage(Handle(), LoadText(resources_, TESCMD_IDS_PASSWORD_MISMATCH), MB_OK | MB_ICONERROR);
             return TRUE;
         }
         archive_->SetPassword(password.c_str());
-        EndDialog(dialog_, IDOK);
+        End(IDOK);
         return TRUE;
     }
-    case IDCANCEL:
-        EndDialog(dialog_, IDCANCEL);
-        return TRUE;
     }
-    return FALSE;
+    return Dialog::OnCommand(id, code, control);
 }
 
 // --- Select folder (117) ---
 
 SelectFolderDialog::SelectFolderDialog(HINSTANCE resources, const IncludeOptions& include)
-    : ModalDialog(resources, TESCMD_IDD_SELECT_FOLDER), include_(include) {}
+    : resources_(resources), include_(include) {}
 
-BOOL SelectFolderDialog::OnInit() {
-    CenterDialog(dialog_);
+INT_PTR SelectFolderDialog::Run(HWND owner) { return RunModal(resources_, TESCMD_IDD_SELECT_FOLDER, owner); }
+
+BOOL SelectFolderDialog::OnInitDialog() {
+    CenterDialog(Handle());
     browser_.Attach(Item(TESCMD_IDC_FOLDER_BROWSER));
     HWND folders = Item(TESCMD_IDC_SELECT_FOLDER_PATH);
     SendMessageA(folders, CB_LIMITTEXT, MAX_PATH - 1, 0);
@@ -302,73 +298,63 @@ void SelectFolderDialog::UpdateEmptyOnly() {
     Enable(TESCMD_IDC_SELECT_FOLDER_EMPTY_ONLY, Checked(TESCMD_IDC_SELECT_FOLDER_SUBFOLDERS) && include_.folderEntries);
 }
 
-BOOL SelectFolderDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_NOTIFY: {
-        const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
-        LRESULT result = 0;
-        if (header->idFrom == TESCMD_IDC_FOLDER_BROWSER &&
-            (header->code == TVN_SELCHANGEDA || header->code == TVN_SELCHANGEDW)) {
-            std::string path = browser_.SelectedPath();
-            if (!path.empty()) {
-                SetDlgItemTextA(dialog_, TESCMD_IDC_SELECT_FOLDER_PATH, path.c_str());
-                Enable(IDOK, true);
-            }
-            return TRUE;
+BOOL SelectFolderDialog::OnNotify(NMHDR* header) {
+    if (header->idFrom == TESCMD_IDC_FOLDER_BROWSER &&
+        (header->code == TVN_SELCHANGEDA || header->code == TVN_SELCHANGEDW)) {
+        std::string path = browser_.SelectedPath();
+        if (!path.empty()) {
+            SetText(TESCMD_IDC_SELECT_FOLDER_PATH, path);
+            Enable(IDOK, true);
         }
-        if (browser_.HandleNotify(header, &result)) {
-            SetWindowLongPtrA(dialog_, DWLP_MSGRESULT, result);
-            return TRUE;
-        }
-        return FALSE;
+        return TRUE;
     }
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case TESCMD_IDC_SELECT_FOLDER_PATH:
-            if (HIWORD(wParam) == CBN_EDITCHANGE || HIWORD(wParam) == CBN_SELCHANGE)
-                Enable(IDOK, HIWORD(wParam) == CBN_SELCHANGE || GetWindowTextLengthA(Item(TESCMD_IDC_SELECT_FOLDER_PATH)) > 0);
-            return TRUE;
-        case TESCMD_IDC_SELECT_FOLDER_SUBFOLDERS:
-            Check(TESCMD_IDC_SELECT_FOLDER_EMPTY_ONLY, false);
-            UpdateEmptyOnly();
-            return TRUE;
-        case IDOK: {
-            std::string text = Text(TESCMD_IDC_SELECT_FOLDER_PATH);
-            std::replace(text.begin(), text.end(), '/', '\\');
-            std::string path;
-            HRESULT resolved = ResolveShellPath(text, &path);
-            if (FAILED(resolved)) {
-                ShowMessage(dialog_, SystemErrorText(static_cast<DWORD>(resolved)), MB_OK | MB_ICONERROR);
-                return TRUE;
-            }
-            const std::string mask = Text(TESCMD_IDC_SELECT_FOLDER_MASK);
-            masks_ = ParseMasks(mask);
-            if (!masks_.empty()) tesview::ComboHistory(Item(TESCMD_IDC_SELECT_FOLDER_MASK), kFilterHistory).Use(mask.c_str());
-            tesview::ComboHistory(Item(TESCMD_IDC_SELECT_FOLDER_PATH), kAddSection).Use(text.c_str());
-            folder_ = path;
-            include_.subFolders = Checked(TESCMD_IDC_SELECT_FOLDER_SUBFOLDERS);
-            include_.emptyFoldersOnly = include_.subFolders && include_.folderEntries &&
-                                        Checked(TESCMD_IDC_SELECT_FOLDER_EMPTY_ONLY);
-            include_.systemHidden = Checked(TESCMD_IDC_SELECT_FOLDER_HIDDEN);
-            EndDialog(dialog_, IDOK);
-            return TRUE;
-        }
-        case IDCANCEL:
-            EndDialog(dialog_, IDCANCEL);
-            return TRUE;
-        }
-        return FALSE;
-    case WM_DESTROY:
-        browser_.Detach();
-        return FALSE;
-    }
-    return FALSE;
+    LRESULT result = 0;
+    if (!browser_.HandleNotify(header, &result)) return FALSE;
+    SetResult(result);
+    return TRUE;
 }
+
+BOOL SelectFolderDialog::OnCommand(int id, int code, HWND control) {
+    switch (id) {
+    case TESCMD_IDC_SELECT_FOLDER_PATH:
+        if (code == CBN_EDITCHANGE || code == CBN_SELCHANGE)
+            Enable(IDOK, code == CBN_SELCHANGE || GetWindowTextLengthA(Item(TESCMD_IDC_SELECT_FOLDER_PATH)) > 0);
+        return TRUE;
+    case TESCMD_IDC_SELECT_FOLDER_SUBFOLDERS:
+        Check(TESCMD_IDC_SELECT_FOLDER_EMPTY_ONLY, false);
+        UpdateEmptyOnly();
+        return TRUE;
+    case IDOK: {
+        std::string text = Text(TESCMD_IDC_SELECT_FOLDER_PATH);
+        std::replace(text.begin(), text.end(), '/', '\\');
+        std::string path;
+        HRESULT resolved = ResolveShellPath(text, &path);
+        if (FAILED(resolved)) {
+            ShowMessage(Handle(), SystemErrorText(static_cast<DWORD>(resolved)), MB_OK | MB_ICONERROR);
+            return TRUE;
+        }
+        const std::string mask = Text(TESCMD_IDC_SELECT_FOLDER_MASK);
+        masks_ = ParseMasks(mask);
+        if (!masks_.empty()) tesview::ComboHistory(Item(TESCMD_IDC_SELECT_FOLDER_MASK), kFilterHistory).Use(mask.c_str());
+        tesview::ComboHistory(Item(TESCMD_IDC_SELECT_FOLDER_PATH), kAddSection).Use(text.c_str());
+        folder_ = path;
+        include_.subFolders = Checked(TESCMD_IDC_SELECT_FOLDER_SUBFOLDERS);
+        include_.emptyFoldersOnly = include_.subFolders && include_.folderEntries &&
+                                    Checked(TESCMD_IDC_SELECT_FOLDER_EMPTY_ONLY);
+        include_.systemHidden = Checked(TESCMD_IDC_SELECT_FOLDER_HIDDEN);
+        End(IDOK);
+        return TRUE;
+    }
+    }
+    return Dialog::OnCommand(id, code, control);
+}
+
+void SelectFolderDialog::OnDestroy() { browser_.Detach(); }
 
 // --- Save / Load / Delete selection (103, 125, 126) ---
 
-BOOL SelectionNameDialog::OnInit() {
-    CenterDialog(dialog_);
+BOOL SelectionNameDialog::OnInitDialog() {
+    CenterDialog(Handle());
     HWND combo = Item(TESCMD_IDC_SELECTION_NAME);
     SendMessageA(combo, CB_LIMITTEXT, MAX_PATH - 1, 0);
     for (const std::string& name : SavedSelectionNames())
@@ -378,23 +364,19 @@ BOOL SelectionNameDialog::OnInit() {
     return TRUE;
 }
 
-BOOL SelectionNameDialog::OnMessage(UINT message, WPARAM wParam, LPARAM) {
-    if (message != WM_COMMAND) return FALSE;
-    switch (LOWORD(wParam)) {
+BOOL SelectionNameDialog::OnCommand(int id, int code, HWND control) {
+    switch (id) {
     case TESCMD_IDC_SELECTION_NAME:
-        if (HIWORD(wParam) == CBN_EDITCHANGE || HIWORD(wParam) == CBN_SELCHANGE)
-            Enable(IDOK, HIWORD(wParam) == CBN_SELCHANGE || GetWindowTextLengthA(Item(TESCMD_IDC_SELECTION_NAME)) > 0);
+        if (code == CBN_EDITCHANGE || code == CBN_SELCHANGE)
+            Enable(IDOK, code == CBN_SELCHANGE || GetWindowTextLengthA(Item(TESCMD_IDC_SELECTION_NAME)) > 0);
         return TRUE;
     case IDOK:
         name_ = Text(TESCMD_IDC_SELECTION_NAME);
         if (name_.empty()) return TRUE;
-        EndDialog(dialog_, IDOK);
-        return TRUE;
-    case IDCANCEL:
-        EndDialog(dialog_, IDCANCEL);
+        End(IDOK);
         return TRUE;
     }
-    return FALSE;
+    return Dialog::OnCommand(id, code, control);
 }
 
 // --- Add (101) ---
@@ -406,25 +388,27 @@ struct AddDialog::Row {
 };
 
 AddDialog::AddDialog(HINSTANCE resources, ICompressFormat* archive, std::vector<std::string> dropped)
-    : ModalDialog(resources, TESCMD_IDD_ADD), archive_(archive), dropped_(std::move(dropped)) {}
+    : resources_(resources), archive_(archive), dropped_(std::move(dropped)) {}
 
 AddDialog::~AddDialog() = default;
 
-BOOL AddDialog::OnInit() {
-    CenterDialog(dialog_);
+INT_PTR AddDialog::Run(HWND owner) { return RunModal(resources_, TESCMD_IDD_ADD, owner); }
+
+BOOL AddDialog::OnInitDialog() {
+    CenterDialog(Handle());
     hasEntries_ = archive_->GetEntryCount() > 0;
 
     // Children's places for resizing, before anything moves.
     RECT client;
-    GetClientRect(dialog_, &client);
+    GetClientRect(Handle(), &client);
     initialClient_ = {client.right, client.bottom};
     HWND list = Item(TESCMD_IDC_ADD_LIST);
     GetWindowRect(list, &listRect_);
-    MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&listRect_), 2);
-    for (HWND child = GetWindow(dialog_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&listRect_), 2);
+    for (HWND child = GetWindow(Handle(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         RECT rect;
         GetWindowRect(child, &rect);
-        MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&rect), 2);
+        MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&rect), 2);
         children_.emplace_back(child, rect);
     }
 
@@ -465,10 +449,10 @@ BOOL AddDialog::OnInit() {
     DWORD size = sizeof rect;
     if (GetProfileBinary(kAddSection, "WindowRect", &rect, &size) && size == sizeof rect &&
         rect.right - rect.left >= kMinTrackWidth && rect.bottom - rect.top >= kMinTrackHeight) {
-        MoveWindow(dialog_, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, FALSE);
+        MoveWindow(Handle(), rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, FALSE);
     }
     Resize();
-    DragAcceptFiles(dialog_, TRUE);
+    DragAcceptFiles(Handle(), TRUE);
     Enable(IDHELP, false);
     AddDropped(dropped_);
     UpdateButtons();
@@ -502,7 +486,7 @@ void AddDialog::ReadControls() {
 void AddDialog::UpdateOkLabel() {
     const LRESULT action = hasEntries_ ? SendMessageA(Item(TESCMD_IDC_ADD_ACTION), CB_GETCURSEL, 0, 0) : 0;
     const UINT id = action == 1 ? TESCMD_IDS_UPDATE_BUTTON : action == 2 ? TESCMD_IDS_FRESHEN_BUTTON : TESCMD_IDS_ADD_BUTTON;
-    SetDlgItemTextA(dialog_, IDOK, LoadText(resources_, id).c_str());
+    SetText(IDOK, LoadText(resources_, id));
 }
 
 void AddDialog::SetUpColumns() {
@@ -545,9 +529,9 @@ void AddDialog::SaveLayout() {
         PutProfileBinary(kAddSection, "ColumnOrder", order, sizeof order);
     WINDOWPLACEMENT placement = {};
     placement.length = sizeof placement;
-    if (GetWindowPlacement(dialog_, &placement) && !IsZoomed(dialog_) && !IsIconic(dialog_)) {
+    if (GetWindowPlacement(Handle(), &placement) && !IsZoomed(Handle()) && !IsIconic(Handle())) {
         RECT rect;
-        GetWindowRect(dialog_, &rect);
+        GetWindowRect(Handle(), &rect);
         PutProfileBinary(kAddSection, "WindowRect", &rect, sizeof rect);
     }
 }
@@ -556,7 +540,7 @@ void AddDialog::SaveLayout() {
 // lies below it moves down.
 void AddDialog::Resize() {
     RECT client;
-    GetClientRect(dialog_, &client);
+    GetClientRect(Handle(), &client);
     const int dx = client.right - initialClient_.cx, dy = client.bottom - initialClient_.cy;
     HDWP positions = BeginDeferWindowPos(static_cast<int>(children_.size()));
     for (const auto& child : children_) {
@@ -573,7 +557,7 @@ void AddDialog::Resize() {
                                        rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
     }
     if (positions) EndDeferWindowPos(positions);
-    InvalidateRect(dialog_, nullptr, TRUE);
+    InvalidateRect(Handle(), nullptr, TRUE);
 }
 
 void AddDialog::AddRow(const std::string& path) {
@@ -676,7 +660,7 @@ void AddDialog::SelectFiles() {
     const std::string filter = FilterFromBars(LoadText(resources_, TESCMD_IDS_ALL_FILES_FILTER));
     OPENFILENAMEA dialog = {};
     dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = dialog_;
+    dialog.hwndOwner = Handle();
     dialog.lpstrFilter = filter.c_str();
     dialog.lpstrFile = buffer.data();
     dialog.nMaxFile = static_cast<DWORD>(buffer.size());
@@ -707,7 +691,7 @@ void AddDialog::SelectFiles() {
 
 void AddDialog::SelectFolder() {
     SelectFolderDialog select(resources_, options_.include);
-    if (select.Run(dialog_) != IDOK) return;
+    if (select.Run(Handle()) != IDOK) return;
     std::vector<std::string> rows;
     AddFolderContents(select.Folder(), select.Masks(), select.Include(), &rows);
     HWND list = Item(TESCMD_IDC_ADD_LIST);
@@ -719,9 +703,9 @@ void AddDialog::SelectFolder() {
 }
 
 void AddDialog::ShowOptionsMenu() {
-    HMENU menus = LoadMenuA(resources_, MAKEINTRESOURCEA(TESCMD_IDR_ADD_MENUS));
+    tessera::win32::MenuHandle menus(LoadMenuA(resources_, MAKEINTRESOURCEA(TESCMD_IDR_ADD_MENUS)));
     if (!menus) return;
-    HMENU menu = GetSubMenu(menus, 1);
+    HMENU menu = GetSubMenu(menus.get(), 1);
     auto set = [menu](UINT id, bool enabled, bool checked) {
         EnableMenuItem(menu, id, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
         CheckMenuItem(menu, id, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
@@ -736,14 +720,13 @@ void AddDialog::ShowOptionsMenu() {
     set(TESCMD_CMD_SPLIT, archive_->HasCapability(CAP_SPLIT) != FALSE, options_.split);
     RECT button;
     GetWindowRect(Item(TESCMD_IDC_ADD_EXTENDED), &button);
-    TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, button.left, button.bottom, 0, dialog_, nullptr);
-    DestroyMenu(menus);
+    TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, button.left, button.bottom, 0, Handle(), nullptr);
 }
 
 void AddDialog::ShowRowsMenu(LPARAM position) {
-    HMENU menus = LoadMenuA(resources_, MAKEINTRESOURCEA(TESCMD_IDR_ADD_MENUS));
+    tessera::win32::MenuHandle menus(LoadMenuA(resources_, MAKEINTRESOURCEA(TESCMD_IDR_ADD_MENUS)));
     if (!menus) return;
-    HMENU menu = GetSubMenu(menus, 0);
+    HMENU menu = GetSubMenu(menus.get(), 0);
     HWND list = Item(TESCMD_IDC_ADD_LIST);
     const bool rows = ListView_GetItemCount(list) > 0;
     for (UINT id : {TESCMD_CMD_ROWS_SELECT_ALL, TESCMD_CMD_ROWS_INVERT, TESCMD_CMD_ROWS_SELECT_GROUP,
@@ -757,8 +740,7 @@ void AddDialog::ShowRowsMenu(LPARAM position) {
         GetWindowRect(list, &rect);
         point = {rect.left, rect.top};
     }
-    TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, point.x, point.y, 0, dialog_, nullptr);
-    DestroyMenu(menus);
+    TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, point.x, point.y, 0, Handle(), nullptr);
 }
 
 void AddDialog::OnOptionsCommand(int id) {
@@ -778,7 +760,7 @@ void AddDialog::OnOptionsCommand(int id) {
     case TESCMD_CMD_SPLIT: {
         DWORD volumeSize = options_.volumeSize;
         BOOL split = options_.split;
-        if (archive_->SplitDialog(dialog_, &volumeSize, &split) == S_OK) {
+        if (archive_->SplitDialog(Handle(), &volumeSize, &split) == S_OK) {
             options_.volumeSize = volumeSize;
             options_.split = split != FALSE;
         }
@@ -789,14 +771,14 @@ void AddDialog::OnOptionsCommand(int id) {
 
 void AddDialog::SaveSelectionCommand() {
     SelectionNameDialog name(resources_, TESCMD_IDD_SAVE_SELECTION);
-    if (name.Run(dialog_) != IDOK) return;
+    if (name.Run(Handle()) != IDOK) return;
     ReadControls();
     SaveSelection(name.Name(), options_, Rows());
 }
 
 void AddDialog::LoadSelectionCommand() {
     SelectionNameDialog name(resources_, TESCMD_IDD_LOAD_SELECTION);
-    if (name.Run(dialog_) != IDOK) return;
+    if (name.Run(Handle()) != IDOK) return;
     AddOptions loaded = options_;
     std::vector<std::string> rows;
     if (!LoadSelection(name.Name(), &loaded, &rows)) return;
@@ -808,7 +790,7 @@ void AddDialog::LoadSelectionCommand() {
 
 void AddDialog::DeleteSelectionCommand() {
     SelectionNameDialog name(resources_, TESCMD_IDD_DELETE_SELECTION);
-    if (name.Run(dialog_) == IDOK) DeleteSelection(name.Name());
+    if (name.Run(Handle()) == IDOK) DeleteSelection(name.Name());
 }
 
 namespace {
@@ -857,11 +839,11 @@ void AddDialog::SortBy(int column) {
 }
 
 bool AddDialog::OnOk() {
-    WaitCursor wait;
+    tessera::win32::WaitCursor wait;
     const char* password = archive_->GetPassword();
     if (Checked(TESCMD_IDC_ADD_ENCRYPT) && !(password && *password)) {
         PasswordDialog ask(resources_, archive_);
-        if (ask.Run(dialog_) != IDOK) return false;
+        if (ask.Run(Handle()) != IDOK) return false;
     }
     const std::string archivePath = archive_->GetArchivePath() ? archive_->GetArchivePath() : "";
     HWND list = Item(TESCMD_IDC_ADD_LIST);
@@ -874,7 +856,7 @@ bool AddDialog::OnOk() {
         const std::string& path = reinterpret_cast<Row*>(item.lParam)->path;
         if (SameText(path, archivePath)) {
             ListView_DeleteItem(list, i);
-            ShowMessage(dialog_, LoadText(resources_, TESCMD_IDS_ARCHIVE_ITSELF), MB_OK | MB_ICONWARNING);
+            ShowMessage(Handle(), LoadText(resources_, TESCMD_IDS_ARCHIVE_ITSELF), MB_OK | MB_ICONWARNING);
             continue;
         }
         paths.insert(paths.begin(), path);
@@ -884,7 +866,7 @@ bool AddDialog::OnOk() {
     try {
         fileList_ = BuildAddFileList(paths);
     } catch (const std::bad_alloc&) {
-        ShowMessage(dialog_, LoadText(resources_, TESCMD_IDS_OUT_OF_MEMORY), MB_OK | MB_ICONERROR);
+        ShowMessage(Handle(), LoadText(resources_, TESCMD_IDS_OUT_OF_MEMORY), MB_OK | MB_ICONERROR);
         return false;
     }
     ReadControls();
@@ -937,87 +919,81 @@ BOOL AddDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return TRUE;
         }
         return FALSE;
-    case WM_NOTIFY: {
-        const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
-        if (header->idFrom != TESCMD_IDC_ADD_LIST) return FALSE;
-        if (header->code == LVN_DELETEITEM) {
-            Row* row = reinterpret_cast<Row*>(reinterpret_cast<const NMLISTVIEW*>(lParam)->lParam);
-            if (row) rowKeys_.erase(RowKey(row->path));
-            delete row;
-        } else if (header->code == LVN_ITEMCHANGED) {
-            UpdateButtons();
-        } else if (header->code == LVN_COLUMNCLICK) {
-            SortBy(reinterpret_cast<const NMLISTVIEW*>(lParam)->iSubItem);
-        } else if (header->code == LVN_KEYDOWN && reinterpret_cast<const NMLVKEYDOWN*>(lParam)->wVKey == VK_DELETE) {
-            RemoveSelectedRows();
-        }
-        return TRUE;
-    }
-    case WM_COMMAND: {
-        const int id = LOWORD(wParam);
-        switch (id) {
-        case TESCMD_IDC_ADD_ACTION:
-            if (HIWORD(wParam) == CBN_SELCHANGE) UpdateOkLabel();
-            return TRUE;
-        case TESCMD_IDC_ADD_FULL_PATHS:
-            if (Checked(TESCMD_IDC_ADD_FULL_PATHS)) Check(TESCMD_IDC_ADD_PARTIAL_PATHS, false);
-            return TRUE;
-        case TESCMD_IDC_ADD_PARTIAL_PATHS:
-            if (Checked(TESCMD_IDC_ADD_PARTIAL_PATHS)) Check(TESCMD_IDC_ADD_FULL_PATHS, false);
-            return TRUE;
-        case TESCMD_IDC_ADD_ENCRYPT:
-            if (!Checked(TESCMD_IDC_ADD_ENCRYPT)) archive_->SetPassword("");
-            return TRUE;
-        case TESCMD_IDC_ADD_PASSWORD: {
-            PasswordDialog ask(resources_, archive_);
-            if (ask.Run(dialog_) == IDOK) Check(TESCMD_IDC_ADD_ENCRYPT, true);
-            return TRUE;
-        }
-        case TESCMD_IDC_ADD_SELECT_FILES: SelectFiles(); return TRUE;
-        case TESCMD_IDC_ADD_SELECT_FOLDER: SelectFolder(); return TRUE;
-        case TESCMD_IDC_ADD_REMOVE: RemoveSelectedRows(); return TRUE;
-        case TESCMD_IDC_ADD_EXTENDED: ShowOptionsMenu(); return TRUE;
-        case TESCMD_CMD_MOVE:
-        case TESCMD_CMD_BACKUP:
-        case TESCMD_CMD_SHORT_NAMES:
-        case TESCMD_CMD_INCLUDE_SUBFOLDERS:
-        case TESCMD_CMD_INCLUDE_EMPTY_ONLY:
-        case TESCMD_CMD_INCLUDE_HIDDEN:
-        case TESCMD_CMD_SPLIT:
-            OnOptionsCommand(id);
-            return TRUE;
-        case TESCMD_CMD_ROWS_SELECT_ALL: tesview::SetAllSelected(Item(TESCMD_IDC_ADD_LIST), true); return TRUE;
-        case TESCMD_CMD_ROWS_INVERT: {
-            HWND list = Item(TESCMD_IDC_ADD_LIST);
-            for (int i = ListView_GetItemCount(list) - 1; i >= 0; --i)
-                ListView_SetItemState(list, i, ListView_GetItemState(list, i, LVIS_SELECTED) ^ LVIS_SELECTED,
-                                      LVIS_SELECTED);
-            return TRUE;
-        }
-        case TESCMD_CMD_ROWS_SELECT_GROUP: {
-            tesview::GroupChoice choice;
-            if (tesview::RunSelectGroupDialog(dialog_, resources_, &choice))
-                tesview::SelectGroupItems(Item(TESCMD_IDC_ADD_LIST), choice.pattern.c_str(), choice.ignoreExisting,
-                                          choice.invert);
-            return TRUE;
-        }
-        case TESCMD_CMD_SELECTION_SAVE: SaveSelectionCommand(); return TRUE;
-        case TESCMD_CMD_SELECTION_LOAD: LoadSelectionCommand(); return TRUE;
-        case TESCMD_CMD_SELECTION_DELETE: DeleteSelectionCommand(); return TRUE;
-        case IDOK:
-            if (OnOk()) EndDialog(dialog_, IDOK);
-            return TRUE;
-        case IDCANCEL:
-            EndDialog(dialog_, IDCANCEL);
-            return TRUE;
-        }
-        return FALSE;
-    }
-    case WM_DESTROY:
-        OnDestroy();
-        return FALSE;
     }
     return FALSE;
+}
+
+BOOL AddDialog::OnNotify(NMHDR* header) {
+    if (header->idFrom != TESCMD_IDC_ADD_LIST) return FALSE;
+    if (header->code == LVN_DELETEITEM) {
+        Row* row = reinterpret_cast<Row*>(reinterpret_cast<const NMLISTVIEW*>(header)->lParam);
+        if (row) rowKeys_.erase(RowKey(row->path));
+        delete row;
+    } else if (header->code == LVN_ITEMCHANGED) {
+        UpdateButtons();
+    } else if (header->code == LVN_COLUMNCLICK) {
+        SortBy(reinterpret_cast<const NMLISTVIEW*>(header)->iSubItem);
+    } else if (header->code == LVN_KEYDOWN && reinterpret_cast<const NMLVKEYDOWN*>(header)->wVKey == VK_DELETE) {
+        RemoveSelectedRows();
+    }
+    return TRUE;
+}
+
+BOOL AddDialog::OnCommand(int id, int code, HWND control) {
+    switch (id) {
+    case TESCMD_IDC_ADD_ACTION:
+        if (code == CBN_SELCHANGE) UpdateOkLabel();
+        return TRUE;
+    case TESCMD_IDC_ADD_FULL_PATHS:
+        if (Checked(TESCMD_IDC_ADD_FULL_PATHS)) Check(TESCMD_IDC_ADD_PARTIAL_PATHS, false);
+        return TRUE;
+    case TESCMD_IDC_ADD_PARTIAL_PATHS:
+        if (Checked(TESCMD_IDC_ADD_PARTIAL_PATHS)) Check(TESCMD_IDC_ADD_FULL_PATHS, false);
+        return TRUE;
+    case TESCMD_IDC_ADD_ENCRYPT:
+        if (!Checked(TESCMD_IDC_ADD_ENCRYPT)) archive_->SetPassword("");
+        return TRUE;
+    case TESCMD_IDC_ADD_PASSWORD: {
+        PasswordDialog ask(resources_, archive_);
+        if (ask.Run(Handle()) == IDOK) Check(TESCMD_IDC_ADD_ENCRYPT, true);
+        return TRUE;
+    }
+    case TESCMD_IDC_ADD_SELECT_FILES: SelectFiles(); return TRUE;
+    case TESCMD_IDC_ADD_SELECT_FOLDER: SelectFolder(); return TRUE;
+    case TESCMD_IDC_ADD_REMOVE: RemoveSelectedRows(); return TRUE;
+    case TESCMD_IDC_ADD_EXTENDED: ShowOptionsMenu(); return TRUE;
+    case TESCMD_CMD_MOVE:
+    case TESCMD_CMD_BACKUP:
+    case TESCMD_CMD_SHORT_NAMES:
+    case TESCMD_CMD_INCLUDE_SUBFOLDERS:
+    case TESCMD_CMD_INCLUDE_EMPTY_ONLY:
+    case TESCMD_CMD_INCLUDE_HIDDEN:
+    case TESCMD_CMD_SPLIT:
+        OnOptionsCommand(id);
+        return TRUE;
+    case TESCMD_CMD_ROWS_SELECT_ALL: tesview::SetAllSelected(Item(TESCMD_IDC_ADD_LIST), true); return TRUE;
+    case TESCMD_CMD_ROWS_INVERT: {
+        HWND list = Item(TESCMD_IDC_ADD_LIST);
+        for (int i = ListView_GetItemCount(list) - 1; i >= 0; --i)
+            ListView_SetItemState(list, i, ListView_GetItemState(list, i, LVIS_SELECTED) ^ LVIS_SELECTED,
+                                  LVIS_SELECTED);
+        return TRUE;
+    }
+    case TESCMD_CMD_ROWS_SELECT_GROUP: {
+        tesview::GroupChoice choice;
+        if (tesview::RunSelectGroupDialog(Handle(), resources_, &choice))
+            tesview::SelectGroupItems(Item(TESCMD_IDC_ADD_LIST), choice.pattern.c_str(), choice.ignoreExisting,
+                                      choice.invert);
+        return TRUE;
+    }
+    case TESCMD_CMD_SELECTION_SAVE: SaveSelectionCommand(); return TRUE;
+    case TESCMD_CMD_SELECTION_LOAD: LoadSelectionCommand(); return TRUE;
+    case TESCMD_CMD_SELECTION_DELETE: DeleteSelectionCommand(); return TRUE;
+    case IDOK:
+        if (OnOk()) End(IDOK);
+        return TRUE;
+    }
+    return Dialog::OnCommand(id, code, control);
 }
 
 HRESULT AddDialog::RunAdd(HWND owner, ICompressFormat* archive, const std::string& tempFolder,

@@ -7,6 +7,7 @@
 #include "dialog_support.h"
 #include "folder_browser.h"
 #include "tescore.h"
+#include "win32/dialog.h"
 
 #include <set>
 #include <string>
@@ -45,31 +46,38 @@ bool DeleteSelection(const std::string& name);
 HRESULT ResolveShellPath(const std::string& text, std::string* path);
 
 // Password (115): on OK the object's password is set.
-class PasswordDialog : public ModalDialog {
+class PasswordDialog : public tessera::win32::Dialog {
 public:
     PasswordDialog(HINSTANCE resources, ICompressFormat* archive);
+    INT_PTR Run(HWND owner);
 
 private:
-    BOOL OnInit() override;
-    BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    BOOL OnInitDialog() override;
+    BOOL OnCommand(int id, int code, HWND control) override;
+    void OnDestroy() override;
     void ApplyMask();
 
+    HINSTANCE resources_;
     ICompressFormat* archive_;
 };
 
 // Select folder (117): the chosen folder, its masks and include options.
-class SelectFolderDialog : public ModalDialog {
+class SelectFolderDialog : public tessera::win32::Dialog {
 public:
     SelectFolderDialog(HINSTANCE resources, const IncludeOptions& include);
+    INT_PTR Run(HWND owner);
     const std::string& Folder() const { return folder_; }
     const std::vector<std::string>& Masks() const { return masks_; }
     const IncludeOptions& Include() const { return include_; }
 
 private:
-    BOOL OnInit() override;
-    BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    BOOL OnInitDialog() override;
+    BOOL OnCommand(int id, int code, HWND control) override;
+    BOOL OnNotify(NMHDR* header) override;
+    void OnDestroy() override;
     void UpdateEmptyOnly();
 
+    HINSTANCE resources_;
     IncludeOptions include_;
     std::string folder_;
     std::vector<std::string> masks_;
@@ -77,22 +85,26 @@ private:
 };
 
 // Save (103), Load (125) or Delete (126) selection: a name.
-class SelectionNameDialog : public ModalDialog {
+class SelectionNameDialog : public tessera::win32::Dialog {
 public:
-    SelectionNameDialog(HINSTANCE resources, UINT id) : ModalDialog(resources, id) {}
+    SelectionNameDialog(HINSTANCE resources, UINT id) : resources_(resources), id_(id) {}
+    INT_PTR Run(HWND owner) { return RunModal(resources_, id_, owner); }
     const std::string& Name() const { return name_; }
 
 private:
-    BOOL OnInit() override;
-    BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    BOOL OnInitDialog() override;
+    BOOL OnCommand(int id, int code, HWND control) override;
 
+    HINSTANCE resources_;
+    UINT id_;
     std::string name_;
 };
 
-class AddDialog : public ModalDialog {
+class AddDialog : public tessera::win32::Dialog {
 public:
     AddDialog(HINSTANCE resources, ICompressFormat* archive, std::vector<std::string> dropped);
     ~AddDialog() override;
+    INT_PTR Run(HWND owner);
 
     // After OK.
     const AddOptions& Options() const { return options_; }
@@ -104,8 +116,11 @@ public:
     struct Row;  // one file or folder of the list (the item's data)
 
 private:
-    BOOL OnInit() override;
+    BOOL OnInitDialog() override;
     BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    BOOL OnCommand(int id, int code, HWND control) override;
+    BOOL OnNotify(NMHDR* header) override;
+    void OnDestroy() override;
 
     void SetUpColumns();
     void SaveLayout();
@@ -131,8 +146,8 @@ private:
     void DeleteSelectionCommand();
     void SortBy(int column);
     bool OnOk();
-    void OnDestroy();
 
+    HINSTANCE resources_;
     ICompressFormat* archive_;
     std::vector<std::string> dropped_;
     AddOptions options_;
