@@ -7,8 +7,10 @@
 
 #include "command_ids.h"
 #include "combo_history.h"
+#include "password_dialog.h"
+#include "select_folder_dialog.h"
 #include "select_group.h"
-#include "win32/com_ptr.h"
+#include "selection_name_dialog.h"
 #include "win32/handles.h"
 #include "win32/scope.h"
 
@@ -25,68 +27,11 @@ namespace tescommands {
 namespace {
 
 const char kAddSection[] = "Add";
-const char kFilterHistory[] = "Add\\Filter";
 const char kSettings[] = "Settings";
 constexpr int kColumnCount = 5;
 const int kDefaultWidths[kColumnCount] = {180, 180, 90, 150, 120};
 constexpr int kMinTrackWidth = 578;
 constexpr int kMinTrackHeight = 392;
-constexpr DWORD kMaxSavedSelections = 10000;
-
-DWORD ReadValue(const std::string& section, const char* name, DWORD fallback) {
-    DWORD value = fallback;
-    GetProfileInt(section.c_str(), name, &value);
-    return value;
-}
-
-bool SameText(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
-
-std::string SelectionSection(DWORD number) {
-    char name[32];
-    snprintf(name, sizeof name, "Add\\%08lX", static_cast<unsigned long>(number));
-    return name;
-}
-
-bool IsHexName(const char* name) {
-    if (strlen(name) != 8) return false;
-    for (const char* p = name; *p; ++p) {
-        if (!isxdigit(static_cast<unsigned char>(*p))) return false;
-    }
-    return true;
-}
-
-// The saved selections: section suffix -> display name.
-std::vector<std::pair<std::string, std::string>> SavedSelections() {
-    std::vector<std::pair<std::string, std::string>> found;
-    HKEY product = GetSectionKey(nullptr);  // kept by the engine; not closed here
-    tessera::win32::RegistryKey add;
-    if (!product || RegOpenKeyExA(product, kAddSection, 0, KEY_READ, add.put()) != ERROR_SUCCESS) return found;
-    char name[MAX_PATH];
-    for (DWORD index = 0;; ++index) {
-        DWORD length = sizeof name;
-        if (RegEnumKeyExA(add.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        // The histories ("Filter") and anything else that is no saved
-        // selection are skipped.
-        if (!IsHexName(name)) continue;
-        char display[MAX_PATH] = "";
-        if (GetProfileString((std::string("Add\\") + name).c_str(), "DisplayName", display))
-            found.emplace_back(name, display);
-    }
-    return found;
-}
-
-std::string FindSelectionSection(const std::string& displayName) {
-    for (const auto& selection : SavedSelections()) {
-        if (SameText(selection.second, displayName)) return std::string("Add\\") + selection.first;
-    }
-    return std::string();
-}
-
-bool SectionExists(const std::string& section) {
-    HKEY product = GetSectionKey(nullptr);
-    tessera::win32::RegistryKey key;
-    return product && RegOpenKeyExA(product, section.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
-}
 
 std::string FileNamePart(const std::string& path) {
     std::string::size_type slash = path.find_last_of('\\');
@@ -106,280 +51,6 @@ std::string AddDialog::RowKey(const std::string& path) {
     if (!key.empty()) CharUpperBuffA(&key[0], static_cast<DWORD>(key.size()));
     return key;
 }
-
-// --- options and saved selections ---
-
-void LoadAddOptions(const std::string& section, AddOptions* options) {
-    options->level = ReadValue(section, "Compression", options->level);
-    options->update = ReadValue(section, "Update", options->update) != 0;
-    options->freshen = ReadValue(section, "Freshen", options->freshen) != 0;
-    options->fullPaths = ReadValue(section, "UsePath", options->fullPaths) != 0;
-    options->partialPaths = ReadValue(section, "PartialPath", options->partialPaths) != 0;
-    options->shortNames = ReadValue(section, "DosFormat", options->shortNames) != 0;
-    options->move = ReadValue(section, "Move", options->move) != 0;
-    options->backup = ReadValue(section, "Backup", options->backup) != 0;
-    if (options->update && options->freshen) options->freshen = false;
-    if (options->fullPaths) options->partialPaths = false;
-}
-
-void SaveAddOptions(const std::string& section, const AddOptions& options) {
-    const char* s = section.c_str();
-    PutProfileInt(s, "Compression", options.level);
-    PutProfileInt(s, "Update", options.update);
-    PutProfileInt(s, "Freshen", options.freshen);
-    PutProfileInt(s, "UsePath", options.fullPaths);
-    PutProfileInt(s, "PartialPath", options.partialPaths);
-    PutProfileInt(s, "DosFormat", options.shortNames);
-    PutProfileInt(s, "Move", options.move);
-    PutProfileInt(s, "Backup", options.backup);
-}
-
-std::vector<std::string> SavedSelectionNames() {
-    std::vector<std::string> names;
-    for (const auto& selection : SavedSelections()) names.push_back(selection.second);
-    return names;
-}
-
-bool SaveSelection(const std::string& name, const AddOptions& options, const std::vector<std::string>& rows) {
-    if (name.empty()) return false;
-    std::string section = FindSelectionSection(name);
-    for (DWORD number = 0; section.empty() && number < kMaxSavedSelections; ++number) {
-        if (!SectionExists(SelectionSection(number))) section = SelectionSection(number);
-    }
-    if (section.empty()) return false;  // all 10000 names in use
-    PutProfileString(section.c_str(), nullptr, nullptr);
-    SaveAddOptions(section, options);
-    PutProfileString(section.c_str(), "DisplayName", name.c_str());
-    for (size_t i = 0; i < rows.size(); ++i) {
-        char value[16];
-        snprintf(value, sizeof value, "%08lX", static_cast<unsigned long>(i));
-        PutProfileString(section.c_str(), value, rows[i].c_str());
-    }
-    return true;
-}
-
-bool LoadSelection(const std::string& name, AddOptions* options, std::vector<std::string>* rows) {
-    const std::string section = FindSelectionSection(name);
-    if (section.empty()) return false;
-    LoadAddOptions(section, options);
-    rows->clear();
-    tessera::win32::RegistryKey key(GetSectionKey(section.c_str()));
-    if (!key) return true;
-    std::vector<std::pair<unsigned long, std::string>> values;
-    for (DWORD index = 0;; ++index) {
-        char valueName[MAX_PATH];
-        BYTE data[MAX_PATH + 1];
-        DWORD nameLength = sizeof valueName, dataLength = sizeof data - 1, type = 0;
-        LONG status = RegEnumValueA(key.get(), index, valueName, &nameLength, nullptr, &type, data, &dataLength);
-        if (status == ERROR_NO_MORE_ITEMS) break;
-        if (status != ERROR_SUCCESS || type != REG_SZ || !IsHexName(valueName)) continue;
-        data[dataLength] = 0;
-        values.emplace_back(strtoul(valueName, nullptr, 16), reinterpret_cast<char*>(data));
-    }
-    key.reset();
-    std::sort(values.begin(), values.end());
-    for (const auto& value : values) {
-        std::string path;
-        if (SUCCEEDED(ResolveShellPath(value.second, &path))) rows->push_back(path);
-    }
-    return true;
-}
-
-bool DeleteSelection(const std::string& name) {
-    const std::string section = FindSelectionSection(name);
-    return !section.empty() && PutProfileString(section.c_str(), nullptr, nullptr);
-}
-
-HRESULT ResolveShellPath(const std::string& text, std::string* path) {
-    tessera::win32::ComPtr<IShellFolder> desktop;
-    HRESULT result = SHGetDesktopFolder(desktop.put());
-    if (FAILED(result)) return result;
-    wchar_t wide[MAX_PATH];
-    if (!MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide, MAX_PATH))
-        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-    LPITEMIDLIST item = nullptr;
-    result = desktop->ParseDisplayName(nullptr, nullptr, wide, nullptr, &item, nullptr);
-    desktop.reset();
-    if (FAILED(result)) return result;
-    char resolved[MAX_PATH];
-    const bool fileSystem = SHGetPathFromIDListA(item, resolved) != FALSE;
-    CoTaskMemFree(item);
-    if (!fileSystem || GetFileAttributesA(resolved) == INVALID_FILE_ATTRIBUTES)
-        return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-    *path = resolved;
-    return S_OK;
-}
-
-// --- Password (115) ---
-
-PasswordDialog::PasswordDialog(HINSTANCE resources, ICompressFormat* archive)
-    : resources_(resources), archive_(archive) {}
-
-INT_PTR PasswordDialog::Run(HWND owner) { return RunModal(resources_, TESCMD_IDD_PASSWORD, owner); }
-
-BOOL PasswordDialog::OnInitDialog() {
-    CenterDialog(Handle());
-    const char* current = archive_->GetPassword();
-    for (int id : {TESCMD_IDC_PASSWORD, TESCMD_IDC_PASSWORD_CONFIRM}) {
-        SendMessageA(Item(id), EM_LIMITTEXT, ARC_PASSWORD_MAX, 0);
-        SetText(id, current ? current : "");
-    }
-    DWORD mask = 1;
-    GetProfileInt(kSettings, "MaskPassword", &mask);
-    Check(TESCMD_IDC_PASSWORD_MASK, mask != 0);
-    ApplyMask();
-    Enable(IDHELP, false);
-    Enable(IDOK, current && *current);
-    return TRUE;
-}
-
-void PasswordDialog::ApplyMask() {
-    const WPARAM character = Checked(TESCMD_IDC_PASSWORD_MASK) ? '*' : 0;
-    for (int id : {TESCMD_IDC_PASSWORD, TESCMD_IDC_PASSWORD_CONFIRM}) {
-        SendMessageA(Item(id), EM_SETPASSWORDCHAR, character, 0);
-        InvalidateRect(Item(id), nullptr, TRUE);
-    }
-}
-
-void PasswordDialog::OnDestroy() { PutProfileInt(kSettings, "MaskPassword", Checked(TESCMD_IDC_PASSWORD_MASK)); }
-
-BOOL PasswordDialog::OnCommand(int id, int code, HWND control) {
-    switch (id) {
-    case TESCMD_IDC_PASSWORD:
-    case TESCMD_IDC_PASSWORD_CONFIRM:
-        if (code == EN_CHANGE)
-            Enable(IDOK, GetWindowTextLengthA(Item(TESCMD_IDC_PASSWORD)) > 0 &&
-                             GetWindowTextLengthA(Item(TESCMD_IDC_PASSWORD_CONFIRM)) > 0);
-        return TRUE;
-    case TESCMD_IDC_PASSWORD_MASK:
-        ApplyMask();
-        return TRUE;
-    case IDOK: {
-        const std::string password = Text(TESCMD_IDC_PASSWORD);
-        if (password.empty()) return TRUE;
-        if (password != Text(TESCMD_IDC_PASSWORD_CONFIRM)) {
-            ShowMessage(Handle(), LoadText(resources_, TESCMD_IDS_PASSWORD_MISMATCH), MB_OK | MB_ICONERROR);
-            return TRUE;
-        }
-        archive_->SetPassword(password.c_str());
-        End(IDOK);
-        return TRUE;
-    }
-    }
-    return Dialog::OnCommand(id, code, control);
-}
-
-// --- Select folder (117) ---
-
-SelectFolderDialog::SelectFolderDialog(HINSTANCE resources, const IncludeOptions& include)
-    : resources_(resources), include_(include) {}
-
-INT_PTR SelectFolderDialog::Run(HWND owner) { return RunModal(resources_, TESCMD_IDD_SELECT_FOLDER, owner); }
-
-BOOL SelectFolderDialog::OnInitDialog() {
-    CenterDialog(Handle());
-    browser_.Attach(Item(TESCMD_IDC_FOLDER_BROWSER));
-    HWND folders = Item(TESCMD_IDC_SELECT_FOLDER_PATH);
-    SendMessageA(folders, CB_LIMITTEXT, MAX_PATH - 1, 0);
-    if (tesview::ComboHistory(folders, kAddSection).Load() > 0) SendMessageA(folders, CB_SETCURSEL, 0, 0);
-    HWND masks = Item(TESCMD_IDC_SELECT_FOLDER_MASK);
-    SendMessageA(masks, CB_LIMITTEXT, MAX_PATH - 1, 0);
-    tesview::ComboHistory(masks, kFilterHistory).Load();
-    SetWindowTextA(masks, "*.*");
-    Check(TESCMD_IDC_SELECT_FOLDER_SUBFOLDERS, include_.subFolders);
-    Check(TESCMD_IDC_SELECT_FOLDER_EMPTY_ONLY, include_.subFolders && include_.folderEntries && include_.emptyFoldersOnly);
-    Check(TESCMD_IDC_SELECT_FOLDER_HIDDEN, include_.systemHidden);
-    UpdateEmptyOnly();
-    Enable(IDOK, GetWindowTextLengthA(folders) > 0);
-    return TRUE;
-}
-
-void SelectFolderDialog::UpdateEmptyOnly() {
-    Enable(TESCMD_IDC_SELECT_FOLDER_EMPTY_ONLY, Checked(TESCMD_IDC_SELECT_FOLDER_SUBFOLDERS) && include_.folderEntries);
-}
-
-BOOL SelectFolderDialog::OnNotify(NMHDR* header) {
-    if (header->idFrom == TESCMD_IDC_FOLDER_BROWSER &&
-        (header->code == TVN_SELCHANGEDA || header->code == TVN_SELCHANGEDW)) {
-        std::string path = browser_.SelectedPath();
-        if (!path.empty()) {
-            SetText(TESCMD_IDC_SELECT_FOLDER_PATH, path);
-            Enable(IDOK, true);
-        }
-        return TRUE;
-    }
-    LRESULT result = 0;
-    if (!browser_.HandleNotify(header, &result)) return FALSE;
-    SetResult(result);
-    return TRUE;
-}
-
-BOOL SelectFolderDialog::OnCommand(int id, int code, HWND control) {
-    switch (id) {
-    case TESCMD_IDC_SELECT_FOLDER_PATH:
-        if (code == CBN_EDITCHANGE || code == CBN_SELCHANGE)
-            Enable(IDOK, code == CBN_SELCHANGE || GetWindowTextLengthA(Item(TESCMD_IDC_SELECT_FOLDER_PATH)) > 0);
-        return TRUE;
-    case TESCMD_IDC_SELECT_FOLDER_SUBFOLDERS:
-        Check(TESCMD_IDC_SELECT_FOLDER_EMPTY_ONLY, false);
-        UpdateEmptyOnly();
-        return TRUE;
-    case IDOK: {
-        std::string text = Text(TESCMD_IDC_SELECT_FOLDER_PATH);
-        std::replace(text.begin(), text.end(), '/', '\\');
-        std::string path;
-        HRESULT resolved = ResolveShellPath(text, &path);
-        if (FAILED(resolved)) {
-            ShowMessage(Handle(), SystemErrorText(static_cast<DWORD>(resolved)), MB_OK | MB_ICONERROR);
-            return TRUE;
-        }
-        const std::string mask = Text(TESCMD_IDC_SELECT_FOLDER_MASK);
-        masks_ = ParseMasks(mask);
-        if (!masks_.empty()) tesview::ComboHistory(Item(TESCMD_IDC_SELECT_FOLDER_MASK), kFilterHistory).Use(mask.c_str());
-        tesview::ComboHistory(Item(TESCMD_IDC_SELECT_FOLDER_PATH), kAddSection).Use(text.c_str());
-        folder_ = path;
-        include_.subFolders = Checked(TESCMD_IDC_SELECT_FOLDER_SUBFOLDERS);
-        include_.emptyFoldersOnly = include_.subFolders && include_.folderEntries &&
-                                    Checked(TESCMD_IDC_SELECT_FOLDER_EMPTY_ONLY);
-        include_.systemHidden = Checked(TESCMD_IDC_SELECT_FOLDER_HIDDEN);
-        End(IDOK);
-        return TRUE;
-    }
-    }
-    return Dialog::OnCommand(id, code, control);
-}
-
-void SelectFolderDialog::OnDestroy() { browser_.Detach(); }
-
-// --- Save / Load / Delete selection (103, 125, 126) ---
-
-BOOL SelectionNameDialog::OnInitDialog() {
-    CenterDialog(Handle());
-    HWND combo = Item(TESCMD_IDC_SELECTION_NAME);
-    SendMessageA(combo, CB_LIMITTEXT, MAX_PATH - 1, 0);
-    for (const std::string& name : SavedSelectionNames())
-        SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
-    if (SendMessageA(combo, CB_GETCOUNT, 0, 0) > 0) SendMessageA(combo, CB_SETCURSEL, 0, 0);
-    Enable(IDOK, GetWindowTextLengthA(combo) > 0);
-    return TRUE;
-}
-
-BOOL SelectionNameDialog::OnCommand(int id, int code, HWND control) {
-    switch (id) {
-    case TESCMD_IDC_SELECTION_NAME:
-        if (code == CBN_EDITCHANGE || code == CBN_SELCHANGE)
-            Enable(IDOK, code == CBN_SELCHANGE || GetWindowTextLengthA(Item(TESCMD_IDC_SELECTION_NAME)) > 0);
-        return TRUE;
-    case IDOK:
-        name_ = Text(TESCMD_IDC_SELECTION_NAME);
-        if (name_.empty()) return TRUE;
-        End(IDOK);
-        return TRUE;
-    }
-    return Dialog::OnCommand(id, code, control);
-}
-
-// --- Add (101) ---
 
 struct AddDialog::Row {
     std::string path;
@@ -434,9 +105,7 @@ BOOL AddDialog::OnInitDialog() {
     Enable(TESCMD_IDC_ADD_ACTION_LABEL, hasEntries_);
 
     LoadAddOptions(kAddSection, &options_);
-    options_.include.subFolders = ReadValue(kAddSection, "SubFolders", 1) != 0;
-    options_.include.emptyFoldersOnly = ReadValue(kAddSection, "EmptyFolders", 0) != 0;
-    options_.include.systemHidden = ReadValue(kAddSection, "SystemHidden", 1) != 0;
+    LoadIncludeOptions(kAddSection, &options_.include);
     options_.include.folderEntries = archive_->HasCapability(CAP_FOLDERENTRIES) != FALSE;
     if (!options_.include.folderEntries || !options_.include.subFolders) options_.include.emptyFoldersOnly = false;
     stored_ = options_;
@@ -854,7 +523,7 @@ bool AddDialog::OnOk() {
         item.iItem = i;
         if (!SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) continue;
         const std::string& path = reinterpret_cast<Row*>(item.lParam)->path;
-        if (SameText(path, archivePath)) {
+        if (lstrcmpiA(path.c_str(), archivePath.c_str()) == 0) {
             ListView_DeleteItem(list, i);
             ShowMessage(Handle(), LoadText(resources_, TESCMD_IDS_ARCHIVE_ITSELF), MB_OK | MB_ICONWARNING);
             continue;
@@ -883,9 +552,7 @@ void AddDialog::OnDestroy() {
         saved.backup = stored_.backup;
     }
     SaveAddOptions(kAddSection, saved);
-    PutProfileInt(kAddSection, "SubFolders", options_.include.subFolders);
-    if (options_.include.folderEntries) PutProfileInt(kAddSection, "EmptyFolders", options_.include.emptyFoldersOnly);
-    PutProfileInt(kAddSection, "SystemHidden", options_.include.systemHidden);
+    SaveIncludeOptions(kAddSection, options_.include);
     SaveLayout();
     ListView_DeleteAllItems(Item(TESCMD_IDC_ADD_LIST));  // LVN_DELETEITEM frees the rows
 }

@@ -1,11 +1,12 @@
-// The Add dialog (101) with its helpers: the password dialog (115), Select
-// folder (117), the saved-selection name dialogs (103, 125, 126) and the
-// saved selections themselves (sections "Add\%08lX").
+// The Add dialog (101): the files and folders to add, the options of the
+// operation, and the engine's file list on OK. Its helpers have their own
+// files: the Password, Select folder and selection-name dialogs and the
+// saved selections.
 #pragma once
 
 #include "add_rows.h"
 #include "dialog_support.h"
-#include "folder_browser.h"
+#include "saved_selections.h"
 #include "tescore.h"
 #include "win32/dialog.h"
 
@@ -14,91 +15,6 @@
 #include <vector>
 
 namespace tescommands {
-
-struct AddOptions {
-    DWORD level = 0;            // "Compression": index into GetText(5) names
-    bool update = false;        // "Update"
-    bool freshen = false;       // "Freshen"
-    bool fullPaths = false;     // "UsePath"
-    bool partialPaths = true;   // "PartialPath"
-    bool shortNames = false;    // "DosFormat"
-    bool move = false;          // "Move"
-    bool backup = false;        // "Backup"
-    bool split = false;         // not stored
-    DWORD volumeSize = 0;       // not stored
-    IncludeOptions include;     // "SubFolders", "EmptyFolders", "SystemHidden"
-};
-
-// The first eight options (those a saved selection keeps too).
-void LoadAddOptions(const std::string& section, AddOptions* options);
-void SaveAddOptions(const std::string& section, const AddOptions& options);
-
-// Saved selections: "Add\" + eight hexadecimal digits, holding
-// "DisplayName", the first eight options and one value per row.
-std::vector<std::string> SavedSelectionNames();
-bool SaveSelection(const std::string& name, const AddOptions& options, const std::vector<std::string>& rows);
-// False when no selection has that name; rows that no longer resolve are
-// skipped.
-bool LoadSelection(const std::string& name, AddOptions* options, std::vector<std::string>* rows);
-bool DeleteSelection(const std::string& name);
-
-// Resolves text as a shell item with a file-system path.
-HRESULT ResolveShellPath(const std::string& text, std::string* path);
-
-// Password (115): on OK the object's password is set.
-class PasswordDialog : public tessera::win32::Dialog {
-public:
-    PasswordDialog(HINSTANCE resources, ICompressFormat* archive);
-    INT_PTR Run(HWND owner);
-
-private:
-    BOOL OnInitDialog() override;
-    BOOL OnCommand(int id, int code, HWND control) override;
-    void OnDestroy() override;
-    void ApplyMask();
-
-    HINSTANCE resources_;
-    ICompressFormat* archive_;
-};
-
-// Select folder (117): the chosen folder, its masks and include options.
-class SelectFolderDialog : public tessera::win32::Dialog {
-public:
-    SelectFolderDialog(HINSTANCE resources, const IncludeOptions& include);
-    INT_PTR Run(HWND owner);
-    const std::string& Folder() const { return folder_; }
-    const std::vector<std::string>& Masks() const { return masks_; }
-    const IncludeOptions& Include() const { return include_; }
-
-private:
-    BOOL OnInitDialog() override;
-    BOOL OnCommand(int id, int code, HWND control) override;
-    BOOL OnNotify(NMHDR* header) override;
-    void OnDestroy() override;
-    void UpdateEmptyOnly();
-
-    HINSTANCE resources_;
-    IncludeOptions include_;
-    std::string folder_;
-    std::vector<std::string> masks_;
-    FolderBrowser browser_;
-};
-
-// Save (103), Load (125) or Delete (126) selection: a name.
-class SelectionNameDialog : public tessera::win32::Dialog {
-public:
-    SelectionNameDialog(HINSTANCE resources, UINT id) : resources_(resources), id_(id) {}
-    INT_PTR Run(HWND owner) { return RunModal(resources_, id_, owner); }
-    const std::string& Name() const { return name_; }
-
-private:
-    BOOL OnInitDialog() override;
-    BOOL OnCommand(int id, int code, HWND control) override;
-
-    HINSTANCE resources_;
-    UINT id_;
-    std::string name_;
-};
 
 class AddDialog : public tessera::win32::Dialog {
 public:
