@@ -1,10 +1,12 @@
 // A dialog box as an object: the dialog procedure keeps `this` in the
 // dialog's DWLP_USER from WM_INITDIALOG on and routes messages to member
 // functions. Derive, override the handlers needed, call RunModal (or
-// CreateModeless). Handlers return TRUE for a message they handled.
+// CreateModeless, or ServeFileDialogArea for the extra area of an Open or
+// Save dialog). Handlers return TRUE for a message they handled.
 #pragma once
 
 #include <windows.h>
+#include <commdlg.h>
 
 #include <string>
 
@@ -28,6 +30,15 @@ public:
     HWND CreateModeless(HINSTANCE module, UINT templateId, HWND owner) {
         return CreateDialogParamA(module, MAKEINTRESOURCEA(templateId), owner, Procedure,
                                   reinterpret_cast<LPARAM>(this));
+    }
+
+    // The extra area of an Explorer-style Open or Save dialog
+    // (OFN_EXPLORER | OFN_ENABLEHOOK, usually with a template): this object
+    // serves it through the hook, from its WM_INITDIALOG to its WM_DESTROY.
+    // Handle() is the area, a child of the file dialog.
+    void ServeFileDialogArea(OPENFILENAMEA* dialog) {
+        dialog->lpfnHook = FileDialogHook;
+        dialog->lCustData = reinterpret_cast<LPARAM>(this);
     }
 
     HWND Handle() const { return dialog_; }
@@ -101,6 +112,12 @@ private:
             return FALSE;
         }
         return FALSE;
+    }
+    // The area's WM_INITDIALOG carries the OPENFILENAMEA, whose lCustData
+    // is the object.
+    static UINT_PTR CALLBACK FileDialogHook(HWND area, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_INITDIALOG) lParam = reinterpret_cast<const OPENFILENAMEA*>(lParam)->lCustData;
+        return static_cast<UINT_PTR>(Procedure(area, message, wParam, lParam));
     }
 
     HWND dialog_ = nullptr;

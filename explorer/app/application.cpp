@@ -125,7 +125,8 @@ TopLevelWindow* WindowList::FindOrCreate(WindowKind kind) {
     }
     TopLevelWindow* object = nullptr;
     if (kind == kExplorerWindow) object = new ExplorerWindow();
-    // The Browse Archives window (kind 1) is not part of the program yet.
+    // Only the explorer window is made here; the Browse Archives kind (1)
+    // yields none.
     if (!object) return nullptr;
     if (!object->Create(nullptr)) {
         delete object;
@@ -144,7 +145,7 @@ bool WindowList::PreTranslate(MSG* message) {
 bool StartApplication(HINSTANCE instance) {
     Application& app = App();
     app.instance = instance;
-    app.engine = LoadLibraryA("tescore.dll");
+    app.engine.reset(LoadLibraryA("tescore.dll"));
     if (!app.engine) return false;
 
     DWORD language = GetThreadLocale();
@@ -163,10 +164,7 @@ bool StartApplication(HINSTANCE instance) {
 void EndApplication() {
     Application& app = App();
     app.settings.Save();
-    if (app.engine) {
-        FreeLibrary(app.engine);
-        app.engine = nullptr;
-    }
+    app.engine.reset();
 }
 
 int RunMessageLoop() {
@@ -181,7 +179,7 @@ int RunMessageLoop() {
 
 std::string LoadText(UINT id) {
     std::string text = LoadFrom(App().instance, id);
-    if (text.empty()) text = LoadFrom(App().engine, id);
+    if (text.empty()) text = LoadFrom(App().engine.get(), id);
     return text;
 }
 

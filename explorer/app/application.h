@@ -3,6 +3,8 @@
 // the program settings, the window list and the message loop.
 #pragma once
 
+#include "win32/handles.h"
+
 #include <windows.h>
 
 #include <string>
@@ -71,7 +73,7 @@ private:
 
 struct Application {
     HINSTANCE instance = nullptr;
-    HMODULE engine = nullptr;  // tescore.dll loaded by name for its strings
+    tessera::win32::ModuleHandle engine;  // tescore.dll loaded by name for its strings
     ProgramSettings settings;
     WindowList windows;
 };

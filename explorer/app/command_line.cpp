@@ -42,13 +42,11 @@ HGLOBAL BuildFileDropBlock(const std::vector<std::string>& names) {
     if (names.empty()) return nullptr;
     size_t size = sizeof(DROPFILES) + 1;
     for (const std::string& name : names) size += name.size() + 1;
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+    win32::GlobalMemory block(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size));
     if (!block) return nullptr;
-    auto* header = static_cast<DROPFILES*>(GlobalLock(block));
-    if (!header) {
-        GlobalFree(block);
-        return nullptr;
-    }
+    win32::LockedGlobal<DROPFILES> locked(block.get());
+    if (!locked) return nullptr;
+    DROPFILES* header = locked.get();
     header->pFiles = sizeof(DROPFILES);
     header->fWide = FALSE;
     char* names_at = reinterpret_cast<char*>(header) + sizeof(DROPFILES);
@@ -57,8 +55,7 @@ HGLOBAL BuildFileDropBlock(const std::vector<std::string>& names) {
         names_at += name.size() + 1;
     }
     *names_at = '\0';
-    GlobalUnlock(block);
-    return block;
+    return block.release();
 }
 
 std::vector<std::string> ReadFileDropBlock(HDROP drop) {
@@ -75,13 +72,6 @@ std::vector<std::string> ReadFileDropBlock(HDROP drop) {
 }
 
 namespace {
-
-struct GlobalBlock {
-    HGLOBAL handle;
-    ~GlobalBlock() {
-        if (handle) GlobalFree(handle);
-    }
-};
 
 // An explorer window created without parent and shown; null when creation
 // fails (the object is discarded).
@@ -113,12 +103,12 @@ bool ProcessAdd(const std::string& switchToken, const std::vector<std::string>& 
         tescommands::AddWithoutWindow(App().instance, archive.c_str(), files, CommandSettings());
         return false;
     }
-    GlobalBlock drop{BuildFileDropBlock(files)};
+    win32::GlobalMemory drop(BuildFileDropBlock(files));
 
     ExplorerWindow* window = NewExplorerWindow();
     if (!window) return false;
     if (!archive.empty()) window->OpenArchive(archive, true);
-    window->StartAddCommand(static_cast<HDROP>(drop.handle));
+    window->StartAddCommand(static_cast<HDROP>(drop.get()));
     return true;
 }
 
@@ -156,12 +146,12 @@ bool ProcessCommandLine(const char* commandLine) {
         return true;
     }
     case 'F':
-        // Browse Archives: its window is not part of the program yet; the
-        // switch is accepted and the program ends.
+        // "/F" (Browse Archives) is accepted and opens no window: the
+        // program ends.
         return false;
     case 'S':
-        // Self-extractor creation from the command line runs once and ends;
-        // the self-extractor builder is not part of the program yet.
+        // "/S" (self-extractor creation) is accepted and builds nothing:
+        // the program ends.
         return false;
     default:
         ShowMessage(nullptr, IDS_INVALID_COMMAND, MB_ICONSTOP, first.size() > 1 ? first[1] : ' ');

@@ -1,70 +1,25 @@
 #include "explorer_window.h"
 
 #include "command_line.h"
+#include "command_router.h"
 #include "compact_path.h"
 #include "resource_ids.h"
 #include "window_commands.h"
 #include "tescore.h"
+#include "win32/handles.h"
+#include "win32/scope.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 #include <windowsx.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 namespace tessera {
 
 namespace {
 
 const char kSettings[] = "Settings";
-
-// Wait cursor for the life of the object.
-class WaitCursor {
-public:
-    WaitCursor() : previous_(SetCursor(LoadCursor(nullptr, IDC_WAIT))) {}
-    ~WaitCursor() { SetCursor(previous_); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-
-private:
-    HCURSOR previous_;
-};
-
-// Every button the toolbar can show: image and label index equal the index.
-const TBBUTTON kButtons[ExplorerWindow::kToolbarButtonCount] = {
-    {0, CMD_BACK, TBSTATE_ENABLED, BTNS_BUTTON | BTNS_DROPDOWN, {}, 0, 0},
-    {1, CMD_FORWARD, TBSTATE_ENABLED, BTNS_BUTTON | BTNS_DROPDOWN, {}, 0, 1},
-    {2, CMD_OPEN_ARCHIVE, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 2},
-    {3, CMD_ADD, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 3},
-    {4, CMD_EXTRACT, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 4},
-    {5, CMD_CUT, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 5},
-    {6, CMD_COPY, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 6},
-    {7, CMD_PASTE, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 7},
-    {8, CMD_BROWSE_ARCHIVES, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 8},
-    {9, CMD_PRINT, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 9},
-    {10, CMD_MAIL, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 10},
-    {11, CMD_OPTIONS, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 11},
-    {12, CMD_COMMENT, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 12},
-    {13, CMD_FOLDER_TREE, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 13},
-    {14, CMD_VIEW, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 14},
-    {15, CMD_ARCHIVE_PROPERTIES, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 15},
-    {16, CMD_DELETE_FILES, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 16},
-    {17, CMD_FONT, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 17},
-    {18, CMD_UP_FOLDER, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 18},
-};
-// Default set: indexes into kButtons, -1 a separator.
-const int kDefaultButtons[] = {0, 1, 2, 3, 4, -1, 5, 6, 7, -1, 8, 9, 10};
-
-const TBBUTTON kSeparator = {0, 0, TBSTATE_ENABLED, BTNS_SEP, {}, 0, 0};
-
-const TBBUTTON* ButtonOfCommand(int command) {
-    for (const TBBUTTON& button : kButtons) {
-        if (button.idCommand == command) return &button;
-    }
-    return nullptr;
-}
 
 std::string FilePart(const std::string& path) {
     size_t at = path.find_last_of("/\\");
@@ -81,26 +36,13 @@ bool ListItemSelected(HWND list, int item) {
     return (ListView_GetItemState(list, item, LVIS_SELECTED) & LVIS_SELECTED) != 0;
 }
 
-// The label of toolbar button `index`: the labels string holds them all,
-// separated by '|'.
-std::string ButtonLabel(int index) {
-    const std::string labels = LoadText(IDS_TOOLBAR_LABELS);
-    size_t start = 0;
-    for (int skipped = 0; skipped < index && start < labels.size(); ++skipped) {
-        const size_t end = labels.find('|', start);
-        start = end == std::string::npos ? labels.size() : end + 1;
-    }
-    return labels.substr(start, labels.find('|', start) - start);
-}
-
 }  // namespace
 
 ExplorerWindow::~ExplorerWindow() {
     if (archive_) {
         view_.Clear();
         tree_.ClearTree();
-        archive_->Release();
-        archive_ = nullptr;
+        archive_.reset();
     }
     if (App().windows.Contains(this)) App().windows.Remove(this);
 }
@@ -157,8 +99,6 @@ void ExplorerWindow::Show() {
         ShowWindow(window_, static_cast<int>(maximized) > 0 ? SW_SHOWMAXIMIZED : SW_SHOWDEFAULT);
     }
     UpdateWindow(window_);
-    // The association check of the options comes with the Options dialog;
-    // an error it returns is shown as message 4142.
 }
 
 LRESULT CALLBACK ExplorerWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -196,10 +136,6 @@ LRESULT ExplorerWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPA
     case WM_CLOSE:
         if (CloseArchive(false, true)) DestroyWithoutHiding();
         return 0;
-    case WM_ACTIVATEAPP:
-        // Viewed entries' temporary files are checked for changes here once
-        // viewing through temporary files exists.
-        break;
     case WM_NOTIFY:
         return OnNotify(reinterpret_cast<NMHDR*>(lParam));
     case WM_MENUSELECT:
@@ -216,8 +152,7 @@ LRESULT ExplorerWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPA
     }
     case WM_SYSCOMMAND:
         if (wParam == CMD_ALWAYS_ON_TOP) {
-            App().settings.alwaysOnTop = !App().settings.alwaysOnTop;
-            ApplyAlwaysOnTop();
+            ToggleAlwaysOnTop();
             return 0;
         }
         break;
@@ -228,7 +163,7 @@ LRESULT ExplorerWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPA
         }
         break;
     case WM_COMMAND:
-        OnCommand(LOWORD(wParam));
+        RouteCommand(*this, LOWORD(wParam));
         return 0;
     case WM_TREE_WIDTH:
         treeWidth_ = static_cast<DWORD>(wParam);
@@ -241,7 +176,7 @@ LRESULT ExplorerWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPA
         if (wParam) OpenArchive(reinterpret_cast<const char*>(wParam), lParam != 0);
         return 0;
     case WM_EXTRACT_ALL:
-        CommandHook(CMD_EXTRACT);
+        RunArchiveCommand(*this, CMD_EXTRACT);
         return 0;
     default:
         break;
@@ -258,7 +193,7 @@ bool ExplorerWindow::OnCreate() {
     accelerators_ = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_ACCELERATORS));
 
     if (!view_.Create(window_, instance)) return false;
-    if (!CreateToolbar()) return false;
+    if (!toolbar_.Create(window_, instance)) return false;
     status_ = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, window_,
                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUS)), instance, nullptr);
     if (!status_) return false;
@@ -282,76 +217,15 @@ bool ExplorerWindow::OnCreate() {
     return true;
 }
 
-bool ExplorerWindow::CreateToolbar() {
-    HINSTANCE instance = App().instance;
-    rebar_ = CreateWindowExA(WS_EX_TOOLWINDOW, REBARCLASSNAMEA, "",
-                             WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | RBS_VARHEIGHT |
-                                 RBS_BANDBORDERS | CCS_NODIVIDER,
-                             0, 0, 0, 0, window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_REBAR)), instance,
-                             nullptr);
-    toolbar_ = CreateWindowExA(0, TOOLBARCLASSNAMEA, "",
-                               WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS |
-                                   CCS_NODIVIDER | CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_ADJUSTABLE,
-                               0, 0, 0, 0, rebar_ ? rebar_ : window_,
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_TOOLBAR)), instance, nullptr);
-    if (!toolbar_) return false;
-    // Notifications and commands come straight to this window.
-    SendMessageA(toolbar_, TB_SETPARENT, reinterpret_cast<WPARAM>(window_), 0);
-    SendMessageA(toolbar_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
-    SendMessageA(toolbar_, TB_SETEXTENDEDSTYLE, 0, TBSTYLE_EX_DRAWDDARROWS);
-    toolbarImages_ = ImageList_LoadImageA(instance, MAKEINTRESOURCEA(IDB_TOOLBAR), 24, 0, RGB(255, 0, 255),
-                                          IMAGE_BITMAP, LR_CREATEDIBSECTION);
-    toolbarHotImages_ = ImageList_LoadImageA(instance, MAKEINTRESOURCEA(IDB_TOOLBAR_HOT), 24, 0, RGB(255, 0, 255),
-                                             IMAGE_BITMAP, LR_CREATEDIBSECTION);
-    // Drawn greyed rather than left to the toolbar, which flattens an image
-    // to a grey silhouette.
-    toolbarDisabledImages_ = ImageList_LoadImageA(instance, MAKEINTRESOURCEA(IDB_TOOLBAR_DISABLED), 24, 0,
-                                                  RGB(255, 0, 255), IMAGE_BITMAP, LR_CREATEDIBSECTION);
-    if (toolbarImages_) SendMessageA(toolbar_, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(toolbarImages_));
-    if (toolbarDisabledImages_) {
-        SendMessageA(toolbar_, TB_SETDISABLEDIMAGELIST, 0, reinterpret_cast<LPARAM>(toolbarDisabledImages_));
-    }
-    if (toolbarHotImages_) SendMessageA(toolbar_, TB_SETHOTIMAGELIST, 0, reinterpret_cast<LPARAM>(toolbarHotImages_));
-
-    // Labels: string 46, "|" separated, as one double-zero-terminated list.
-    std::string labels = LoadText(IDS_TOOLBAR_LABELS);
-    std::replace(labels.begin(), labels.end(), '|', '\0');
-    labels.push_back('\0');
-    SendMessageA(toolbar_, TB_ADDSTRINGA, 0, reinterpret_cast<LPARAM>(labels.c_str()));
-
-    HKEY product = GetSectionKey(nullptr);
-    TBSAVEPARAMSA save = {product, kSettings, "ToolBarState"};
-    if (!product || !SendMessageA(toolbar_, TB_SAVERESTORE, FALSE, reinterpret_cast<LPARAM>(&save)) ||
-        SendMessageA(toolbar_, TB_BUTTONCOUNT, 0, 0) == 0) {
-        ResetToolbar();
-    }
-    SendMessageA(toolbar_, TB_AUTOSIZE, 0, 0);
-
-    if (rebar_) {
-        DWORD size = static_cast<DWORD>(SendMessageA(toolbar_, TB_GETBUTTONSIZE, 0, 0));
-        REBARBANDINFOA band = {};
-        band.cbSize = sizeof band;
-        band.fMask = RBBIM_CHILD | RBBIM_CHILDSIZE | RBBIM_STYLE | RBBIM_SIZE;
-        band.fStyle = RBBS_CHILDEDGE;
-        band.hwndChild = toolbar_;
-        band.cxMinChild = 0;
-        band.cyMinChild = HIWORD(size);
-        band.cx = 400;
-        SendMessageA(rebar_, RB_INSERTBANDA, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&band));
-    }
-    return true;
-}
-
 void ExplorerWindow::ResetToolbar() {
-    while (SendMessageA(toolbar_, TB_BUTTONCOUNT, 0, 0) > 0) SendMessageA(toolbar_, TB_DELETEBUTTON, 0, 0);
-    for (int index : kDefaultButtons) {
-        const TBBUTTON& button = index < 0 ? kSeparator : kButtons[index];
-        SendMessageA(toolbar_, TB_ADDBUTTONSA, 1, reinterpret_cast<LPARAM>(&button));
-    }
+    toolbar_.Reset();
     UpdateToolbarStates();
 }
 
-const TBBUTTON& ExplorerWindow::PlaceableButton(int index) { return kButtons[index]; }
+void ExplorerWindow::CustomizeToolbar() {
+    toolbar_.Customize();
+    UpdateToolbarStates();
+}
 
 void ExplorerWindow::DestroyWithoutHiding() {
     // DestroyWindow hides a visible window first, and Wine's X11 driver holds
@@ -373,19 +247,7 @@ void ExplorerWindow::OnDestroy() {
     history_.Clear();
     view_.SaveLayout();
     tree_.ClearTree();
-    if (toolbar_) {
-        HKEY product = GetSectionKey(nullptr);
-        TBSAVEPARAMSA save = {product, kSettings, "ToolBarState"};
-        if (product) SendMessageA(toolbar_, TB_SAVERESTORE, TRUE, reinterpret_cast<LPARAM>(&save));
-        DestroyWindow(toolbar_);
-        toolbar_ = nullptr;
-    }
-    if (rebar_) DestroyWindow(rebar_);
-    rebar_ = nullptr;
-    if (toolbarImages_) ImageList_Destroy(toolbarImages_);
-    if (toolbarHotImages_) ImageList_Destroy(toolbarHotImages_);
-    if (toolbarDisabledImages_) ImageList_Destroy(toolbarDisabledImages_);
-    toolbarImages_ = toolbarHotImages_ = toolbarDisabledImages_ = nullptr;
+    toolbar_.Destroy();
     if (status_) DestroyWindow(status_);
     status_ = nullptr;
     pane_.Destroy();
@@ -409,16 +271,7 @@ void ExplorerWindow::Layout() {
     RECT client;
     GetClientRect(window_, &client);
     const int width = client.right;
-    int top = 0;
-    if (rebar_) {
-        MoveWindow(rebar_, 0, 0, width, 0, TRUE);  // the rebar takes its own height
-        RECT rect;
-        GetWindowRect(rebar_, &rect);
-        top = rect.bottom - rect.top;
-    } else if (toolbar_) {
-        top = HIWORD(static_cast<DWORD>(SendMessageA(toolbar_, TB_GETBUTTONSIZE, 0, 0))) + 2;
-        MoveWindow(toolbar_, 0, 0, width, top, TRUE);
-    }
+    const int top = toolbar_.Place(width);
     int bottom = client.bottom;
     if (status_) {
         SendMessageA(status_, WM_SIZE, 0, 0);
@@ -507,6 +360,25 @@ std::string ExplorerWindow::Title() const {
 
 void ExplorerWindow::SetTitle() { SetWindowTextA(window_, Title().c_str()); }
 
+void ExplorerWindow::ToggleAlwaysOnTop() {
+    App().settings.alwaysOnTop = !App().settings.alwaysOnTop;
+    ApplyAlwaysOnTop();
+}
+
+void ExplorerWindow::ChooseListFont() {
+    font_.Choose(window_, App().instance, &App().settings.defaultFont);
+    UpdateToolbarStates();
+}
+
+void ExplorerWindow::ToggleDefaultListFont() {
+    font_.ToggleDefault(window_, App().instance, &App().settings.defaultFont);
+    UpdateToolbarStates();
+}
+
+std::string ExplorerWindow::GoBack() { return history_.GoBack(); }
+
+std::string ExplorerWindow::GoForward() { return history_.GoForward(); }
+
 void ExplorerWindow::ApplyAlwaysOnTop() {
     SetWindowPos(window_, App().settings.alwaysOnTop ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE);
@@ -524,10 +396,10 @@ HRESULT ExplorerWindow::FillView() {
     HRESULT result;
     if (noTree_) {
         SetStatusText(LoadText(IDS_CREATING_LIST));
-        result = view_.FillFlat(archive_);
+        result = view_.FillFlat(archive_.get());
     } else {
         SetStatusText(LoadText(IDS_CREATING_TREE));
-        result = tree_.BuildTree(archive_);
+        result = tree_.BuildTree(archive_.get());
     }
     SetStatusText(std::string());
     return result;
@@ -535,25 +407,19 @@ HRESULT ExplorerWindow::FillView() {
 
 bool ExplorerWindow::OpenArchive(const std::string& requested, bool addToHistory) {
     ++App().settings.archivesOpened;
-    ICompressFormat* object = nullptr;
-    if (FAILED(ArcCreateObject(window_, requested.c_str(), &object)) || !object) {
+    win32::ComPtr<ICompressFormat> object;
+    if (FAILED(ArcCreateObject(window_, requested.c_str(), object.put())) || !object) {
         recent_.Remove(requested);
         history_.Remove(requested);
         UpdateToolbarStates();
         return false;
     }
-    WaitCursor wait;
-    if (!CloseArchive(false, true)) {
-        object->Release();
-        return false;
-    }
+    win32::WaitCursor wait;
+    if (!CloseArchive(false, true)) return false;
     const char* objectPath = object->GetArchivePath();
     const std::string path = objectPath && *objectPath ? objectPath : requested;
     log_ = std::make_unique<OutputLog>();
-    archive_ = object;
-    // The per-archive temporary folder for viewing and dragging is derived
-    // here once viewing through temporary files exists.
-    tempFolder_.clear();
+    archive_ = std::move(object);
 
     if (SUCCEEDED(archive_->List(window_)) && SUCCEEDED(FillView())) {
         if (addToHistory) history_.Add(path);
@@ -583,16 +449,12 @@ bool ExplorerWindow::CloseArchive(bool repaint, bool allowRefusal) {
         if (allowRefusal) return false;
         archive_->SetMessageCallback(nullptr, 0);  // the log goes now
     }
-    // Viewed entries' temporary files are checked here (and may refuse the
-    // close) once viewing through temporary files exists.
     view_.Clear();
     tree_.ClearTree();
     history_.MarkClosed();
     SetStatusText(LoadText(IDS_CLOSING_ARCHIVE));
     log_.reset();
-    archive_->Release();
-    archive_ = nullptr;
-    tempFolder_.clear();
+    archive_.reset();
     SetStatusText(std::string());
     RefreshStatusBar();
     if (repaint) {
@@ -620,15 +482,16 @@ void ExplorerWindow::Refresh(bool force) {
 HRESULT ExplorerWindow::RunOperation(const std::function<HRESULT(ICompressFormat*, HWND)>& operation, bool offerLog,
                                      bool refresh) {
     if (!archive_) return E_FAIL;
-    ICompressFormat* archive = archive_;
-    archive->AddRef();
+    // The operation's own reference: the window may close the archive (or
+    // go) while the operation runs.
+    win32::ComPtr<ICompressFormat> archive = archive_;
     ++busy_;
     log_->Clear();
     archive->SetMessageCallback(OutputLog::Callback, reinterpret_cast<LPARAM>(log_.get()));
-    HRESULT result = operation(archive, window_);
+    HRESULT result = operation(archive.get(), window_);
     archive->SetMessageCallback(nullptr, 0);
     --busy_;
-    archive->Release();
+    archive.reset();
     if (deleteWhenIdle_ && !busy_) {  // the window went during the operation
         delete this;
         return result;
@@ -645,8 +508,7 @@ HRESULT ExplorerWindow::RunOperation(const std::function<HRESULT(ICompressFormat
 bool ExplorerWindow::AdoptArchive(ICompressFormat* object) {
     if (!object || !CloseArchive(false, true)) return false;
     log_ = std::make_unique<OutputLog>();
-    archive_ = object;
-    tempFolder_.clear();
+    archive_ = win32::ComPtr<ICompressFormat>(object);  // the caller's reference
     // Nothing is listed yet: the file appears with the first Add.
     if (archive_->GetArchivePath() && *archive_->GetArchivePath()) history_.Add(archive_->GetArchivePath());
     SetTitle();
@@ -672,16 +534,13 @@ void ExplorerWindow::ShowOutputWindow() {
 bool ExplorerWindow::ArchiveFileExists() const {
     if (!archive_ || !archive_->GetArchivePath()) return false;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(archive_->GetArchivePath(), &found);
-    if (search == INVALID_HANDLE_VALUE) return false;
-    FindClose(search);
-    return true;
+    return static_cast<bool>(win32::FindHandle(FindFirstFileA(archive_->GetArchivePath(), &found)));
 }
 
 CommandContext ExplorerWindow::CurrentCommandContext(bool fileExists, bool forMenu) const {
     CommandContext context;
     context.formatsRegistered = ArcGetFormatCount() != 0;
-    context.archiveOpen = archive_ != nullptr;
+    context.archiveOpen = static_cast<bool>(archive_);
     context.archiveFileExists = fileExists;
     if (archive_) {
         context.entryCount = archive_->GetEntryCount();
@@ -721,17 +580,7 @@ void ExplorerWindow::ViewChanged() {
 }
 
 void ExplorerWindow::UpdateToolbarStates() {
-    if (!toolbar_) return;
-    const CommandContext context = CurrentCommandContext(ArchiveFileExists(), false);
-    const int count = static_cast<int>(SendMessageA(toolbar_, TB_BUTTONCOUNT, 0, 0));
-    for (int index = 0; index < count; ++index) {
-        TBBUTTON button = {};
-        if (!SendMessageA(toolbar_, TB_GETBUTTON, index, reinterpret_cast<LPARAM>(&button))) continue;
-        if (button.fsStyle & BTNS_SEP) continue;
-        const CommandStatus status = tessera::CommandState(static_cast<UINT>(button.idCommand), true, context);
-        SendMessageA(toolbar_, TB_ENABLEBUTTON, button.idCommand, MAKELONG(status.enabled, 0));
-        SendMessageA(toolbar_, TB_CHECKBUTTON, button.idCommand, MAKELONG(status.checked, 0));
-    }
+    if (toolbar_.Window()) toolbar_.ApplyStates(CurrentCommandContext(ArchiveFileExists(), false));
 }
 
 void ExplorerWindow::UpdateMenuStates(HMENU menu) {
@@ -844,9 +693,10 @@ void ExplorerWindow::RefreshStatusBar() {
     }
     SendMessageA(status_, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(counts.c_str()));
     SendMessageA(status_, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(sizes.c_str()));
-    HICON previous = reinterpret_cast<HICON>(SendMessageA(status_, SB_GETICON, 2, 0));
+    // The status bar does not own its icons: the one it showed goes here.
+    win32::IconHandle previous(reinterpret_cast<HICON>(SendMessageA(status_, SB_GETICON, 2, 0)));
     SendMessageA(status_, SB_SETICON, 2, reinterpret_cast<LPARAM>(icon));
-    if (previous) DestroyIcon(previous);
+    previous.reset();
     statusFolder_ = folder;
     ShowStatusFolder();
 }
@@ -855,7 +705,7 @@ void ExplorerWindow::RefreshStatusBar() {
 // Tree pane
 
 void ExplorerWindow::OnTreeHidden(bool hidden) {
-    WaitCursor wait;
+    win32::WaitCursor wait;
     noTree_ = hidden ? 1 : 0;
     if (hidden) tree_.ClearTree();
     view_.SetFlatMode(hidden);
@@ -879,13 +729,12 @@ LRESULT ExplorerWindow::OnNotify(NMHDR* header) {
             ShowListContextMenu();
             return 0;
         case LVN_BEGINDRAG:
-            // Dragging entries out comes with the clipboard and drag commands.
-            return 0;
+            return 0;  // entries are not dragged out of the list
         case LVN_ITEMCHANGED:
             SetTimer(window_, TESVIEW_STATUS_TIMER, 1, nullptr);
             return 0;
         case NM_DBLCLK:
-            OnCommand(CMD_OPEN_ENTRY);
+            RouteCommand(*this, CMD_OPEN_ENTRY);
             return 0;
         default:
             view_.HandleNotify(header, &result);
@@ -899,51 +748,19 @@ LRESULT ExplorerWindow::OnNotify(NMHDR* header) {
         if (header->code == TVN_SELCHANGEDA || header->code == TVN_SELCHANGEDW) ViewChanged();
         return result;
     }
-    if (header->hwndFrom == toolbar_) {
+    if (header->hwndFrom == toolbar_.Window()) {
         switch (header->code) {
         case TBN_DROPDOWN:
             ShowHistoryMenu(static_cast<UINT>(reinterpret_cast<NMTOOLBARA*>(header)->iItem));
             return TBDDRET_DEFAULT;
-        case TBN_QUERYINSERT:
-        case TBN_QUERYDELETE:
-            return TRUE;
-        case TBN_GETBUTTONINFOA: {
-            auto* info = reinterpret_cast<NMTOOLBARA*>(header);
-            if (info->iItem < 0 || info->iItem >= kToolbarButtonCount) return FALSE;
-            info->tbButton = kButtons[info->iItem];
-            const std::string label = ButtonLabel(info->iItem);
-            if (info->pszText && info->cchText > 0) lstrcpynA(info->pszText, label.c_str(), info->cchText);
-            return TRUE;
-        }
-        case TBN_GETBUTTONINFOW: {
-            auto* info = reinterpret_cast<NMTOOLBARW*>(header);
-            if (info->iItem < 0 || info->iItem >= kToolbarButtonCount) return FALSE;
-            info->tbButton = kButtons[info->iItem];
-            const std::string label = ButtonLabel(info->iItem);
-            if (info->pszText && info->cchText > 0) {
-                MultiByteToWideChar(CP_ACP, 0, label.c_str(), -1, info->pszText, info->cchText);
-                info->pszText[info->cchText - 1] = 0;
-            }
-            return TRUE;
-        }
-        case TBN_RESTORE: {
-            auto* restore = reinterpret_cast<NMTBRESTORE*>(header);
-            if (restore->iItem < 0) return 0;  // the header: go on restoring
-            const TBBUTTON* button = ButtonOfCommand(restore->tbButton.idCommand);
-            if (button) restore->tbButton = *button;
-            else if (restore->tbButton.idCommand == 0) restore->tbButton = kSeparator;
-            return 0;
-        }
         case TBN_RESET:
             ResetToolbar();
             return 0;
         case TBN_TOOLBARCHANGE:
             UpdateToolbarStates();
             return 0;
-        case TBN_INITCUSTOMIZE:
-            return TBNRF_HIDEHELP;
         default:
-            break;
+            return toolbar_.AnswerCustomize(header);
         }
     }
     return 0;
@@ -958,89 +775,46 @@ void ExplorerWindow::ShowListContextMenu() {
     LVHITTESTINFO hit = {};
     hit.pt = client;
     const bool onItem = ListView_HitTest(list, &hit) >= 0;
-    HMENU menus = nullptr;
+    win32::MenuHandle menus;
     HMENU popup = nullptr;
     if (onItem) {
-        menus = LoadMenuA(App().instance, MAKEINTRESOURCEA(IDR_CONTEXT_MENUS));
-        popup = menus ? GetSubMenu(menus, 0) : nullptr;
+        menus.reset(LoadMenuA(App().instance, MAKEINTRESOURCEA(IDR_CONTEXT_MENUS)));
+        popup = menus ? GetSubMenu(menus.get(), 0) : nullptr;
         if (popup) SetMenuDefaultItem(popup, CMD_OPEN_ENTRY, FALSE);
     } else if (GetMenu(window_)) {
         popup = GetSubMenu(GetMenu(window_), 4);
     }
     if (popup) TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_RIGHTBUTTON, screen.x, screen.y, 0, window_, nullptr);
-    if (menus) DestroyMenu(menus);
 }
 
 void ExplorerWindow::ShowHistoryMenu(UINT command) {
     std::vector<ArchiveHistory::Position> nodes =
         command == CMD_BACK ? history_.BackList(10) : history_.ForwardList(10);
     if (nodes.empty()) return;
-    HMENU menu = CreatePopupMenu();
+    win32::MenuHandle menu(CreatePopupMenu());
     if (!menu) return;
     for (size_t index = 0; index < nodes.size(); ++index) {
         char text[MAX_PATH + 16];
         snprintf(text, sizeof text, "&%i %s", static_cast<int>(index + 1), FilePart(nodes[index]->path).c_str());
-        AppendMenuA(menu, MF_STRING, index + 1, text);
+        AppendMenuA(menu.get(), MF_STRING, index + 1, text);
     }
-    RECT rect = {};
-    SendMessageA(toolbar_, TB_GETRECT, command, reinterpret_cast<LPARAM>(&rect));
-    MapWindowPoints(toolbar_, nullptr, reinterpret_cast<POINT*>(&rect), 2);
-    int chosen = TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RETURNCMD | TPM_NONOTIFY, rect.left,
+    const RECT rect = toolbar_.ButtonScreenRect(command);
+    int chosen = TrackPopupMenu(menu.get(), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RETURNCMD | TPM_NONOTIFY, rect.left,
                                 rect.bottom, 0, window_, nullptr);
-    DestroyMenu(menu);
+    menu.reset();
     if (chosen > 0 && static_cast<size_t>(chosen) <= nodes.size()) {
         OpenArchive(history_.Select(nodes[chosen - 1]), true);
     }
 }
 
 // ---------------------------------------------------------------------------
-// Commands
-
-void ExplorerWindow::CommandHook(UINT command) {
-    // The archive commands run modally; the host lives as long as one.
-    WindowCommandHost host(*this);
-    switch (command) {
-    case CMD_EXTRACT:
-        tescommands::ExtractCommand(host, TESCMD_IDC_SCOPE_ALL, nullptr);
-        break;
-    case CMD_EXTRACT_SELECTED:
-        tescommands::ExtractCommand(host, TESCMD_IDC_SCOPE_SELECTED, nullptr);
-        break;
-    case CMD_EXTRACT_FOLDER:
-        tescommands::ExtractCommand(host, TESCMD_IDC_SCOPE_FOLDER, tree_.CommandFolder());
-        break;
-    case CMD_DELETE_FILES:
-        tescommands::DeleteCommand(host, TESCMD_IDC_SCOPE_SELECTED, nullptr);
-        break;
-    case CMD_DELETE_FOLDER:
-        tescommands::DeleteCommand(host, TESCMD_IDC_SCOPE_FOLDER, tree_.CommandFolder());
-        break;
-    case CMD_TEST:
-        tescommands::TestCommand(host);
-        break;
-    case CMD_CREATE_ARCHIVE:
-        tescommands::CreateArchiveCommand(host, nullptr, false);
-        break;
-    case CMD_ADD:
-        tescommands::AddFilesCommand(host, {});
-        break;
-    case CMD_VIEW_OUTPUT:
-        ShowOutputWindow();
-        break;
-    default:
-        // Archive-file commands, viewing, clipboard, self-extractors,
-        // properties, printing, mail and options are not part of the
-        // program yet: they keep their enabled state and do nothing.
-        break;
-    }
-    UpdateToolbarStates();
-}
+// Dropped files
 
 void ExplorerWindow::StartAddCommand(HDROP files) {
     std::vector<std::string> names;
-    if (const auto* block = static_cast<const DROPFILES*>(GlobalLock(files))) {
-        names = tescommands::DroppedPaths(block);
-        GlobalUnlock(files);
+    {
+        win32::LockedGlobal<const DROPFILES> block(files);
+        if (block) names = tescommands::DroppedPaths(block.get());
     }
     StartAddCommand(names);
 }
@@ -1077,162 +851,6 @@ void ExplorerWindow::HandleDroppedFiles(const std::vector<std::string>& names) {
         return;
     }
     StartAddCommand(names);
-}
-
-std::string ExplorerWindow::OpenDialogFilter() {
-    std::string filter, patterns;
-    const UINT count = ArcGetFormatCount();
-    for (UINT index = 0; index < count; ++index) {
-        FORMATINFO info = {};
-        if (FAILED(ArcGetFormatAt(index, &info)) || lstrcmpiA(info.extension, ".exe") == 0) continue;
-        std::string description = LoadText(info.descriptionId);
-        char line[2 * MAX_PATH + 600];
-        snprintf(line, sizeof line, "%s (%s)|*%s|", description.c_str(), info.extension, info.extension);
-        filter += line;
-        if (!patterns.empty()) patterns += ";";
-        patterns += std::string("*") + info.extension;
-    }
-    return filter + FormatText(IDS_OPEN_FILTER_TAIL, patterns.c_str());
-}
-
-void ExplorerWindow::ShowOpenDialog() {
-    std::string filter = OpenDialogFilter();
-    std::replace(filter.begin(), filter.end(), '|', '\0');
-    filter.push_back('\0');
-    std::string title = LoadText(IDS_OPEN_TITLE);
-    char folder[MAX_PATH] = "";
-    GetProfileString(kSettings, "OpenDir", folder);
-    char path[MAX_PATH] = "";
-    OPENFILENAMEA dialog = {};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = window_;
-    dialog.lpstrFilter = filter.c_str();
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = sizeof path;
-    dialog.lpstrInitialDir = folder[0] ? folder : nullptr;
-    dialog.lpstrTitle = title.c_str();
-    dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-    if (!GetOpenFileNameA(&dialog)) return;
-    std::string chosen = path;
-    size_t at = chosen.find_last_of("\\/");
-    PutProfileString(kSettings, "OpenDir", at == std::string::npos ? "" : chosen.substr(0, at).c_str());
-    OpenArchive(chosen, true);
-}
-
-namespace {
-
-INT_PTR CALLBACK AboutProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    switch (message) {
-    case WM_INITDIALOG:
-        CenterDialog(dialog);
-        return TRUE;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-            EndDialog(dialog, LOWORD(wParam));
-            return TRUE;
-        }
-        break;
-    default:
-        break;
-    }
-    return FALSE;
-}
-
-}  // namespace
-
-void ExplorerWindow::ShowAbout() {
-    DialogBoxParamA(App().instance, MAKEINTRESOURCEA(IDD_ABOUT), window_, AboutProcedure, 0);
-}
-
-void ExplorerWindow::OnCommand(UINT command) {
-    bool checked = false;
-    // Accelerators reach commands the menus would show disabled.
-    if (command != CMD_EXIT && command != CMD_CLOSE_ARCHIVE &&
-        !CommandState(command, false, ArchiveFileExists(), &checked)) {
-        return;
-    }
-    if (view_.HandleCommand(window_, command)) {
-        // Selections and sorting change what is shown: paint the list now
-        // (a dialog may just have closed over it) and follow with the
-        // status bar and the command states.
-        RedrawWindow(view_.Window(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-        ViewChanged();
-        return;
-    }
-    switch (command) {
-    case CMD_OPEN_ARCHIVE:
-        ShowOpenDialog();
-        break;
-    case CMD_CLOSE_ARCHIVE:
-        CloseArchive(true, true);
-        break;
-    case CMD_EXIT:
-        SendMessageA(window_, WM_CLOSE, 0, 0);
-        break;
-    case CMD_ALWAYS_ON_TOP:
-        App().settings.alwaysOnTop = !App().settings.alwaysOnTop;
-        ApplyAlwaysOnTop();
-        break;
-    case CMD_HELP_ON_HELP:
-        WinHelpA(window_, nullptr, HELP_HELPONHELP, 0);
-        break;
-    case CMD_WEB_PAGE:
-        ShellExecuteA(window_, "open", "https://www.quellsoft.example/tessera/", nullptr, nullptr, SW_SHOWNORMAL);
-        break;
-    case CMD_FEEDBACK:
-        ShellExecuteA(window_, "open", "mailto:tessera@quellsoft.example", nullptr, nullptr, SW_SHOWNORMAL);
-        break;
-    case CMD_ABOUT:
-        ShowAbout();
-        break;
-    case CMD_FONT:
-        font_.Choose(window_, App().instance, &App().settings.defaultFont);
-        UpdateToolbarStates();
-        break;
-    case CMD_DEFAULT_FONT:
-        font_.ToggleDefault(window_, App().instance, &App().settings.defaultFont);
-        UpdateToolbarStates();
-        break;
-    case CMD_FOLDER_TREE:
-        SendMessageA(window_, WM_TREE_HIDDEN, noTree_ ? 0 : 1, 0);
-        break;
-    case CMD_UP_FOLDER:
-        tree_.SelectParent();
-        UpdateToolbarStates();
-        break;
-    case CMD_BACK: {
-        std::string path = history_.GoBack();
-        if (!path.empty()) OpenArchive(path, true);
-        break;
-    }
-    case CMD_FORWARD: {
-        std::string path = history_.GoForward();
-        if (!path.empty()) OpenArchive(path, true);
-        break;
-    }
-    case CMD_CUSTOMIZE_TOOLBAR:
-        SendMessageA(toolbar_, TB_CUSTOMIZE, 0, 0);
-        UpdateToolbarStates();
-        break;
-    case CMD_RESET_TOOLBAR:
-        ResetToolbar();
-        break;
-    case CMD_ARCHIVES_OPENED:
-        ShowMessage(window_, IDS_ARCHIVES_OPENED, MB_ICONINFORMATION, static_cast<int>(App().settings.archivesOpened));
-        break;
-    case CMD_BROWSE_ARCHIVES:
-        // The Browse Archives window (a new SearchWindow each time) plugs in
-        // here; it is not part of the program yet.
-        break;
-    default:
-        if (command >= CMD_RECENT_FIRST && command <= CMD_RECENT_LAST) {
-            std::string path = recent_.Slot(static_cast<int>(command - CMD_RECENT_FIRST));
-            if (!path.empty()) OpenArchive(path, true);
-            break;
-        }
-        CommandHook(command);
-        break;
-    }
 }
 
 }  // namespace tessera

@@ -1,16 +1,19 @@
 // ExplorerWindow: the program's main window for one archive -- the folder
 // tree in the side pane, the entry list, a toolbar in a rebar and a status
-// bar -- with its history, recent archives, commands and their states.
+// bar -- with its history, recent archives and command states. Its commands
+// are routed by command_router.h; the toolbar is ExplorerToolbar.
 #pragma once
 
 #include "application.h"
 #include "archive_history.h"
 #include "command_state.h"
+#include "explorer_toolbar.h"
 #include "content_view.h"
 #include "folder_tree.h"
 #include "output_log.h"
 #include "side_pane.h"
 #include "view_font.h"
+#include "win32/com_ptr.h"
 
 #include <shellapi.h>
 
@@ -28,7 +31,6 @@ std::string FitTextToWidth(HWND control, const std::string& text, int width);
 class ExplorerWindow : public TopLevelWindow {
 public:
     static constexpr char kClassName[] = "TesseraWindowClass";
-    static constexpr int kToolbarButtonCount = 19;
     static constexpr int kStatusTextMargin = 4;  // pixels on each side of a part's text
 
     ExplorerWindow() = default;
@@ -44,12 +46,12 @@ public:
 
     HWND Window() const { return window_; }
     HWND StatusBar() const { return status_; }
-    HWND Toolbar() const { return toolbar_; }
-    HWND Rebar() const { return rebar_; }
+    HWND Toolbar() const { return toolbar_.Window(); }
+    HWND Rebar() const { return toolbar_.Rebar(); }
     const SidePane& Pane() const { return pane_; }
     tesview::ContentView& View() { return view_; }
     tesview::FolderTree& Tree() { return tree_; }
-    ICompressFormat* Archive() const { return archive_; }
+    ICompressFormat* Archive() const { return archive_.get(); }
     const OutputLog* Log() const { return log_.get(); }
     const ArchiveHistory& History() const { return history_; }
     const RecentArchives& Recent() const { return recent_; }
@@ -101,23 +103,27 @@ public:
     void StartAddCommand(HDROP files);
     void StartAddCommand(const std::vector<std::string>& files);
 
-    // The filter list of the Open dialog, '|' separated.
-    static std::string OpenDialogFilter();
-    // Toolbar: the default set, and every placeable button by index.
-    static const TBBUTTON& PlaceableButton(int index);
+    // Operations of the window's own commands (command_router.h).
+    void ToggleAlwaysOnTop();
+    void ChooseListFont();
+    void ToggleDefaultListFont();
+    // The archive one step back or forward in the history; empty at its end.
+    std::string GoBack();
+    std::string GoForward();
+    void CustomizeToolbar();
+    // The toolbar's default set.
     void ResetToolbar();
+    void ShowOutputWindow();
 
 private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     bool OnCreate();
     void OnDestroy();
     void DestroyWithoutHiding();
-    void OnCommand(UINT command);
     LRESULT OnNotify(NMHDR* header);
     void OnMenuSelect(UINT item, UINT flags, HMENU menu);
     void OnInitMenuPopup(HMENU menu, bool systemMenu);
     void OnTreeHidden(bool hidden);
-    bool CreateToolbar();
     void Layout();
     HRESULT FillView();
     void SetStatusText(const std::string& text);
@@ -125,31 +131,22 @@ private:
     void ShowStatusFolder();
     void SetTitle();
     void ApplyAlwaysOnTop();
-    void ShowOpenDialog();
     void ShowHistoryMenu(UINT command);
     void ShowListContextMenu();
-    void ShowAbout();
-    void CommandHook(UINT command);
-    void ShowOutputWindow();
     void CreateForDroppedFiles(const std::vector<std::string>& files);
 
     HWND window_ = nullptr;
     HACCEL accelerators_ = nullptr;
-    HWND rebar_ = nullptr;
-    HWND toolbar_ = nullptr;
+    ExplorerToolbar toolbar_;
     HWND status_ = nullptr;
-    HIMAGELIST toolbarImages_ = nullptr;
-    HIMAGELIST toolbarHotImages_ = nullptr;
-    HIMAGELIST toolbarDisabledImages_ = nullptr;
     SidePane pane_;
     tesview::ContentView view_;
     tesview::FolderTree tree_;
     tesview::ViewFont font_;
     DWORD noTree_ = 0;
     DWORD treeWidth_ = 200;
-    ICompressFormat* archive_ = nullptr;
+    win32::ComPtr<ICompressFormat> archive_;
     std::unique_ptr<OutputLog> log_;
-    std::string tempFolder_;
     std::string statusFolder_;  // the folder part's whole text
     ArchiveHistory history_;
     RecentArchives recent_;

@@ -41,9 +41,9 @@ HWND SidePane::Create(HWND owner, HINSTANCE instance) {
         return nullptr;
     }
     SendMessageA(closeBar_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
-    closeImages_ = ImageList_LoadImageA(instance, MAKEINTRESOURCEA(IDB_PANE_CLOSE), 16, 0, RGB(255, 0, 255),
-                                        IMAGE_BITMAP, LR_CREATEDIBSECTION);
-    if (closeImages_) SendMessageA(closeBar_, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(closeImages_));
+    closeImages_.reset(ImageList_LoadImageA(instance, MAKEINTRESOURCEA(IDB_PANE_CLOSE), 16, 0, RGB(255, 0, 255),
+                                            IMAGE_BITMAP, LR_CREATEDIBSECTION));
+    if (closeImages_) SendMessageA(closeBar_, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(closeImages_.get()));
     TBBUTTON button = {};
     button.iBitmap = closeImages_ ? 0 : I_IMAGENONE;
     button.idCommand = IDC_PANE_CLOSE;
@@ -57,8 +57,7 @@ void SidePane::Destroy() {
     if (window_) DestroyWindow(window_);  // the close bar and the tree go with it
     window_ = nullptr;
     closeBar_ = nullptr;
-    if (closeImages_) ImageList_Destroy(closeImages_);
-    closeImages_ = nullptr;
+    closeImages_.reset();
 }
 
 int SidePane::ClampedWidth(int x, int ownerClientWidth) {

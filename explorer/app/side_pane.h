@@ -3,6 +3,8 @@
 // and, on its right edge, a 4-pixel splitter that resizes the pane.
 #pragma once
 
+#include "win32/handles.h"
+
 #include <windows.h>
 #include <commctrl.h>
 
@@ -37,7 +39,7 @@ private:
     HWND window_ = nullptr;
     HWND owner_ = nullptr;
     HWND closeBar_ = nullptr;
-    HIMAGELIST closeImages_ = nullptr;
+    tessera::win32::ImageListHandle closeImages_;
     bool dragging_ = false;
 };
 

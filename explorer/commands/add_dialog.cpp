@@ -7,7 +7,12 @@
 
 #include "command_ids.h"
 #include "combo_history.h"
+#include "password_dialog.h"
+#include "select_folder_dialog.h"
 #include "select_group.h"
+#include "selection_name_dialog.h"
+#include "win32/handles.h"
+#include "win32/scope.h"
 
 #include <commdlg.h>
 #include <shellapi.h>
@@ -22,71 +27,11 @@ namespace tescommands {
 namespace {
 
 const char kAddSection[] = "Add";
-const char kFilterHistory[] = "Add\\Filter";
 const char kSettings[] = "Settings";
 constexpr int kColumnCount = 5;
 const int kDefaultWidths[kColumnCount] = {180, 180, 90, 150, 120};
 constexpr int kMinTrackWidth = 578;
 constexpr int kMinTrackHeight = 392;
-constexpr DWORD kMaxSavedSelections = 10000;
-
-DWORD ReadValue(const std::string& section, const char* name, DWORD fallback) {
-    DWORD value = fallback;
-    GetProfileInt(section.c_str(), name, &value);
-    return value;
-}
-
-bool SameText(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
-
-std::string SelectionSection(DWORD number) {
-    char name[32];
-    snprintf(name, sizeof name, "Add\\%08lX", static_cast<unsigned long>(number));
-    return name;
-}
-
-bool IsHexName(const char* name) {
-    if (strlen(name) != 8) return false;
-    for (const char* p = name; *p; ++p) {
-        if (!isxdigit(static_cast<unsigned char>(*p))) return false;
-    }
-    return true;
-}
-
-// The saved selections: section suffix -> display name.
-std::vector<std::pair<std::string, std::string>> SavedSelections() {
-    std::vector<std::pair<std::string, std::string>> found;
-    HKEY product = GetSectionKey(nullptr);  // kept by the engine; not closed here
-    HKEY add = nullptr;
-    if (!product || RegOpenKeyExA(product, kAddSection, 0, KEY_READ, &add) != ERROR_SUCCESS) return found;
-    char name[MAX_PATH];
-    for (DWORD index = 0;; ++index) {
-        DWORD length = sizeof name;
-        if (RegEnumKeyExA(add, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        // The histories ("Filter") and anything else that is no saved
-        // selection are skipped.
-        if (!IsHexName(name)) continue;
-        char display[MAX_PATH] = "";
-        if (GetProfileString((std::string("Add\\") + name).c_str(), "DisplayName", display))
-            found.emplace_back(name, display);
-    }
-    RegCloseKey(add);
-    return found;
-}
-
-std::string FindSelectionSection(const std::string& displayName) {
-    for (const auto& selection : SavedSelections()) {
-        if (SameText(selection.second, displayName)) return std::string("Add\\") + selection.first;
-    }
-    return std::string();
-}
-
-bool SectionExists(const std::string& section) {
-    HKEY product = GetSectionKey(nullptr);
-    HKEY key = nullptr;
-    if (!product || RegOpenKeyExA(product, section.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
-}
 
 std::string FileNamePart(const std::string& path) {
     std::string::size_type slash = path.find_last_of('\\');
@@ -107,298 +52,6 @@ std::string AddDialog::RowKey(const std::string& path) {
     return key;
 }
 
-// --- options and saved selections ---
-
-void LoadAddOptions(const std::string& section, AddOptions* options) {
-    options->level = ReadValue(section, "Compression", options->level);
-    options->update = ReadValue(section, "Update", options->update) != 0;
-    options->freshen = ReadValue(section, "Freshen", options->freshen) != 0;
-    options->fullPaths = ReadValue(section, "UsePath", options->fullPaths) != 0;
-    options->partialPaths = ReadValue(section, "PartialPath", options->partialPaths) != 0;
-    options->shortNames = ReadValue(section, "DosFormat", options->shortNames) != 0;
-    options->move = ReadValue(section, "Move", options->move) != 0;
-    options->backup = ReadValue(section, "Backup", options->backup) != 0;
-    if (options->update && options->freshen) options->freshen = false;
-    if (options->fullPaths) options->partialPaths = false;
-}
-
-void SaveAddOptions(const std::string& section, const AddOptions& options) {
-    const char* s = section.c_str();
-    PutProfileInt(s, "Compression", options.level);
-    PutProfileInt(s, "Update", options.update);
-    PutProfileInt(s, "Freshen", options.freshen);
-    PutProfileInt(s, "UsePath", options.fullPaths);
-    PutProfileInt(s, "PartialPath", options.partialPaths);
-    PutProfileInt(s, "DosFormat", options.shortNames);
-    PutProfileInt(s, "Move", options.move);
-    PutProfileInt(s, "Backup", options.backup);
-}
-
-std::vector<std::string> SavedSelectionNames() {
-    std::vector<std::string> names;
-    for (const auto& selection : SavedSelections()) names.push_back(selection.second);
-    return names;
-}
-
-bool SaveSelection(const std::string& name, const AddOptions& options, const std::vector<std::string>& rows) {
-    if (name.empty()) return false;
-    std::string section = FindSelectionSection(name);
-    for (DWORD number = 0; section.empty() && number < kMaxSavedSelections; ++number) {
-        if (!SectionExists(SelectionSection(number))) section = SelectionSection(number);
-    }
-    if (section.empty()) return false;  // all 10000 names in use
-    PutProfileString(section.c_str(), nullptr, nullptr);
-    SaveAddOptions(section, options);
-    PutProfileString(section.c_str(), "DisplayName", name.c_str());
-    for (size_t i = 0; i < rows.size(); ++i) {
-        char value[16];
-        snprintf(value, sizeof value, "%08lX", static_cast<unsigned long>(i));
-        PutProfileString(section.c_str(), value, rows[i].c_str());
-    }
-    return true;
-}
-
-bool LoadSelection(const std::string& name, AddOptions* options, std::vector<std::string>* rows) {
-    const std::string section = FindSelectionSection(name);
-    if (section.empty()) return false;
-    LoadAddOptions(section, options);
-    rows->clear();
-    HKEY key = GetSectionKey(section.c_str());
-    if (!key) return true;
-    std::vector<std::pair<unsigned long, std::string>> values;
-    for (DWORD index = 0;; ++index) {
-        char valueName[MAX_PATH];
-        BYTE data[MAX_PATH + 1];
-        DWORD nameLength = sizeof valueName, dataLength = sizeof data - 1, type = 0;
-        LONG status = RegEnumValueA(key, index, valueName, &nameLength, nullptr, &type, data, &dataLength);
-        if (status == ERROR_NO_MORE_ITEMS) break;
-        if (status != ERROR_SUCCESS || type != REG_SZ || !IsHexName(valueName)) continue;
-        data[dataLength] = 0;
-        values.emplace_back(strtoul(valueName, nullptr, 16), reinterpret_cast<char*>(data));
-    }
-    RegCloseKey(key);
-    std::sort(values.begin(), values.end());
-    for (const auto& value : values) {
-        std::string path;
-        if (SUCCEEDED(ResolveShellPath(value.second, &path))) rows->push_back(path);
-    }
-    return true;
-}
-
-bool DeleteSelection(const std::string& name) {
-    const std::string section = FindSelectionSection(name);
-    return !section.empty() && PutProfileString(section.c_str(), nullptr, nullptr);
-}
-
-HRESULT ResolveShellPath(const std::string& text, std::string* path) {
-    IShellFolder* desktop = nullptr;
-    HRESULT result = SHGetDesktopFolder(&desktop);
-    if (FAILED(result)) return result;
-    wchar_t wide[MAX_PATH];
-    if (!MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide, MAX_PATH)) {
-        desktop->Release();
-        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-    }
-    LPITEMIDLIST item = nullptr;
-    result = desktop->ParseDisplayName(nullptr, nullptr, wide, nullptr, &item, nullptr);
-    desktop->Release();
-    if (FAILED(result)) return result;
-    char resolved[MAX_PATH];
-    const bool fileSystem = SHGetPathFromIDListA(item, resolved) != FALSE;
-    CoTaskMemFree(item);
-    if (!fileSystem || GetFileAttributesA(resolved) == INVALID_FILE_ATTRIBUTES)
-        return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-    *path = resolved;
-    return S_OK;
-}
-
-// --- Password (115) ---
-
-PasswordDialog::PasswordDialog(HINSTANCE resources, ICompressFormat* archive)
-    : ModalDialog(resources, TESCMD_IDD_PASSWORD), archive_(archive) {}
-
-BOOL PasswordDialog::OnInit() {
-    CenterDialog(dialog_);
-    const char* current = archive_->GetPassword();
-    for (int id : {TESCMD_IDC_PASSWORD, TESCMD_IDC_PASSWORD_CONFIRM}) {
-        SendMessageA(Item(id), EM_LIMITTEXT, ARC_PASSWORD_MAX, 0);
-        SetDlgItemTextA(dialog_, id, current ? current : "");
-    }
-    DWORD mask = 1;
-    GetProfileInt(kSettings, "MaskPassword", &mask);
-    Check(TESCMD_IDC_PASSWORD_MASK, mask != 0);
-    ApplyMask();
-    Enable(IDHELP, false);
-    Enable(IDOK, current && *current);
-    return TRUE;
-}
-
-void PasswordDialog::ApplyMask() {
-    const WPARAM character = Checked(TESCMD_IDC_PASSWORD_MASK) ? '*' : 0;
-    for (int id : {TESCMD_IDC_PASSWORD, TESCMD_IDC_PASSWORD_CONFIRM}) {
-        SendMessageA(Item(id), EM_SETPASSWORDCHAR, character, 0);
-        InvalidateRect(Item(id), nullptr, TRUE);
-    }
-}
-
-BOOL PasswordDialog::OnMessage(UINT message, WPARAM wParam, LPARAM) {
-    if (message == WM_DESTROY) {
-        PutProfileInt(kSettings, "MaskPassword", Checked(TESCMD_IDC_PASSWORD_MASK));
-        return FALSE;
-    }
-    if (message != WM_COMMAND) return FALSE;
-    switch (LOWORD(wParam)) {
-    case TESCMD_IDC_PASSWORD:
-    case TESCMD_IDC_PASSWORD_CONFIRM:
-        if (HIWORD(wParam) == EN_CHANGE)
-            Enable(IDOK, GetWindowTextLengthA(Item(TESCMD_IDC_PASSWORD)) > 0 &&
-                             GetWindowTextLengthA(Item(TESCMD_IDC_PASSWORD_CONFIRM)) > 0);
-        return TRUE;
-    case TESCMD_IDC_PASSWORD_MASK:
-        ApplyMask();
-        return TRUE;
-    case IDOK: {
-        const std::string password = Text(TESCMD_IDC_PASSWORD);
-        if (password.empty()) return TRUE;
-        if (password != Text(TESCMD_IDC_PASSWORD_CONFIRM)) {
-            ShowMessage(dialog_, LoadText(resources_, TESCMD_IDS_PASSWORD_MISMATCH), MB_OK | MB_ICONERROR);
-            return TRUE;
-        }
-        archive_->SetPassword(password.c_str());
-        EndDialog(dialog_, IDOK);
-        return TRUE;
-    }
-    case IDCANCEL:
-        EndDialog(dialog_, IDCANCEL);
-        return TRUE;
-    }
-    return FALSE;
-}
-
-// --- Select folder (117) ---
-
-SelectFolderDialog::SelectFolderDialog(HINSTANCE resources, const IncludeOptions& include)
-    : ModalDialog(resources, TESCMD_IDD_SELECT_FOLDER), include_(include) {}
-
-BOOL SelectFolderDialog::OnInit() {
-    CenterDialog(dialog_);
-    browser_.Attach(Item(TESCMD_IDC_FOLDER_BROWSER));
-    HWND folders = Item(TESCMD_IDC_SELECT_FOLDER_PATH);
-    SendMessageA(folders, CB_LIMITTEXT, MAX_PATH - 1, 0);
-    if (tesview::ComboHistory(folders, kAddSection).Load() > 0) SendMessageA(folders, CB_SETCURSEL, 0, 0);
-    HWND masks = Item(TESCMD_IDC_SELECT_FOLDER_MASK);
-    SendMessageA(masks, CB_LIMITTEXT, MAX_PATH - 1, 0);
-    tesview::ComboHistory(masks, kFilterHistory).Load();
-    SetWindowTextA(masks, "*.*");
-    Check(TESCMD_IDC_SELECT_FOLDER_SUBFOLDERS, include_.subFolders);
-    Check(TESCMD_IDC_SELECT_FOLDER_EMPTY_ONLY, include_.subFolders && include_.folderEntries && include_.emptyFoldersOnly);
-    Check(TESCMD_IDC_SELECT_FOLDER_HIDDEN, include_.systemHidden);
-    UpdateEmptyOnly();
-    Enable(IDOK, GetWindowTextLengthA(folders) > 0);
-    return TRUE;
-}
-
-void SelectFolderDialog::UpdateEmptyOnly() {
-    Enable(TESCMD_IDC_SELECT_FOLDER_EMPTY_ONLY, Checked(TESCMD_IDC_SELECT_FOLDER_SUBFOLDERS) && include_.folderEntries);
-}
-
-BOOL SelectFolderDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_NOTIFY: {
-        const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
-        LRESULT result = 0;
-        if (header->idFrom == TESCMD_IDC_FOLDER_BROWSER &&
-            (header->code == TVN_SELCHANGEDA || header->code == TVN_SELCHANGEDW)) {
-            std::string path = browser_.SelectedPath();
-            if (!path.empty()) {
-                SetDlgItemTextA(dialog_, TESCMD_IDC_SELECT_FOLDER_PATH, path.c_str());
-                Enable(IDOK, true);
-            }
-            return TRUE;
-        }
-        if (browser_.HandleNotify(header, &result)) {
-            SetWindowLongPtrA(dialog_, DWLP_MSGRESULT, result);
-            return TRUE;
-        }
-        return FALSE;
-    }
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case TESCMD_IDC_SELECT_FOLDER_PATH:
-            if (HIWORD(wParam) == CBN_EDITCHANGE || HIWORD(wParam) == CBN_SELCHANGE)
-                Enable(IDOK, HIWORD(wParam) == CBN_SELCHANGE || GetWindowTextLengthA(Item(TESCMD_IDC_SELECT_FOLDER_PATH)) > 0);
-            return TRUE;
-        case TESCMD_IDC_SELECT_FOLDER_SUBFOLDERS:
-            Check(TESCMD_IDC_SELECT_FOLDER_EMPTY_ONLY, false);
-            UpdateEmptyOnly();
-            return TRUE;
-        case IDOK: {
-            std::string text = Text(TESCMD_IDC_SELECT_FOLDER_PATH);
-            std::replace(text.begin(), text.end(), '/', '\\');
-            std::string path;
-            HRESULT resolved = ResolveShellPath(text, &path);
-            if (FAILED(resolved)) {
-                ShowMessage(dialog_, SystemErrorText(static_cast<DWORD>(resolved)), MB_OK | MB_ICONERROR);
-                return TRUE;
-            }
-            const std::string mask = Text(TESCMD_IDC_SELECT_FOLDER_MASK);
-            masks_ = ParseMasks(mask);
-            if (!masks_.empty()) tesview::ComboHistory(Item(TESCMD_IDC_SELECT_FOLDER_MASK), kFilterHistory).Use(mask.c_str());
-            tesview::ComboHistory(Item(TESCMD_IDC_SELECT_FOLDER_PATH), kAddSection).Use(text.c_str());
-            folder_ = path;
-            include_.subFolders = Checked(TESCMD_IDC_SELECT_FOLDER_SUBFOLDERS);
-            include_.emptyFoldersOnly = include_.subFolders && include_.folderEntries &&
-                                        Checked(TESCMD_IDC_SELECT_FOLDER_EMPTY_ONLY);
-            include_.systemHidden = Checked(TESCMD_IDC_SELECT_FOLDER_HIDDEN);
-            EndDialog(dialog_, IDOK);
-            return TRUE;
-        }
-        case IDCANCEL:
-            EndDialog(dialog_, IDCANCEL);
-            return TRUE;
-        }
-        return FALSE;
-    case WM_DESTROY:
-        browser_.Detach();
-        return FALSE;
-    }
-    return FALSE;
-}
-
-// --- Save / Load / Delete selection (103, 125, 126) ---
-
-BOOL SelectionNameDialog::OnInit() {
-    CenterDialog(dialog_);
-    HWND combo = Item(TESCMD_IDC_SELECTION_NAME);
-    SendMessageA(combo, CB_LIMITTEXT, MAX_PATH - 1, 0);
-    for (const std::string& name : SavedSelectionNames())
-        SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
-    if (SendMessageA(combo, CB_GETCOUNT, 0, 0) > 0) SendMessageA(combo, CB_SETCURSEL, 0, 0);
-    Enable(IDOK, GetWindowTextLengthA(combo) > 0);
-    return TRUE;
-}
-
-BOOL SelectionNameDialog::OnMessage(UINT message, WPARAM wParam, LPARAM) {
-    if (message != WM_COMMAND) return FALSE;
-    switch (LOWORD(wParam)) {
-    case TESCMD_IDC_SELECTION_NAME:
-        if (HIWORD(wParam) == CBN_EDITCHANGE || HIWORD(wParam) == CBN_SELCHANGE)
-            Enable(IDOK, HIWORD(wParam) == CBN_SELCHANGE || GetWindowTextLengthA(Item(TESCMD_IDC_SELECTION_NAME)) > 0);
-        return TRUE;
-    case IDOK:
-        name_ = Text(TESCMD_IDC_SELECTION_NAME);
-        if (name_.empty()) return TRUE;
-        EndDialog(dialog_, IDOK);
-        return TRUE;
-    case IDCANCEL:
-        EndDialog(dialog_, IDCANCEL);
-        return TRUE;
-    }
-    return FALSE;
-}
-
-// --- Add (101) ---
-
 struct AddDialog::Row {
     std::string path;
     ULONGLONG size;     // 0 for folders
@@ -406,25 +59,27 @@ struct AddDialog::Row {
 };
 
 AddDialog::AddDialog(HINSTANCE resources, ICompressFormat* archive, std::vector<std::string> dropped)
-    : ModalDialog(resources, TESCMD_IDD_ADD), archive_(archive), dropped_(std::move(dropped)) {}
+    : resources_(resources), archive_(archive), dropped_(std::move(dropped)) {}
 
 AddDialog::~AddDialog() = default;
 
-BOOL AddDialog::OnInit() {
-    CenterDialog(dialog_);
+INT_PTR AddDialog::Run(HWND owner) { return RunModal(resources_, TESCMD_IDD_ADD, owner); }
+
+BOOL AddDialog::OnInitDialog() {
+    CenterDialog(Handle());
     hasEntries_ = archive_->GetEntryCount() > 0;
 
     // Children's places for resizing, before anything moves.
     RECT client;
-    GetClientRect(dialog_, &client);
+    GetClientRect(Handle(), &client);
     initialClient_ = {client.right, client.bottom};
     HWND list = Item(TESCMD_IDC_ADD_LIST);
     GetWindowRect(list, &listRect_);
-    MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&listRect_), 2);
-    for (HWND child = GetWindow(dialog_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&listRect_), 2);
+    for (HWND child = GetWindow(Handle(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         RECT rect;
         GetWindowRect(child, &rect);
-        MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&rect), 2);
+        MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&rect), 2);
         children_.emplace_back(child, rect);
     }
 
@@ -450,9 +105,7 @@ BOOL AddDialog::OnInit() {
     Enable(TESCMD_IDC_ADD_ACTION_LABEL, hasEntries_);
 
     LoadAddOptions(kAddSection, &options_);
-    options_.include.subFolders = ReadValue(kAddSection, "SubFolders", 1) != 0;
-    options_.include.emptyFoldersOnly = ReadValue(kAddSection, "EmptyFolders", 0) != 0;
-    options_.include.systemHidden = ReadValue(kAddSection, "SystemHidden", 1) != 0;
+    LoadIncludeOptions(kAddSection, &options_.include);
     options_.include.folderEntries = archive_->HasCapability(CAP_FOLDERENTRIES) != FALSE;
     if (!options_.include.folderEntries || !options_.include.subFolders) options_.include.emptyFoldersOnly = false;
     stored_ = options_;
@@ -465,10 +118,10 @@ BOOL AddDialog::OnInit() {
     DWORD size = sizeof rect;
     if (GetProfileBinary(kAddSection, "WindowRect", &rect, &size) && size == sizeof rect &&
         rect.right - rect.left >= kMinTrackWidth && rect.bottom - rect.top >= kMinTrackHeight) {
-        MoveWindow(dialog_, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, FALSE);
+        MoveWindow(Handle(), rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, FALSE);
     }
     Resize();
-    DragAcceptFiles(dialog_, TRUE);
+    DragAcceptFiles(Handle(), TRUE);
     Enable(IDHELP, false);
     AddDropped(dropped_);
     UpdateButtons();
@@ -502,7 +155,7 @@ void AddDialog::ReadControls() {
 void AddDialog::UpdateOkLabel() {
     const LRESULT action = hasEntries_ ? SendMessageA(Item(TESCMD_IDC_ADD_ACTION), CB_GETCURSEL, 0, 0) : 0;
     const UINT id = action == 1 ? TESCMD_IDS_UPDATE_BUTTON : action == 2 ? TESCMD_IDS_FRESHEN_BUTTON : TESCMD_IDS_ADD_BUTTON;
-    SetDlgItemTextA(dialog_, IDOK, LoadText(resources_, id).c_str());
+    SetText(IDOK, LoadText(resources_, id));
 }
 
 void AddDialog::SetUpColumns() {
@@ -545,9 +198,9 @@ void AddDialog::SaveLayout() {
         PutProfileBinary(kAddSection, "ColumnOrder", order, sizeof order);
     WINDOWPLACEMENT placement = {};
     placement.length = sizeof placement;
-    if (GetWindowPlacement(dialog_, &placement) && !IsZoomed(dialog_) && !IsIconic(dialog_)) {
+    if (GetWindowPlacement(Handle(), &placement) && !IsZoomed(Handle()) && !IsIconic(Handle())) {
         RECT rect;
-        GetWindowRect(dialog_, &rect);
+        GetWindowRect(Handle(), &rect);
         PutProfileBinary(kAddSection, "WindowRect", &rect, sizeof rect);
     }
 }
@@ -556,7 +209,7 @@ void AddDialog::SaveLayout() {
 // lies below it moves down.
 void AddDialog::Resize() {
     RECT client;
-    GetClientRect(dialog_, &client);
+    GetClientRect(Handle(), &client);
     const int dx = client.right - initialClient_.cx, dy = client.bottom - initialClient_.cy;
     HDWP positions = BeginDeferWindowPos(static_cast<int>(children_.size()));
     for (const auto& child : children_) {
@@ -573,7 +226,7 @@ void AddDialog::Resize() {
                                        rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
     }
     if (positions) EndDeferWindowPos(positions);
-    InvalidateRect(dialog_, nullptr, TRUE);
+    InvalidateRect(Handle(), nullptr, TRUE);
 }
 
 void AddDialog::AddRow(const std::string& path) {
@@ -676,7 +329,7 @@ void AddDialog::SelectFiles() {
     const std::string filter = FilterFromBars(LoadText(resources_, TESCMD_IDS_ALL_FILES_FILTER));
     OPENFILENAMEA dialog = {};
     dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = dialog_;
+    dialog.hwndOwner = Handle();
     dialog.lpstrFilter = filter.c_str();
     dialog.lpstrFile = buffer.data();
     dialog.nMaxFile = static_cast<DWORD>(buffer.size());
@@ -707,7 +360,7 @@ void AddDialog::SelectFiles() {
 
 void AddDialog::SelectFolder() {
     SelectFolderDialog select(resources_, options_.include);
-    if (select.Run(dialog_) != IDOK) return;
+    if (select.Run(Handle()) != IDOK) return;
     std::vector<std::string> rows;
     AddFolderContents(select.Folder(), select.Masks(), select.Include(), &rows);
     HWND list = Item(TESCMD_IDC_ADD_LIST);
@@ -719,9 +372,9 @@ void AddDialog::SelectFolder() {
 }
 
 void AddDialog::ShowOptionsMenu() {
-    HMENU menus = LoadMenuA(resources_, MAKEINTRESOURCEA(TESCMD_IDR_ADD_MENUS));
+    tessera::win32::MenuHandle menus(LoadMenuA(resources_, MAKEINTRESOURCEA(TESCMD_IDR_ADD_MENUS)));
     if (!menus) return;
-    HMENU menu = GetSubMenu(menus, 1);
+    HMENU menu = GetSubMenu(menus.get(), 1);
     auto set = [menu](UINT id, bool enabled, bool checked) {
         EnableMenuItem(menu, id, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
         CheckMenuItem(menu, id, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
@@ -736,14 +389,13 @@ void AddDialog::ShowOptionsMenu() {
     set(TESCMD_CMD_SPLIT, archive_->HasCapability(CAP_SPLIT) != FALSE, options_.split);
     RECT button;
     GetWindowRect(Item(TESCMD_IDC_ADD_EXTENDED), &button);
-    TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, button.left, button.bottom, 0, dialog_, nullptr);
-    DestroyMenu(menus);
+    TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, button.left, button.bottom, 0, Handle(), nullptr);
 }
 
 void AddDialog::ShowRowsMenu(LPARAM position) {
-    HMENU menus = LoadMenuA(resources_, MAKEINTRESOURCEA(TESCMD_IDR_ADD_MENUS));
+    tessera::win32::MenuHandle menus(LoadMenuA(resources_, MAKEINTRESOURCEA(TESCMD_IDR_ADD_MENUS)));
     if (!menus) return;
-    HMENU menu = GetSubMenu(menus, 0);
+    HMENU menu = GetSubMenu(menus.get(), 0);
     HWND list = Item(TESCMD_IDC_ADD_LIST);
     const bool rows = ListView_GetItemCount(list) > 0;
     for (UINT id : {TESCMD_CMD_ROWS_SELECT_ALL, TESCMD_CMD_ROWS_INVERT, TESCMD_CMD_ROWS_SELECT_GROUP,
@@ -757,8 +409,7 @@ void AddDialog::ShowRowsMenu(LPARAM position) {
         GetWindowRect(list, &rect);
         point = {rect.left, rect.top};
     }
-    TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, point.x, point.y, 0, dialog_, nullptr);
-    DestroyMenu(menus);
+    TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, point.x, point.y, 0, Handle(), nullptr);
 }
 
 void AddDialog::OnOptionsCommand(int id) {
@@ -778,7 +429,7 @@ void AddDialog::OnOptionsCommand(int id) {
     case TESCMD_CMD_SPLIT: {
         DWORD volumeSize = options_.volumeSize;
         BOOL split = options_.split;
-        if (archive_->SplitDialog(dialog_, &volumeSize, &split) == S_OK) {
+        if (archive_->SplitDialog(Handle(), &volumeSize, &split) == S_OK) {
             options_.volumeSize = volumeSize;
             options_.split = split != FALSE;
         }
@@ -789,14 +440,14 @@ void AddDialog::OnOptionsCommand(int id) {
 
 void AddDialog::SaveSelectionCommand() {
     SelectionNameDialog name(resources_, TESCMD_IDD_SAVE_SELECTION);
-    if (name.Run(dialog_) != IDOK) return;
+    if (name.Run(Handle()) != IDOK) return;
     ReadControls();
     SaveSelection(name.Name(), options_, Rows());
 }
 
 void AddDialog::LoadSelectionCommand() {
     SelectionNameDialog name(resources_, TESCMD_IDD_LOAD_SELECTION);
-    if (name.Run(dialog_) != IDOK) return;
+    if (name.Run(Handle()) != IDOK) return;
     AddOptions loaded = options_;
     std::vector<std::string> rows;
     if (!LoadSelection(name.Name(), &loaded, &rows)) return;
@@ -808,7 +459,7 @@ void AddDialog::LoadSelectionCommand() {
 
 void AddDialog::DeleteSelectionCommand() {
     SelectionNameDialog name(resources_, TESCMD_IDD_DELETE_SELECTION);
-    if (name.Run(dialog_) == IDOK) DeleteSelection(name.Name());
+    if (name.Run(Handle()) == IDOK) DeleteSelection(name.Name());
 }
 
 namespace {
@@ -857,11 +508,11 @@ void AddDialog::SortBy(int column) {
 }
 
 bool AddDialog::OnOk() {
-    WaitCursor wait;
+    tessera::win32::WaitCursor wait;
     const char* password = archive_->GetPassword();
     if (Checked(TESCMD_IDC_ADD_ENCRYPT) && !(password && *password)) {
         PasswordDialog ask(resources_, archive_);
-        if (ask.Run(dialog_) != IDOK) return false;
+        if (ask.Run(Handle()) != IDOK) return false;
     }
     const std::string archivePath = archive_->GetArchivePath() ? archive_->GetArchivePath() : "";
     HWND list = Item(TESCMD_IDC_ADD_LIST);
@@ -872,9 +523,9 @@ bool AddDialog::OnOk() {
         item.iItem = i;
         if (!SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) continue;
         const std::string& path = reinterpret_cast<Row*>(item.lParam)->path;
-        if (SameText(path, archivePath)) {
+        if (lstrcmpiA(path.c_str(), archivePath.c_str()) == 0) {
             ListView_DeleteItem(list, i);
-            ShowMessage(dialog_, LoadText(resources_, TESCMD_IDS_ARCHIVE_ITSELF), MB_OK | MB_ICONWARNING);
+            ShowMessage(Handle(), LoadText(resources_, TESCMD_IDS_ARCHIVE_ITSELF), MB_OK | MB_ICONWARNING);
             continue;
         }
         paths.insert(paths.begin(), path);
@@ -884,7 +535,7 @@ bool AddDialog::OnOk() {
     try {
         fileList_ = BuildAddFileList(paths);
     } catch (const std::bad_alloc&) {
-        ShowMessage(dialog_, LoadText(resources_, TESCMD_IDS_OUT_OF_MEMORY), MB_OK | MB_ICONERROR);
+        ShowMessage(Handle(), LoadText(resources_, TESCMD_IDS_OUT_OF_MEMORY), MB_OK | MB_ICONERROR);
         return false;
     }
     ReadControls();
@@ -901,9 +552,7 @@ void AddDialog::OnDestroy() {
         saved.backup = stored_.backup;
     }
     SaveAddOptions(kAddSection, saved);
-    PutProfileInt(kAddSection, "SubFolders", options_.include.subFolders);
-    if (options_.include.folderEntries) PutProfileInt(kAddSection, "EmptyFolders", options_.include.emptyFoldersOnly);
-    PutProfileInt(kAddSection, "SystemHidden", options_.include.systemHidden);
+    SaveIncludeOptions(kAddSection, options_.include);
     SaveLayout();
     ListView_DeleteAllItems(Item(TESCMD_IDC_ADD_LIST));  // LVN_DELETEITEM frees the rows
 }
@@ -937,87 +586,81 @@ BOOL AddDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return TRUE;
         }
         return FALSE;
-    case WM_NOTIFY: {
-        const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
-        if (header->idFrom != TESCMD_IDC_ADD_LIST) return FALSE;
-        if (header->code == LVN_DELETEITEM) {
-            Row* row = reinterpret_cast<Row*>(reinterpret_cast<const NMLISTVIEW*>(lParam)->lParam);
-            if (row) rowKeys_.erase(RowKey(row->path));
-            delete row;
-        } else if (header->code == LVN_ITEMCHANGED) {
-            UpdateButtons();
-        } else if (header->code == LVN_COLUMNCLICK) {
-            SortBy(reinterpret_cast<const NMLISTVIEW*>(lParam)->iSubItem);
-        } else if (header->code == LVN_KEYDOWN && reinterpret_cast<const NMLVKEYDOWN*>(lParam)->wVKey == VK_DELETE) {
-            RemoveSelectedRows();
-        }
-        return TRUE;
-    }
-    case WM_COMMAND: {
-        const int id = LOWORD(wParam);
-        switch (id) {
-        case TESCMD_IDC_ADD_ACTION:
-            if (HIWORD(wParam) == CBN_SELCHANGE) UpdateOkLabel();
-            return TRUE;
-        case TESCMD_IDC_ADD_FULL_PATHS:
-            if (Checked(TESCMD_IDC_ADD_FULL_PATHS)) Check(TESCMD_IDC_ADD_PARTIAL_PATHS, false);
-            return TRUE;
-        case TESCMD_IDC_ADD_PARTIAL_PATHS:
-            if (Checked(TESCMD_IDC_ADD_PARTIAL_PATHS)) Check(TESCMD_IDC_ADD_FULL_PATHS, false);
-            return TRUE;
-        case TESCMD_IDC_ADD_ENCRYPT:
-            if (!Checked(TESCMD_IDC_ADD_ENCRYPT)) archive_->SetPassword("");
-            return TRUE;
-        case TESCMD_IDC_ADD_PASSWORD: {
-            PasswordDialog ask(resources_, archive_);
-            if (ask.Run(dialog_) == IDOK) Check(TESCMD_IDC_ADD_ENCRYPT, true);
-            return TRUE;
-        }
-        case TESCMD_IDC_ADD_SELECT_FILES: SelectFiles(); return TRUE;
-        case TESCMD_IDC_ADD_SELECT_FOLDER: SelectFolder(); return TRUE;
-        case TESCMD_IDC_ADD_REMOVE: RemoveSelectedRows(); return TRUE;
-        case TESCMD_IDC_ADD_EXTENDED: ShowOptionsMenu(); return TRUE;
-        case TESCMD_CMD_MOVE:
-        case TESCMD_CMD_BACKUP:
-        case TESCMD_CMD_SHORT_NAMES:
-        case TESCMD_CMD_INCLUDE_SUBFOLDERS:
-        case TESCMD_CMD_INCLUDE_EMPTY_ONLY:
-        case TESCMD_CMD_INCLUDE_HIDDEN:
-        case TESCMD_CMD_SPLIT:
-            OnOptionsCommand(id);
-            return TRUE;
-        case TESCMD_CMD_ROWS_SELECT_ALL: tesview::SetAllSelected(Item(TESCMD_IDC_ADD_LIST), true); return TRUE;
-        case TESCMD_CMD_ROWS_INVERT: {
-            HWND list = Item(TESCMD_IDC_ADD_LIST);
-            for (int i = ListView_GetItemCount(list) - 1; i >= 0; --i)
-                ListView_SetItemState(list, i, ListView_GetItemState(list, i, LVIS_SELECTED) ^ LVIS_SELECTED,
-                                      LVIS_SELECTED);
-            return TRUE;
-        }
-        case TESCMD_CMD_ROWS_SELECT_GROUP: {
-            tesview::GroupChoice choice;
-            if (tesview::RunSelectGroupDialog(dialog_, resources_, &choice))
-                tesview::SelectGroupItems(Item(TESCMD_IDC_ADD_LIST), choice.pattern.c_str(), choice.ignoreExisting,
-                                          choice.invert);
-            return TRUE;
-        }
-        case TESCMD_CMD_SELECTION_SAVE: SaveSelectionCommand(); return TRUE;
-        case TESCMD_CMD_SELECTION_LOAD: LoadSelectionCommand(); return TRUE;
-        case TESCMD_CMD_SELECTION_DELETE: DeleteSelectionCommand(); return TRUE;
-        case IDOK:
-            if (OnOk()) EndDialog(dialog_, IDOK);
-            return TRUE;
-        case IDCANCEL:
-            EndDialog(dialog_, IDCANCEL);
-            return TRUE;
-        }
-        return FALSE;
-    }
-    case WM_DESTROY:
-        OnDestroy();
-        return FALSE;
     }
     return FALSE;
+}
+
+BOOL AddDialog::OnNotify(NMHDR* header) {
+    if (header->idFrom != TESCMD_IDC_ADD_LIST) return FALSE;
+    if (header->code == LVN_DELETEITEM) {
+        Row* row = reinterpret_cast<Row*>(reinterpret_cast<const NMLISTVIEW*>(header)->lParam);
+        if (row) rowKeys_.erase(RowKey(row->path));
+        delete row;
+    } else if (header->code == LVN_ITEMCHANGED) {
+        UpdateButtons();
+    } else if (header->code == LVN_COLUMNCLICK) {
+        SortBy(reinterpret_cast<const NMLISTVIEW*>(header)->iSubItem);
+    } else if (header->code == LVN_KEYDOWN && reinterpret_cast<const NMLVKEYDOWN*>(header)->wVKey == VK_DELETE) {
+        RemoveSelectedRows();
+    }
+    return TRUE;
+}
+
+BOOL AddDialog::OnCommand(int id, int code, HWND control) {
+    switch (id) {
+    case TESCMD_IDC_ADD_ACTION:
+        if (code == CBN_SELCHANGE) UpdateOkLabel();
+        return TRUE;
+    case TESCMD_IDC_ADD_FULL_PATHS:
+        if (Checked(TESCMD_IDC_ADD_FULL_PATHS)) Check(TESCMD_IDC_ADD_PARTIAL_PATHS, false);
+        return TRUE;
+    case TESCMD_IDC_ADD_PARTIAL_PATHS:
+        if (Checked(TESCMD_IDC_ADD_PARTIAL_PATHS)) Check(TESCMD_IDC_ADD_FULL_PATHS, false);
+        return TRUE;
+    case TESCMD_IDC_ADD_ENCRYPT:
+        if (!Checked(TESCMD_IDC_ADD_ENCRYPT)) archive_->SetPassword("");
+        return TRUE;
+    case TESCMD_IDC_ADD_PASSWORD: {
+        PasswordDialog ask(resources_, archive_);
+        if (ask.Run(Handle()) == IDOK) Check(TESCMD_IDC_ADD_ENCRYPT, true);
+        return TRUE;
+    }
+    case TESCMD_IDC_ADD_SELECT_FILES: SelectFiles(); return TRUE;
+    case TESCMD_IDC_ADD_SELECT_FOLDER: SelectFolder(); return TRUE;
+    case TESCMD_IDC_ADD_REMOVE: RemoveSelectedRows(); return TRUE;
+    case TESCMD_IDC_ADD_EXTENDED: ShowOptionsMenu(); return TRUE;
+    case TESCMD_CMD_MOVE:
+    case TESCMD_CMD_BACKUP:
+    case TESCMD_CMD_SHORT_NAMES:
+    case TESCMD_CMD_INCLUDE_SUBFOLDERS:
+    case TESCMD_CMD_INCLUDE_EMPTY_ONLY:
+    case TESCMD_CMD_INCLUDE_HIDDEN:
+    case TESCMD_CMD_SPLIT:
+        OnOptionsCommand(id);
+        return TRUE;
+    case TESCMD_CMD_ROWS_SELECT_ALL: tesview::SetAllSelected(Item(TESCMD_IDC_ADD_LIST), true); return TRUE;
+    case TESCMD_CMD_ROWS_INVERT: {
+        HWND list = Item(TESCMD_IDC_ADD_LIST);
+        for (int i = ListView_GetItemCount(list) - 1; i >= 0; --i)
+            ListView_SetItemState(list, i, ListView_GetItemState(list, i, LVIS_SELECTED) ^ LVIS_SELECTED,
+                                  LVIS_SELECTED);
+        return TRUE;
+    }
+    case TESCMD_CMD_ROWS_SELECT_GROUP: {
+        tesview::GroupChoice choice;
+        if (tesview::RunSelectGroupDialog(Handle(), resources_, &choice))
+            tesview::SelectGroupItems(Item(TESCMD_IDC_ADD_LIST), choice.pattern.c_str(), choice.ignoreExisting,
+                                      choice.invert);
+        return TRUE;
+    }
+    case TESCMD_CMD_SELECTION_SAVE: SaveSelectionCommand(); return TRUE;
+    case TESCMD_CMD_SELECTION_LOAD: LoadSelectionCommand(); return TRUE;
+    case TESCMD_CMD_SELECTION_DELETE: DeleteSelectionCommand(); return TRUE;
+    case IDOK:
+        if (OnOk()) End(IDOK);
+        return TRUE;
+    }
+    return Dialog::OnCommand(id, code, control);
 }
 
 HRESULT AddDialog::RunAdd(HWND owner, ICompressFormat* archive, const std::string& tempFolder,

@@ -1,12 +1,14 @@
-// The Add dialog (101) with its helpers: the password dialog (115), Select
-// folder (117), the saved-selection name dialogs (103, 125, 126) and the
-// saved selections themselves (sections "Add\%08lX").
+// The Add dialog (101): the files and folders to add, the options of the
+// operation, and the engine's file list on OK. Its helpers have their own
+// files: the Password, Select folder and selection-name dialogs and the
+// saved selections.
 #pragma once
 
 #include "add_rows.h"
 #include "dialog_support.h"
-#include "folder_browser.h"
+#include "saved_selections.h"
 #include "tescore.h"
+#include "win32/dialog.h"
 
 #include <set>
 #include <string>
@@ -14,85 +16,11 @@
 
 namespace tescommands {
 
-struct AddOptions {
-    DWORD level = 0;            // "Compression": index into GetText(5) names
-    bool update = false;        // "Update"
-    bool freshen = false;       // "Freshen"
-    bool fullPaths = false;     // "UsePath"
-    bool partialPaths = true;   // "PartialPath"
-    bool shortNames = false;    // "DosFormat"
-    bool move = false;          // "Move"
-    bool backup = false;        // "Backup"
-    bool split = false;         // not stored
-    DWORD volumeSize = 0;       // not stored
-    IncludeOptions include;     // "SubFolders", "EmptyFolders", "SystemHidden"
-};
-
-// The first eight options (those a saved selection keeps too).
-void LoadAddOptions(const std::string& section, AddOptions* options);
-void SaveAddOptions(const std::string& section, const AddOptions& options);
-
-// Saved selections: "Add\" + eight hexadecimal digits, holding
-// "DisplayName", the first eight options and one value per row.
-std::vector<std::string> SavedSelectionNames();
-bool SaveSelection(const std::string& name, const AddOptions& options, const std::vector<std::string>& rows);
-// False when no selection has that name; rows that no longer resolve are
-// skipped.
-bool LoadSelection(const std::string& name, AddOptions* options, std::vector<std::string>* rows);
-bool DeleteSelection(const std::string& name);
-
-// Resolves text as a shell item with a file-system path.
-HRESULT ResolveShellPath(const std::string& text, std::string* path);
-
-// Password (115): on OK the object's password is set.
-class PasswordDialog : public ModalDialog {
-public:
-    PasswordDialog(HINSTANCE resources, ICompressFormat* archive);
-
-private:
-    BOOL OnInit() override;
-    BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
-    void ApplyMask();
-
-    ICompressFormat* archive_;
-};
-
-// Select folder (117): the chosen folder, its masks and include options.
-class SelectFolderDialog : public ModalDialog {
-public:
-    SelectFolderDialog(HINSTANCE resources, const IncludeOptions& include);
-    const std::string& Folder() const { return folder_; }
-    const std::vector<std::string>& Masks() const { return masks_; }
-    const IncludeOptions& Include() const { return include_; }
-
-private:
-    BOOL OnInit() override;
-    BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
-    void UpdateEmptyOnly();
-
-    IncludeOptions include_;
-    std::string folder_;
-    std::vector<std::string> masks_;
-    FolderBrowser browser_;
-};
-
-// Save (103), Load (125) or Delete (126) selection: a name.
-class SelectionNameDialog : public ModalDialog {
-public:
-    SelectionNameDialog(HINSTANCE resources, UINT id) : ModalDialog(resources, id) {}
-    const std::string& Name() const { return name_; }
-
-private:
-    BOOL OnInit() override;
-    BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
-
-    std::string name_;
-};
-
-class AddDialog : public ModalDialog {
+class AddDialog : public tessera::win32::Dialog {
 public:
     AddDialog(HINSTANCE resources, ICompressFormat* archive, std::vector<std::string> dropped);
     ~AddDialog() override;
+    INT_PTR Run(HWND owner);
 
     // After OK.
     const AddOptions& Options() const { return options_; }
@@ -104,8 +32,11 @@ public:
     struct Row;  // one file or folder of the list (the item's data)
 
 private:
-    BOOL OnInit() override;
+    BOOL OnInitDialog() override;
     BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    BOOL OnCommand(int id, int code, HWND control) override;
+    BOOL OnNotify(NMHDR* header) override;
+    void OnDestroy() override;
 
     void SetUpColumns();
     void SaveLayout();
@@ -131,8 +62,8 @@ private:
     void DeleteSelectionCommand();
     void SortBy(int column);
     bool OnOk();
-    void OnDestroy();
 
+    HINSTANCE resources_;
     ICompressFormat* archive_;
     std::vector<std::string> dropped_;
     AddOptions options_;

@@ -1,6 +1,7 @@
 #include "add_rows.h"
 
 #include "wildcard.h"
+#include "win32/handles.h"
 
 #include <cstring>
 
@@ -20,14 +21,13 @@ bool Matches(const char* name, const std::vector<std::string>& masks) {
 std::vector<WIN32_FIND_DATAA> Enumerate(const std::string& folder, bool systemHidden) {
     std::vector<WIN32_FIND_DATAA> items;
     WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) return items;
+    tessera::win32::FindHandle find(FindFirstFileA((folder + "\\*").c_str(), &found));
+    if (!find) return items;
     do {
         if (!strcmp(found.cFileName, ".") || !strcmp(found.cFileName, "..")) continue;
         if (!systemHidden && (found.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))) continue;
         items.push_back(found);
-    } while (FindNextFileA(find, &found));
-    FindClose(find);
+    } while (FindNextFileA(find.get(), &found));
     return items;
 }
 

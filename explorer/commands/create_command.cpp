@@ -5,6 +5,8 @@
 #include "command_ids.h"
 #include "commands.h"
 #include "dialog_support.h"
+#include "win32/com_ptr.h"
+#include "win32/dialog.h"
 
 #include <commdlg.h>
 
@@ -33,26 +35,26 @@ std::string CreateFilters() {
     return FilterFromBars(filters);
 }
 
-struct CreateExtra {
-    bool showAdd = false;
-};
+// The save dialog's extra area: presets the "show Add" check box and reads
+// it when a name is accepted (the area for dropped files has no box).
+class CreateExtraArea : public tessera::win32::Dialog {
+public:
+    explicit CreateExtraArea(bool showAdd) : showAdd_(showAdd) {}
+    bool ShowAdd() const { return showAdd_; }
 
-// Hook of the save dialog's extra area: presets and reads the check box.
-UINT_PTR CALLBACK CreateHook(HWND child, UINT message, WPARAM, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        const OPENFILENAMEA* dialog = reinterpret_cast<const OPENFILENAMEA*>(lParam);
-        SetWindowLongPtrA(child, DWLP_USER, dialog->lCustData);
-        const CreateExtra* extra = reinterpret_cast<const CreateExtra*>(dialog->lCustData);
-        CheckDlgButton(child, TESCMD_IDC_CREATE_SHOW_ADD, extra->showAdd ? BST_CHECKED : BST_UNCHECKED);
+private:
+    BOOL OnInitDialog() override {
+        Check(TESCMD_IDC_CREATE_SHOW_ADD, showAdd_);
         return TRUE;
     }
-    if (message == WM_NOTIFY && reinterpret_cast<const NMHDR*>(lParam)->code == CDN_FILEOK) {
-        CreateExtra* extra = reinterpret_cast<CreateExtra*>(GetWindowLongPtrA(child, DWLP_USER));
-        if (extra && GetDlgItem(child, TESCMD_IDC_CREATE_SHOW_ADD))
-            extra->showAdd = IsDlgButtonChecked(child, TESCMD_IDC_CREATE_SHOW_ADD) == BST_CHECKED;
+    BOOL OnNotify(NMHDR* header) override {
+        if (header->code == CDN_FILEOK && Item(TESCMD_IDC_CREATE_SHOW_ADD))
+            showAdd_ = Checked(TESCMD_IDC_CREATE_SHOW_ADD);
+        return FALSE;
     }
-    return FALSE;
-}
+
+    bool showAdd_;
+};
 
 std::string FolderOf(const std::string& path) {
     std::string::size_type slash = path.find_last_of('\\');
@@ -72,8 +74,7 @@ void CreateArchiveCommand(CommandHost& host, const char* initialFolder, bool for
     }
     DWORD newAdd = 0;
     GetProfileInt(kSettings, "NewAdd", &newAdd);
-    CreateExtra extra;
-    extra.showAdd = newAdd != 0;
+    CreateExtraArea extra(newAdd != 0);
 
     const std::string title = LoadText(resources, TESCMD_IDS_CREATE);
     const std::string filters = CreateFilters();
@@ -90,24 +91,21 @@ void CreateArchiveCommand(CommandHost& host, const char* initialFolder, bool for
     dialog.lpstrDefExt = "zip";
     dialog.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER | OFN_ENABLETEMPLATE | OFN_ENABLEHOOK;
     dialog.lpTemplateName = MAKEINTRESOURCEA(forDroppedFiles ? TESCMD_IDD_CREATE_EXTRA_DROPPED : TESCMD_IDD_CREATE_EXTRA);
-    dialog.lpfnHook = CreateHook;
-    dialog.lCustData = reinterpret_cast<LPARAM>(&extra);
+    extra.ServeFileDialogArea(&dialog);
     if (!GetSaveFileNameA(&dialog)) return;
 
     PutProfileString(kSettings, "CreateDir", FolderOf(path).c_str());
-    if (!forDroppedFiles) PutProfileInt(kSettings, "NewAdd", extra.showAdd);
+    if (!forDroppedFiles) PutProfileInt(kSettings, "NewAdd", extra.ShowAdd());
 
-    ICompressFormat* object = nullptr;
-    if (FAILED(ArcCreateObject(host.Owner(), path, &object)) || !object) return;
+    tessera::win32::ComPtr<ICompressFormat> object;
+    if (FAILED(ArcCreateObject(host.Owner(), path, object.put())) || !object) return;
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
-        if (!host.AdoptArchive(object)) {
-            object->Release();
-            return;
-        }
-        if (!forDroppedFiles && extra.showAdd) AddFilesCommand(host, {});
+        if (!host.AdoptArchive(object.get())) return;
+        object.detach();  // the window's archive now
+        if (!forDroppedFiles && extra.ShowAdd()) AddFilesCommand(host, {});
         return;
     }
-    object->Release();
+    object.reset();
     if (forDroppedFiles ||
         ShowMessage(host.Owner(), LoadText(resources, TESCMD_IDS_ALREADY_EXISTS), MB_YESNO | MB_ICONQUESTION) == IDYES)
         host.OpenArchive(path, true);
@@ -129,24 +127,16 @@ void AddFilesCommand(CommandHost& host, const std::vector<std::string>& droppedF
 HRESULT AddWithoutWindow(HINSTANCE resources, const char* archivePath, const std::vector<std::string>& files,
                          const OperationSettings& settings) {
     HWND desktop = GetDesktopWindow();
-    ICompressFormat* archive = nullptr;
-    HRESULT result = ArcCreateObject(desktop, archivePath, &archive);
+    tessera::win32::ComPtr<ICompressFormat> archive;
+    HRESULT result = ArcCreateObject(desktop, archivePath, archive.put());
     if (FAILED(result) || !archive) return FAILED(result) ? result : E_FAIL;
     if (GetFileAttributesA(archivePath) != INVALID_FILE_ATTRIBUTES) {
         result = archive->List(desktop);
-        if (FAILED(result)) {
-            archive->Release();
-            return result;
-        }
+        if (FAILED(result)) return result;
     }
-    AddDialog dialog(resources, archive, files);
-    if (dialog.Run(nullptr) == IDOK) {
-        result = dialog.RunAdd(desktop, archive, settings.tempFolder, settings.storeOnlyList, settings.modifyTime);
-    } else {
-        result = E_ABORT;  // the user cancelled
-    }
-    archive->Release();
-    return result;
+    AddDialog dialog(resources, archive.get(), files);
+    if (dialog.Run(nullptr) != IDOK) return E_ABORT;  // the user cancelled
+    return dialog.RunAdd(desktop, archive.get(), settings.tempFolder, settings.storeOnlyList, settings.modifyTime);
 }
 
 }  // namespace tescommands

@@ -56,29 +56,4 @@ int ShowMessage(HWND owner, const std::string& text, UINT style) {
     return MessageBoxA(owner, text.c_str(), "Tessera", style);
 }
 
-INT_PTR ModalDialog::Run(HWND owner) {
-    return DialogBoxParamA(resources_, MAKEINTRESOURCEA(id_), owner, Procedure, reinterpret_cast<LPARAM>(this));
-}
-
-std::string ModalDialog::Text(int id) const {
-    char text[MAX_PATH * 4] = "";
-    GetDlgItemTextA(dialog_, id, text, sizeof text);
-    return text;
-}
-
-INT_PTR CALLBACK ModalDialog::Procedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    ModalDialog* self;
-    if (message == WM_INITDIALOG) {
-        self = reinterpret_cast<ModalDialog*>(lParam);
-        SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-        self->dialog_ = dialog;
-        return self->OnInit();
-    }
-    self = reinterpret_cast<ModalDialog*>(GetWindowLongPtrA(dialog, DWLP_USER));
-    if (!self) return FALSE;
-    BOOL handled = self->OnMessage(message, wParam, lParam);
-    if (message == WM_NCDESTROY) self->dialog_ = nullptr;
-    return handled;
-}
-
 }  // namespace tescommands

@@ -7,6 +7,7 @@
 #include "dialog_support.h"
 #include "extract_dialogs.h"
 #include "folder_browser.h"
+#include "win32/scope.h"
 
 #include <cctype>
 
@@ -75,21 +76,22 @@ std::string NormaliseDestination(std::string text) {
 // --- New folder (109) ---
 
 NewFolderDialog::NewFolderDialog(HINSTANCE resources, std::string parent)
-    : ModalDialog(resources, TESCMD_IDD_NEW_FOLDER), parent_(std::move(parent)) {}
+    : resources_(resources), parent_(std::move(parent)) {}
 
-BOOL NewFolderDialog::OnInit() {
-    CenterDialog(dialog_);
-    SetDlgItemTextA(dialog_, TESCMD_IDC_NEW_FOLDER_PARENT, parent_.c_str());
+INT_PTR NewFolderDialog::Run(HWND owner) { return RunModal(resources_, TESCMD_IDD_NEW_FOLDER, owner); }
+
+BOOL NewFolderDialog::OnInitDialog() {
+    CenterDialog(Handle());
+    SetText(TESCMD_IDC_NEW_FOLDER_PARENT, parent_);
     SendMessageA(Item(TESCMD_IDC_NEW_FOLDER_NAME), EM_LIMITTEXT, MAX_PATH - 1, 0);
     Enable(IDOK, false);
     return TRUE;
 }
 
-BOOL NewFolderDialog::OnMessage(UINT message, WPARAM wParam, LPARAM) {
-    if (message != WM_COMMAND) return FALSE;
-    switch (LOWORD(wParam)) {
+BOOL NewFolderDialog::OnCommand(int id, int code, HWND control) {
+    switch (id) {
     case TESCMD_IDC_NEW_FOLDER_NAME:
-        if (HIWORD(wParam) == EN_CHANGE) Enable(IDOK, GetWindowTextLengthA(Item(TESCMD_IDC_NEW_FOLDER_NAME)) > 0);
+        if (code == EN_CHANGE) Enable(IDOK, GetWindowTextLengthA(Item(TESCMD_IDC_NEW_FOLDER_NAME)) > 0);
         return TRUE;
     case IDOK: {
         std::string path = parent_;
@@ -97,7 +99,7 @@ BOOL NewFolderDialog::OnMessage(UINT message, WPARAM wParam, LPARAM) {
         path += Text(TESCMD_IDC_NEW_FOLDER_NAME);
         if (!CreateDirectoryA(path.c_str(), nullptr)) {
             const DWORD error = GetLastError();
-            ShowMessage(dialog_,
+            ShowMessage(Handle(),
                         FormatText(LoadText(resources_, TESCMD_IDS_FOLDER_CANNOT_BE_CREATED), path.c_str(),
                                    SystemErrorText(error).c_str()),
                         MB_OK | MB_ICONERROR);
@@ -105,23 +107,22 @@ BOOL NewFolderDialog::OnMessage(UINT message, WPARAM wParam, LPARAM) {
         }
         SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHA, path.c_str(), nullptr);
         created_ = path;
-        EndDialog(dialog_, IDOK);
+        End(IDOK);
         return TRUE;
     }
-    case IDCANCEL:
-        EndDialog(dialog_, IDCANCEL);
-        return TRUE;
     }
-    return FALSE;
+    return Dialog::OnCommand(id, code, control);
 }
 
 // --- Extract (112) ---
 
 ExtractDialog::ExtractDialog(HINSTANCE resources, ExtractChoices* choices)
-    : ModalDialog(resources, TESCMD_IDD_EXTRACT), choices_(choices) {}
+    : resources_(resources), choices_(choices) {}
 
-BOOL ExtractDialog::OnInit() {
-    CenterDialog(dialog_);
+INT_PTR ExtractDialog::Run(HWND owner) { return RunModal(resources_, TESCMD_IDD_EXTRACT, owner); }
+
+BOOL ExtractDialog::OnInitDialog() {
+    CenterDialog(Handle());
     browser_.Attach(Item(TESCMD_IDC_FOLDER_BROWSER));
     HWND combo = Item(TESCMD_IDC_EXTRACT_DESTINATION);
     SendMessageA(combo, CB_LIMITTEXT, MAX_PATH - 1, 0);
@@ -129,7 +130,7 @@ BOOL ExtractDialog::OnInit() {
     if (history.Load() > 0) SendMessageA(combo, CB_SETCURSEL, 0, 0);
     Enable(TESCMD_IDC_SCOPE_SELECTED, choices_->selectedAllowed);
     Enable(TESCMD_IDC_SCOPE_FOLDER, choices_->folderAllowed);
-    CheckRadioButton(dialog_, TESCMD_IDC_SCOPE_ALL, TESCMD_IDC_SCOPE_FOLDER, choices_->scope);
+    CheckRadioButton(Handle(), TESCMD_IDC_SCOPE_ALL, TESCMD_IDC_SCOPE_FOLDER, choices_->scope);
     choices_->usePaths = ReadFlag(kExtractSection, "UsePath", 1) != 0;
     choices_->overwrite = ReadFlag(kExtractSection, "Overwrite", 0) != 0;
     choices_->onlyNewer = ReadFlag(kExtractSection, "SkipOlder", 0) != 0;
@@ -148,70 +149,63 @@ void ExtractDialog::UpdateOk() {
     Enable(IDOK, text);
 }
 
-BOOL ExtractDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_NOTIFY: {
-        const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
-        LRESULT result = 0;
-        if (header->idFrom == TESCMD_IDC_FOLDER_BROWSER &&
-            (header->code == TVN_SELCHANGEDA || header->code == TVN_SELCHANGEDW)) {
-            std::string path = browser_.SelectedPath();
-            if (!path.empty()) {
-                SetDlgItemTextA(dialog_, TESCMD_IDC_EXTRACT_DESTINATION, path.c_str());
-                UpdateOk();
-            }
-            Enable(TESCMD_IDC_NEW_FOLDER, !path.empty());
-            return TRUE;
+BOOL ExtractDialog::OnNotify(NMHDR* header) {
+    if (header->idFrom == TESCMD_IDC_FOLDER_BROWSER &&
+        (header->code == TVN_SELCHANGEDA || header->code == TVN_SELCHANGEDW)) {
+        std::string path = browser_.SelectedPath();
+        if (!path.empty()) {
+            SetText(TESCMD_IDC_EXTRACT_DESTINATION, path);
+            UpdateOk();
         }
-        if (browser_.HandleNotify(header, &result)) {
-            SetWindowLongPtrA(dialog_, DWLP_MSGRESULT, result);
-            return TRUE;
-        }
-        return FALSE;
+        Enable(TESCMD_IDC_NEW_FOLDER, !path.empty());
+        return TRUE;
     }
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case TESCMD_IDC_EXTRACT_DESTINATION:
-            if (HIWORD(wParam) == CBN_EDITCHANGE) UpdateOk();
-            if (HIWORD(wParam) == CBN_SELCHANGE) PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(TESCMD_IDC_EXTRACT_DESTINATION, CBN_EDITCHANGE), 0);
-            return TRUE;
-        case TESCMD_IDC_NEW_FOLDER: {
-            NewFolderDialog newFolder(resources_, browser_.SelectedPath());
-            if (newFolder.Run(dialog_) == IDOK) {
-                browser_.RefreshSelected();
-                browser_.SelectPath(newFolder.Created().c_str());
-            }
-            return TRUE;
+    LRESULT result = 0;
+    if (!browser_.HandleNotify(header, &result)) return FALSE;
+    SetResult(result);
+    return TRUE;
+}
+
+BOOL ExtractDialog::OnCommand(int id, int code, HWND control) {
+    switch (id) {
+    case TESCMD_IDC_EXTRACT_DESTINATION:
+        if (code == CBN_EDITCHANGE) UpdateOk();
+        if (code == CBN_SELCHANGE)
+            PostMessageA(Handle(), WM_COMMAND, MAKEWPARAM(TESCMD_IDC_EXTRACT_DESTINATION, CBN_EDITCHANGE), 0);
+        return TRUE;
+    case TESCMD_IDC_NEW_FOLDER: {
+        NewFolderDialog newFolder(resources_, browser_.SelectedPath());
+        if (newFolder.Run(Handle()) == IDOK) {
+            browser_.RefreshSelected();
+            browser_.SelectPath(newFolder.Created().c_str());
         }
-        case IDOK: {
-            choices_->scope = Checked(TESCMD_IDC_SCOPE_SELECTED) ? TESCMD_IDC_SCOPE_SELECTED
-                              : Checked(TESCMD_IDC_SCOPE_FOLDER) ? TESCMD_IDC_SCOPE_FOLDER
-                                                                 : TESCMD_IDC_SCOPE_ALL;
-            std::string text = Text(TESCMD_IDC_EXTRACT_DESTINATION);
-            if (text.empty()) return TRUE;
-            choices_->destination = NormaliseDestination(text);
-            tesview::ComboHistory history(Item(TESCMD_IDC_EXTRACT_DESTINATION), kExtractHistory);
-            history.Use(choices_->destination.c_str());
-            EndDialog(dialog_, IDOK);
-            return TRUE;
-        }
-        case IDCANCEL:
-            EndDialog(dialog_, IDCANCEL);
-            return TRUE;
-        }
-        return FALSE;
-    case WM_DESTROY:
-        // The options are kept whichever way the dialog closes.
-        choices_->usePaths = Checked(TESCMD_IDC_EXTRACT_USE_PATHS);
-        choices_->overwrite = Checked(TESCMD_IDC_EXTRACT_OVERWRITE);
-        choices_->onlyNewer = Checked(TESCMD_IDC_EXTRACT_SKIP_OLDER);
-        PutProfileInt(kExtractSection, "UsePath", choices_->usePaths);
-        PutProfileInt(kExtractSection, "Overwrite", choices_->overwrite);
-        PutProfileInt(kExtractSection, "SkipOlder", choices_->onlyNewer);
-        browser_.Detach();
-        return FALSE;
+        return TRUE;
     }
-    return FALSE;
+    case IDOK: {
+        choices_->scope = Checked(TESCMD_IDC_SCOPE_SELECTED) ? TESCMD_IDC_SCOPE_SELECTED
+                          : Checked(TESCMD_IDC_SCOPE_FOLDER) ? TESCMD_IDC_SCOPE_FOLDER
+                                                             : TESCMD_IDC_SCOPE_ALL;
+        std::string text = Text(TESCMD_IDC_EXTRACT_DESTINATION);
+        if (text.empty()) return TRUE;
+        choices_->destination = NormaliseDestination(text);
+        tesview::ComboHistory history(Item(TESCMD_IDC_EXTRACT_DESTINATION), kExtractHistory);
+        history.Use(choices_->destination.c_str());
+        End(IDOK);
+        return TRUE;
+    }
+    }
+    return Dialog::OnCommand(id, code, control);
+}
+
+// The options are kept whichever way the dialog closes.
+void ExtractDialog::OnDestroy() {
+    choices_->usePaths = Checked(TESCMD_IDC_EXTRACT_USE_PATHS);
+    choices_->overwrite = Checked(TESCMD_IDC_EXTRACT_OVERWRITE);
+    choices_->onlyNewer = Checked(TESCMD_IDC_EXTRACT_SKIP_OLDER);
+    PutProfileInt(kExtractSection, "UsePath", choices_->usePaths);
+    PutProfileInt(kExtractSection, "Overwrite", choices_->overwrite);
+    PutProfileInt(kExtractSection, "SkipOlder", choices_->onlyNewer);
+    browser_.Detach();
 }
 
 void ExtractCommand(CommandHost& host, int scopePreset, IArchiveFolder* folder) {
@@ -248,13 +242,15 @@ void ExtractCommand(CommandHost& host, int scopePreset, IArchiveFolder* folder) 
 // --- Delete (122) ---
 
 DeleteDialog::DeleteDialog(HINSTANCE resources, DeleteChoices* choices)
-    : ModalDialog(resources, TESCMD_IDD_DELETE), choices_(choices) {}
+    : resources_(resources), choices_(choices) {}
 
-BOOL DeleteDialog::OnInit() {
-    CenterDialog(dialog_);
+INT_PTR DeleteDialog::Run(HWND owner) { return RunModal(resources_, TESCMD_IDD_DELETE, owner); }
+
+BOOL DeleteDialog::OnInitDialog() {
+    CenterDialog(Handle());
     Enable(TESCMD_IDC_SCOPE_SELECTED, choices_->selectedAllowed);
     Enable(TESCMD_IDC_SCOPE_FOLDER, choices_->folderAllowed);
-    CheckRadioButton(dialog_, TESCMD_IDC_SCOPE_ALL, TESCMD_IDC_SCOPE_FOLDER, choices_->scope);
+    CheckRadioButton(Handle(), TESCMD_IDC_SCOPE_ALL, TESCMD_IDC_SCOPE_FOLDER, choices_->scope);
     backup_ = ReadFlag(kDeleteSection, "Backup", 0) != 0;
     Check(TESCMD_IDC_DELETE_BACKUP, backup_);
     Enable(IDHELP, false);
@@ -271,13 +267,12 @@ void DeleteDialog::UpdateBackup() {
     Enable(TESCMD_IDC_DELETE_BACKUP, !entire);
 }
 
-BOOL DeleteDialog::OnMessage(UINT message, WPARAM wParam, LPARAM) {
-    if (message != WM_COMMAND) return FALSE;
-    switch (LOWORD(wParam)) {
+BOOL DeleteDialog::OnCommand(int id, int code, HWND control) {
+    switch (id) {
     case TESCMD_IDC_SCOPE_ALL:
     case TESCMD_IDC_SCOPE_SELECTED:
     case TESCMD_IDC_SCOPE_FOLDER:
-        if (HIWORD(wParam) == BN_CLICKED) UpdateBackup();
+        if (code == BN_CLICKED) UpdateBackup();
         return TRUE;
     case IDOK:
         choices_->scope = Checked(TESCMD_IDC_SCOPE_SELECTED) ? TESCMD_IDC_SCOPE_SELECTED
@@ -286,13 +281,10 @@ BOOL DeleteDialog::OnMessage(UINT message, WPARAM wParam, LPARAM) {
         if (choices_->scope != TESCMD_IDC_SCOPE_ALL) backup_ = Checked(TESCMD_IDC_DELETE_BACKUP);
         choices_->backup = choices_->scope != TESCMD_IDC_SCOPE_ALL && backup_;
         PutProfileInt(kDeleteSection, "Backup", backup_);
-        EndDialog(dialog_, IDOK);
-        return TRUE;
-    case IDCANCEL:
-        EndDialog(dialog_, IDCANCEL);
+        End(IDOK);
         return TRUE;
     }
-    return FALSE;
+    return Dialog::OnCommand(id, code, control);
 }
 
 void DeleteCommand(CommandHost& host, int scopePreset, IArchiveFolder* folder) {
@@ -333,7 +325,7 @@ void DeleteCommand(CommandHost& host, int scopePreset, IArchiveFolder* folder) {
 
 void TestCommand(CommandHost& host) {
     if (!host.Archive()) return;
-    WaitCursor wait;
+    tessera::win32::WaitCursor wait;
     HRESULT result = host.RunOperation([](ICompressFormat* object, HWND owner) { return object->Test(owner); }, 0);
     if (result != E_ABORT) ShowOutputWindow(host.Owner(), host.Resources(), host.LogText());
 }

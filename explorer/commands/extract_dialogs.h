@@ -3,6 +3,7 @@
 
 #include "dialog_support.h"
 #include "folder_browser.h"
+#include "win32/dialog.h"
 
 #include <string>
 
@@ -23,29 +24,35 @@ struct ExtractChoices {
     bool onlyNewerAllowed = false;
 };
 
-class ExtractDialog : public ModalDialog {
+class ExtractDialog : public tessera::win32::Dialog {
 public:
     ExtractDialog(HINSTANCE resources, ExtractChoices* choices);
+    INT_PTR Run(HWND owner);
 
 private:
-    BOOL OnInit() override;
-    BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    BOOL OnInitDialog() override;
+    BOOL OnCommand(int id, int code, HWND control) override;
+    BOOL OnNotify(NMHDR* header) override;
+    void OnDestroy() override;
     void UpdateOk();
 
+    HINSTANCE resources_;
     ExtractChoices* choices_;
     FolderBrowser browser_;
 };
 
 // Creates a folder below parent; Created() is its path after OK.
-class NewFolderDialog : public ModalDialog {
+class NewFolderDialog : public tessera::win32::Dialog {
 public:
     NewFolderDialog(HINSTANCE resources, std::string parent);
+    INT_PTR Run(HWND owner);
     const std::string& Created() const { return created_; }
 
 private:
-    BOOL OnInit() override;
-    BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    BOOL OnInitDialog() override;
+    BOOL OnCommand(int id, int code, HWND control) override;
 
+    HINSTANCE resources_;
     std::string parent_;
     std::string created_;
 };
@@ -57,15 +64,17 @@ struct DeleteChoices {
     bool folderAllowed = false;
 };
 
-class DeleteDialog : public ModalDialog {
+class DeleteDialog : public tessera::win32::Dialog {
 public:
     DeleteDialog(HINSTANCE resources, DeleteChoices* choices);
+    INT_PTR Run(HWND owner);
 
 private:
-    BOOL OnInit() override;
-    BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    BOOL OnInitDialog() override;
+    BOOL OnCommand(int id, int code, HWND control) override;
     void UpdateBackup();
 
+    HINSTANCE resources_;
     DeleteChoices* choices_;
     bool backup_ = false;  // the user's choice while "Entire archive" hides it
 };

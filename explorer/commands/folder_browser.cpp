@@ -1,5 +1,7 @@
 #include "folder_browser.h"
 
+#include "win32/com_ptr.h"
+
 #include <cwchar>
 #include <vector>
 
@@ -7,14 +9,15 @@ namespace tescommands {
 
 namespace {
 
-IShellFolder* BindFolder(LPCITEMIDLIST pidl) {
-    IShellFolder* desktop = nullptr;
-    if (FAILED(SHGetDesktopFolder(&desktop))) return nullptr;
+using tessera::win32::ComPtr;
+
+ComPtr<IShellFolder> BindFolder(LPCITEMIDLIST pidl) {
+    ComPtr<IShellFolder> desktop;
+    if (FAILED(SHGetDesktopFolder(desktop.put()))) return {};
     if (!pidl || pidl->mkid.cb == 0) return desktop;
-    IShellFolder* folder = nullptr;
-    if (FAILED(desktop->BindToObject(pidl, nullptr, IID_IShellFolder, reinterpret_cast<void**>(&folder))))
-        folder = nullptr;
-    desktop->Release();
+    ComPtr<IShellFolder> folder;
+    if (FAILED(desktop->BindToObject(pidl, nullptr, IID_IShellFolder, reinterpret_cast<void**>(folder.put()))))
+        folder.reset();
     return folder;
 }
 
@@ -86,11 +89,11 @@ void FolderBrowser::Enumerate(HTREEITEM item) {
     Node* node = NodeOf(item);
     if (!node || node->enumerated) return;
     node->enumerated = true;
-    IShellFolder* folder = BindFolder(node->pidl);
+    ComPtr<IShellFolder> folder = BindFolder(node->pidl);
     int added = 0;
     if (folder) {
-        IEnumIDList* items = nullptr;
-        if (folder->EnumObjects(nullptr, SHCONTF_FOLDERS, &items) == S_OK && items) {
+        ComPtr<IEnumIDList> items;
+        if (folder->EnumObjects(nullptr, SHCONTF_FOLDERS, items.put()) == S_OK && items) {
             LPITEMIDLIST child = nullptr;
             ULONG fetched = 0;
             while (items->Next(1, &child, &fetched) == S_OK && fetched == 1) {
@@ -103,9 +106,7 @@ void FolderBrowser::Enumerate(HTREEITEM item) {
                 }
                 CoTaskMemFree(child);
             }
-            items->Release();
         }
-        folder->Release();
     }
     if (added) {
         TreeView_SortChildren(tree_, item, FALSE);
@@ -149,13 +150,13 @@ std::string FolderBrowser::SelectedPath() const { return tree_ ? PathOf(TreeView
 
 bool FolderBrowser::SelectPath(const char* path) {
     if (!tree_) return false;
-    IShellFolder* desktop = nullptr;
-    if (FAILED(SHGetDesktopFolder(&desktop))) return false;
+    ComPtr<IShellFolder> desktop;
+    if (FAILED(SHGetDesktopFolder(desktop.put()))) return false;
     std::vector<wchar_t> wide(MAX_PATH);
     MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), MAX_PATH);
     LPITEMIDLIST target = nullptr;
     HRESULT parsed = desktop->ParseDisplayName(nullptr, nullptr, wide.data(), nullptr, &target, nullptr);
-    desktop->Release();
+    desktop.reset();
     if (FAILED(parsed) || !target) return false;
     bool found = false;
     HTREEITEM item = TreeView_GetRoot(tree_);

@@ -3,6 +3,8 @@
 #include "command_ids.h"
 #include "commands.h"
 #include "dialog_support.h"
+#include "win32/dialog.h"
+#include "win32/handles.h"
 
 #include <commdlg.h>
 
@@ -14,9 +16,9 @@ namespace {
 
 const char kSettings[] = "Settings";
 
-class OutputDialog : public ModalDialog {
+class OutputDialog : public tessera::win32::Dialog {
 public:
-    OutputDialog(HINSTANCE resources, const std::string& text) : ModalDialog(resources, TESCMD_IDD_OUTPUT) {
+    OutputDialog(HINSTANCE resources, const std::string& text) : resources_(resources) {
         // The engine ends its lines with "\n"; the edit control wants "\r\n".
         for (char c : text) {
             if (c == '\n' && (text_.empty() || text_.back() != '\r')) text_.push_back('\r');
@@ -24,15 +26,17 @@ public:
         }
     }
 
+    INT_PTR Run(HWND owner) { return RunModal(resources_, TESCMD_IDD_OUTPUT, owner); }
+
 private:
-    BOOL OnInit() override {
+    BOOL OnInitDialog() override {
         RECT rect;
         DWORD size = sizeof rect;
         if (GetProfileBinary(kSettings, "OutputRect", &rect, &size) && size == sizeof rect &&
             rect.right > rect.left && rect.bottom > rect.top) {
-            MoveWindow(dialog_, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, FALSE);
+            MoveWindow(Handle(), rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, FALSE);
         } else {
-            CenterDialog(dialog_);
+            CenterDialog(Handle());
         }
         HWND edit = Item(TESCMD_IDC_OUTPUT_TEXT);
         SendMessageA(edit, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(ANSI_FIXED_FONT)), FALSE);
@@ -49,7 +53,7 @@ private:
 
     void Layout() {
         RECT client;
-        GetClientRect(dialog_, &client);
+        GetClientRect(Handle(), &client);
         RECT button;
         GetWindowRect(Item(IDCANCEL), &button);
         const int height = button.bottom - button.top, width = button.right - button.left;
@@ -69,46 +73,48 @@ private:
         std::string filter = FilterFromBars(LoadText(resources_, TESCMD_IDS_TEXT_FILTER));
         OPENFILENAMEA dialog = {};
         dialog.lStructSize = sizeof dialog;
-        dialog.hwndOwner = dialog_;
+        dialog.hwndOwner = Handle();
         dialog.lpstrFilter = filter.c_str();
         dialog.lpstrFile = path;
         dialog.nMaxFile = MAX_PATH;
         dialog.lpstrDefExt = "txt";
         dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
         if (!GetSaveFileNameA(&dialog)) return;
-        HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         DWORD written = 0;
-        bool ok = file != INVALID_HANDLE_VALUE &&
-                  WriteFile(file, text_.data(), static_cast<DWORD>(text_.size()), &written, nullptr) &&
-                  written == text_.size();
-        const DWORD error = GetLastError();
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        DWORD error = ERROR_SUCCESS;
+        bool ok;
+        {
+            tessera::win32::FileHandle file(
+                CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            ok = file && WriteFile(file.get(), text_.data(), static_cast<DWORD>(text_.size()), &written, nullptr) &&
+                 written == text_.size();
+            error = GetLastError();
+        }  // closed before the message tells the user it is written
         if (ok) {
-            ShowMessage(dialog_, LoadText(resources_, TESCMD_IDS_OUTPUT_SAVED), MB_OK | MB_ICONINFORMATION);
+            ShowMessage(Handle(), LoadText(resources_, TESCMD_IDS_OUTPUT_SAVED), MB_OK | MB_ICONINFORMATION);
         } else {
-            ShowMessage(dialog_, SystemErrorText(error), MB_OK | MB_ICONERROR);
+            ShowMessage(Handle(), SystemErrorText(error), MB_OK | MB_ICONERROR);
         }
     }
 
     void Copy() {
-        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, text_.size() + 1);
-        char* data = block ? static_cast<char*>(GlobalLock(block)) : nullptr;
-        if (!data) {
-            if (block) GlobalFree(block);
-            ShowMessage(dialog_, LoadText(resources_, TESCMD_IDS_OUT_OF_MEMORY), MB_OK | MB_ICONERROR);
-            return;
+        tessera::win32::GlobalMemory block(GlobalAlloc(GMEM_MOVEABLE, text_.size() + 1));
+        {
+            tessera::win32::LockedGlobal<char> data(block.get());
+            if (!data) {
+                ShowMessage(Handle(), LoadText(resources_, TESCMD_IDS_OUT_OF_MEMORY), MB_OK | MB_ICONERROR);
+                return;
+            }
+            memcpy(data.get(), text_.c_str(), text_.size() + 1);
         }
-        memcpy(data, text_.c_str(), text_.size() + 1);
-        GlobalUnlock(block);
-        if (OpenClipboard(dialog_)) {
+        if (OpenClipboard(Handle())) {
             EmptyClipboard();
-            if (SetClipboardData(CF_TEXT, block)) block = nullptr;  // the clipboard owns it now
+            if (SetClipboardData(CF_TEXT, block.get())) block.release();  // the clipboard owns it now
             CloseClipboard();
         }
-        if (block) GlobalFree(block);
     }
 
-    BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
+    BOOL OnMessage(UINT message, WPARAM, LPARAM lParam) override {
         switch (message) {
         case WM_SIZE:
             Layout();
@@ -119,34 +125,36 @@ private:
             info->ptMinTrackSize.y = 160;
             return TRUE;
         }
-        case WM_COMMAND:
-            switch (LOWORD(wParam)) {
-            case TESCMD_IDC_OUTPUT_SAVE:
-                Save();
-                return TRUE;
-            case TESCMD_IDC_OUTPUT_COPY:
-                Copy();
-                return TRUE;
-            case IDOK:
-            case IDCANCEL:
-                EndDialog(dialog_, IDCANCEL);
-                return TRUE;
-            }
-            return FALSE;
-        case WM_DESTROY: {
-            WINDOWPLACEMENT placement = {};
-    placement.length = sizeof placement;
-            if (GetWindowPlacement(dialog_, &placement) && placement.showCmd == SW_SHOWNORMAL) {
-                RECT rect;
-                GetWindowRect(dialog_, &rect);
-                PutProfileBinary(kSettings, "OutputRect", &rect, sizeof rect);
-            }
-            return FALSE;
-        }
         }
         return FALSE;
     }
 
+    BOOL OnCommand(int id, int code, HWND control) override {
+        switch (id) {
+        case TESCMD_IDC_OUTPUT_SAVE:
+            Save();
+            return TRUE;
+        case TESCMD_IDC_OUTPUT_COPY:
+            Copy();
+            return TRUE;
+        case IDOK:
+            End(IDCANCEL);
+            return TRUE;
+        }
+        return Dialog::OnCommand(id, code, control);
+    }
+
+    void OnDestroy() override {
+        WINDOWPLACEMENT placement = {};
+        placement.length = sizeof placement;
+        if (GetWindowPlacement(Handle(), &placement) && placement.showCmd == SW_SHOWNORMAL) {
+            RECT rect;
+            GetWindowRect(Handle(), &rect);
+            PutProfileBinary(kSettings, "OutputRect", &rect, sizeof rect);
+        }
+    }
+
+    HINSTANCE resources_;
     std::string text_;
 };
 

@@ -7,6 +7,7 @@
 
 #include "select_group.h"
 #include "view_ids.h"
+#include "win32/com_ptr.h"
 
 #include <shellapi.h>
 
@@ -167,12 +168,10 @@ std::string FormatEntryTime(const FILETIME& time) {
 // --- ContentView ---
 
 ContentView::~ContentView() {
-    if (headerImages_) {
-        if (list_ && IsWindow(list_)) {
-            HWND header = reinterpret_cast<HWND>(SendMessageA(list_, LVM_GETHEADER, 0, 0));
-            if (header) SendMessageA(header, HDM_SETIMAGELIST, 0, 0);
-        }
-        ImageList_Destroy(headerImages_);
+    // The header lets go of the arrows before headerImages_ destroys them.
+    if (headerImages_ && list_ && IsWindow(list_)) {
+        HWND header = reinterpret_cast<HWND>(SendMessageA(list_, LVM_GETHEADER, 0, 0));
+        if (header) SendMessageA(header, HDM_SETIMAGELIST, 0, 0);
     }
 }
 
@@ -238,12 +237,12 @@ void ContentView::Initialise(bool flatMode) {
     SendMessageA(list_, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_HEADERDRAGDROP | LVS_EX_INFOTIP,
                  LVS_EX_HEADERDRAGDROP | LVS_EX_INFOTIP);
     if (resources_ && !headerImages_) {
-        headerImages_ = ImageList_LoadImageA(resources_, MAKEINTRESOURCEA(TESVIEW_IDB_SORT_ARROWS), 8, 0,
-                                             RGB(0, 255, 255), IMAGE_BITMAP, 0);
+        headerImages_.reset(ImageList_LoadImageA(resources_, MAKEINTRESOURCEA(TESVIEW_IDB_SORT_ARROWS), 8, 0,
+                                                 RGB(0, 255, 255), IMAGE_BITMAP, 0));
         if (headerImages_) {
-            ImageList_SetBkColor(headerImages_, GetSysColor(COLOR_BTNFACE));
+            ImageList_SetBkColor(headerImages_.get(), GetSysColor(COLOR_BTNFACE));
             HWND header = reinterpret_cast<HWND>(SendMessageA(list_, LVM_GETHEADER, 0, 0));
-            SendMessageA(header, HDM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(headerImages_));
+            SendMessageA(header, HDM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(headerImages_.get()));
         }
     }
     while (!shown_.empty()) {
@@ -425,14 +424,13 @@ HRESULT ContentView::FillFolder(ICompressFormat* archive, IArchiveFolder* folder
     HRESULT result = S_OK;
     if (archive_ && folder_) {
         SendMessageA(list_, LVM_SETITEMCOUNT, folder_->GetFileCount(), 0);
-        IEnumArchiveFiles* files = nullptr;
-        if (SUCCEEDED(folder_->EnumFiles(0, &files)) && files) {
+        tessera::win32::ComPtr<IEnumArchiveFiles> files;
+        if (SUCCEEDED(folder_->EnumFiles(0, files.put())) && files) {
             DWORD index;
             ULONG fetched = 0;
             while (SUCCEEDED(result) && files->Next(1, &index, &fetched) == S_OK && fetched == 1) {
                 result = InsertItem(index);
             }
-            files->Release();
         }
         Sort();
     }

@@ -16,6 +16,7 @@
 #pragma once
 
 #include "tescore.h"
+#include "win32/handles.h"
 
 #include <commctrl.h>
 
@@ -139,7 +140,7 @@ private:
 
     HWND list_ = nullptr;
     HINSTANCE resources_ = nullptr;
-    HIMAGELIST headerImages_ = nullptr;
+    tessera::win32::ImageListHandle headerImages_;
     ICompressFormat* archive_ = nullptr;
     IArchiveFolder* folder_ = nullptr;
     int sortKey_ = 0;

@@ -6,6 +6,8 @@
 
 #include "content_view.h"
 #include "view_ids.h"
+#include "win32/com_ptr.h"
+#include "win32/handles.h"
 
 #include <shellapi.h>
 
@@ -136,14 +138,14 @@ HRESULT FolderTree::BuildTree(ICompressFormat* archive) {
     ShellLook look = LookUp(path, FILE_ATTRIBUTE_NORMAL, false);
     if (look.name.empty()) look.name = AfterLastSlash(path);
 
-    IUnknown* unknown = nullptr;
-    HRESULT result = archive->GetFolderTree(&unknown);
+    tessera::win32::ComPtr<IUnknown> unknown;
+    HRESULT result = archive->GetFolderTree(unknown.put());
     if (FAILED(result)) return result;
     if (!unknown) return E_UNEXPECTED;
-    IArchiveFolder* root = nullptr;
-    result = unknown->QueryInterface(IID_IArchiveFolder, reinterpret_cast<void**>(&root));
-    unknown->Release();
-    if (FAILED(result) || !root) return FAILED(result) ? result : E_UNEXPECTED;
+    tessera::win32::ComPtr<IArchiveFolder> rootReference;
+    result = unknown.As(IID_IArchiveFolder, &rootReference);
+    if (FAILED(result) || !rootReference) return FAILED(result) ? result : E_UNEXPECTED;
+    IArchiveFolder* root = rootReference.get();
 
     archive_ = archive;
     TVINSERTSTRUCTA insert = {};
@@ -158,10 +160,10 @@ HRESULT FolderTree::BuildTree(ICompressFormat* archive) {
     insert.item.cChildren = root->GetFolderCount() != 0 ? 1 : 0;
     auto item = reinterpret_cast<HTREEITEM>(SendMessageA(tree_, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
     if (!item) {
-        root->Release();
         archive_ = nullptr;
         return E_UNEXPECTED;
     }
+    rootReference.detach();  // the root item holds it now
     fillResult_ = S_OK;
     SendMessageA(tree_, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
     SendMessageA(tree_, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
@@ -214,19 +216,18 @@ void FolderTree::ExpandChildren(HTREEITEM item) {
     if (!folder || folder->GetFolderCount() == 0) return;
     if (SendMessageA(tree_, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item))) return;  // done before
     BusyScope busy(tree_);
-    IEnumArchiveFolders* children = nullptr;
-    if (FAILED(folder->EnumFolders(0, &children)) || !children) return;
-    IArchiveFolder* child = nullptr;
+    tessera::win32::ComPtr<IEnumArchiveFolders> children;
+    if (FAILED(folder->EnumFolders(0, children.put())) || !children) return;
+    tessera::win32::ComPtr<IArchiveFolder> child;
     ULONG fetched = 0;
-    while (children->Next(1, &child, &fetched) == S_OK && fetched == 1) {
+    while (children->Next(1, child.put(), &fetched) == S_OK && fetched == 1) {
         const char* name = child->GetName();
         if (!name) name = "";
         ShellLook look = LookUp(name, FILE_ATTRIBUTE_DIRECTORY, true);
         if (look.name.empty()) look.name = AfterLastSlash(name);
         // The tree item takes over the enumerator's reference.
-        if (!InsertNode(item, child, look.name.c_str(), look.image, look.selectedImage)) child->Release();
+        if (InsertNode(item, child.get(), look.name.c_str(), look.image, look.selectedImage)) child.detach();
     }
-    children->Release();
     TVSORTCB sort = {};
     sort.hParent = item;
     sort.lpfnCompare = CompareFolders;
@@ -276,24 +277,21 @@ void FolderTree::OnRightClick() {
     auto item = reinterpret_cast<HTREEITEM>(SendMessageA(tree_, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
     if (item && !(hit.flags & TVHT_ONITEM)) item = nullptr;
 
-    HMENU menus = nullptr;
+    tessera::win32::MenuHandle menus;
     HMENU popup = nullptr;
     if (item) {
-        menus = LoadMenuA(resources_, MAKEINTRESOURCEA(TESVIEW_IDR_CONTEXT_MENUS));
+        menus.reset(LoadMenuA(resources_, MAKEINTRESOURCEA(TESVIEW_IDR_CONTEXT_MENUS)));
         if (!menus) return;
         bool root = !SendMessageA(tree_, TVM_GETNEXTITEM, TVGN_PARENT, reinterpret_cast<LPARAM>(item));
         const char* wanted = root ? "Root" : "Folder";
-        int count = GetMenuItemCount(menus);
+        int count = GetMenuItemCount(menus.get());
         for (int i = 0; i < count && !popup; ++i) {
             char name[64] = "";
-            GetMenuStringA(menus, static_cast<UINT>(i), name, sizeof name, MF_BYPOSITION);
-            if (lstrcmpiA(name, wanted) == 0) popup = GetSubMenu(menus, i);
+            GetMenuStringA(menus.get(), static_cast<UINT>(i), name, sizeof name, MF_BYPOSITION);
+            if (lstrcmpiA(name, wanted) == 0) popup = GetSubMenu(menus.get(), i);
         }
-        if (!popup) popup = GetSubMenu(menus, root ? 1 : 2);
-        if (!popup) {
-            DestroyMenu(menus);
-            return;
-        }
+        if (!popup) popup = GetSubMenu(menus.get(), root ? 1 : 2);
+        if (!popup) return;
         SetMenuDefaultItem(popup, TESVIEW_CMD_EXPLORE_FOLDER, FALSE);
         IArchiveFolder* folder = NodeFolder(item);
         bool ownEntry = folder && folder->GetEntryIndex() != FOLDER_NO_ENTRY;
@@ -305,7 +303,7 @@ void FolderTree::OnRightClick() {
     }
     UINT command = static_cast<UINT>(TrackPopupMenu(popup, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_LEFTALIGN,
                                                     screen.x, screen.y, 0, owner_, nullptr));
-    if (menus) DestroyMenu(menus);
+    menus.reset();
     if (command && owner_) {
         commandItem_ = item;
         SendMessageA(owner_, WM_COMMAND, command, 0);
@@ -329,8 +327,8 @@ bool FolderTree::HandleNotify(const NMHDR* header, LRESULT* result) {
     }
     case TVN_DELETEITEMA: {
         auto* view = reinterpret_cast<const NMTREEVIEWA*>(header);
-        auto* folder = reinterpret_cast<IArchiveFolder*>(view->itemOld.lParam);
-        if (folder) folder->Release();
+        // The node's reference goes with the node.
+        tessera::win32::ComPtr<IArchiveFolder> reference(reinterpret_cast<IArchiveFolder*>(view->itemOld.lParam));
         return true;
     }
     case TVN_GETINFOTIPA:

@@ -6,6 +6,8 @@
 #include "tescore.h"
 #include "view_ids.h"
 #include "wildcard.h"
+#include "win32/dialog.h"
+#include "win32/scope.h"
 
 #include <commctrl.h>
 
@@ -25,61 +27,45 @@ void SetSelected(HWND list, int item, bool selected) {
     SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lvi));
 }
 
-// Restores the cursor it replaced when it goes.
-class WaitCursor {
+// Select Group (dialog 114): a pattern with its history and two choices,
+// all kept under "Settings\Group".
+class GroupDialog : public tessera::win32::Dialog {
 public:
-    WaitCursor() : previous_(SetCursor(LoadCursor(nullptr, IDC_WAIT))) {}
-    ~WaitCursor() { SetCursor(previous_); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
+    explicit GroupDialog(GroupChoice* choice) : choice_(choice) {}
 
 private:
-    HCURSOR previous_;
-};
-
-INT_PTR CALLBACK GroupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_INITDIALOG: {
-        SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+    BOOL OnInitDialog() override {
         DWORD newSelection = 1, deselect = 0;
         GetProfileInt(kGroupSection, "NewSelection", &newSelection);
         GetProfileInt(kGroupSection, "Deselect", &deselect);
-        CheckDlgButton(dialog, TESVIEW_IDC_GROUP_NEW, newSelection ? BST_CHECKED : BST_UNCHECKED);
-        CheckDlgButton(dialog, TESVIEW_IDC_GROUP_INVERT, deselect ? BST_CHECKED : BST_UNCHECKED);
-        HWND combo = GetDlgItem(dialog, TESVIEW_IDC_GROUP_PATTERN);
+        Check(TESVIEW_IDC_GROUP_NEW, newSelection != 0);
+        Check(TESVIEW_IDC_GROUP_INVERT, deselect != 0);
+        HWND combo = Item(TESVIEW_IDC_GROUP_PATTERN);
         SendMessageA(combo, CB_LIMITTEXT, MAX_PATH, 0);
-        ComboHistory history(combo, kGroupSection);
-        if (history.Load() == 0) {
+        if (ComboHistory(combo, kGroupSection).Load() == 0) {
             SetWindowTextA(combo, "*.*");
         } else {
             SendMessageA(combo, CB_SETCURSEL, 0, 0);
         }
-        CenterDialog(dialog);
+        CenterDialog(Handle());
         return TRUE;
     }
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK) {
-            auto* choice = reinterpret_cast<GroupChoice*>(GetWindowLongPtrA(dialog, DWLP_USER));
-            HWND combo = GetDlgItem(dialog, TESVIEW_IDC_GROUP_PATTERN);
-            char text[MAX_PATH + 1] = "";
-            GetWindowTextA(combo, text, sizeof text);
-            choice->pattern = text;
-            choice->ignoreExisting = IsDlgButtonChecked(dialog, TESVIEW_IDC_GROUP_NEW) == BST_CHECKED;
-            choice->invert = IsDlgButtonChecked(dialog, TESVIEW_IDC_GROUP_INVERT) == BST_CHECKED;
-            PutProfileInt(kGroupSection, "NewSelection", choice->ignoreExisting ? 1 : 0);
-            PutProfileInt(kGroupSection, "Deselect", choice->invert ? 1 : 0);
-            ComboHistory(combo, kGroupSection).Use(text);
-            EndDialog(dialog, IDOK);
-            return TRUE;
-        }
-        if (LOWORD(wParam) == IDCANCEL) {
-            EndDialog(dialog, IDCANCEL);
-            return TRUE;
-        }
-        break;
+
+    BOOL OnCommand(int id, int code, HWND control) override {
+        if (id != IDOK) return Dialog::OnCommand(id, code, control);
+        const std::string pattern = Text(TESVIEW_IDC_GROUP_PATTERN);
+        choice_->pattern = pattern;
+        choice_->ignoreExisting = Checked(TESVIEW_IDC_GROUP_NEW);
+        choice_->invert = Checked(TESVIEW_IDC_GROUP_INVERT);
+        PutProfileInt(kGroupSection, "NewSelection", choice_->ignoreExisting ? 1 : 0);
+        PutProfileInt(kGroupSection, "Deselect", choice_->invert ? 1 : 0);
+        ComboHistory(Item(TESVIEW_IDC_GROUP_PATTERN), kGroupSection).Use(pattern.c_str());
+        End(IDOK);
+        return TRUE;
     }
-    return FALSE;
-}
+
+    GroupChoice* choice_;
+};
 
 }  // namespace
 
@@ -91,7 +77,7 @@ void SetAllSelected(HWND list, bool selected) {
 }
 
 void SelectGroupItems(HWND list, const char* pattern, bool ignoreExisting, bool invert) {
-    WaitCursor wait;
+    tessera::win32::WaitCursor wait;
     int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
         char text[GETTEXT_BUFFER + 2] = "";
@@ -109,8 +95,8 @@ void SelectGroupItems(HWND list, const char* pattern, bool ignoreExisting, bool 
 }
 
 bool RunSelectGroupDialog(HWND owner, HINSTANCE resources, GroupChoice* choice) {
-    return DialogBoxParamA(resources, MAKEINTRESOURCEA(TESVIEW_IDD_SELECT_GROUP), owner, GroupDialogProc,
-                           reinterpret_cast<LPARAM>(choice)) == IDOK;
+    GroupDialog dialog(choice);
+    return dialog.RunModal(resources, TESVIEW_IDD_SELECT_GROUP, owner) == IDOK;
 }
 
 }  // namespace tesview

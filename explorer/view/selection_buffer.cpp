@@ -2,6 +2,8 @@
 // filled in a second, so the array is allocated once.
 #include "selection_buffer.h"
 
+#include "win32/com_ptr.h"
+
 #include <commctrl.h>
 
 #include <new>
@@ -74,23 +76,20 @@ bool SelectionBuffer::AddFolder(IArchiveFolder* folder, bool countOnly, DWORD* c
     if (own != FOLDER_NO_ENTRY) {
         if (countOnly) ++*count; else Add(own);
     }
-    IEnumArchiveFiles* files = nullptr;
-    if (FAILED(folder->EnumFiles(0, &files)) || !files) return false;
+    tessera::win32::ComPtr<IEnumArchiveFiles> files;
+    if (FAILED(folder->EnumFiles(0, files.put())) || !files) return false;
     DWORD index;
     ULONG fetched = 0;
     while (files->Next(1, &index, &fetched) == S_OK && fetched == 1) {
         if (countOnly) ++*count; else Add(index);
     }
-    files->Release();
-    IEnumArchiveFolders* folders = nullptr;
-    if (FAILED(folder->EnumFolders(0, &folders)) || !folders) return false;
+    tessera::win32::ComPtr<IEnumArchiveFolders> folders;
+    if (FAILED(folder->EnumFolders(0, folders.put())) || !folders) return false;
     bool ok = true;
-    IArchiveFolder* child = nullptr;
-    while (ok && folders->Next(1, &child, &fetched) == S_OK && fetched == 1) {
-        ok = AddFolder(child, countOnly, count);
-        child->Release();
+    tessera::win32::ComPtr<IArchiveFolder> child;
+    while (ok && folders->Next(1, child.put(), &fetched) == S_OK && fetched == 1) {
+        ok = AddFolder(child.get(), countOnly, count);
     }
-    folders->Release();
     return ok;
 }
 

@@ -8,6 +8,8 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <utility>
+
 namespace tesview {
 namespace {
 
@@ -16,21 +18,16 @@ static_assert(sizeof(LOGFONTA) == 60, "the stored font record is 60 bytes");
 
 }  // namespace
 
-ViewFont::~ViewFont() {
-    if (font_) DeleteObject(font_);
-}
-
 bool ViewFont::Apply(const LOGFONTA& record) {
-    HFONT font = CreateFontIndirectA(&record);
+    tessera::win32::FontHandle font(CreateFontIndirectA(&record));
     if (!font) return false;
     if (list_) {
-        SendMessageA(list_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        SendMessageA(list_, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
         HWND header = reinterpret_cast<HWND>(SendMessageA(list_, LVM_GETHEADER, 0, 0));
         if (header) InvalidateRect(header, nullptr, TRUE);
     }
-    if (tree_) SendMessageA(tree_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    if (font_) DeleteObject(font_);
-    font_ = font;
+    if (tree_) SendMessageA(tree_, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+    font_ = std::move(font);  // the controls have let go of the old one
     return true;
 }
 
@@ -42,8 +39,7 @@ void ViewFont::ApplyDefault() {
         if (header) InvalidateRect(header, nullptr, TRUE);
     }
     if (tree_) SendMessageA(tree_, WM_SETFONT, reinterpret_cast<WPARAM>(system), TRUE);
-    if (font_) DeleteObject(font_);
-    font_ = nullptr;
+    font_.reset();
 }
 
 void ViewFont::Load(DWORD* defaultFont) {

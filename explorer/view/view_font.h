@@ -3,6 +3,8 @@
 // logical font (LOGFONTA, 60 bytes) is stored as "Font" under "Settings".
 #pragma once
 
+#include "win32/handles.h"
+
 #include <windows.h>
 
 namespace tesview {
@@ -12,7 +14,6 @@ public:
     ViewFont() = default;
     ViewFont(const ViewFont&) = delete;
     ViewFont& operator=(const ViewFont&) = delete;
-    ~ViewFont();
 
     void Attach(HWND list, HWND tree) { list_ = list; tree_ = tree; }
     // At window creation: unless *defaultFont is set, reads "Font" and
@@ -30,12 +31,12 @@ public:
     // cannot be created.
     bool Apply(const LOGFONTA& font);
     void ApplyDefault();
-    HFONT Font() const { return font_; }
+    HFONT Font() const { return font_.get(); }
 
 private:
     HWND list_ = nullptr;
     HWND tree_ = nullptr;
-    HFONT font_ = nullptr;
+    tessera::win32::FontHandle font_;
 };
 
 }  // namespace tesview

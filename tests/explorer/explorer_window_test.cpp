@@ -5,6 +5,7 @@
 // message boxes of the program and the engine are answered by hooks.
 #include "application.h"
 #include "command_line.h"
+#include "command_router.h"
 #include "compact_path.h"
 #include "explorer_window.h"
 #include "resource_ids.h"
@@ -558,7 +559,7 @@ TEST_F(ExplorerTest, ToolbarHoldsTheDefaultSetAndRestoresItsSavedState) {
     EXPECT_FALSE(SendMessageA(window->Toolbar(), TB_ISBUTTONENABLED, CMD_EXTRACT, 0));
 
     SendMessageA(window->Toolbar(), TB_DELETEBUTTON, 2, 0);
-    TBBUTTON font = ExplorerWindow::PlaceableButton(17);
+    TBBUTTON font = ExplorerToolbar::PlaceableButton(17);
     SendMessageA(window->Toolbar(), TB_ADDBUTTONSA, 1, reinterpret_cast<LPARAM>(&font));
     std::vector<int> changed = commands(window->Toolbar());
     DestroyWindow(window->Window());
@@ -758,7 +759,7 @@ TEST_F(ExplorerTest, ToolbarHasGreyedImagesForDisabledButtons) {
     ASSERT_NE(window, nullptr);
     auto images = reinterpret_cast<HIMAGELIST>(SendMessageA(window->Toolbar(), TB_GETDISABLEDIMAGELIST, 0, 0));
     ASSERT_NE(images, nullptr);
-    EXPECT_EQ(ImageList_GetImageCount(images), ExplorerWindow::kToolbarButtonCount);
+    EXPECT_EQ(ImageList_GetImageCount(images), ExplorerToolbar::kButtonCount);
     // Extract, drawn over a colour the art does not use.
     const COLORREF background = RGB(1, 2, 3);
     HDC screen = GetDC(nullptr);
@@ -789,7 +790,7 @@ TEST_F(ExplorerTest, ToolbarHasGreyedImagesForDisabledButtons) {
 }
 
 TEST_F(ExplorerTest, OpenDialogFilterListsTheRegisteredFormats) {
-    std::string filter = ExplorerWindow::OpenDialogFilter();
+    std::string filter = OpenDialogFilter();
     EXPECT_NE(filter.find("|*.zip|"), std::string::npos);
     EXPECT_NE(filter.find("|*.cab|"), std::string::npos);
     EXPECT_EQ(filter.find("(.exe)|*.exe|Self"), std::string::npos);

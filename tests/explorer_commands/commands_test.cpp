@@ -14,6 +14,7 @@
 #include "commands.h"
 #include "engine_session.h"
 #include "extract_dialogs.h"
+#include "saved_selections.h"
 #include "tescore.h"
 #include "test_files.h"
 

@@ -1,5 +1,6 @@
 // The Win32 helper layer: what each owner closes and when, reference counts
-// through ComPtr, and a dialog's messages reaching its members.
+// through ComPtr, and a dialog's messages reaching its members (a dialog of
+// its own, or the extra area of a file dialog).
 #include "win32/com_ptr.h"
 #include "win32/dialog.h"
 #include "win32/handles.h"
@@ -163,6 +164,53 @@ TEST(Win32Dialog, MessagesReachTheMembers) {
     RecordingDialog missing;
     EXPECT_EQ(missing.RunModal(module, 999, nullptr), -1);
     EXPECT_TRUE(missing.seen.empty());
+}
+
+// The extra area of a Save dialog: its box checked at the start and read at
+// the end; a timer on the area cancels the file dialog around it.
+class ExtraArea : public Dialog {
+public:
+    std::vector<std::string> seen;
+    HWND area = nullptr;
+    bool checkedAtEnd = false;
+
+protected:
+    BOOL OnInitDialog() override {
+        seen.push_back("init");
+        area = Handle();
+        Check(1002, true);
+        SetTimer(Handle(), 1, 10, nullptr);
+        return TRUE;
+    }
+    BOOL OnMessage(UINT message, WPARAM, LPARAM) override {
+        if (message != WM_TIMER) return FALSE;
+        KillTimer(Handle(), 1);
+        PostMessageA(GetParent(Handle()), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        return TRUE;
+    }
+    void OnDestroy() override {
+        checkedAtEnd = Checked(1002);
+        seen.push_back("destroy");
+    }
+};
+
+TEST(Win32Dialog, ServesTheExtraAreaOfAFileDialog) {
+    ExtraArea extra;
+    char path[MAX_PATH] = "";
+    OPENFILENAMEA dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hInstance = GetModuleHandleA(nullptr);
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = MAX_PATH;
+    dialog.Flags = OFN_EXPLORER | OFN_ENABLEHOOK | OFN_ENABLETEMPLATE;
+    dialog.lpTemplateName = MAKEINTRESOURCEA(101);
+    extra.ServeFileDialogArea(&dialog);
+    EXPECT_FALSE(GetSaveFileNameA(&dialog));
+    EXPECT_EQ(CommDlgExtendedError(), 0u);  // cancelled, not failed
+    EXPECT_EQ(extra.seen, (std::vector<std::string>{"init", "destroy"}));
+    EXPECT_NE(extra.area, nullptr);
+    EXPECT_TRUE(extra.checkedAtEnd);
+    EXPECT_EQ(extra.Handle(), nullptr);
 }
 
 }  // namespace
