@@ -9,6 +9,9 @@
 #include "core/resource.h"
 #include "core/services.h"
 
+#include "win32/dialog.h"
+#include "win32/handles.h"
+
 #include <shellapi.h>
 
 #include <cstring>
@@ -37,63 +40,62 @@ void DestroyFileIcon(HWND dialog, int control) {
     if (icon) DestroyIcon(icon);
 }
 
-INT_PTR CALLBACK OverwriteProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* prompt = reinterpret_cast<ARCOVERWRITEPROMPT*>(GetWindowLongPtrA(dialog, DWLP_USER));
-    switch (message) {
-    case WM_INITDIALOG: {
-        prompt = reinterpret_cast<ARCOVERWRITEPROMPT*>(lParam);
-        SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+class OverwriteDialog final : public tessera::win32::Dialog {
+public:
+    explicit OverwriteDialog(ARCOVERWRITEPROMPT& prompt) : prompt_(prompt) {}
+
+private:
+    BOOL OnInitDialog() override {
         char format[256];
         char text[MAX_PATH + 256];
-        GetDlgItemTextA(dialog, IDC_OW_TEXT, format, sizeof format);
-        wsprintfA(text, format, prompt->path);
-        SetDlgItemTextA(dialog, IDC_OW_TEXT, text);
+        GetDlgItemTextA(Handle(), IDC_OW_TEXT, format, sizeof format);
+        wsprintfA(text, format, prompt_.path);
+        SetText(IDC_OW_TEXT, text);
         char size[64];
         char time[MAX_PATH];
-        FormatSizeText(prompt->size, 0, size);
-        FormatTimeText(prompt->time, time);
-        SetDlgItemTextA(dialog, IDC_OW_NEW_SIZE, size);
-        SetDlgItemTextA(dialog, IDC_OW_NEW_TIME, time);
+        FormatSizeText(prompt_.size, 0, size);
+        FormatTimeText(prompt_.time, time);
+        SetText(IDC_OW_NEW_SIZE, size);
+        SetText(IDC_OW_NEW_TIME, time);
         WIN32_FIND_DATAA found;
-        HANDLE find = FindFirstFileA(prompt->path, &found);
-        if (find != INVALID_HANDLE_VALUE) {
-            FindClose(find);
+        if (tessera::win32::FindHandle(FindFirstFileA(prompt_.path, &found))) {
             FormatSizeText(found.nFileSizeLow, found.nFileSizeHigh, size);
             FormatTimeText(found.ftLastWriteTime, time);
         } else {
             LoadStringA(EngineModule(), IDS_UNKNOWN, size, sizeof size);
             lstrcpyA(time, size);
         }
-        SetDlgItemTextA(dialog, IDC_OW_OLD_SIZE, size);
-        SetDlgItemTextA(dialog, IDC_OW_OLD_TIME, time);
-        ShowFileIcon(dialog, IDC_OW_OLD_ICON, prompt->path);
-        ShowFileIcon(dialog, IDC_OW_NEW_ICON, prompt->path);
-        CenterOverOwner(dialog);
+        SetText(IDC_OW_OLD_SIZE, size);
+        SetText(IDC_OW_OLD_TIME, time);
+        ShowFileIcon(Handle(), IDC_OW_OLD_ICON, prompt_.path);
+        ShowFileIcon(Handle(), IDC_OW_NEW_ICON, prompt_.path);
+        CenterOverOwner(Handle());
         return TRUE;
     }
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDYES: EndDialog(dialog, OVERWRITE_RESULT_YES); return TRUE;
-        case IDC_OW_YESALL: EndDialog(dialog, OVERWRITE_RESULT_YESTOALL); return TRUE;
-        case IDCANCEL: EndDialog(dialog, ShiftHeld() ? OVERWRITE_RESULT_NOTOALL : OVERWRITE_RESULT_NO); return TRUE;
-        case IDC_OW_CANCEL: EndDialog(dialog, OVERWRITE_RESULT_CANCEL); return TRUE;
+    BOOL OnCommand(int id, int, HWND) override {
+        switch (id) {
+        case IDYES: End(OVERWRITE_RESULT_YES); return TRUE;
+        case IDC_OW_YESALL: End(OVERWRITE_RESULT_YESTOALL); return TRUE;
+        case IDCANCEL: End(ShiftHeld() ? OVERWRITE_RESULT_NOTOALL : OVERWRITE_RESULT_NO); return TRUE;
+        case IDC_OW_CANCEL: End(OVERWRITE_RESULT_CANCEL); return TRUE;
         case IDC_OW_RENAME: {
             char renamed[MAX_PATH];
-            if (ShowRenameDialog(dialog, prompt->path, renamed) == RENAME_RESULT_OK) {
-                lstrcpynA(prompt->path, renamed, MAX_PATH);
-                EndDialog(dialog, OVERWRITE_RESULT_RENAME);
+            if (ShowRenameDialog(Handle(), prompt_.path, renamed) == RENAME_RESULT_OK) {
+                lstrcpynA(prompt_.path, renamed, MAX_PATH);
+                End(OVERWRITE_RESULT_RENAME);
             }
             return TRUE;
         }
         }
-        break;
-    case WM_DESTROY:
-        DestroyFileIcon(dialog, IDC_OW_OLD_ICON);
-        DestroyFileIcon(dialog, IDC_OW_NEW_ICON);
-        break;
+        return FALSE;
     }
-    return FALSE;
-}
+    void OnDestroy() override {
+        DestroyFileIcon(Handle(), IDC_OW_OLD_ICON);
+        DestroyFileIcon(Handle(), IDC_OW_NEW_ICON);
+    }
+
+    ARCOVERWRITEPROMPT& prompt_;
+};
 
 // --- Password ---
 
@@ -112,45 +114,42 @@ void ApplyMask(HWND dialog) {
     InvalidateRect(edit, nullptr, TRUE);
 }
 
-INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* request = reinterpret_cast<PasswordRequest*>(GetWindowLongPtrA(dialog, DWLP_USER));
-    switch (message) {
-    case WM_INITDIALOG: {
-        request = reinterpret_cast<PasswordRequest*>(lParam);
-        SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-        SetDlgItemTextA(dialog, IDC_PW_FILE, request->fileName);
-        CenterOverOwner(dialog);
-        SendDlgItemMessageA(dialog, IDC_PW_EDIT, EM_LIMITTEXT, ARC_PASSWORD_MAX, 0);
+class PasswordDialog final : public tessera::win32::Dialog {
+public:
+    explicit PasswordDialog(const PasswordRequest& request) : request_(request) {}
+
+private:
+    BOOL OnInitDialog() override {
+        SetText(IDC_PW_FILE, request_.fileName);
+        CenterOverOwner(Handle());
+        SendDlgItemMessageA(Handle(), IDC_PW_EDIT, EM_LIMITTEXT, ARC_PASSWORD_MAX, 0);
         DWORD mask = 1;
         ReadSettingInt(kSettingsSection, kMaskPassword, &mask);
-        CheckDlgButton(dialog, IDC_PW_MASK, mask ? BST_CHECKED : BST_UNCHECKED);
-        ApplyMask(dialog);
-        EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
-        SetFocus(GetDlgItem(dialog, IDC_PW_EDIT));
+        Check(IDC_PW_MASK, mask != 0);
+        ApplyMask(Handle());
+        Enable(IDOK, false);
+        SetFocus(Item(IDC_PW_EDIT));
+        return FALSE;  // the focus is set
+    }
+    BOOL OnCommand(int id, int code, HWND) override {
+        switch (id) {
+        case IDC_PW_EDIT:
+            if (code == EN_CHANGE) Enable(IDOK, GetWindowTextLengthA(Item(IDC_PW_EDIT)) > 0);
+            return TRUE;
+        case IDC_PW_MASK: ApplyMask(Handle()); return TRUE;
+        case IDOK:
+            GetDlgItemTextA(Handle(), IDC_PW_EDIT, request_.password, ARC_PASSWORD_MAX + 1);
+            End(PASSWORD_RESULT_OK);
+            return TRUE;
+        case IDC_PW_SKIP: End(ShiftHeld() ? PASSWORD_RESULT_SKIPALL : PASSWORD_RESULT_SKIP); return TRUE;
+        case IDCANCEL: End(PASSWORD_RESULT_CANCEL); return TRUE;
+        }
         return FALSE;
     }
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDC_PW_EDIT:
-            if (HIWORD(wParam) == EN_CHANGE) {
-                EnableWindow(GetDlgItem(dialog, IDOK), GetWindowTextLengthA(GetDlgItem(dialog, IDC_PW_EDIT)) > 0);
-            }
-            return TRUE;
-        case IDC_PW_MASK: ApplyMask(dialog); return TRUE;
-        case IDOK:
-            GetDlgItemTextA(dialog, IDC_PW_EDIT, request->password, ARC_PASSWORD_MAX + 1);
-            EndDialog(dialog, PASSWORD_RESULT_OK);
-            return TRUE;
-        case IDC_PW_SKIP: EndDialog(dialog, ShiftHeld() ? PASSWORD_RESULT_SKIPALL : PASSWORD_RESULT_SKIP); return TRUE;
-        case IDCANCEL: EndDialog(dialog, PASSWORD_RESULT_CANCEL); return TRUE;
-        }
-        break;
-    case WM_DESTROY:
-        WriteSettingInt(kSettingsSection, kMaskPassword, IsDlgButtonChecked(dialog, IDC_PW_MASK) == BST_CHECKED ? 1 : 0);
-        break;
-    }
-    return FALSE;
-}
+    void OnDestroy() override { WriteSettingInt(kSettingsSection, kMaskPassword, Checked(IDC_PW_MASK) ? 1 : 0); }
+
+    const PasswordRequest& request_;
+};
 
 // --- Rename ---
 
@@ -166,41 +165,43 @@ bool ValidNewBase(const RenameRequest& request) {
     return strpbrk(request.newBase, "\"*/:<>?\\|") == nullptr;
 }
 
-INT_PTR CALLBACK RenameProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* request = reinterpret_cast<RenameRequest*>(GetWindowLongPtrA(dialog, DWLP_USER));
-    switch (message) {
-    case WM_INITDIALOG: {
-        request = reinterpret_cast<RenameRequest*>(lParam);
-        SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-        SetDlgItemTextA(dialog, IDC_RN_FROM, request->base);
-        SetDlgItemTextA(dialog, IDC_RN_FROMEXT, request->extension);
-        SetDlgItemTextA(dialog, IDC_RN_TOEXT, request->extension);
+class RenameDialog final : public tessera::win32::Dialog {
+public:
+    explicit RenameDialog(RenameRequest& request) : request_(request) {}
+
+private:
+    BOOL OnInitDialog() override {
+        SetText(IDC_RN_FROM, request_.base);
+        SetText(IDC_RN_FROMEXT, request_.extension);
+        SetText(IDC_RN_TOEXT, request_.extension);
         // Room for folder + new base + extension within MAX_PATH.
-        int room = MAX_PATH - 1 - lstrlenA(request->folder) - lstrlenA(request->extension);
-        SendDlgItemMessageA(dialog, IDC_RN_TO, EM_LIMITTEXT, room > 0 ? room : 1, 0);
-        SetDlgItemTextA(dialog, IDC_RN_TO, request->base);
-        EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
-        CenterOverOwner(dialog);
+        int room = MAX_PATH - 1 - lstrlenA(request_.folder) - lstrlenA(request_.extension);
+        SendDlgItemMessageA(Handle(), IDC_RN_TO, EM_LIMITTEXT, room > 0 ? room : 1, 0);
+        SetText(IDC_RN_TO, request_.base);
+        Enable(IDOK, false);
+        CenterOverOwner(Handle());
         return TRUE;
     }
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
+    BOOL OnCommand(int id, int code, HWND) override {
+        switch (id) {
         case IDC_RN_TO:
-            if (HIWORD(wParam) == EN_CHANGE) {
-                GetDlgItemTextA(dialog, IDC_RN_TO, request->newBase, sizeof request->newBase);
-                EnableWindow(GetDlgItem(dialog, IDOK), ValidNewBase(*request));
+            if (code == EN_CHANGE) {
+                ReadNewBase();
+                Enable(IDOK, ValidNewBase(request_));
             }
             return TRUE;
         case IDOK:
-            GetDlgItemTextA(dialog, IDC_RN_TO, request->newBase, sizeof request->newBase);
-            if (ValidNewBase(*request)) EndDialog(dialog, RENAME_RESULT_OK);
+            ReadNewBase();
+            if (ValidNewBase(request_)) End(RENAME_RESULT_OK);
             return TRUE;
-        case IDCANCEL: EndDialog(dialog, RENAME_RESULT_CANCEL); return TRUE;
+        case IDCANCEL: End(RENAME_RESULT_CANCEL); return TRUE;
         }
-        break;
+        return FALSE;
     }
-    return FALSE;
-}
+    void ReadNewBase() { GetDlgItemTextA(Handle(), IDC_RN_TO, request_.newBase, sizeof request_.newBase); }
+
+    RenameRequest& request_;
+};
 
 // Splits path into folder (with its separator), base name and extension.
 void SplitPath(LPCSTR fullPath, RenameRequest& request) {
@@ -235,8 +236,8 @@ int PromptMessageBox(const ARCPROMPTHANDLER* handler, HWND owner, LPCSTR text, U
 
 int PromptOverwriteDialog(const ARCPROMPTHANDLER* handler, HWND owner, ARCOVERWRITEPROMPT* prompt) {
     if (handler && handler->Overwrite) return handler->Overwrite(handler->context, owner, prompt);
-    INT_PTR result = DialogBoxParamA(EngineModule(), MAKEINTRESOURCEA(IDD_OVERWRITE), owner, OverwriteProc,
-                                     reinterpret_cast<LPARAM>(prompt));
+    OverwriteDialog dialog(*prompt);
+    INT_PTR result = dialog.RunModal(EngineModule(), IDD_OVERWRITE, owner);
     return result <= 0 ? OVERWRITE_RESULT_CANCEL : static_cast<int>(result);
 }
 
@@ -244,8 +245,8 @@ int PromptPasswordDialog(const ARCPROMPTHANDLER* handler, HWND owner, LPCSTR fil
     if (handler && handler->Password) return handler->Password(handler->context, owner, fileName, retry, password);
     if (retry) MessageBeep(MB_ICONEXCLAMATION);
     PasswordRequest request = {fileName, password};
-    INT_PTR result = DialogBoxParamA(EngineModule(), MAKEINTRESOURCEA(retry ? IDD_BADPASSWORD : IDD_PASSWORD), owner,
-                                     PasswordProc, reinterpret_cast<LPARAM>(&request));
+    PasswordDialog dialog(request);
+    INT_PTR result = dialog.RunModal(EngineModule(), retry ? IDD_BADPASSWORD : IDD_PASSWORD, owner);
     return result <= 0 ? PASSWORD_RESULT_CANCEL : static_cast<int>(result);
 }
 
@@ -253,8 +254,8 @@ int PromptRenameDialog(const ARCPROMPTHANDLER* handler, HWND owner, LPCSTR path,
     if (handler && handler->Rename) return handler->Rename(handler->context, owner, path, newPath);
     RenameRequest request;
     SplitPath(path, request);
-    INT_PTR result = DialogBoxParamA(EngineModule(), MAKEINTRESOURCEA(IDD_RENAME), owner, RenameProc,
-                                     reinterpret_cast<LPARAM>(&request));
+    RenameDialog dialog(request);
+    INT_PTR result = dialog.RunModal(EngineModule(), IDD_RENAME, owner);
     if (result != RENAME_RESULT_OK) {
         result = RENAME_RESULT_CANCEL;
         lstrcpyA(request.newBase, request.base);
