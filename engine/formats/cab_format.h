@@ -102,7 +102,7 @@ private:
     bool PlaceCabinet(CabinetOutput& output);
     void DropOutputs();
     HRESULT CopyToNewFile(LPCSTR target, const void* prefix, DWORD prefixSize, DWORD from);
-    static INT_PTR CALLBACK SplitDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+    class SplitOptionsDialog;  // the dialog of SplitDialog (cab_write.cpp)
 
     // Where an open cabinet file starts in its file: the base offset for
     // the archive itself, 0 for the further cabinets of a set.

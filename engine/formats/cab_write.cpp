@@ -14,6 +14,7 @@
 #include "core/module.h"
 #include "core/resource.h"
 #include "core/services.h"
+#include "win32/dialog.h"
 
 #include "cabinet/cab_format.h"
 
@@ -577,12 +578,6 @@ HRESULT CCabFormat::DoRemoveEXE(LPCSTR newArchivePath) {
 
 namespace {
 
-struct SplitState {
-    CCabFormat* self;
-    DWORD size;
-    HWND savedOwner;
-};
-
 const int kUnitIds[4] = {IDC_SPLIT_KB, IDC_SPLIT_1000, IDC_SPLIT_BYTES, IDC_SPLIT_MB};
 const DWORD kUnitSizes[4] = {1024, 1000, 1, 1048576};
 
@@ -613,15 +608,17 @@ bool ReadNumber(HWND dialog, uint64_t* value) {
 
 }  // namespace
 
-INT_PTR CALLBACK CCabFormat::SplitDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* state = reinterpret_cast<SplitState*>(GetWindowLongPtrA(dialog, DWLP_USER));
-    switch (message) {
-    case WM_INITDIALOG: {
-        state = reinterpret_cast<SplitState*>(lParam);
-        SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-        CenterDialog(dialog);
-        SendDlgItemMessageA(dialog, IDC_SPLIT_SPIN, UDM_SETRANGE32, 0, 0x7FFFFFFF);
-        DWORD s = state->size;
+// The volume size in the dialog's terms: off, the disk, or a number of units.
+class CCabFormat::SplitOptionsDialog final : public tessera::win32::Dialog {
+public:
+    SplitOptionsDialog(CCabFormat& format, DWORD size) : format_(format), size_(size) {}
+    DWORD Size() const { return size_; }
+
+private:
+    BOOL OnInitDialog() override {
+        CenterDialog(Handle());
+        SendDlgItemMessageA(Handle(), IDC_SPLIT_SPIN, UDM_SETRANGE32, 0, 0x7FFFFFFF);
+        DWORD s = size_;
         int unit = 0;  // KB
         DWORD number = 64;
         bool disk = s == 0 || s == kDiskVolumeSize || s == kOldDiskVolumeSize;
@@ -632,68 +629,68 @@ INT_PTR CALLBACK CCabFormat::SplitDialogProc(HWND dialog, UINT message, WPARAM w
             else unit = 2;
             number = s / kUnitSizes[unit];
         }
-        CheckDlgButton(dialog, IDC_SPLIT_ACTIVATE, s != 0 ? BST_CHECKED : BST_UNCHECKED);
-        CheckRadioButton(dialog, IDC_SPLIT_DISK, IDC_SPLIT_OTHER, disk ? IDC_SPLIT_DISK : IDC_SPLIT_OTHER);
-        CheckRadioButton(dialog, IDC_SPLIT_KB, IDC_SPLIT_MB, kUnitIds[unit]);
-        SetDlgItemInt(dialog, IDC_SPLIT_SIZE, number, FALSE);
-        EnableSplitControls(dialog);
+        Check(IDC_SPLIT_ACTIVATE, s != 0);
+        CheckRadioButton(Handle(), IDC_SPLIT_DISK, IDC_SPLIT_OTHER, disk ? IDC_SPLIT_DISK : IDC_SPLIT_OTHER);
+        CheckRadioButton(Handle(), IDC_SPLIT_KB, IDC_SPLIT_MB, kUnitIds[unit]);
+        SetDlgItemInt(Handle(), IDC_SPLIT_SIZE, number, FALSE);
+        EnableSplitControls(Handle());
         return TRUE;
     }
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
+    BOOL OnCommand(int id, int code, HWND control) override {
+        switch (id) {
         case IDC_SPLIT_ACTIVATE:
         case IDC_SPLIT_DISK:
         case IDC_SPLIT_OTHER:
-            if (HIWORD(wParam) == BN_CLICKED) EnableSplitControls(dialog);
+            if (code == BN_CLICKED) EnableSplitControls(Handle());
             return TRUE;
         case IDOK: {
             DWORD size = 0;
-            if (IsDlgButtonChecked(dialog, IDC_SPLIT_ACTIVATE) == BST_CHECKED) {
-                if (IsDlgButtonChecked(dialog, IDC_SPLIT_OTHER) != BST_CHECKED) {
-                    size = kDiskVolumeSize;
-                } else {
-                    uint64_t number = 0, bytes = 0;
-                    bool valid = ReadNumber(dialog, &number);
-                    if (valid) {
-                        DWORD unit = kUnitSizes[0];
-                        for (int i = 0; i < 4; ++i)
-                            if (IsDlgButtonChecked(dialog, kUnitIds[i]) == BST_CHECKED) unit = kUnitSizes[i];
-                        bytes = number * unit;
-                        valid = bytes >= kMinVolumeSize && bytes <= kMaxVolumeSize;
-                    }
-                    if (!valid) {
-                        // The question is owned by the dialog.
-                        HWND owner = state->self->m_owner;
-                        state->self->m_owner = dialog;
-                        state->self->Ask(IDS_MEDIUM_SIZE_RANGE, MB_OK | MB_ICONEXCLAMATION);
-                        state->self->m_owner = owner;
-                        SetFocus(GetDlgItem(dialog, IDC_SPLIT_SIZE));
-                        return TRUE;
-                    }
-                    size = static_cast<DWORD>(bytes);
-                }
+            if (!ChosenSize(&size)) {
+                // The question is owned by the dialog.
+                HWND owner = format_.m_owner;
+                format_.m_owner = Handle();
+                format_.Ask(IDS_MEDIUM_SIZE_RANGE, MB_OK | MB_ICONEXCLAMATION);
+                format_.m_owner = owner;
+                SetFocus(Item(IDC_SPLIT_SIZE));
+                return TRUE;
             }
-            state->size = size;
-            EndDialog(dialog, IDOK);
+            size_ = size;
+            End(IDOK);
             return TRUE;
         }
-        case IDCANCEL:
-            EndDialog(dialog, IDCANCEL);
-            return TRUE;
         }
-        break;
+        return Dialog::OnCommand(id, code, control);
     }
-    return FALSE;
-}
+    // The size chosen (0: not split); false when the number is out of range.
+    bool ChosenSize(DWORD* size) const {
+        *size = 0;
+        if (!Checked(IDC_SPLIT_ACTIVATE)) return true;
+        if (!Checked(IDC_SPLIT_OTHER)) {
+            *size = kDiskVolumeSize;
+            return true;
+        }
+        uint64_t number = 0;
+        if (!ReadNumber(Handle(), &number)) return false;
+        DWORD unit = kUnitSizes[0];
+        for (int i = 0; i < 4; ++i)
+            if (Checked(kUnitIds[i])) unit = kUnitSizes[i];
+        uint64_t bytes = number * unit;
+        if (bytes < kMinVolumeSize || bytes > kMaxVolumeSize) return false;
+        *size = static_cast<DWORD>(bytes);
+        return true;
+    }
+
+    CCabFormat& format_;
+    DWORD size_;
+};
 
 HRESULT STDMETHODCALLTYPE CCabFormat::SplitDialog(HWND owner, DWORD* volumeSize, BOOL* split) {
     if (!volumeSize || !split) return E_INVALIDARG;
-    SplitState state = {this, *split ? *volumeSize : 0, nullptr};
+    SplitOptionsDialog dialog(*this, *split ? *volumeSize : 0);
     RegisterEngineControls();
-    INT_PTR answer = DialogBoxParamA(EngineModule(), MAKEINTRESOURCEA(IDD_SPLIT), owner, SplitDialogProc,
-                                     reinterpret_cast<LPARAM>(&state));
+    INT_PTR answer = dialog.RunModal(EngineModule(), IDD_SPLIT, owner);
     if (answer != IDOK) return answer == IDCANCEL ? E_ABORT : E_FAIL;
-    *volumeSize = state.size;
-    *split = state.size != 0;
+    *volumeSize = dialog.Size();
+    *split = dialog.Size() != 0;
     return S_OK;
 }
