@@ -9,6 +9,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <objbase.h>
 
 #include <utility>
 
@@ -104,6 +105,14 @@ struct Module {
     static Type Invalid() noexcept { return nullptr; }
     static void Close(Type h) noexcept { FreeLibrary(h); }
 };
+// Memory of the COM task allocator (item identifier lists, strings the
+// shell hands out).
+template <class T>
+struct TaskMemory {
+    using Type = T*;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type p) noexcept { CoTaskMemFree(p); }
+};
 struct Window {
     using Type = HWND;
     static Type Invalid() noexcept { return nullptr; }
@@ -125,6 +134,8 @@ using ImageListHandle = UniqueHandle<traits::ImageList>;
 using GlobalMemory = UniqueHandle<traits::Global>;
 using ModuleHandle = UniqueHandle<traits::Module>;
 using WindowHandle = UniqueHandle<traits::Window>;
+template <class T>
+using TaskMemory = UniqueHandle<traits::TaskMemory<T>>;
 
 // A locked global memory block: the pointer while it lives, unlocked after.
 template <class T = void>

@@ -248,7 +248,11 @@ void ExplorerWindow::OnDestroy() {
     view_.SaveLayout();
     tree_.ClearTree();
     toolbar_.Destroy();
-    if (status_) DestroyWindow(status_);
+    if (status_) {
+        // The status bar does not own its icon.
+        win32::IconHandle folderIcon(reinterpret_cast<HICON>(SendMessageA(status_, SB_GETICON, 2, 0)));
+        DestroyWindow(status_);
+    }
     status_ = nullptr;
     pane_.Destroy();
 

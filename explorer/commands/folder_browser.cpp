@@ -30,9 +30,9 @@ bool FolderBrowser::Attach(HWND tree) {
     HIMAGELIST images = reinterpret_cast<HIMAGELIST>(
         SHGetFileInfoA("C:\\", 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
     if (images) TreeView_SetImageList(tree_, images, TVSIL_NORMAL);
-    LPITEMIDLIST desktop = nullptr;
-    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &desktop)) || !desktop) return false;
-    HTREEITEM root = Insert(TVI_ROOT, desktop);
+    tessera::win32::TaskMemory<ITEMIDLIST> desktop;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, desktop.put())) || !desktop) return false;
+    HTREEITEM root = Insert(TVI_ROOT, std::move(desktop));
     if (!root) return false;
     TreeView_Expand(tree_, root, TVE_EXPAND);
     HTREEITEM first = TreeView_GetChild(tree_, root);
@@ -59,15 +59,14 @@ FolderBrowser::Node* FolderBrowser::NodeOf(HTREEITEM item) const {
     return reinterpret_cast<Node*>(data.lParam);
 }
 
-// Takes ownership of absolute.
-HTREEITEM FolderBrowser::Insert(HTREEITEM parent, LPITEMIDLIST absolute) {
+HTREEITEM FolderBrowser::Insert(HTREEITEM parent, tessera::win32::TaskMemory<ITEMIDLIST> absolute) {
     SHFILEINFOA info = {};
-    SHGetFileInfoA(reinterpret_cast<LPCSTR>(absolute), 0, &info, sizeof info,
+    SHGetFileInfoA(reinterpret_cast<LPCSTR>(absolute.get()), 0, &info, sizeof info,
                    SHGFI_PIDL | SHGFI_DISPLAYNAME | SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
     SHFILEINFOA open = {};
-    SHGetFileInfoA(reinterpret_cast<LPCSTR>(absolute), 0, &open, sizeof open,
+    SHGetFileInfoA(reinterpret_cast<LPCSTR>(absolute.get()), 0, &open, sizeof open,
                    SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_OPENICON);
-    Node* node = new Node{absolute, false};
+    Node* node = new Node{std::move(absolute), false};
     TVINSERTSTRUCTA insert = {};
     insert.hParent = parent;
     insert.hInsertAfter = TVI_LAST;
@@ -78,10 +77,7 @@ HTREEITEM FolderBrowser::Insert(HTREEITEM parent, LPITEMIDLIST absolute) {
     insert.item.cChildren = 1;  // settled when the node is first expanded
     insert.item.lParam = reinterpret_cast<LPARAM>(node);
     HTREEITEM item = reinterpret_cast<HTREEITEM>(SendMessageA(tree_, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
-    if (!item) {
-        ILFree(node->pidl);
-        delete node;
-    }
+    if (!item) delete node;
     return item;
 }
 
@@ -89,22 +85,21 @@ void FolderBrowser::Enumerate(HTREEITEM item) {
     Node* node = NodeOf(item);
     if (!node || node->enumerated) return;
     node->enumerated = true;
-    ComPtr<IShellFolder> folder = BindFolder(node->pidl);
+    ComPtr<IShellFolder> folder = BindFolder(node->pidl.get());
     int added = 0;
     if (folder) {
         ComPtr<IEnumIDList> items;
         if (folder->EnumObjects(nullptr, SHCONTF_FOLDERS, items.put()) == S_OK && items) {
-            LPITEMIDLIST child = nullptr;
+            tessera::win32::TaskMemory<ITEMIDLIST> child;
             ULONG fetched = 0;
-            while (items->Next(1, &child, &fetched) == S_OK && fetched == 1) {
+            while (items->Next(1, child.put(), &fetched) == S_OK && fetched == 1) {
                 SFGAOF attributes = SFGAO_FOLDER | SFGAO_STREAM;
-                LPCITEMIDLIST one = child;
+                LPCITEMIDLIST one = child.get();
                 if (SUCCEEDED(folder->GetAttributesOf(1, &one, &attributes)) && (attributes & SFGAO_FOLDER) &&
                     !(attributes & SFGAO_STREAM)) {
-                    LPITEMIDLIST absolute = ILCombine(node->pidl, child);
-                    if (absolute && Insert(item, absolute)) ++added;
+                    tessera::win32::TaskMemory<ITEMIDLIST> absolute(ILCombine(node->pidl.get(), child.get()));
+                    if (absolute && Insert(item, std::move(absolute))) ++added;
                 }
-                CoTaskMemFree(child);
             }
         }
     }
@@ -129,11 +124,7 @@ bool FolderBrowser::HandleNotify(const NMHDR* header, LRESULT* result) {
     }
     if (header->code == TVN_DELETEITEMA || header->code == TVN_DELETEITEMW) {
         const NMTREEVIEWA* view = reinterpret_cast<const NMTREEVIEWA*>(header);
-        Node* node = reinterpret_cast<Node*>(view->itemOld.lParam);
-        if (node) {
-            ILFree(node->pidl);
-            delete node;
-        }
+        delete reinterpret_cast<Node*>(view->itemOld.lParam);
         return true;
     }
     return false;
@@ -142,7 +133,7 @@ bool FolderBrowser::HandleNotify(const NMHDR* header, LRESULT* result) {
 std::string FolderBrowser::PathOf(HTREEITEM item) const {
     Node* node = NodeOf(item);
     char path[MAX_PATH];
-    if (!node || !SHGetPathFromIDListA(node->pidl, path)) return std::string();
+    if (!node || !SHGetPathFromIDListA(node->pidl.get(), path)) return std::string();
     return path;
 }
 
@@ -154,8 +145,8 @@ bool FolderBrowser::SelectPath(const char* path) {
     if (FAILED(SHGetDesktopFolder(desktop.put()))) return false;
     std::vector<wchar_t> wide(MAX_PATH);
     MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), MAX_PATH);
-    LPITEMIDLIST target = nullptr;
-    HRESULT parsed = desktop->ParseDisplayName(nullptr, nullptr, wide.data(), nullptr, &target, nullptr);
+    tessera::win32::TaskMemory<ITEMIDLIST> target;
+    HRESULT parsed = desktop->ParseDisplayName(nullptr, nullptr, wide.data(), nullptr, target.put(), nullptr);
     desktop.reset();
     if (FAILED(parsed) || !target) return false;
     bool found = false;
@@ -163,7 +154,7 @@ bool FolderBrowser::SelectPath(const char* path) {
     while (item) {
         Node* node = NodeOf(item);
         if (!node) break;
-        if (ILIsEqual(node->pidl, target)) {
+        if (ILIsEqual(node->pidl.get(), target.get())) {
             TreeView_SelectItem(tree_, item);
             TreeView_EnsureVisible(tree_, item);
             found = true;
@@ -174,14 +165,14 @@ bool FolderBrowser::SelectPath(const char* path) {
         HTREEITEM next = nullptr;
         for (HTREEITEM child = TreeView_GetChild(tree_, item); child; child = TreeView_GetNextSibling(tree_, child)) {
             Node* childNode = NodeOf(child);
-            if (childNode && (ILIsEqual(childNode->pidl, target) || ILIsParent(childNode->pidl, target, FALSE))) {
+            if (childNode && (ILIsEqual(childNode->pidl.get(), target.get()) ||
+                              ILIsParent(childNode->pidl.get(), target.get(), FALSE))) {
                 next = child;
                 break;
             }
         }
         item = next;
     }
-    CoTaskMemFree(target);
     return found;
 }
 

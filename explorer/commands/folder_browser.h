@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include "win32/handles.h"
+
 namespace tescommands {
 
 class FolderBrowser {
@@ -39,10 +41,10 @@ public:
 
 private:
     struct Node {
-        LPITEMIDLIST pidl;  // absolute
+        tessera::win32::TaskMemory<ITEMIDLIST> pidl;  // absolute
         bool enumerated;
     };
-    HTREEITEM Insert(HTREEITEM parent, LPITEMIDLIST absolute);
+    HTREEITEM Insert(HTREEITEM parent, tessera::win32::TaskMemory<ITEMIDLIST> absolute);
     void Enumerate(HTREEITEM item);
     Node* NodeOf(HTREEITEM item) const;
 

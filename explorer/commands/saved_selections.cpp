@@ -165,13 +165,12 @@ HRESULT ResolveShellPath(const std::string& text, std::string* path) {
     wchar_t wide[MAX_PATH];
     if (!MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide, MAX_PATH))
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-    LPITEMIDLIST item = nullptr;
-    result = desktop->ParseDisplayName(nullptr, nullptr, wide, nullptr, &item, nullptr);
+    tessera::win32::TaskMemory<ITEMIDLIST> item;
+    result = desktop->ParseDisplayName(nullptr, nullptr, wide, nullptr, item.put(), nullptr);
     desktop.reset();
     if (FAILED(result)) return result;
     char resolved[MAX_PATH];
-    const bool fileSystem = SHGetPathFromIDListA(item, resolved) != FALSE;
-    CoTaskMemFree(item);
+    const bool fileSystem = SHGetPathFromIDListA(item.get(), resolved) != FALSE;
     if (!fileSystem || GetFileAttributesA(resolved) == INVALID_FILE_ATTRIBUTES)
         return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
     *path = resolved;
