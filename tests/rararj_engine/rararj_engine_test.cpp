@@ -52,13 +52,14 @@ TEST(RarArjEngine, CorpusSamples) {
             Archive a(tessera::testing::CorpusPath(sample.file));
             ASSERT_EQ(a.created, S_OK);
             HRESULT listed = a.List();
-            if (sample.expect.rfind("error:", 0) == 0) {  // RAR 5, encrypted headers
+            // Garbled ARJ entries are listed and then refused one by one.
+            bool garbled = sample.file.find("garbled") != std::string::npos;
+            if (sample.expect.rfind("error:", 0) == 0 && !garbled) {  // RAR 5, encrypted headers
                 EXPECT_EQ(listed, E_FAIL) << a.log;
                 continue;
             }
             ASSERT_TRUE(SUCCEEDED(listed)) << std::hex << listed << a.log;
             bool split = !sample.parts.empty();
-            bool garbled = sample.file.find("garbled") != std::string::npos;
             bool refused = sample.expect != "ok" || garbled;
             DWORD files = 0;
             a.object->GetTotals(nullptr, nullptr, nullptr, &files);
