@@ -21,13 +21,38 @@ struct ToolRun {
     std::string err;
 };
 
-std::string ReadAll(HANDLE pipe) {
-    std::string text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
-    return text;
-}
+// A temporary file the program writes one of its outputs to; read and
+// deleted afterwards. Files rather than pipes: a pipe reaches its end only
+// when every process that inherited it has gone, and under Wine a helper
+// started for the program's console may hold it for seconds after the
+// program has ended.
+struct OutputFile {
+    char path[MAX_PATH] = "";
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    OutputFile() {
+        char folder[MAX_PATH];
+        DWORD length = GetTempPathA(MAX_PATH, folder);
+        if (length == 0 || length >= MAX_PATH || !GetTempFileNameA(folder, "tcm", 0, path)) return;
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0,
+                             nullptr);
+    }
+    ~OutputFile() {
+        Close();
+        if (path[0]) DeleteFileA(path);
+    }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    void Close() {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+        handle = INVALID_HANDLE_VALUE;
+    }
+    std::string Text() {
+        Close();
+        std::vector<uint8_t> bytes = tessera::testing::ReadWholeFile(path);
+        return std::string(bytes.begin(), bytes.end());
+    }
+};
 
 // Runs dist\tescmd.exe with the arguments; stdout and stderr apart. The
 // program inherits this process's environment.
@@ -36,38 +61,25 @@ ToolRun Tescmd(const std::string& arguments, const std::string& folder = "") {
     EXPECT_NE(binary, nullptr) << "TESSERA_BINARY_DIR not set";
     std::string program = tessera::testing::HostPathToNative(std::string(binary ? binary : ".") + "/dist/tescmd.exe");
     std::string command = "\"" + program + "\" " + arguments;
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE outRead, outWrite, errRead, errWrite;
-    CreatePipe(&outRead, &outWrite, &inherit, 0);
-    CreatePipe(&errRead, &errWrite, &inherit, 0);
-    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    OutputFile out, err;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = outWrite;
-    startup.hStdError = errWrite;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out.handle;
+    startup.hStdError = err.handle;
     PROCESS_INFORMATION process = {};
     ToolRun run;
     if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                        folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
-        CloseHandle(outWrite);
-        CloseHandle(errWrite);
-        // Small outputs: read stderr after stdout without deadlock risk.
-        run.out = ReadAll(outRead);
-        run.err = ReadAll(errRead);
         WaitForSingleObject(process.hProcess, INFINITE);
         GetExitCodeProcess(process.hProcess, &run.exitCode);
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
     } else {
         ADD_FAILURE() << "cannot start " << command;
-        CloseHandle(outWrite);
-        CloseHandle(errWrite);
     }
-    CloseHandle(outRead);
-    CloseHandle(errRead);
+    run.out = out.Text();
+    run.err = err.Text();
     return run;
 }
 
