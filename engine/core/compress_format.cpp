@@ -12,6 +12,7 @@
 #define TESCORE_HAVE_FOLDER_TREE 1
 #endif
 
+#include <cstddef>
 #include <cstring>
 
 CCompressFormat::CCompressFormat() {
@@ -36,8 +37,21 @@ HRESULT STDMETHODCALLTYPE CCompressFormat::QueryInterface(REFIID iid, void** out
         AddRef();
         return S_OK;
     }
+    if (IsEqualIID(iid, IID_IArchiveOutcome)) {
+        *out = static_cast<IArchiveOutcome*>(&m_outcomeView);
+        AddRef();
+        return S_OK;
+    }
     *out = nullptr;
     return E_NOINTERFACE;
+}
+
+HRESULT STDMETHODCALLTYPE CCompressFormat::OutcomeView::GetOutcome(ARCOUTCOME* outcome) {
+    if (!outcome || outcome->cbSize < offsetof(ARCOUTCOME, processed)) return E_INVALIDARG;
+    const DWORD size = outcome->cbSize < sizeof(ARCOUTCOME) ? outcome->cbSize : sizeof(ARCOUTCOME);
+    memcpy(outcome, &owner_.m_outcome, size);
+    outcome->cbSize = size;
+    return S_OK;
 }
 
 ULONG STDMETHODCALLTYPE CCompressFormat::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&m_refCount)); }
@@ -158,14 +172,18 @@ HRESULT CCompressFormat::SetLevel(UINT) { return E_NOTIMPL; }
 
 // --- front ends ---
 
-// Records the owner and the operation code and resets the warning flag and
-// the cancel request. List clears the request too: a request left from an
-// earlier, finished operation must not stop the next listing.
+// Records the owner and the operation code and resets the warning flag, the
+// cancel request and the outcome counts. List clears the request too: a
+// request left from an earlier, finished operation must not stop the next
+// listing.
 void CCompressFormat::BeginOperation(HWND owner, DWORD op) {
     m_owner = owner;
     m_warning = FALSE;
     m_cancel = false;
     m_op = op;
+    m_outcome = ARCOUTCOME();
+    m_outcome.cbSize = sizeof m_outcome;
+    m_outcome.operation = op;
     ArmFileFaultsFromEnvironment();
 }
 

@@ -16,6 +16,9 @@
 //   - DoExtract/DoTest: per entry IsSelected, BeginEntryOutput,
 //     CreateTargetFile, write through WriteOutput/EngineWriteFile,
 //     FinishTargetFile; Progress(kBegin/kAdvance/kEnd) around the walk;
+//     note each reached entry's outcome where it is decided (NoteProcessed,
+//     NoteFailed, NoteSkipped, NoteFolder; NoteDamage for damage outside
+//     the entries) -- BeginEntryOutput notes the entries it turns down;
 //     ReportMissing and ReportTestSummary at the end;
 //   - rewriting formats write a temporary file and call ReplaceArchive;
 //   - report with Log/Warn/ReportError/Ask/LogSkip (string ids of
@@ -112,6 +115,9 @@ public:
     // percent saved: 0 when both are 0, else MulDiv(100, size - packed, size).
     static LONG ComputeRatio(DWORD size, DWORD packed);
 
+    // The outcome counts of the last operation (IArchiveOutcome).
+    const ARCOUTCOME& Outcome() const { return m_outcome; }
+
 protected:
     // --- entry pool ---
     // Zeroes m_totals, allocates the first pool block of
@@ -153,7 +159,9 @@ protected:
     // the old archive; reports 4160 and returns false when it gives up.
     bool ReplaceArchive(LPCSTR oldPath, LPCSTR tempPath);
     // Decides whether and where an entry is written (sets m_outputPath);
-    // true = write it. overridePath: the selection's detail or null.
+    // true = write it. overridePath: the selection's detail or null. An
+    // entry it turns down has its outcome noted here (skipped, failed, or a
+    // folder not made); one it accepts is the caller's to note.
     bool BeginEntryOutput(LPCSTR storedName, const FILETIME& localTime, DWORD attributes, DWORD size,
                           LPCSTR overridePath);
     // Creates m_outputPath into m_outputFile: S_OK; S_FALSE when the path is
@@ -179,7 +187,17 @@ protected:
     // The system's text for code (ERROR_FROM_LAST: GetLastError), in
     // m_errorText until the next call.
     LPCSTR SystemErrorText(DWORD code = ERROR_FROM_LAST);
-    void ReportTestSummary(DWORD errors, DWORD skippedPassword, DWORD skippedUnsupported);
+    // The summary of a test from the outcome counts: only entries actually
+    // checked count as tested; then the unsupported and password skips.
+    void ReportTestSummary();
+
+    // --- outcome of the entries of an extract or test (IArchiveOutcome) ---
+    enum SkipReason { kSkipUnsupported, kSkipPassword, kSkipExisting, kSkipOther };
+    void NoteProcessed() { ++m_outcome.processed; }  // a file entry came out whole and checked
+    void NoteFailed() { ++m_outcome.failed; }
+    void NoteSkipped(SkipReason reason);
+    void NoteFolder() { ++m_outcome.folders; }
+    void NoteDamage() { ++m_outcome.damaged; }       // damage outside any one entry
     enum ProgressStep { kProgressBegin = 0, kProgressAdvance = 1, kProgressEnd = 2 };
     void Progress(int step, DWORD amount);
     // Overwrite prompt for m_outputPath, m_entryTime, m_entrySize
@@ -262,8 +280,26 @@ protected:
     BOOL m_backup = FALSE;
     BOOL m_archiveTimeFromNewest = FALSE;
     const ARCPROMPTHANDLER* m_prompts = nullptr;  // per-object prompt handler
+    ARCOUTCOME m_outcome = {sizeof(ARCOUTCOME), OP_LIST, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
 private:
+    // IArchiveOutcome of this object: a part of it, sharing its reference
+    // count, so ICompressFormat's table stays exactly as it is.
+    class OutcomeView final : public IArchiveOutcome {
+    public:
+        explicit OutcomeView(CCompressFormat& owner) : owner_(owner) {}
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+            return owner_.QueryInterface(iid, out);
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return owner_.AddRef(); }
+        ULONG STDMETHODCALLTYPE Release() override { return owner_.Release(); }
+        HRESULT STDMETHODCALLTYPE GetOutcome(ARCOUTCOME* outcome) override;
+
+    private:
+        CCompressFormat& owner_;
+    };
+    OutcomeView m_outcomeView{*this};
+
     HRESULT MapResult(HRESULT hr) const;
     void BeginOperation(HWND owner, DWORD op);
     int FormatMessageText(UINT id, va_list args);

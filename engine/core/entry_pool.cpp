@@ -151,5 +151,6 @@ DWORD CCompressFormat::ReportMissing() {
         Warn(IDS_NOT_FOUND_IN_ARCHIVE, name ? name : "?");
         ++missing;
     }
+    m_outcome.missing += missing;
     return missing;
 }

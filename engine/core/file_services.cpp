@@ -245,9 +245,15 @@ bool CCompressFormat::MakeOutputPath(LPCSTR relative, DWORD attributes) {
     lstrcpynA(part, relative, MAX_PATH);
     size_t length = strlen(part);
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        if (!m_usePaths) return false;
+        if (!m_usePaths) {
+            NoteFolder();  // no folders are made without folder names
+            return false;
+        }
         if (length == 0 || part[length - 1] != '\\') {
-            if (length + 1 >= MAX_PATH) return false;
+            if (length + 1 >= MAX_PATH) {
+                NoteSkipped(kSkipOther);
+                return false;
+            }
             lstrcatA(part, "\\");
         }
     } else if (!m_usePaths) {
@@ -257,11 +263,14 @@ bool CCompressFormat::MakeOutputPath(LPCSTR relative, DWORD attributes) {
     if (destination + strlen(part) >= MAX_PATH) {
         LogSkip(relative, IDS_REASON_PATH_TOO_LONG);
         if (m_messageProc) m_warning = TRUE;
+        NoteSkipped(kSkipOther);
         return false;
     }
     lstrcpyA(m_outputPath, m_destination);
     lstrcatA(m_outputPath, part);
-    return CreateFolderLevels(m_outputPath, destination);
+    if (CreateFolderLevels(m_outputPath, destination)) return true;
+    if (!m_cancel) NoteFailed();  // reported; a cancel is no entry's failure
+    return false;
 }
 
 int CCompressFormat::CompareWithTarget() {
@@ -283,7 +292,10 @@ bool CCompressFormat::BeginEntryOutput(LPCSTR storedName, const FILETIME& localT
     m_entryAttributes = attributes;
     m_entrySize = size;
     char converted[GETTEXT_BUFFER + 1] = {};
-    if (FAILED(GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(storedName), converted))) return false;
+    if (FAILED(GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(storedName), converted))) {
+        NoteSkipped(kSkipOther);
+        return false;
+    }
     converted[GETTEXT_BUFFER] = '\0';
     lstrcpynA(m_outputPath, converted, MAX_PATH);
 
@@ -302,6 +314,7 @@ bool CCompressFormat::BeginEntryOutput(LPCSTR storedName, const FILETIME& localT
         case PathVerdict::kRefused:
             LogSkip(converted, strlen(converted) >= MAX_PATH ? IDS_REASON_PATH_TOO_LONG : IDS_REASON_UNSAFE_NAME);
             if (m_messageProc) m_warning = TRUE;
+            NoteSkipped(kSkipOther);
             return false;
         case PathVerdict::kChanged:
             Warn(IDS_UNSAFE_NAME_CHANGED, converted, safe);
@@ -319,9 +332,13 @@ bool CCompressFormat::BeginEntryOutput(LPCSTR storedName, const FILETIME& localT
         if (target == 0) break;
         if (target == 2 && m_op == OP_UPDATE) {
             LogSkip(FileNamePart(m_outputPath), IDS_TARGET_UP_TO_DATE);
+            NoteSkipped(kSkipExisting);
             return false;
         }
-        if (m_overwriteMode == OVERWRITE_NEVER) return false;
+        if (m_overwriteMode == OVERWRITE_NEVER) {
+            NoteSkipped(kSkipExisting);
+            return false;
+        }
         if (m_overwriteMode != OVERWRITE_ASK) break;
         int answer = PromptOverwrite();
         if (answer == OVERWRITE_RESULT_YES) break;
@@ -329,9 +346,13 @@ bool CCompressFormat::BeginEntryOutput(LPCSTR storedName, const FILETIME& localT
             m_overwriteMode = OVERWRITE_ALL;
             break;
         }
-        if (answer == OVERWRITE_RESULT_NO) return false;
+        if (answer == OVERWRITE_RESULT_NO) {
+            NoteSkipped(kSkipExisting);
+            return false;
+        }
         if (answer == OVERWRITE_RESULT_NOTOALL) {
             m_overwriteMode = OVERWRITE_NEVER;
+            NoteSkipped(kSkipExisting);
             return false;
         }
         if (answer == OVERWRITE_RESULT_RENAME) continue;  // m_outputPath is the chosen name

@@ -114,22 +114,33 @@ LPCSTR CCompressFormat::SystemErrorText(DWORD code) {
     return m_errorText;
 }
 
-void CCompressFormat::ReportTestSummary(DWORD errors, DWORD skippedPassword, DWORD skippedUnsupported) {
+void CCompressFormat::NoteSkipped(SkipReason reason) {
+    ++m_outcome.skipped;
+    switch (reason) {
+    case kSkipUnsupported: ++m_outcome.skippedUnsupported; break;
+    case kSkipPassword: ++m_outcome.skippedPassword; break;
+    case kSkipExisting: ++m_outcome.skippedExisting; break;
+    case kSkipOther: break;
+    }
+}
+
+// Tested are the file entries that were checked whole; folders and skipped
+// entries were not, so they never make a run look cleaner than it was.
+void CCompressFormat::ReportTestSummary() {
+    const ARCOUTCOME& o = m_outcome;
     if (m_op == OP_TEST) {
-        DWORD considered = m_allSelected ? m_totals.entries : m_selectionCount;
-        int tested = static_cast<int>(considered - skippedPassword);
-        if (errors != 0) {
+        if (o.failed != 0 || o.damaged != 0) {
             Warn(IDS_TEST_ERRORS_FOUND, m_archivePath);
-        } else if (tested == 0) {
+        } else if (o.processed == 0) {
             Warn(IDS_TEST_NOTHING_TESTED, m_archivePath);
-        } else if (m_allSelected && skippedPassword == 0 && skippedUnsupported == 0) {
+        } else if (m_allSelected && o.skipped == 0) {
             Warn(IDS_TEST_NO_ERRORS_ALL, m_archivePath);
         } else {
-            Warn(IDS_TEST_NO_ERRORS_COUNT, m_archivePath, tested);
+            Warn(IDS_TEST_NO_ERRORS_COUNT, m_archivePath, static_cast<int>(o.processed));
         }
     }
-    if (skippedUnsupported != 0) Warn(IDS_SKIPPED_UNSUPPORTED, static_cast<int>(skippedUnsupported));
-    if (skippedPassword != 0) Warn(IDS_SKIPPED_PASSWORD, static_cast<int>(skippedPassword));
+    if (o.skippedUnsupported != 0) Warn(IDS_SKIPPED_UNSUPPORTED, static_cast<int>(o.skippedUnsupported));
+    if (o.skippedPassword != 0) Warn(IDS_SKIPPED_PASSWORD, static_cast<int>(o.skippedPassword));
 }
 
 // --- progress and the status dialog ---

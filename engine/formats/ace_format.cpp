@@ -479,6 +479,7 @@ HRESULT CAceFormat::ExtractOrTest() {
             bool named = SUCCEEDED(GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(h.name.c_str()), shown));
             if (!named) lstrcpynA(shown, h.name.c_str(), 64);
             bool refused = true;
+            SkipReason reason = kSkipUnsupported;
             if (h.IsEncrypted()) {
                 LogSkip(shown, IDS_DECRYPTION_NOT_SUPPORTED);
             } else if (!h.IsFolder() && h.techType > 1) {
@@ -487,11 +488,13 @@ HRESULT CAceFormat::ExtractOrTest() {
                 LogSkip(shown, IDS_OUT_OF_MEMORY);
             } else if (!named) {
                 LogSkip(shown, h.name.size() >= MAX_PATH ? IDS_REASON_PATH_TOO_LONG : IDS_REASON_UNSAFE_NAME);
+                reason = kSkipOther;
             } else {
                 refused = false;
             }
             if (refused) {
                 ++unsupported;
+                NoteSkipped(reason);
                 Progress(kProgressAdvance, h.size);
                 if (solid) decode(entry, sink);  // the reader notes the gap
                 continue;
@@ -506,11 +509,12 @@ HRESULT CAceFormat::ExtractOrTest() {
                     sink.writing = true;
                 } else if (FAILED(created)) {
                     ++errors;  // reported; the entry is still decoded below when the archive is solid
+                    NoteFailed();
                     output = false;
                 }
             }
             if (!output && !solid) {
-                Progress(kProgressAdvance, h.size);
+                Progress(kProgressAdvance, h.size);  // its outcome is noted
                 continue;
             }
             AceEntryOutcome outcome = decode(entry, sink);
@@ -519,19 +523,28 @@ HRESULT CAceFormat::ExtractOrTest() {
                 if (m_cancel) DeleteFileA(m_outputPath);  // a partly written file is no use
             }
             if (m_cancel) break;
+            bool failed = sink.writeFailed;
             if (sink.writeFailed) ++errors;
             if (output && ReportOutcome(entry, outcome)) {
                 ++errors;
+                failed = true;
                 if (outcome.input != AceStatus::kOk) reportedStop = outcome.input;
             }
+            if (failed)
+                NoteFailed();
+            else if (output && h.IsFolder())
+                NoteFolder();
+            else if (output)
+                NoteProcessed();
         }
         if (m_cancel) return E_ABORT;
         if (status != AceStatus::kOk && status != AceStatus::kEnd && status != reportedStop) {
             ReportWalkStatus(status);
             if (m_cancel) return E_ABORT;
             ++errors;
+            NoteDamage();
         }
-        ReportTestSummary(errors, 0, unsupported);
+        ReportTestSummary();
         ReportMissing();
         if (status == AceStatus::kReadError) return E_FAIL;
         return errors || unsupported ? S_FALSE : S_OK;

@@ -4,8 +4,9 @@
 //
 // Folder entries are made (with folder names) or passed over, never counted
 // as refused. Every selected file entry that is not extracted or tested
-// (version, garbled, method, file type, damage) is counted, so the
-// operation ends with S_FALSE and a test with the "errors found" summary.
+// (version, garbled, method, file type, damage) is noted in the outcome
+// counts, so the operation ends with S_FALSE and a test with the summary
+// that says so.
 // Entries split over volumes are read as far as this volume holds them,
 // with a warning.
 #include "formats/arj_format.h"
@@ -118,7 +119,6 @@ HRESULT CArjFormat::ExtractArj() {
     if (!OpenArchiveFile()) return E_FAIL;
     ArchiveFileInput input(m_archiveFile);
     HRESULT result = S_OK;
-    DWORD errors = 0, skipped = 0;
     Progress(kProgressBegin, ProgressTotal());
     {
         ArjWalker walker(input);
@@ -142,9 +142,9 @@ HRESULT CArjFormat::ExtractArj() {
             FILETIME time = DosTimeToFileTime(h.dosDateTime);
             if (h.IsFolder()) {
                 // No data; extraction with folder names makes the folder.
-                if (m_op != OP_TEST)
-                    BeginEntryOutput(h.name.c_str(), time, FILE_ATTRIBUTE_DIRECTORY, 0,
-                                     static_cast<LPCSTR>(m_currentDetail));
+                if (m_op == OP_TEST || BeginEntryOutput(h.name.c_str(), time, FILE_ATTRIBUTE_DIRECTORY, 0,
+                                                        static_cast<LPCSTR>(m_currentDetail)))
+                    NoteFolder();
                 continue;
             }
             ArjCheck check = tessera::ArjCheckEntry(h);
@@ -155,7 +155,7 @@ HRESULT CArjFormat::ExtractArj() {
                     LogSkip(shown, IDS_DECRYPTION_NOT_SUPPORTED);
                 else
                     LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(check.value));
-                EntryFailed(skipped);
+                EntryRefused();
                 Progress(kProgressAdvance, h.originalSize);
                 continue;
             }
@@ -165,7 +165,7 @@ HRESULT CArjFormat::ExtractArj() {
             }
             if (!BeginEntryOutput(h.name.c_str(), time, FILE_ATTRIBUTE_ARCHIVE, h.originalSize,
                                   static_cast<LPCSTR>(m_currentDetail))) {
-                Progress(kProgressAdvance, h.originalSize);
+                Progress(kProgressAdvance, h.originalSize);  // its outcome is noted
                 continue;
             }
             EntrySink sink(*this, m_op != OP_TEST);
@@ -174,35 +174,38 @@ HRESULT CArjFormat::ExtractArj() {
             if (m_cancel) break;
             switch (outcome.result) {
             case ArjEntryResult::kOk:
-                if (sink.WriteFailed()) EntryFailed(errors);
+                if (sink.WriteFailed())
+                    EntryFailed();
+                else
+                    NoteProcessed();
                 break;
             case ArjEntryResult::kBadCrc:
                 Warn(IDS_BAD_CHECKSUM, static_cast<unsigned long>(outcome.crc),
                      static_cast<unsigned long>(h.fileCrc));
-                EntryFailed(errors);
+                EntryFailed();
                 break;
             case ArjEntryResult::kBadData:
                 Warn(IDS_INVALID_COMPRESSED_DATA, shown);
-                EntryFailed(errors);
+                EntryFailed();
                 break;
             case ArjEntryResult::kUnsupported:
                 LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(h.method));
-                EntryFailed(skipped);
+                EntryRefused();
                 break;
             case ArjEntryResult::kTruncated:
             case ArjEntryResult::kAborted:  // the sink stops only on cancel
                 Warn(IDS_FILE_DAMAGED, walker.HeaderNumber());
-                EntryFailed(errors);
+                EntryFailed();
                 break;
             }
         }
         if (result == S_OK && !m_cancel && status == ArjStatus::kDamaged) {
             Warn(IDS_FILE_DAMAGED, walker.HeaderNumber() + 1);
-            EntryFailed(errors);
+            ArchiveDamaged();
         }
         if (result == S_OK && input.Failed()) {
             ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
-            EntryFailed(errors);
+            ArchiveDamaged();
         }
     }
     Progress(kProgressEnd, 0);
@@ -210,6 +213,6 @@ HRESULT CArjFormat::ExtractArj() {
     if (m_cancel) return E_ABORT;
     if (FAILED(result)) return result;
     ReportMissing();
-    ReportTestSummary(errors, 0, skipped);
+    ReportTestSummary();
     return S_OK;
 }

@@ -3,8 +3,8 @@
 // The portable reader does the walking and decoding; this class gives it
 // the files (with the cabinet's start in a self-extracting program mapped
 // to position 0), the output and the user's answers. Every entry that is
-// selected but not extracted or tested is counted, so such an operation
-// never ends with S_OK.
+// selected but not extracted or tested is noted in the outcome counts, and
+// such an operation never ends with S_OK.
 #include "formats/cab_format.h"
 
 #include "core/file_io.h"
@@ -216,7 +216,7 @@ bool CCabFormat::Walk(NotifyCallback notify) {
     lstrcpynA(folder, m_archivePath, static_cast<int>(name - m_archivePath) + 1);
     m_openReported = m_readReported = m_setIncomplete = m_missingReported = m_entryReported = false;
     m_sawCabinet = m_outOfMemory = false;
-    m_entryNumber = m_errors = 0;
+    m_entryNumber = 0;
     return m_reader->CopyFiles(name, folder, notify, this);
 }
 
@@ -354,18 +354,22 @@ intptr_t CCabFormat::ExtractNotify(void* context, int notification, Notification
         LPCSTR detail = static_cast<LPCSTR>(self->m_currentDetail);
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
             // No data; extraction with folder names makes the folder.
-            if (self->m_op != OP_TEST) self->BeginEntryOutput(data->name, time, attributes, 0, detail);
+            if (self->m_op == OP_TEST || self->BeginEntryOutput(data->name, time, attributes, 0, detail))
+                self->NoteFolder();
             return self->m_cancel ? -1 : 0;
         }
         if (!self->BeginEntryOutput(data->name, time, attributes, data->size, detail)) {
-            self->Progress(kProgressAdvance, data->size);
+            self->Progress(kProgressAdvance, data->size);  // its outcome is noted
             return self->m_cancel ? -1 : 0;
         }
         self->m_entryReported = false;
         if (self->m_op == OP_TEST) return 1;  // the write callback only counts
         HRESULT created = self->CreateTargetFile();
         if (created == S_OK) return reinterpret_cast<intptr_t>(self->m_outputFile);
-        if (FAILED(created)) self->EntryFailed(self->m_errors);
+        if (FAILED(created))
+            self->EntryFailed();
+        else
+            self->NoteSkipped(kSkipOther);  // a folder stands where the file would go
         self->Progress(kProgressAdvance, data->size);
         return self->m_cancel ? -1 : 0;
     }
@@ -386,7 +390,9 @@ intptr_t CCabFormat::ExtractNotify(void* context, int notification, Notification
             if (!self->m_entryReported && !self->m_readReported && !self->m_setIncomplete)
                 self->Warn(IDS_FILE_DAMAGED, static_cast<unsigned>(self->m_entryNumber));
             self->m_entryReported = true;
-            self->EntryFailed(self->m_errors);
+            self->EntryFailed();
+        } else if (whole) {
+            self->NoteProcessed();
         }
         return 1;
     }
@@ -420,10 +426,10 @@ HRESULT CCabFormat::ExtractOrTest() {
         ReportMissingCabinet();
         if (!m_entryReported) {
             if (!m_readReported && !m_setIncomplete) Warn(IDS_ARCHIVE_DAMAGED, m_archivePath);
-            EntryFailed(m_errors);
+            ArchiveDamaged();
         }
     }
-    if (m_op == OP_TEST) ReportTestSummary(m_errors, 0, 0);
+    if (m_op == OP_TEST) ReportTestSummary();
     return S_OK;
 }
 

@@ -127,7 +127,6 @@ private:
     DWORD m_missingError = 0;
     bool m_entryReported = false; // the failing entry has been reported
     DWORD m_entryNumber = 0;      // copy-file notifications so far
-    DWORD m_errors = 0;           // entries not extracted or tested
     bool m_sawCabinet = false;    // the first cabinet's records were read
     bool m_readReported = false;  // a read error has been reported (4103)
     bool m_outOfMemory = false;   // the entry list could not be made (4109)

@@ -131,8 +131,18 @@ HRESULT CDecodingFormat::AllocEntriesFor(DWORD count, uint64_t nameBytes) {
     return AllocEntries(static_cast<DWORD>(perEntry), count);
 }
 
-void CDecodingFormat::EntryFailed(DWORD& counter) {
-    ++counter;
+void CDecodingFormat::EntryFailed() {
+    NoteFailed();
+    m_warning = TRUE;
+}
+
+void CDecodingFormat::EntryRefused() {
+    NoteSkipped(kSkipUnsupported);
+    m_warning = TRUE;
+}
+
+void CDecodingFormat::ArchiveDamaged() {
+    NoteDamage();
     m_warning = TRUE;
 }
 

@@ -83,9 +83,13 @@ protected:
     // Fills the entry list from records gathered by a header walk: sizes
     // the pool by the names so that every one fits.
     HRESULT AllocEntriesFor(DWORD count, uint64_t nameBytes);
-    // An entry that was not extracted or tested: counted, and the operation
-    // ends with S_FALSE even when no log is attached.
-    void EntryFailed(DWORD& counter);
+    // An entry that failed (checksum, damaged data, a failed write), one
+    // refused as not supported, and damage outside any one entry (a damaged
+    // header, a walk cut short): each is noted in the outcome counts, and the
+    // operation ends with S_FALSE even when no log is attached.
+    void EntryFailed();
+    void EntryRefused();
+    void ArchiveDamaged();
     // Progress total of an extraction or test: what a sequential reader
     // passes through.
     DWORD ProgressTotal() const { return m_allSelected ? m_totals.totalSize : m_bytesUpToLast; }

@@ -178,7 +178,7 @@ HRESULT CGzFormat::DoExtract() {
     Progress(kProgressBegin, front.isize);
     if (!BeginEntryOutput(name, front.time, FILE_ATTRIBUTE_ARCHIVE, front.isize,
                           static_cast<LPCSTR>(m_currentDetail))) {
-        Progress(kProgressAdvance, front.isize);
+        Progress(kProgressAdvance, front.isize);  // its outcome is noted
         Progress(kProgressEnd, 0);
         CloseArchiveFile();
         return S_OK;
@@ -186,14 +186,20 @@ HRESULT CGzFormat::DoExtract() {
     if (front.header.method != kMethodDeflate) {
         // Nothing can be decoded: no empty file is made.
         Warn(IDS_METHOD_UNKNOWN, static_cast<int>(front.header.method));
+        NoteSkipped(kSkipUnsupported);
         Progress(kProgressEnd, 0);
         CloseArchiveFile();
         return S_OK;
     }
-    if (CreateTargetFile() != S_OK) {
+    HRESULT created = CreateTargetFile();
+    if (created != S_OK) {
+        if (FAILED(created))
+            NoteFailed();  // reported
+        else
+            NoteSkipped(kSkipOther);  // a folder stands where the file would go
         Progress(kProgressEnd, 0);
         CloseArchiveFile();
-        return S_OK;  // reported
+        return S_OK;
     }
 
     SetFilePointer(m_archiveFile, 0, nullptr, FILE_BEGIN);
@@ -207,11 +213,17 @@ HRESULT CGzFormat::DoExtract() {
     if (m_cancel) return E_ABORT;
     if (source.Failed()) {
         ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(source.Error()));
+        NoteFailed();
         return E_FAIL;
     }
     m_decodedCleanly = r.status == GzipStatus::Ok;
+    if (m_decodedCleanly)
+        NoteProcessed();
+    else
+        NoteFailed();
     switch (r.status) {
     case GzipStatus::Ok:
+        // A warning only: the member itself is whole.
         if (r.trailingData) Warn(IDS_ARCHIVE_DAMAGED, "data after the last gzip member was ignored");
         break;
     case GzipStatus::Aborted: return E_FAIL;  // the failed write is reported

@@ -3,8 +3,8 @@
 // entry into the next volumes of an old-style set and reads on there.
 //
 // Every entry that is selected but not written (unsupported version,
-// encryption, damage, a missing volume) is counted, so the operation ends
-// with S_FALSE and, in a test, with the "errors found" summary.
+// encryption, damage, a missing volume) is noted in the outcome counts, so
+// the operation ends with S_FALSE and a test with the summary that says so.
 #include "formats/rar_format.h"
 
 #include "formats/rar/rar_archive.h"
@@ -160,7 +160,6 @@ HRESULT CRarFormat::ExtractRar() {
     };
 
     HRESULT result = S_OK;
-    DWORD errors = 0, skipped = 0;
     Progress(kProgressBegin, ProgressTotal());
     {
         RarReader reader(input, opener);
@@ -177,7 +176,7 @@ HRESULT CRarFormat::ExtractRar() {
             ++number;
             if (!e.headerCrcOk) {  // the header is used all the same, but the archive is damaged
                 Warn(IDS_FILE_DAMAGED, number);
-                EntryFailed(errors);
+                ArchiveDamaged();
             }
             if (e.ContinuedFromPrevious()) {
                 // Its start, and in a solid archive the window, lie in an
@@ -197,9 +196,9 @@ HRESULT CRarFormat::ExtractRar() {
             DWORD attributes = EntryAttributes(e);
             if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
                 // Folders have no data; extraction with folder names makes them.
-                if (m_op != OP_TEST)
-                    BeginEntryOutput(e.name.c_str(), DosTimeToFileTime(e.dosTime), attributes, 0,
-                                     static_cast<LPCSTR>(m_currentDetail));
+                if (m_op == OP_TEST || BeginEntryOutput(e.name.c_str(), DosTimeToFileTime(e.dosTime), attributes,
+                                                        0, static_cast<LPCSTR>(m_currentDetail)))
+                    NoteFolder();
                 PassOver(reader, e);
                 continue;
             }
@@ -208,7 +207,7 @@ HRESULT CRarFormat::ExtractRar() {
                     LogSkip(shown, IDS_DECRYPTION_NOT_SUPPORTED);
                 else
                     LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(e.unpVersion));
-                EntryFailed(skipped);
+                EntryRefused();
                 PassOver(reader, e);  // a solid chain is marked broken here
                 continue;
             }
@@ -216,13 +215,13 @@ HRESULT CRarFormat::ExtractRar() {
                 // The data is the link's target; the target file system
                 // has no place for it.
                 LogSkip(shown, IDS_METHOD_NOT_SUPPORTED, "symbolic link");
-                EntryFailed(skipped);
+                EntryRefused();
                 PassOver(reader, e);
                 continue;
             }
             if (!BeginEntryOutput(e.name.c_str(), DosTimeToFileTime(e.dosTime), attributes,
                                   ClampSize(e.unpSize), static_cast<LPCSTR>(m_currentDetail))) {
-                if (!m_cancel) PassOver(reader, e);
+                if (!m_cancel) PassOver(reader, e);  // its outcome is noted
                 continue;
             }
             EntrySink sink(*this, m_op != OP_TEST);
@@ -231,24 +230,27 @@ HRESULT CRarFormat::ExtractRar() {
             if (m_cancel) break;
             switch (outcome.result) {
             case RarEntryResult::kOk:
-                if (sink.WriteFailed()) EntryFailed(errors);
+                if (sink.WriteFailed())
+                    EntryFailed();
+                else
+                    NoteProcessed();
                 break;
             case RarEntryResult::kBadCrc:
                 Warn(IDS_BAD_CHECKSUM, static_cast<unsigned long>(outcome.crc),
                      static_cast<unsigned long>(outcome.expectedCrc));
-                EntryFailed(errors);
+                EntryFailed();
                 break;
             case RarEntryResult::kNextVolumeMissing:
                 Warn(IDS_VOLUME_CANNOT_BE_OPENED, missingVolume.c_str(), SystemErrorText(missingError));
-                EntryFailed(errors);
+                EntryFailed();
                 break;
             case RarEntryResult::kUnsupportedVersion:
                 LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(outcome.value));
-                EntryFailed(skipped);
+                EntryRefused();
                 break;
             case RarEntryResult::kEncrypted:
                 LogSkip(shown, IDS_DECRYPTION_NOT_SUPPORTED);
-                EntryFailed(skipped);
+                EntryRefused();
                 break;
             case RarEntryResult::kAborted:
                 // The sink stops only on cancel; anything else is damage.
@@ -257,17 +259,17 @@ HRESULT CRarFormat::ExtractRar() {
             case RarEntryResult::kSolidBroken:
             case RarEntryResult::kFromPreviousVolume:
                 Warn(IDS_FILE_DAMAGED, number);
-                EntryFailed(errors);
+                EntryFailed();
                 break;
             }
         }
         if (result == S_OK && !m_cancel && status == RarStatus::kDamaged) {
             Warn(IDS_FILE_DAMAGED, number + 1);
-            EntryFailed(errors);
+            ArchiveDamaged();
         }
         if (result == S_OK && input.Failed()) {
             ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
-            EntryFailed(errors);
+            ArchiveDamaged();
         }
     }
     Progress(kProgressEnd, 0);
@@ -275,6 +277,6 @@ HRESULT CRarFormat::ExtractRar() {
     if (m_cancel) return E_ABORT;
     if (FAILED(result)) return result;
     ReportMissing();
-    ReportTestSummary(errors, 0, skipped);
+    ReportTestSummary();
     return S_OK;
 }

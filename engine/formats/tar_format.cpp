@@ -169,7 +169,7 @@ HRESULT CTarFormat::ListTar() {
     return m_cancel ? E_ABORT : ok ? S_OK : E_FAIL;
 }
 
-bool CTarFormat::WriteEntryData(TarReader& reader) {
+bool CTarFormat::WriteEntryData(TarReader& reader, bool* whole) {
     std::vector<uint8_t> piece(kReadPiece);
     bool writing = true;
     size_t n;
@@ -182,7 +182,8 @@ bool CTarFormat::WriteEntryData(TarReader& reader) {
             writing = false;
         }
     }
-    return true;  // a short entry shows in the walk's end status
+    *whole = writing && !reader.Truncated();  // a short entry shows in the walk's end status too
+    return true;
 }
 
 HRESULT CTarFormat::ExtractTar() {
@@ -200,6 +201,7 @@ HRESULT CTarFormat::ExtractTar() {
                 lstrcpynA(shown, e.name.c_str(), MAX_PATH);
             LogSkip(shown, IDS_METHOD_NOT_SUPPORTED, kind);
             if (m_messageProc) m_warning = TRUE;  // an entry the user asked for is not there
+            NoteSkipped(kSkipUnsupported);
             Progress(kProgressAdvance, ClampSize(e.size));
             continue;
         }
@@ -209,6 +211,7 @@ HRESULT CTarFormat::ExtractTar() {
             lstrcpynA(shown, e.name.c_str(), sizeof shown);
             LogSkip(shown, IDS_REASON_PATH_TOO_LONG);
             if (m_messageProc) m_warning = TRUE;
+            NoteSkipped(kSkipOther);
             Progress(kProgressAdvance, ClampSize(e.size));
             continue;
         }
@@ -216,17 +219,32 @@ HRESULT CTarFormat::ExtractTar() {
         FILETIME time = UnixTimeToLocalFileTime(e.mtime);
         if (!BeginEntryOutput(e.name.c_str(), time, attributes, ClampSize(e.size),
                               static_cast<LPCSTR>(m_currentDetail))) {
-            Progress(kProgressAdvance, ClampSize(e.size));
+            Progress(kProgressAdvance, ClampSize(e.size));  // its outcome is noted
             continue;
         }
         HRESULT created = CreateTargetFile();
         if (created == S_OK) {
-            bool go = IsFolderEntry(e) || WriteEntryData(reader);
+            bool whole = true;
+            bool go = IsFolderEntry(e) || WriteEntryData(reader, &whole);
             FinishTargetFile();
             if (!go) break;
-        }  // S_FALSE: a folder, nothing to write; failures are reported
+            if (IsFolderEntry(e))
+                NoteFolder();
+            else if (whole)
+                NoteProcessed();
+            else
+                NoteFailed();
+        } else if (FAILED(created)) {
+            NoteFailed();  // reported
+        } else if (IsFolderEntry(e)) {
+            NoteFolder();  // S_FALSE: the folder is there, nothing to write
+        } else {
+            NoteSkipped(kSkipOther);  // a folder stands where the file would go
+        }
     }
-    bool ok = m_cancel || ReportWalkEnd(static_cast<int>(status == TarStatus::Entry ? TarStatus::End : status), source);
+    const TarStatus end = status == TarStatus::Entry ? TarStatus::End : status;
+    if (!m_cancel && (end != TarStatus::End || source.Failed())) NoteDamage();
+    bool ok = m_cancel || ReportWalkEnd(static_cast<int>(end), source);
     Progress(kProgressEnd, 0);
     CloseArchiveFile();
     if (m_cancel) return E_ABORT;

@@ -45,5 +45,6 @@ private:
     // Reports how a walk ended; false when the operation is to fail.
     bool ReportWalkEnd(int status, const ArchiveFileSource& source);
     // Writes the data of the current entry; false when the user cancelled.
-    bool WriteEntryData(tessera::tar::TarReader& reader);
+    // *whole: all of the data arrived and was written.
+    bool WriteEntryData(tessera::tar::TarReader& reader, bool* whole);
 };

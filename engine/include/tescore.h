@@ -281,6 +281,43 @@ struct ICompressFormat : public IUnknown {
     virtual void STDMETHODCALLTYPE SetOption(DWORD_PTR value) = 0;                 // 31
 };
 
+// What the last Extract or Test did with the entries, so that a caller can
+// tell a clean run from one that skipped or lost entries without reading
+// the log. Every count is of entries the operation reached; each entry is in
+// exactly one of processed, failed, skipped and folders. The record crosses
+// the DLL boundary: fixed-width fields only, and cbSize lets a caller built
+// against a shorter record ask for just that much.
+typedef struct ARCOUTCOME {
+    DWORD cbSize;              // in: size of the caller's record; out: bytes filled
+    DWORD operation;           // OP_* of the last operation
+    DWORD processed;           // file entries extracted or tested whole, with a good checksum
+    DWORD failed;              // entries that failed: wrong checksum, damaged or invalid data,
+                               // a target that could not be created or written
+    DWORD skipped;             // entries passed over for any reason (the next three and
+                               // others, e.g. an unsafe name or a path too long)
+    DWORD skippedUnsupported;  // method, version, encryption or entry kind not supported
+    DWORD skippedPassword;     // encrypted, and the password was wrong or not given
+    DWORD skippedExisting;     // the existing target was kept (not overwritten, up to date)
+    DWORD folders;             // folder entries, made or passed over
+    DWORD damaged;             // damage outside any one entry: headers, directory, a walk cut short
+    DWORD missing;             // selected entries the operation never reached
+} ARCOUTCOME;
+static_assert(sizeof(ARCOUTCOME) == 44, "ARCOUTCOME is eleven 32-bit words on every architecture");
+
+// {9429173F-1770-46AB-910D-19E9AED6F623}
+inline constexpr IID IID_IArchiveOutcome = {
+    0x9429173F, 0x1770, 0x46AB, {0x91, 0x0D, 0x19, 0xE9, 0xAE, 0xD6, 0xF6, 0x23}};
+
+// Reached through QueryInterface on the archive object. The counts are reset
+// when an operation starts; Extract and Test fill them, other operations
+// leave them at zero.
+struct IArchiveOutcome : public IUnknown {
+    // Copies min(outcome->cbSize, sizeof(ARCOUTCOME)) bytes of the record and
+    // sets cbSize to that amount; E_INVALIDARG for a null record or a cbSize
+    // too small to hold the operation.
+    virtual HRESULT STDMETHODCALLTYPE GetOutcome(ARCOUTCOME* outcome) = 0;
+};
+
 struct IEnumArchiveFolders;
 struct IEnumArchiveFiles;
 

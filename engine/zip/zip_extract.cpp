@@ -131,6 +131,7 @@ HRESULT CZipFormat::ExtractOrTest() {
     if (opened) WalkCentralDirectory(run.reader, run.location, &run.walk, &reports);
     run.level = ShowReports(reports);
     if (!opened) return run.level == kLevelNoMemory ? E_OUTOFMEMORY : E_FAIL;
+    if (run.level >= kLevelEntryError) NoteDamage();  // the directory, reported above
     run.locator.emplace(run.location);
 
     std::vector<DirectoryEntry>& entries = run.walk.entries;
@@ -167,8 +168,7 @@ HRESULT CZipFormat::ExtractOrTest() {
         run.Raise(kLevelWarning);
     }
     ReportMissing();
-    ReportTestSummary(run.level >= kLevelEntryError ? 1 : 0, run.counts.skippedPassword,
-                      run.counts.skippedUnsupported);
+    ReportTestSummary();
     return ResultOfLevel(FinalLevel(run.level, run.counts));
 }
 
@@ -178,7 +178,10 @@ bool CZipFormat::ExamineEntry(ExtractRun& run, size_t index) {
     char shown[MAX_PATH];
     const EntryCheck check = CheckEntry(e);
     if (check == EntryCheck::Supported) return true;
-    if (check == EntryCheck::Damaged) return false;  // the walk has reported it
+    if (check == EntryCheck::Damaged) {  // the walk has reported it
+        NoteFailed();
+        return false;
+    }
     DisplayName(e.name.c_str(), shown);
     const unsigned version = VersionNeededOf(h);
     switch (check) {
@@ -201,6 +204,7 @@ bool CZipFormat::ExamineEntry(ExtractRun& run, size_t index) {
         break;
     }
     ++run.counts.skippedUnsupported;
+    NoteSkipped(kSkipUnsupported);
     m_warning = TRUE;
     Progress(kProgressAdvance, ProgressAmount(h.uncompressedSize));
     return false;
@@ -226,11 +230,13 @@ bool CZipFormat::ExtractEntry(ExtractRun& run, size_t index, void* detail) {
     case LocalResult::Damaged:
         Warn(located == LocalResult::NotFound ? IDS_FILE_NOT_FOUND : IDS_FILE_DAMAGED, number);
         run.Raise(kLevelDamaged);
+        NoteFailed();
         Progress(kProgressAdvance, ProgressAmount(h.uncompressedSize));
         return true;
     case LocalResult::ReadError:
         ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText());
         run.Raise(kLevelReadError);
+        NoteFailed();
         return false;
     }
 
@@ -242,9 +248,10 @@ bool CZipFormat::ExtractEntry(ExtractRun& run, size_t index, void* detail) {
     DWORD attributes = ((h.externalAttributes & ~0x20u) | 0x20u) & 0x7Fu;
     if (!local.name.empty() && local.name.back() == '/') attributes |= FILE_ATTRIBUTE_DIRECTORY;
     if (!BeginEntryOutput(local.name.c_str(), time, attributes, size, static_cast<LPCSTR>(detail))) {
-        Progress(kProgressAdvance, ProgressAmount(size));
+        Progress(kProgressAdvance, ProgressAmount(size));  // its outcome is noted
         return !m_cancel;
     }
+    const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 
     uint64_t dataSize = local.compressedSize;
     ZipCryptoKeys* keys = nullptr;
@@ -258,6 +265,7 @@ bool CZipFormat::ExtractEntry(ExtractRun& run, size_t index, void* detail) {
         case kPasswordSkip:
             LogSkip(FileNamePart(m_outputPath), IDS_PASSWORD_WRONG);
             ++run.counts.skippedPassword;
+            NoteSkipped(kSkipPassword);
             m_warning = TRUE;
             Progress(kProgressAdvance, ProgressAmount(size));
             return true;
@@ -267,14 +275,17 @@ bool CZipFormat::ExtractEntry(ExtractRun& run, size_t index, void* detail) {
         case kPasswordDamaged:
             Warn(IDS_FILE_DAMAGED, number);
             run.Raise(kLevelDamaged);
+            NoteFailed();
             return true;
         case kPasswordReadError:
             ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText());
             run.Raise(kLevelReadError);
+            NoteFailed();
             return false;
         default:
             ReportError(IDS_OUT_OF_MEMORY);
             run.Raise(kLevelNoMemory);
+            NoteFailed();
             return false;
         }
     }
@@ -284,7 +295,14 @@ bool CZipFormat::ExtractEntry(ExtractRun& run, size_t index, void* detail) {
         HRESULT created = CreateTargetFile();
         if (created != S_OK) {
             // S_FALSE: a folder stands there (a folder entry), nothing to write.
-            if (FAILED(created)) run.Raise(kLevelTargetError);
+            if (FAILED(created)) {
+                run.Raise(kLevelTargetError);
+                NoteFailed();
+            } else if (folder) {
+                NoteFolder();
+            } else {
+                NoteSkipped(kSkipOther);  // a folder stands where the file would go
+            }
             Progress(kProgressAdvance, ProgressAmount(size));
             return !m_cancel;
         }
@@ -336,6 +354,13 @@ bool CZipFormat::ExtractEntry(ExtractRun& run, size_t index, void* detail) {
         }
     }
     run.Raise(level);
+    if (level >= kLevelEntryError) {
+        if (level != kLevelCancelled) NoteFailed();  // a cancelled entry is no entry's failure
+    } else if (folder) {
+        NoteFolder();
+    } else {
+        NoteProcessed();
+    }
     return level != kLevelCancelled && level != kLevelReadError;
 }
 

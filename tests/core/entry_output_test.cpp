@@ -89,6 +89,10 @@ TEST(EntryOutput, OverwriteModesAndAnswers) {
         EXPECT_EQ(x.prompts.overwrites, c.prompts) << c.what;
         EXPECT_EQ(x.object->m_overwriteMode, c.modeAfter) << c.what;
         EXPECT_EQ(x.object->m_cancel, c.cancelled) << c.what;
+        // Every target kept counts as skipped; a cancel is no skip.
+        const DWORD kept = c.cancelled ? 0 : !c.firstWritten + !c.secondWritten;
+        EXPECT_EQ(x.object->Outcome().skippedExisting, kept) << c.what;
+        EXPECT_EQ(x.object->Outcome().skipped, kept) << c.what;
     }
 }
 

@@ -93,6 +93,7 @@ public:
     using CCompressFormat::m_entries;
     using CCompressFormat::m_files;
     using CCompressFormat::m_op;
+    using CCompressFormat::m_outcome;
     using CCompressFormat::m_outputFile;
     using CCompressFormat::m_outputPath;
     using CCompressFormat::m_overwriteMode;

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstring>
+
 namespace {
 
 // A new object the way the factory hands it out: one reference.
@@ -27,6 +30,52 @@ TEST(FrontEnd, QueryInterfaceAndRelease) {
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(object->Release(), 2u);
     EXPECT_EQ(object->Release(), 1u);
+    EXPECT_EQ(FakeFormat::destroyed, 0);
+    EXPECT_EQ(object->Release(), 0u);
+    EXPECT_EQ(FakeFormat::destroyed, 1);
+}
+
+// The outcome record through its own interface: a part of the object that
+// shares its reference count, reset by every operation, copied no further
+// than the caller's record reaches.
+TEST(FrontEnd, OutcomeInterface) {
+    FakeFormat::destroyed = 0;
+    FakeFormat* object = NewObject();
+    IArchiveOutcome* outcome = nullptr;
+    ASSERT_EQ(object->QueryInterface(IID_IArchiveOutcome, reinterpret_cast<void**>(&outcome)), S_OK);
+    void* back = nullptr;
+    EXPECT_EQ(outcome->QueryInterface(IID_ICompressFormat, &back), S_OK);
+    EXPECT_EQ(back, static_cast<ICompressFormat*>(object));
+    object->Release();  // the reference `back` took
+
+    object->m_outcome.processed = 5;
+    object->m_outcome.failed = 1;
+    object->m_op = OP_EXTRACT;
+    ARCOUTCOME record = {};
+    record.cbSize = sizeof record;
+    EXPECT_EQ(outcome->GetOutcome(&record), S_OK);
+    EXPECT_EQ(record.processed, 5u);
+    EXPECT_EQ(record.failed, 1u);
+    // An older, shorter record gets only its own fields.
+    ARCOUTCOME shorter;
+    memset(&shorter, 0xAB, sizeof shorter);
+    shorter.cbSize = offsetof(ARCOUTCOME, failed);
+    EXPECT_EQ(outcome->GetOutcome(&shorter), S_OK);
+    EXPECT_EQ(shorter.cbSize, offsetof(ARCOUTCOME, failed));
+    EXPECT_EQ(shorter.processed, 5u);
+    EXPECT_EQ(shorter.failed, 0xABABABABu);
+    record.cbSize = 4;
+    EXPECT_EQ(outcome->GetOutcome(&record), E_INVALIDARG);
+    EXPECT_EQ(outcome->GetOutcome(nullptr), E_INVALIDARG);
+
+    // The next operation starts from zero and names itself.
+    object->Test(nullptr);
+    record.cbSize = sizeof record;
+    EXPECT_EQ(outcome->GetOutcome(&record), S_OK);
+    EXPECT_EQ(record.operation, static_cast<DWORD>(OP_TEST));
+    EXPECT_EQ(record.processed + record.failed, 0u);
+
+    EXPECT_EQ(outcome->Release(), 1u);
     EXPECT_EQ(FakeFormat::destroyed, 0);
     EXPECT_EQ(object->Release(), 0u);
     EXPECT_EQ(FakeFormat::destroyed, 1);

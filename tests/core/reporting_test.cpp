@@ -58,31 +58,39 @@ TEST_F(Reporting, SystemErrorTextFallsBack) {
     EXPECT_EQ(std::string(object->SystemErrorText(0x2345678)), "<error 36984440>");
 }
 
+// The summary from the outcome counts: only file entries that were checked
+// count as tested; folders and skipped entries never do.
 TEST_F(Reporting, TestSummary) {
     struct Case {
         DWORD op;
         DWORD selected;  // 0: all entries
-        DWORD errors, password, unsupported;
+        DWORD processed, failed, unsupported, password, folders;
         std::vector<std::string> lines;
     } cases[] = {
-        {OP_TEST, 0, 0, 2, 0,
+        {OP_TEST, 0, 8, 0, 0, 2, 0,
          {"No errors were found in C:\\t.zip, 8 file(s) were tested.\n",
           "2 file(s) skipped, because the password was either wrong or not entered.\n"}},
-        {OP_TEST, 0, 0, 0, 0, {"No errors were found in the compressed files of C:\\t.zip.\n"}},
-        {OP_TEST, 0, 1, 0, 3,
+        {OP_TEST, 0, 10, 0, 0, 0, 0, {"No errors were found in the compressed files of C:\\t.zip.\n"}},
+        {OP_TEST, 0, 6, 1, 3, 0, 0,
          {"At least one error was found in C:\\t.zip.\n",
           "3 file(s) were skipped because of not supported compression or encoding.\n"}},
-        {OP_TEST, 0, 0, 10, 0,
+        {OP_TEST, 0, 0, 0, 0, 10, 0,
          {"Warning: No files were tested in C:\\t.zip.\n",
           "10 file(s) skipped, because the password was either wrong or not entered.\n"}},
-        {OP_TEST, 3, 0, 0, 0, {"No errors were found in C:\\t.zip, 3 file(s) were tested.\n"}},
-        {OP_TEST, 0, 0, 0, 1,
-         {"No errors were found in C:\\t.zip, 10 file(s) were tested.\n",
+        // Both entries unsupported: nothing was tested, whatever the count.
+        {OP_TEST, 0, 0, 0, 2, 0, 0,
+         {"Warning: No files were tested in C:\\t.zip.\n",
+          "2 file(s) were skipped because of not supported compression or encoding.\n"}},
+        // Folders only: nothing to check either.
+        {OP_TEST, 0, 0, 0, 0, 0, 4, {"Warning: No files were tested in C:\\t.zip.\n"}},
+        {OP_TEST, 5, 3, 0, 0, 0, 2, {"No errors were found in C:\\t.zip, 3 file(s) were tested.\n"}},
+        {OP_TEST, 0, 9, 0, 1, 0, 0,
+         {"No errors were found in C:\\t.zip, 9 file(s) were tested.\n",
           "1 file(s) were skipped because of not supported compression or encoding.\n"}},
-        {OP_EXTRACT, 0, 1, 1, 1,
+        {OP_EXTRACT, 0, 7, 1, 1, 1, 0,
          {"1 file(s) were skipped because of not supported compression or encoding.\n",
           "1 file(s) skipped, because the password was either wrong or not entered.\n"}},
-        {OP_EXTRACT, 0, 0, 0, 0, {}},
+        {OP_EXTRACT, 0, 10, 0, 0, 0, 0, {}},
     };
     LogLines lines;
     for (const Case& c : cases) {
@@ -94,10 +102,17 @@ TEST_F(Reporting, TestSummary) {
         for (DWORD i = 0; i < c.selected; ++i) selection.push_back({i, 0, nullptr});
         object->SetSelection(selection.empty() ? nullptr : selection.data(), c.selected);
         object->m_op = c.op;
+        object->m_outcome = ARCOUTCOME();
+        object->m_outcome.processed = c.processed;
+        object->m_outcome.failed = c.failed;
+        object->m_outcome.skippedUnsupported = c.unsupported;
+        object->m_outcome.skippedPassword = c.password;
+        object->m_outcome.skipped = c.unsupported + c.password;
+        object->m_outcome.folders = c.folders;
         lines.lines.clear();
         lines.Attach(object);
         object->m_warning = FALSE;
-        object->ReportTestSummary(c.errors, c.password, c.unsupported);
+        object->ReportTestSummary();
         EXPECT_EQ(lines.lines, c.lines);
         EXPECT_EQ(object->m_warning != FALSE, !c.lines.empty());
     }
@@ -106,7 +121,7 @@ TEST_F(Reporting, TestSummary) {
 TEST_F(Reporting, SummaryMakesTestReturnSFalse) {
     struct Summarising : FakeFormat {
         HRESULT DoTest() override {
-            ReportTestSummary(0, 0, 0);
+            ReportTestSummary();
             return S_OK;
         }
     };

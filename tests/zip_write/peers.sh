@@ -147,8 +147,8 @@ end = struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, 1, 1, len(central), len(body), 
 open('nosig.zip', 'wb').write(body + central + end)
 EOF2
 tes a peer.zip -R src/zeros.bin src/empty.txt || { fail "tescmd a (zip)"; cat last.log; }
-tes a pydesc.zip src/random.bin || { fail "tescmd a (descriptor)"; cat last.log; }
-tes a nosig.zip src/random.bin || { fail "tescmd a (descriptor without signature)"; cat last.log; }
+tes a pydesc.zip -j src/random.bin || { fail "tescmd a (descriptor)"; cat last.log; }
+tes a nosig.zip -j src/random.bin || { fail "tescmd a (descriptor without signature)"; cat last.log; }
 cp src/text.txt signed.txt
 cp src/sub/exact.bin unsigned.bin
 base=src/ check peer.zip "" text.txt sub/exact.bin "sub/with blank.txt" zeros.bin empty.txt
@@ -156,6 +156,14 @@ check pydesc.zip "" signed.txt
 base=src/ check pydesc.zip "" random.bin
 check nosig.zip "" unsigned.bin
 base=src/ check nosig.zip "" random.bin
+
+scenario="named below the current folder (the default)"
+mkdir -p twins/a twins/b
+echo "one" >twins/a/readme.txt
+echo "two" >twins/b/readme.txt
+tes a twins.zip twins || { fail "tescmd a"; cat last.log; }
+expect_names twins.zip twins/ twins/a/ twins/b/ twins/a/readme.txt twins/b/readme.txt
+check twins.zip "" twins/a/readme.txt twins/b/readme.txt
 
 scenario="updated"
 cp new.zip upd.zip

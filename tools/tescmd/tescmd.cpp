@@ -8,14 +8,25 @@
 //   tescmd t ARCHIVE [-pPASSWORD]
 //   tescmd x ARCHIVE [-oDIR] [-y|-n] [-pPASSWORD] [-u] [NAMES...]
 //   tescmd e ARCHIVE [-oDIR] [-y|-n] [-pPASSWORD] [-u] [NAMES...]
-//   tescmd a ARCHIVE [-l0..4] [-u|-f] [-m] [-pPASSWORD] [-s LIST] [-b] [-t] [-P|-R] [-8] [-v SIZE] FILES...
+//   tescmd a ARCHIVE [-l0..4] [-u|-f] [-m] [-pPASSWORD] [-s LIST] [-b] [-t] [-P|-R|-j] [-8] [-v SIZE] FILES...
 //   tescmd d ARCHIVE [-b] [-t] NAMES...
 //   tescmd c ARCHIVE [-m TEXT]
 //   tescmd attr ARCHIVE NAME ATTRIBUTES [COMMENT]
 //   tescmd sfx ARCHIVE MODULE-FILE OUT.exe
 //   tescmd unsfx ARCHIVE OUT
 //
-// Exit codes: 0 done, 1 done with warnings, 2 failed, 3 cancelled, 7 usage.
+// `a` stores the paths of FILES relative to the current folder, as they were
+// given (a folder with everything below it; a path outside the current
+// folder whole, without its drive); -R, -P and -j choose the engine's other
+// naming modes.
+//
+// Exit codes: 0 done, and for t, x and e every selected entry was processed
+// and checked clean; 1 done, but entries were skipped (unsupported,
+// password not given, existing file kept) or, for the other commands,
+// warnings were logged; 2 an entry failed (checksum, damaged data, a write
+// error) or the archive could not be opened or written; 3 cancelled;
+// 7 usage. For t, x and e the code comes from the engine's outcome counts
+// (IArchiveOutcome), never from the log text.
 #include "add_file_list.h"
 #include "tescore.h"
 
@@ -28,7 +39,7 @@
 namespace {
 
 const int kExitOk = 0;
-const int kExitWarnings = 1;
+const int kExitWarnings = 1;  // done, but entries were skipped or warnings logged
 const int kExitFailed = 2;
 const int kExitCancelled = 3;
 const int kExitUsage = 7;
@@ -68,12 +79,21 @@ const char kUsage[] =
     "  -t          give the archive the time of its newest entry\n"
     "  -P          store full paths (without the drive)\n"
     "  -R          store paths relative to the folder all FILES share\n"
-    "              (default: file names only)\n"
+    "  -j          store file names only, without folders\n"
+    "              (default: paths relative to the current folder, as FILES give them;\n"
+    "              a path outside that folder is stored whole, without the drive)\n"
     "  -8          store 8.3 names\n"
     "  -v SIZE     split into volumes of SIZE bytes (k or m for KB, MB), formats\n"
     "              that span: ARCHIVE data.cab gives data01.cab, data02.cab, ...\n"
     "NAMES select entries by their path in the archive (as 'l' shows it).\n"
-    "exit codes: 0 done, 1 done with warnings, 2 failed, 3 cancelled, 7 usage\n";
+    "exit codes:\n"
+    "  0  done; t, x, e: every selected entry processed and checked clean\n"
+    "  1  done, but entries were skipped (unsupported, no password, existing file kept),\n"
+    "     or, for the other commands, warnings were logged\n"
+    "  2  an entry failed (bad checksum, damaged data, write error),\n"
+    "     or the archive could not be opened or written\n"
+    "  3  cancelled\n"
+    "  7  usage\n";
 
 int Usage(const char* problem) {
     if (problem) fprintf(stderr, "tescmd: %s\n", problem);
@@ -132,6 +152,25 @@ int ExitCode(HRESULT hr) {
     if (hr == S_FALSE) return kExitWarnings;
     if (hr == E_ABORT) return kExitCancelled;
     return kExitFailed;
+}
+
+// The code of an extract or test: from what the engine says happened to
+// the entries. The result code alone cannot tell: a test always ends with
+// its summary as a warning line, and a run in which every entry was
+// skipped (nothing could be processed) answers E_FAIL.
+int OutcomeExitCode(ICompressFormat* archive, HRESULT hr) {
+    if (hr == E_ABORT) return kExitCancelled;
+    IArchiveOutcome* view = nullptr;
+    if (FAILED(archive->QueryInterface(IID_IArchiveOutcome, reinterpret_cast<void**>(&view)))) return ExitCode(hr);
+    ARCOUTCOME outcome = {};
+    outcome.cbSize = sizeof outcome;
+    HRESULT got = view->GetOutcome(&outcome);
+    view->Release();
+    if (FAILED(got)) return ExitCode(hr);
+    if (outcome.failed != 0 || outcome.damaged != 0 || outcome.missing != 0) return kExitFailed;
+    if (FAILED(hr) && hr != E_FAIL) return ExitCode(hr);  // no memory, not offered, ...
+    if (outcome.skipped != 0) return kExitWarnings;
+    return SUCCEEDED(hr) ? kExitOk : kExitFailed;
 }
 
 // --- commands ---
@@ -244,8 +283,9 @@ int Test(const char* path) {
     ICompressFormat* archive = OpenArchive(path, &hr);
     if (!archive) return ExitCode(hr);
     hr = archive->Test(nullptr);
+    int code = OutcomeExitCode(archive, hr);
     archive->Release();
-    return ExitCode(hr);
+    return code;
 }
 
 struct ExtractOptions {
@@ -283,8 +323,8 @@ int Extract(const char* path, bool usePaths, const ExtractOptions& options) {
     }
     hr = archive->Extract(nullptr, options.overwrite, usePaths, options.onlyNewer, options.destination.c_str(),
                           selection.empty() ? nullptr : selection.data(), static_cast<DWORD>(selection.size()));
+    int code = OutcomeExitCode(archive, hr);
     archive->Release();
-    int code = ExitCode(hr);
     return (code == kExitOk && missing) ? kExitWarnings : code;
 }
 
@@ -384,6 +424,7 @@ struct AddOptions {
     bool newestTime = false;
     bool fullPaths = false;
     bool relativePaths = false;
+    bool namesOnly = false;
     bool shortNames = false;
     bool split = false;
     UINT volumeSize = 0;
@@ -408,6 +449,39 @@ void CollectFiles(const std::string& path, std::vector<std::string>* out) {
 }
 
 
+// The stored name of a full path: the part below the current folder, or for
+// a path outside it the whole path without its drive; '/' between folders
+// and after a folder, the form of a ZIP name (the cabinet writer turns the
+// slashes into its own backslashes).
+std::string NameBelowCurrentFolder(const std::string& fullPath, bool shortNames) {
+    auto shortForm = [shortNames](const std::string& path) {
+        char shorter[MAX_PATH];
+        DWORD length = shortNames ? GetShortPathNameA(path.c_str(), shorter, MAX_PATH) : 0;
+        return length > 0 && length < MAX_PATH ? std::string(shorter, length) : path;
+    };
+    char current[MAX_PATH];
+    DWORD length = GetCurrentDirectoryA(MAX_PATH, current);
+    std::string folder = length > 0 && length < MAX_PATH ? shortForm(std::string(current, length)) : std::string();
+    if (!folder.empty() && folder.back() != '\\') folder += '\\';
+    std::string path = shortForm(fullPath);
+    std::string name;
+    if (!folder.empty() && path.size() >= folder.size() &&
+        CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, path.c_str(), static_cast<int>(folder.size()),
+                       folder.c_str(), static_cast<int>(folder.size())) == CSTR_EQUAL) {
+        name = path.substr(folder.size());
+    } else {
+        size_t start = path.size() >= 2 && path[1] == ':' ? 2 : 0;
+        while (start < path.size() && path[start] == '\\') ++start;
+        name = path.substr(start);
+    }
+    for (char& c : name)
+        if (c == '\\') c = '/';
+    DWORD attributes = GetFileAttributesA(fullPath.c_str());
+    if (!name.empty() && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        name += '/';
+    return name;
+}
+
 int Add(const char* path, const AddOptions& options) {
     std::vector<std::string> paths;
     for (const std::string& file : options.files) {
@@ -428,9 +502,17 @@ int Add(const char* path, const AddOptions& options) {
     ICompressFormat* archive = CreateObject(path);
     if (!archive) return kExitFailed;
     if (g_answers.havePassword) archive->SetPassword(g_answers.password.c_str());
-    std::vector<BYTE> list = BuildAddFileList(paths);
+    // The default names its files itself; -P, -R and -j leave it to the engine.
+    const bool ownNames = !options.fullPaths && !options.relativePaths && !options.namesOnly;
+    std::vector<std::string> names;
+    std::vector<const char*> storedNames;
+    if (ownNames) {
+        for (const std::string& file : paths) names.push_back(NameBelowCurrentFolder(file, options.shortNames));
+        for (const std::string& name : names) storedNames.push_back(name.c_str());
+    }
+    std::vector<BYTE> list = BuildAddFileList(paths, storedNames);
     HRESULT hr = archive->Add(nullptr, options.move, options.shortNames, options.backup, options.level,
-                              options.update, options.freshen, options.fullPaths, options.relativePaths,
+                              options.update, options.freshen, ownNames || options.fullPaths, options.relativePaths,
                               options.split, options.volumeSize, options.newestTime, options.storeOnly.c_str(),
                               FolderOf(path).c_str(), reinterpret_cast<const ADDFILEINFO*>(list.data()));
     archive->Release();
@@ -588,6 +670,8 @@ bool ParseAddOptions(int argc, char** argv, AddOptions* options, const char** pr
             options->fullPaths = true;
         } else if (!strcmp(arg, "-R")) {
             options->relativePaths = true;
+        } else if (!strcmp(arg, "-j")) {
+            options->namesOnly = true;
         } else if (!strcmp(arg, "-8")) {
             options->shortNames = true;
         } else if (!strcmp(arg, "-v")) {
@@ -605,8 +689,8 @@ bool ParseAddOptions(int argc, char** argv, AddOptions* options, const char** pr
         *problem = "-u and -f exclude each other";
         return false;
     }
-    if (options->fullPaths && options->relativePaths) {
-        *problem = "-P and -R exclude each other";
+    if (options->fullPaths + options->relativePaths + options->namesOnly > 1) {
+        *problem = "-P, -R and -j exclude each other";
         return false;
     }
     if (options->files.empty()) {
