@@ -184,7 +184,7 @@ void CCompressFormat::BeginOperation(HWND owner, DWORD op) {
     m_outcome = ARCOUTCOME();
     m_outcome.cbSize = sizeof m_outcome;
     m_outcome.operation = op;
-    ArmFileFaultsFromEnvironment();
+    ArmStandingFileFaults();
 }
 
 HRESULT CCompressFormat::MapResult(HRESULT hr) const {

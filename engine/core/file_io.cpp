@@ -1,7 +1,7 @@
 // File reads and writes through one place, so tests can make them fail.
 #include "core/file_io.h"
 
-#include <cstdlib>
+#include "tescore_testing.h"
 
 namespace {
 
@@ -12,24 +12,16 @@ struct Fault {
 Fault g_writeFault;
 Fault g_readFault;
 
+// What every operation arms anew; countdown 0: none.
+Fault g_standingWrite;
+Fault g_standingRead;
+
 // True when this call is the one that must fail.
 bool Fires(Fault& fault) {
     if (fault.countdown == 0) return false;
     if (--fault.countdown != 0) return false;
     SetLastError(fault.error);
     return true;
-}
-
-void ArmFrom(const char* variable, Fault& fault, DWORD defaultError) {
-    char value[64];
-    DWORD length = GetEnvironmentVariableA(variable, value, sizeof value);
-    if (length == 0 || length >= sizeof value) return;
-    char* end = nullptr;
-    unsigned long nth = strtoul(value, &end, 10);
-    unsigned long error = defaultError;
-    if (end && *end == ',') error = strtoul(end + 1, nullptr, 10);
-    fault.countdown = static_cast<DWORD>(nth);
-    fault.error = static_cast<DWORD>(error);
 }
 
 }  // namespace
@@ -54,7 +46,21 @@ BOOL EngineWriteFile(HANDLE file, const void* data, DWORD size) {
 void SetWriteFault(DWORD nth, DWORD error) { g_writeFault = {nth, error}; }
 void SetReadFault(DWORD nth, DWORD error) { g_readFault = {nth, error}; }
 
-void ArmFileFaultsFromEnvironment() {
-    ArmFrom("TESSERA_FAULT_WRITE", g_writeFault, ERROR_DISK_FULL);
-    ArmFrom("TESSERA_FAULT_READ", g_readFault, ERROR_READ_FAULT);
+void SetStandingFileFault(FileFaultKind kind, DWORD nth, DWORD error) {
+    Fault& standing = kind == FileFaultKind::kWrite ? g_standingWrite : g_standingRead;
+    Fault& current = kind == FileFaultKind::kWrite ? g_writeFault : g_readFault;
+    standing = {nth, error};
+    if (nth == 0) current = {};
+}
+
+void ArmStandingFileFaults() {
+    if (g_standingWrite.countdown) g_writeFault = g_standingWrite;
+    if (g_standingRead.countdown) g_readFault = g_standingRead;
+}
+
+TESAPI HRESULT WINAPI ArcTestingSetFileFault(DWORD kind, DWORD nth, DWORD error) {
+    if (kind != ARC_FAULT_WRITE && kind != ARC_FAULT_READ) return E_INVALIDARG;
+    if (error == 0) error = kind == ARC_FAULT_WRITE ? ERROR_DISK_FULL : ERROR_READ_FAULT;
+    SetStandingFileFault(kind == ARC_FAULT_WRITE ? FileFaultKind::kWrite : FileFaultKind::kRead, nth, error);
+    return S_OK;
 }

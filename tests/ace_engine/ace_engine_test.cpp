@@ -526,10 +526,10 @@ TEST(AceEngine, ReadErrorEndsTheOperation) {
     std::string path = WriteArchive(folder, "read.ace", Archive(0, ThreeEntries()));
     AceObject a(path);
     ASSERT_EQ(a.List(), S_OK) << a.log;
-    SetEnvironmentVariableA("TESSERA_FAULT_READ", "6");
+    tessera::testing::SetEngineFileFault(ARC_FAULT_READ, "6");
     ScratchFolder out;
     HRESULT extracted = a.Extract(out.Path());
-    SetEnvironmentVariableA("TESSERA_FAULT_READ", nullptr);
+    tessera::testing::SetEngineFileFault(ARC_FAULT_READ, nullptr);
     EXPECT_TRUE(FAILED(extracted) || extracted == S_FALSE) << a.log;
     EXPECT_TRUE(Contains(a.log, "Error reading archive")) << a.log;
 }
@@ -545,7 +545,7 @@ TEST(AceEngine, WriteFailuresInASolidArchive) {
     OwnerWindow owner;
     struct Case {
         const char* name;
-        const char* fault;  // TESSERA_FAULT_WRITE: the first write fails with this error
+        const char* fault;  // the first write fails with this error ("1,ERROR")
         int answer;         // to the disk-full question
         HRESULT expected;
         size_t files;       // complete files afterwards
@@ -563,9 +563,9 @@ TEST(AceEngine, WriteFailuresInASolidArchive) {
         AceObject a(CorpusPath(sample->file));
         ASSERT_EQ(a.List(), S_OK);
         ScratchFolder out;
-        SetEnvironmentVariableA("TESSERA_FAULT_WRITE", c.fault);
+        tessera::testing::SetEngineFileFault(ARC_FAULT_WRITE, c.fault);
         HRESULT hr = a.Extract(out.Path(), nullptr, 0, owner.Handle());
-        SetEnvironmentVariableA("TESSERA_FAULT_WRITE", nullptr);
+        tessera::testing::SetEngineFileFault(ARC_FAULT_WRITE, nullptr);
         EXPECT_EQ(hr, c.expected) << a.log;
         size_t complete = 0;
         FileMap files = FilesBelow(out.Path());

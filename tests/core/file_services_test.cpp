@@ -4,6 +4,7 @@
 #include "fake_format.h"
 
 #include "core/file_io.h"
+#include "tescore_testing.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
@@ -184,15 +185,15 @@ TEST_F(CopyData, WithoutOwnerDiskFullEnds) {
     EXPECT_TRUE(object->m_cancel);
 }
 
-// Faults armed through the environment reach code behind the DLL boundary:
-// here the first write of an extraction fails with "access denied".
-TEST_F(CopyData, FaultFromTheEnvironment) {
+// A standing fault is armed by every operation as it starts: here the first
+// write of an extraction fails with "access denied".
+TEST_F(CopyData, StandingFaultArmedByTheOperation) {
     object->listing = {{"a.txt"}, {"b.txt"}};
     ASSERT_EQ(object->List(nullptr), S_OK);
-    SetEnvironmentVariableA("TESSERA_FAULT_WRITE", "1,5");
+    ASSERT_EQ(ArcTestingSetFileFault(ARC_FAULT_WRITE, 1, ERROR_ACCESS_DENIED), S_OK);
     HRESULT hr = object->Extract(nullptr, OVERWRITE_ALL, TRUE, FALSE, folder.Path().c_str(), nullptr, 0);
-    SetEnvironmentVariableA("TESSERA_FAULT_WRITE", nullptr);
-    SetWriteFault(0);
+    ArcTestingSetFileFault(ARC_FAULT_WRITE, 0, 0);
+    EXPECT_EQ(ArcTestingSetFileFault(2, 1, 0), E_INVALIDARG);
     EXPECT_EQ(hr, S_FALSE);
     EXPECT_TRUE(log.Contains("File cannot be written: ")) << log.All();
     EXPECT_EQ(Text(At("a.txt")), "");

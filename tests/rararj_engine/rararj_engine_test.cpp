@@ -455,10 +455,10 @@ TEST(RarArjEngine, FaultsAndCancel) {
             SCOPED_TRACE(nth);
             Archive a(path);
             ASSERT_EQ(a.List(), S_OK);
-            SetEnvironmentVariableA("TESSERA_FAULT_READ", std::to_string(nth).c_str());
+            tessera::testing::SetEngineFileFault(ARC_FAULT_READ, std::to_string(nth).c_str());
             ScratchFolder out;
             HRESULT hr = a.Extract(out.Path());
-            SetEnvironmentVariableA("TESSERA_FAULT_READ", "0");  // disarms at the next operation
+            tessera::testing::SetEngineFileFault(ARC_FAULT_READ, "0");
             if (hr == S_OK && !LogHas(a.log, "Error reading archive")) {
                 reachedClean = true;  // the fault lay beyond the last read
                 continue;
@@ -477,17 +477,17 @@ TEST(RarArjEngine, FaultsAndCancel) {
         for (const Row& row : rows) {
             Archive a(path);
             ASSERT_EQ(a.List(), S_OK);
-            SetEnvironmentVariableA("TESSERA_FAULT_WRITE", row.fault);
+            tessera::testing::SetEngineFileFault(ARC_FAULT_WRITE, row.fault);
             ScratchFolder out;
             EXPECT_EQ(a.Extract(out.Path()), row.result) << a.log;
-            SetEnvironmentVariableA("TESSERA_FAULT_WRITE", "0");
+            tessera::testing::SetEngineFileFault(ARC_FAULT_WRITE, "0");
             EXPECT_TRUE(LogHas(a.log, row.log)) << a.log;
         }
 
         Archive c(path);
         ASSERT_EQ(c.List(), S_OK);
-        SetEnvironmentVariableA("TESSERA_FAULT_READ", nullptr);
-        SetEnvironmentVariableA("TESSERA_FAULT_WRITE", nullptr);
+        tessera::testing::SetEngineFileFault(ARC_FAULT_READ, nullptr);
+        tessera::testing::SetEngineFileFault(ARC_FAULT_WRITE, nullptr);
         g_cancelTarget = c.object;
         c.object->SetStatusCallback(CancelOnExtract);
         ScratchFolder out;

@@ -3,6 +3,8 @@
 
 #include "test_files.h"
 
+#include <cstdlib>
+
 namespace tessera::testing {
 namespace {
 
@@ -69,6 +71,16 @@ OwnerWindow::OwnerWindow() {
 
 OwnerWindow::~OwnerWindow() {
     if (window_) DestroyWindow(window_);
+}
+
+void SetEngineFileFault(DWORD kind, const char* spec) {
+    unsigned long nth = 0, error = 0;
+    if (spec) {
+        char* end = nullptr;
+        nth = std::strtoul(spec, &end, 10);
+        if (end && *end == ',') error = std::strtoul(end + 1, nullptr, 10);
+    }
+    ArcTestingSetFileFault(kind, static_cast<DWORD>(nth), static_cast<DWORD>(error));
 }
 
 }  // namespace tessera::testing

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "tescore.h"
+#include "tescore_testing.h"
 
 #include <cstdint>
 #include <map>
@@ -61,5 +62,10 @@ public:
 private:
     HWND window_;
 };
+
+// Makes the engine's file I/O fail in every following operation: spec "N"
+// or "N,ERROR" (the Nth write or read of an operation fails with ERROR);
+// null or "0" ends the fault. kind: ARC_FAULT_WRITE or ARC_FAULT_READ.
+void SetEngineFileFault(DWORD kind, const char* spec);
 
 }  // namespace tessera::testing

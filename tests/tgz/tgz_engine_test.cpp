@@ -143,9 +143,9 @@ TEST(TgzEngine, ReadErrorsAreReported) {
         for (const char* nth : {"1", "2"}) {
             SCOPED_TRACE(std::string(name) + " read " + nth);
             Archive a(scratch / name);
-            SetEnvironmentVariableA("TESSERA_FAULT_READ", nth);
+            tessera::testing::SetEngineFileFault(ARC_FAULT_READ, nth);
             HRESULT hr = a.List();
-            SetEnvironmentVariableA("TESSERA_FAULT_READ", nullptr);
+            tessera::testing::SetEngineFileFault(ARC_FAULT_READ, nullptr);
             EXPECT_EQ(hr, E_FAIL) << a.log;
             EXPECT_NE(a.log.find("Error reading archive"), std::string::npos) << a.log;
         }
@@ -221,9 +221,9 @@ TEST(TgzEngine, TarWriteFailureSparesTheOtherEntries) {
     ASSERT_EQ(a.List(), S_OK);
     std::string dest = scratch / "out";
     CreateDirectoryA(dest.c_str(), nullptr);
-    SetEnvironmentVariableA("TESSERA_FAULT_WRITE", "1,5");  // access denied on the first write
+    tessera::testing::SetEngineFileFault(ARC_FAULT_WRITE, "1,5");  // access denied on the first write
     a.ExtractAll(dest);
-    SetEnvironmentVariableA("TESSERA_FAULT_WRITE", nullptr);
+    tessera::testing::SetEngineFileFault(ARC_FAULT_WRITE, nullptr);
     EXPECT_NE(a.log.find("File cannot be written"), std::string::npos) << a.log;
     ASSERT_TRUE(tessera::testing::FileExists(dest + "\\two.txt")) << a.log;
     std::vector<uint8_t> two = ReadWholeFile(dest + "\\two.txt");

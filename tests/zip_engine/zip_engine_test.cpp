@@ -419,9 +419,9 @@ TEST(ZipEngine, FailedWritesLeaveNoPartialFile) {
         OpenedArchive zip(PeerArchivePath("zip-9.zip"));
         ASSERT_EQ(zip.List(), S_OK) << zip.log;
         ScratchFolder out;
-        SetEnvironmentVariableA("TESSERA_FAULT_WRITE", row.fault);
+        tessera::testing::SetEngineFileFault(ARC_FAULT_WRITE, row.fault);
         const HRESULT result = zip.Extract(out.Path());
-        SetEnvironmentVariableA("TESSERA_FAULT_WRITE", nullptr);
+        tessera::testing::SetEngineFileFault(ARC_FAULT_WRITE, nullptr);
         EXPECT_EQ(result, row.result) << zip.log;
         EXPECT_TRUE(LogHas(zip.log, row.log)) << zip.log;
         const FileMap written = FilesBelow(out.Path());

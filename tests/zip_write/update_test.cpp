@@ -50,8 +50,8 @@ bool Open(const std::string& path, Session* session) {
 
 // The next operation's injected file faults ("0" disarms).
 void ArmFaults(const char* write, const char* read) {
-    SetEnvironmentVariableA("TESSERA_FAULT_WRITE", write);
-    SetEnvironmentVariableA("TESSERA_FAULT_READ", read);
+    tessera::testing::SetEngineFileFault(ARC_FAULT_WRITE, write);
+    tessera::testing::SetEngineFileFault(ARC_FAULT_READ, read);
 }
 
 std::string FolderOf(const std::string& path) { return path.substr(0, path.find_last_of("\\/") + 1); }

@@ -27,8 +27,13 @@
 // error) or the archive could not be opened or written; 3 cancelled;
 // 7 usage. For t, x and e the code comes from the engine's outcome counts
 // (IArchiveOutcome), never from the log text.
+//
+// For tests: TESSERA_FAULT_WRITE and TESSERA_FAULT_READ ("N" or "N,ERROR")
+// make the Nth write or read of the engine's operation fail with ERROR
+// (ArcTestingSetFileFault); the engine itself reads no environment.
 #include "add_file_list.h"
 #include "tescore.h"
+#include "tescore_testing.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -171,6 +176,22 @@ int OutcomeExitCode(ICompressFormat* archive, HRESULT hr) {
     if (FAILED(hr) && hr != E_FAIL) return ExitCode(hr);  // no memory, not offered, ...
     if (outcome.skipped != 0) return kExitWarnings;
     return SUCCEEDED(hr) ? kExitOk : kExitFailed;
+}
+
+// Faults a test asked for through the environment (see the header).
+void ArmFaultsForTests() {
+    const struct {
+        const char* variable;
+        DWORD kind;
+    } faults[] = {{"TESSERA_FAULT_WRITE", ARC_FAULT_WRITE}, {"TESSERA_FAULT_READ", ARC_FAULT_READ}};
+    for (const auto& fault : faults) {
+        const char* value = getenv(fault.variable);
+        if (!value) continue;
+        char* end = nullptr;
+        unsigned long nth = strtoul(value, &end, 10);
+        unsigned long error = (end && *end == ',') ? strtoul(end + 1, nullptr, 10) : 0;
+        ArcTestingSetFileFault(fault.kind, static_cast<DWORD>(nth), static_cast<DWORD>(error));
+    }
 }
 
 // --- commands ---
@@ -705,6 +726,7 @@ bool ParseAddOptions(int argc, char** argv, AddOptions* options, const char** pr
 int main(int argc, char** argv) {
     if (argc < 2) return Usage(nullptr);
     ArcSetPromptHandler(&kAnswers);
+    ArmFaultsForTests();
     std::string command = argv[1];
     if (command == "formats") return argc == 2 ? Formats() : Usage("formats takes no arguments");
     if (command != "l" && command != "t" && command != "x" && command != "e" && command != "c" && command != "sfx" &&
