@@ -15,7 +15,10 @@ namespace tessera::win32 {
 class Dialog {
 public:
     Dialog() = default;
-    virtual ~Dialog() = default;
+    // A modeless dialog still open goes with its object.
+    virtual ~Dialog() {
+        if (dialog_) DestroyWindow(dialog_);
+    }
     Dialog(const Dialog&) = delete;
     Dialog& operator=(const Dialog&) = delete;
 

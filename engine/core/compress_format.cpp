@@ -6,6 +6,7 @@
 
 #include "core/file_io.h"
 #include "core/registry.h"
+#include "core/status_window.h"
 
 #if __has_include("core/folder_tree.h")
 #include "core/folder_tree.h"

@@ -31,6 +31,9 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <memory>
+
+class StatusWindow;
 
 // Entry count, folder count and byte totals of the entry list.
 struct ArchiveTotals {
@@ -236,7 +239,8 @@ protected:
     DWORD m_lastPump = 0;               // GetTickCount of the last message pump
     static constexpr DWORD kPumpInterval = 20;  // milliseconds between pumps
     HWND m_progressOwner = nullptr;     // owner saved while the dialog shows
-    HWND m_statusDialog = nullptr;
+    HWND m_statusDialog = nullptr;      // the status window's dialog while it shows
+    std::unique_ptr<StatusWindow> m_statusWindow;
     HWND m_progressBar = nullptr;
     STATUSPROC m_savedStatusProc = nullptr;
     LONG m_refCount = 0;
@@ -308,7 +312,6 @@ private:
     bool CreateFolderLevels(char* path, size_t start);
     int CompareWithTarget();
     int ShowBox(LPCSTR text, UINT style);
-    static INT_PTR CALLBACK StatusDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
     static void CALLBACK StatusDialogText(HWND owner, LPCSTR text);
 };
 

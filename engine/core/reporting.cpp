@@ -9,8 +9,11 @@
 #include "core/prompts.h"
 #include "core/resource.h"
 #include "core/services.h"
+#include "core/status_window.h"
 
 #include <commctrl.h>
+
+#include <new>
 
 // --- formatting and delivery ---
 
@@ -164,37 +167,38 @@ void CALLBACK CCompressFormat::StatusDialogText(HWND owner, LPCSTR text) {
     SetDlgItemTextA(owner, IDC_STATUS_TEXT, text);
 }
 
-INT_PTR CALLBACK CCompressFormat::StatusDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<CCompressFormat*>(GetWindowLongPtrA(dialog, DWLP_USER));
-    switch (message) {
-    case WM_INITDIALOG: {
-        SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-        CenterOverOwner(dialog);
-        RECT place = {15, 8, 15 + 24, 8 + 24};
-        MapDialogRect(dialog, &place);
-        HWND animation = CreateWindowExA(0, ANIMATE_CLASSA, "", WS_CHILD | WS_VISIBLE | ACS_TRANSPARENT | ACS_AUTOPLAY,
-                                         place.left, place.top, place.right - place.left, place.bottom - place.top,
-                                         dialog, reinterpret_cast<HMENU>(IDC_STATUS_ANIMATION), EngineModule(), nullptr);
-        if (animation) {
-            SendMessageA(animation, ACM_OPENA, reinterpret_cast<WPARAM>(EngineModule()),
-                         reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(IDA_STATUS)));
-        }
-        return TRUE;
+BOOL StatusWindow::OnInitDialog() {
+    CenterOverOwner(Handle());
+    RECT place = {15, 8, 15 + 24, 8 + 24};
+    MapDialogRect(Handle(), &place);
+    HWND animation = CreateWindowExA(0, ANIMATE_CLASSA, "", WS_CHILD | WS_VISIBLE | ACS_TRANSPARENT | ACS_AUTOPLAY,
+                                     place.left, place.top, place.right - place.left, place.bottom - place.top,
+                                     Handle(), reinterpret_cast<HMENU>(IDC_STATUS_ANIMATION), EngineModule(), nullptr);
+    if (animation) {
+        SendMessageA(animation, ACM_OPENA, reinterpret_cast<WPARAM>(EngineModule()),
+                     reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(IDA_STATUS)));
     }
-    case WM_CLOSE:
-    case WM_COMMAND:
-        if (message == WM_CLOSE || LOWORD(wParam) == IDCANCEL) {
-            HWND button = GetDlgItem(dialog, IDCANCEL);
-            // A second press (or closing after Cancel) does nothing.
-            if (self && IsWindowEnabled(button)) {
-                self->Cancel();
-                EnableWindow(button, FALSE);
-            }
-            return TRUE;
-        }
-        break;
-    }
-    return FALSE;
+    return TRUE;
+}
+
+BOOL StatusWindow::OnCommand(int id, int, HWND) {
+    if (id != IDCANCEL) return FALSE;
+    RequestCancel();
+    return TRUE;
+}
+
+BOOL StatusWindow::OnMessage(UINT message, WPARAM, LPARAM) {
+    if (message != WM_CLOSE) return FALSE;
+    RequestCancel();
+    return TRUE;
+}
+
+// A second press (or closing after Cancel) does nothing.
+void StatusWindow::RequestCancel() {
+    HWND button = Item(IDCANCEL);
+    if (!IsWindowEnabled(button)) return;
+    format_.Cancel();
+    EnableWindow(button, FALSE);
 }
 
 void CCompressFormat::Progress(int step, DWORD amount) {
@@ -209,8 +213,9 @@ void CCompressFormat::Progress(int step, DWORD amount) {
         if (amount >= kStatusDialogThreshold && PromptStatusDialogAllowed(Prompts())) {
             ShowStatus(IDS_PLEASE_WAIT);
             RegisterEngineControls();
-            m_statusDialog = CreateDialogParamA(EngineModule(), MAKEINTRESOURCEA(IDD_STATUS), m_owner,
-                                                StatusDialogProc, reinterpret_cast<LPARAM>(this));
+            m_statusWindow.reset(new (std::nothrow) StatusWindow(*this));
+            if (m_statusWindow) m_statusDialog = m_statusWindow->CreateModeless(EngineModule(), IDD_STATUS, m_owner);
+            if (!m_statusDialog) m_statusWindow.reset();
         }
         if (m_owner) EnableWindow(m_owner, FALSE);
         if (m_statusDialog) {
@@ -246,6 +251,7 @@ void CCompressFormat::Progress(int step, DWORD amount) {
         if (m_statusDialog) {
             if (m_progressOwner) EnableWindow(m_progressOwner, TRUE);
             DestroyWindow(m_statusDialog);
+            m_statusWindow.reset();
             m_statusDialog = nullptr;
             m_progressBar = nullptr;
             m_owner = m_progressOwner;

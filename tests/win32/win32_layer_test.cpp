@@ -214,3 +214,20 @@ TEST(Win32Dialog, ServesTheExtraAreaOfAFileDialog) {
 }
 
 }  // namespace
+
+namespace {
+
+// A modeless dialog lives while its object does.
+TEST(Win32Dialog, ModelessDialogGoesWithItsObject) {
+    HWND window = nullptr;
+    {
+        tessera::win32::Dialog dialog;
+        window = dialog.CreateModeless(GetModuleHandleA(nullptr), 100, nullptr);
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(dialog.Handle(), window);
+        EXPECT_TRUE(IsWindow(window));
+    }
+    EXPECT_FALSE(IsWindow(window));
+}
+
+}  // namespace
