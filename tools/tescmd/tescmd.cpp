@@ -34,6 +34,8 @@
 #include "add_file_list.h"
 #include "tescore.h"
 #include "tescore_testing.h"
+#include "win32/com_ptr.h"
+#include "win32/handles.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -42,6 +44,9 @@
 #include <vector>
 
 namespace {
+
+// The archive object: released when the last owner lets go.
+using Archive = tessera::win32::ComPtr<ICompressFormat>;
 
 const int kExitOk = 0;
 const int kExitWarnings = 1;  // done, but entries were skipped or warnings logged
@@ -163,14 +168,13 @@ int ExitCode(HRESULT hr) {
 // the entries. The result code alone cannot tell: a test always ends with
 // its summary as a warning line, and a run in which every entry was
 // skipped (nothing could be processed) answers E_FAIL.
-int OutcomeExitCode(ICompressFormat* archive, HRESULT hr) {
+int OutcomeExitCode(const Archive& archive, HRESULT hr) {
     if (hr == E_ABORT) return kExitCancelled;
-    IArchiveOutcome* view = nullptr;
-    if (FAILED(archive->QueryInterface(IID_IArchiveOutcome, reinterpret_cast<void**>(&view)))) return ExitCode(hr);
+    tessera::win32::ComPtr<IArchiveOutcome> view;
+    if (FAILED(archive.As(IID_IArchiveOutcome, &view))) return ExitCode(hr);
     ARCOUTCOME outcome = {};
     outcome.cbSize = sizeof outcome;
     HRESULT got = view->GetOutcome(&outcome);
-    view->Release();
     if (FAILED(got)) return ExitCode(hr);
     if (outcome.failed != 0 || outcome.damaged != 0 || outcome.missing != 0) return kExitFailed;
     if (FAILED(hr) && hr != E_FAIL) return ExitCode(hr);  // no memory, not offered, ...
@@ -215,8 +219,8 @@ int Formats() {
 // self-extracting ZIP archive; any other self-extracting program is
 // recognised by its content: an object of each plain format that has a
 // self-extracting variant is asked to find its archive in the file.
-HRESULT CreateArchiveObject(const char* path, ICompressFormat** archive) {
-    HRESULT hr = ArcCreateObject(nullptr, path, archive);
+HRESULT CreateArchiveObject(const char* path, Archive* archive) {
+    HRESULT hr = ArcCreateObject(nullptr, path, archive->put());
     if (SUCCEEDED(hr)) return hr;
     FORMATINFO found;
     UINT foundId = 0;
@@ -230,39 +234,35 @@ HRESULT CreateArchiveObject(const char* path, ICompressFormat** archive) {
         // The plain format's object, made for a stand-in name (the factory
         // does not look into plain archives), then pointed at the file.
         std::string standIn = std::string("archive") + plain.extension;
-        ICompressFormat* candidate = nullptr;
-        if (FAILED(ArcCreateObject(nullptr, standIn.c_str(), &candidate))) continue;
+        Archive candidate;
+        if (FAILED(ArcCreateObject(nullptr, standIn.c_str(), candidate.put()))) continue;
         candidate->SetArchivePath(path);
         BOOL searched = FALSE;
         if (candidate->Check(nullptr, &searched) == S_OK) {
-            *archive = candidate;
+            *archive = std::move(candidate);
             return S_OK;
         }
-        candidate->Release();
     }
     return hr;
 }
 
-ICompressFormat* OpenArchive(const char* path, HRESULT* result) {
-    ICompressFormat* archive = nullptr;
+Archive OpenArchive(const char* path, HRESULT* result) {
+    Archive archive;
     HRESULT hr = CreateArchiveObject(path, &archive);
     if (FAILED(hr)) {
         fprintf(stderr, "tescmd: %s: not an archive of a known format\n", path);
         *result = hr;
-        return nullptr;
+        return Archive();
     }
     archive->SetMessageCallback(PrintLog, 0);
     if (g_answers.havePassword) archive->SetPassword(g_answers.password.c_str());
     hr = archive->List(nullptr);
     *result = hr;
-    if (FAILED(hr)) {
-        archive->Release();
-        return nullptr;
-    }
+    if (FAILED(hr)) return Archive();
     return archive;
 }
 
-std::string DisplayPath(ICompressFormat* archive, const HDRSTRUCT& entry) {
+std::string DisplayPath(const Archive& archive, const HDRSTRUCT& entry) {
     char text[GETTEXT_BUFFER + 1] = "";
     archive->GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(entry.name), text);
     return text;
@@ -270,7 +270,7 @@ std::string DisplayPath(ICompressFormat* archive, const HDRSTRUCT& entry) {
 
 int List(const char* path) {
     HRESULT hr;
-    ICompressFormat* archive = OpenArchive(path, &hr);
+    Archive archive = OpenArchive(path, &hr);
     if (!archive) return ExitCode(hr);
     const HDRSTRUCT* entries = archive->GetEntries();
     DWORD count = archive->GetEntryCount();
@@ -295,17 +295,15 @@ int List(const char* path) {
     if (packedTotal != SIZE_UNKNOWN) snprintf(packed, sizeof packed, "%lu", static_cast<unsigned long>(packedTotal));
     printf("totals\t%lu\t%lu\t%lu\t%s\n", static_cast<unsigned long>(files), static_cast<unsigned long>(folders),
            static_cast<unsigned long>(size), packed);
-    archive->Release();
     return ExitCode(hr);
 }
 
 int Test(const char* path) {
     HRESULT hr;
-    ICompressFormat* archive = OpenArchive(path, &hr);
+    Archive archive = OpenArchive(path, &hr);
     if (!archive) return ExitCode(hr);
     hr = archive->Test(nullptr);
     int code = OutcomeExitCode(archive, hr);
-    archive->Release();
     return code;
 }
 
@@ -318,7 +316,7 @@ struct ExtractOptions {
 
 int Extract(const char* path, bool usePaths, const ExtractOptions& options) {
     HRESULT hr;
-    ICompressFormat* archive = OpenArchive(path, &hr);
+    Archive archive = OpenArchive(path, &hr);
     if (!archive) return ExitCode(hr);
     bool missing = false;
     std::vector<SELHDRSTRUCT> selection;
@@ -339,19 +337,17 @@ int Extract(const char* path, bool usePaths, const ExtractOptions& options) {
         }
     }
     if (!options.names.empty() && selection.empty()) {
-        archive->Release();
         return kExitWarnings;
     }
     hr = archive->Extract(nullptr, options.overwrite, usePaths, options.onlyNewer, options.destination.c_str(),
                           selection.empty() ? nullptr : selection.data(), static_cast<DWORD>(selection.size()));
     int code = OutcomeExitCode(archive, hr);
-    archive->Release();
     return (code == kExitOk && missing) ? kExitWarnings : code;
 }
 
 // Prints the archive comment (nothing when there is none).
 int Comment(const char* path) {
-    ICompressFormat* archive = nullptr;
+    Archive archive;
     if (FAILED(CreateArchiveObject(path, &archive))) {
         fprintf(stderr, "tescmd: %s: not an archive of a known format\n", path);
         return kExitFailed;
@@ -359,7 +355,6 @@ int Comment(const char* path) {
     archive->SetMessageCallback(PrintLog, 0);
     std::vector<char> text(65536, '\0');
     HRESULT hr = archive->GetComment(nullptr, text.data(), static_cast<DWORD>(text.size()));
-    archive->Release();
     if (SUCCEEDED(hr) && text[0]) printf("%s\n", text.data());
     return ExitCode(hr);
 }
@@ -373,43 +368,42 @@ std::string TempFolder() {
 
 // Makes a self-extracting program from the archive and a module file.
 int MakeExe(const char* path, const char* modulePath, const char* out) {
-    HANDLE file = CreateFileA(modulePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    tessera::win32::FileHandle file(
+        CreateFileA(modulePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) {
         fprintf(stderr, "tescmd: %s: cannot be opened\n", modulePath);
         return kExitFailed;
     }
     DWORD high = 0;
-    DWORD size = GetFileSize(file, &high);
+    DWORD size = GetFileSize(file.get(), &high);
     std::vector<char> module(high == 0 && size != INVALID_FILE_SIZE ? size : 0);
     DWORD got = 0;
     bool read = high == 0 && size != INVALID_FILE_SIZE &&
-                (size == 0 || (ReadFile(file, module.data(), size, &got, nullptr) && got == size));
-    CloseHandle(file);
+                (size == 0 || (ReadFile(file.get(), module.data(), size, &got, nullptr) && got == size));
+    file.reset();
     if (!read) {
         fprintf(stderr, "tescmd: %s: cannot be read\n", modulePath);
         return kExitFailed;
     }
-    ICompressFormat* archive = nullptr;
+    Archive archive;
     if (FAILED(CreateArchiveObject(path, &archive))) {
         fprintf(stderr, "tescmd: %s: not an archive of a known format\n", path);
         return kExitFailed;
     }
     archive->SetMessageCallback(PrintLog, 0);
     HRESULT hr = archive->MakeEXE(nullptr, TempFolder().c_str(), out, module.data(), size);
-    archive->Release();
     return ExitCode(hr);
 }
 
 // Writes the archive without the self-extractor module in front of it.
 int RemoveExe(const char* path, const char* out) {
-    ICompressFormat* archive = nullptr;
+    Archive archive;
     if (FAILED(CreateArchiveObject(path, &archive))) {
         fprintf(stderr, "tescmd: %s: not an archive of a known format\n", path);
         return kExitFailed;
     }
     archive->SetMessageCallback(PrintLog, 0);
     HRESULT hr = archive->RemoveEXE(nullptr, TempFolder().c_str(), out);
-    archive->Release();
     return ExitCode(hr);
 }
 
@@ -426,11 +420,11 @@ std::string FolderOf(const char* path) {
 }
 
 // Creates the archive object without listing (the archive may not exist yet).
-ICompressFormat* CreateObject(const char* path) {
-    ICompressFormat* archive = nullptr;
+Archive CreateObject(const char* path) {
+    Archive archive;
     if (FAILED(CreateArchiveObject(path, &archive))) {
         fprintf(stderr, "tescmd: %s: not an archive of a known format\n", path);
-        return nullptr;
+        return Archive();
     }
     archive->SetMessageCallback(PrintLog, 0);
     return archive;
@@ -459,13 +453,14 @@ void CollectFiles(const std::string& path, std::vector<std::string>* out) {
     DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
     WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) return;
     std::vector<std::string> names;
-    do {
-        if (strcmp(found.cFileName, ".") && strcmp(found.cFileName, "..")) names.push_back(found.cFileName);
-    } while (FindNextFileA(find, &found));
-    FindClose(find);
+    {
+        tessera::win32::FindHandle find(FindFirstFileA((path + "\\*").c_str(), &found));
+        if (!find) return;
+        do {
+            if (strcmp(found.cFileName, ".") && strcmp(found.cFileName, "..")) names.push_back(found.cFileName);
+        } while (FindNextFileA(find.get(), &found));
+    }
     for (const std::string& name : names) CollectFiles(path + "\\" + name, out);
 }
 
@@ -520,7 +515,7 @@ int Add(const char* path, const AddOptions& options) {
         fprintf(stderr, "tescmd: nothing to add\n");
         return kExitFailed;
     }
-    ICompressFormat* archive = CreateObject(path);
+    Archive archive = CreateObject(path);
     if (!archive) return kExitFailed;
     if (g_answers.havePassword) archive->SetPassword(g_answers.password.c_str());
     // The default names its files itself; -P, -R and -j leave it to the engine.
@@ -536,13 +531,12 @@ int Add(const char* path, const AddOptions& options) {
                               options.update, options.freshen, ownNames || options.fullPaths, options.relativePaths,
                               options.split, options.volumeSize, options.newestTime, options.storeOnly.c_str(),
                               FolderOf(path).c_str(), reinterpret_cast<const ADDFILEINFO*>(list.data()));
-    archive->Release();
     return ExitCode(hr);
 }
 
 // The selection records of the entries named (by display path or stored
 // name); reports names that match nothing.
-std::vector<SELHDRSTRUCT> SelectEntries(ICompressFormat* archive, const std::vector<std::string>& names,
+std::vector<SELHDRSTRUCT> SelectEntries(const Archive& archive, const std::vector<std::string>& names,
                                         bool* missing) {
     std::vector<SELHDRSTRUCT> selection;
     const HDRSTRUCT* entries = archive->GetEntries();
@@ -566,26 +560,23 @@ std::vector<SELHDRSTRUCT> SelectEntries(ICompressFormat* archive, const std::vec
 
 int Delete(const char* path, const std::vector<std::string>& names, bool backup, bool newestTime) {
     HRESULT hr;
-    ICompressFormat* archive = OpenArchive(path, &hr);
+    Archive archive = OpenArchive(path, &hr);
     if (!archive) return ExitCode(hr);
     bool missing = false;
     std::vector<SELHDRSTRUCT> selection = SelectEntries(archive, names, &missing);
     if (selection.empty()) {
-        archive->Release();
         return kExitFailed;
     }
     hr = archive->Delete(nullptr, backup, newestTime, FolderOf(path).c_str(), selection.data(),
                          static_cast<DWORD>(selection.size()));
-    archive->Release();
     int code = ExitCode(hr);
     return (code == kExitOk && missing) ? kExitWarnings : code;
 }
 
 int SetComment(const char* path, const char* text) {
-    ICompressFormat* archive = CreateObject(path);
+    Archive archive = CreateObject(path);
     if (!archive) return kExitFailed;
     HRESULT hr = archive->SetComment(nullptr, FolderOf(path).c_str(), text);
-    archive->Release();
     return ExitCode(hr);
 }
 
@@ -616,12 +607,11 @@ int SetAttributes(const char* path, const char* name, const char* attributeText,
     DWORD attributes = 0;
     if (!ParseAttributes(attributeText, &attributes)) return Usage("attributes are hex or letters of RHSA");
     HRESULT hr;
-    ICompressFormat* archive = OpenArchive(path, &hr);
+    Archive archive = OpenArchive(path, &hr);
     if (!archive) return ExitCode(hr);
     bool missing = false;
     std::vector<SELHDRSTRUCT> selection = SelectEntries(archive, {name}, &missing);
     if (selection.empty()) {
-        archive->Release();
         return kExitFailed;
     }
     // One ENTRYPROPS record per entry: the attributes, then the comment.
@@ -639,7 +629,6 @@ int SetAttributes(const char* path, const char* name, const char* attributeText,
     }
     hr = archive->UpdateEntries(nullptr, FolderOf(path).c_str(), selection.data(),
                                 static_cast<DWORD>(selection.size()));
-    archive->Release();
     return ExitCode(hr);
 }
 
