@@ -11,6 +11,7 @@
 #include "formats/tar_format.h"
 #include "formats/tgz_format.h"
 #include "zip/zip_format.h"
+#include "win32/com_ptr.h"
 
 #include <new>
 
@@ -48,20 +49,15 @@ TESAPI HRESULT WINAPI ArcCreateObject(HWND owner, LPCSTR path, ICompressFormat**
     UINT id = 0;
     HRESULT hr = ArcGetFormatOf(path, &info, &id);
     if (FAILED(hr)) return hr;
-    CCompressFormat* format = NewFormatObject(id);
+    // A new object has no reference yet: this one is the factory's own.
+    auto format = tessera::win32::ComPtr<CCompressFormat>::Share(NewFormatObject(id));
     if (!format) return E_OUTOFMEMORY;
-    format->AddRef();
     format->SetFormatId(id);
     format->SetOption(0);
     format->SetArchivePath(path);
     if (info.variant & 0xFF) {
         BOOL flag = FALSE;
-        if (FAILED(format->Check(owner, &flag))) {
-            format->Release();
-            return E_FAIL;
-        }
+        if (FAILED(format->Check(owner, &flag))) return E_FAIL;
     }
-    hr = format->QueryInterface(IID_ICompressFormat, reinterpret_cast<void**>(object));
-    format->Release();
-    return hr;
+    return format->QueryInterface(IID_ICompressFormat, reinterpret_cast<void**>(object));
 }

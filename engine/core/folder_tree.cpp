@@ -14,6 +14,8 @@
 // to any part of the tree is gone.
 #include "core/folder_tree.h"
 
+#include "win32/com_ptr.h"
+
 #include <cstring>
 #include <new>
 #include <set>
@@ -165,10 +167,8 @@ private:
 template <class Interface, class Item, class Link>
 class ChainEnum final : public Interface {
 public:
-    ChainEnum(FolderNode* folder, const Link* first) : folder_(folder), first_(first), current_(first) {
-        folder_->AddRef();
-    }
-    ~ChainEnum() { folder_->Release(); }
+    ChainEnum(FolderNode* folder, const Link* first)
+        : folder_(tessera::win32::ComPtr<FolderNode>::Share(folder)), first_(first), current_(first) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
@@ -214,7 +214,7 @@ private:
     static const Link* Advance(const Link* link);
 
     LONG refs_ = 1;
-    FolderNode* folder_;
+    tessera::win32::ComPtr<FolderNode> folder_;  // keeps the tree alive
     const Link* first_;
     const Link* current_;
 };
@@ -386,26 +386,17 @@ HRESULT CreateArchiveFolderTree(const HDRSTRUCT* entries, DWORD count, IUnknown*
     if (!entries && count) return E_INVALIDARG;
     if (!convertName) convertName = DefaultFolderTreeName;
 
-    FolderTree* tree = new (std::nothrow) FolderTree;
-    if (!tree) return E_OUTOFMEMORY;
-    tree->AddRef();  // the building reference
-    if (!tree->Init(count)) {
-        tree->Release();
-        return E_OUTOFMEMORY;
-    }
+    // The building reference.
+    auto tree = tessera::win32::ComPtr<FolderTree>::Share(new (std::nothrow) FolderTree);
+    if (!tree || !tree->Init(count)) return E_OUTOFMEMORY;
     for (DWORD i = 0; i < count; ++i) {
         char path[GETTEXT_BUFFER];
         if (!convertName(context, entries[i], i, path)) continue;
         path[GETTEXT_BUFFER - 1] = '\0';
-        if (!AddEntry(*tree, path, i, (entries[i].attributes & kFolderAttribute) != 0)) {
-            tree->Release();
-            return E_OUTOFMEMORY;
-        }
+        if (!AddEntry(*tree.get(), path, i, (entries[i].attributes & kFolderAttribute) != 0)) return E_OUTOFMEMORY;
     }
     tree->DropIndex();
-    const HRESULT hr = tree->root()->QueryInterface(IID_IArchiveFolder, reinterpret_cast<void**>(out));
-    tree->Release();
-    return hr;
+    return tree->root()->QueryInterface(IID_IArchiveFolder, reinterpret_cast<void**>(out));
 }
 
 HRESULT CreateArchiveFolderTree(ICompressFormat* archive, IUnknown** out) {

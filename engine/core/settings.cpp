@@ -5,6 +5,8 @@
 // registry operation and closes the section again.
 #include "tescore.h"
 
+#include "win32/handles.h"
+
 #include <windows.h>
 
 #include <cstring>
@@ -19,20 +21,11 @@ namespace {
 constexpr REGSAM kKeyAccess = KEY_READ | KEY_WRITE;
 constexpr DWORD kMaxText = MAX_PATH;  // callers' text buffers hold 260 chars
 
-// Closes a section handle when the call is done.
-class SectionKey {
+// A section's key, closed when the call is done.
+class SectionKey : public tessera::win32::RegistryKey {
 public:
-    explicit SectionKey(LPCSTR section) : key_(section ? GetSectionKey(section) : nullptr) {}
-    ~SectionKey() {
-        if (key_) RegCloseKey(key_);
-    }
-    SectionKey(const SectionKey&) = delete;
-    SectionKey& operator=(const SectionKey&) = delete;
-    explicit operator bool() const { return key_ != nullptr; }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_;
+    explicit SectionKey(LPCSTR section)
+        : tessera::win32::RegistryKey(section ? GetSectionKey(section) : nullptr) {}
 };
 
 // The product key, kept for the life of the library. Callers run on their
@@ -65,19 +58,14 @@ private:
     }
 
     static HKEY Open() {
-        HKEY software = nullptr;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, kKeyAccess, &software) != ERROR_SUCCESS)
+        tessera::win32::RegistryKey software, company, product;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, kKeyAccess, software.put()) != ERROR_SUCCESS ||
+            RegCreateKeyExA(software.get(), "Quellsoft", 0, nullptr, REG_OPTION_NON_VOLATILE, kKeyAccess, nullptr,
+                            company.put(), nullptr) != ERROR_SUCCESS ||
+            RegCreateKeyExA(company.get(), "Tessera", 0, nullptr, REG_OPTION_NON_VOLATILE, kKeyAccess, nullptr,
+                            product.put(), nullptr) != ERROR_SUCCESS)
             return nullptr;
-        HKEY company = nullptr;
-        LONG rc = RegCreateKeyExA(software, "Quellsoft", 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                  kKeyAccess, nullptr, &company, nullptr);
-        RegCloseKey(software);
-        if (rc != ERROR_SUCCESS) return nullptr;
-        HKEY product = nullptr;
-        rc = RegCreateKeyExA(company, "Tessera", 0, nullptr, REG_OPTION_NON_VOLATILE, kKeyAccess,
-                             nullptr, &product, nullptr);
-        RegCloseKey(company);
-        return rc == ERROR_SUCCESS ? product : nullptr;
+        return product.release();
     }
 
     HKEY key_ = nullptr;
