@@ -3,6 +3,7 @@
 
   toolbar.bmp      19 toolbar images of 24x24 in one strip, magenta mask (137)
   toolbar_hot.bmp  the same images in full colour for the hot state   (134)
+  toolbar_disabled.bmp  the same images washed out to light greys    (139)
   pane_close.bmp   the side pane's 16x16 close button, magenta mask   (138)
   sort_arrows.bmp  header sort arrows: two 8x8 images on cyan         (203)
   tessera.ico      the program icon, 16x16 and 32x32                   (400)
@@ -198,6 +199,21 @@ def faded(colour, amount):
     return tuple(int(v + (grey - v) * amount) for v in colour)
 
 
+def disabled(colour):
+    """A light grey of the colour's brightness: the drawing stays readable,
+    dark strokes mid-grey and fills near the button face."""
+    if colour in (MAGENTA, CYAN):
+        return colour
+    r, g, b = colour
+    light = (r * 299 + g * 587 + b * 114) / 1000
+    grey = int(110 + light * 0.5)
+    return (grey, grey, grey)
+
+
+def disabled_strip(images):
+    return [[disabled(p) for image in images for p in image.pixels[y]] for y in range(24)]
+
+
 def write_bmp(path, rows, width):
     """24-bit bottom-up bitmap; rows top to bottom of (r, g, b)."""
     data = b""
@@ -280,6 +296,7 @@ def main():
     images = [glyph(i) for i in range(19)]
     write_bmp(os.path.join(out, "toolbar.bmp"), strip(images, 0.45), 24 * 19)
     write_bmp(os.path.join(out, "toolbar_hot.bmp"), strip(images, 0.0), 24 * 19)
+    write_bmp(os.path.join(out, "toolbar_disabled.bmp"), disabled_strip(images), 24 * 19)
     write_bmp(os.path.join(out, "pane_close.bmp"), close_glyph().pixels, 16)
     write_bmp(os.path.join(out, "sort_arrows.bmp"), sort_arrows().pixels, 16)
     write_ico(os.path.join(out, "tessera.ico"), [16, 32])

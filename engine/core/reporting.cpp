@@ -149,15 +149,16 @@ namespace {
 
 const DWORD kStatusDialogThreshold = 0x50000;  // 327,680 bytes
 
-void InitControls() {
+}  // namespace
+
+// Every common control class of the engine's dialog templates: a dialog
+// whose template names a class that is not registered is never created.
+void RegisterEngineControls() {
     static bool done = false;
     if (done) return;
-    INITCOMMONCONTROLSEX init = {sizeof init, ICC_ANIMATE_CLASS | ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&init);
-    done = true;
+    INITCOMMONCONTROLSEX init = {sizeof init, ICC_ANIMATE_CLASS | ICC_PROGRESS_CLASS | ICC_UPDOWN_CLASS};
+    done = InitCommonControlsEx(&init) != FALSE;
 }
-
-}  // namespace
 
 void CALLBACK CCompressFormat::StatusDialogText(HWND owner, LPCSTR text) {
     SetDlgItemTextA(owner, IDC_STATUS_TEXT, text);
@@ -207,7 +208,7 @@ void CCompressFormat::Progress(int step, DWORD amount) {
         m_statusDialog = nullptr;
         if (amount >= kStatusDialogThreshold && PromptStatusDialogAllowed(Prompts())) {
             ShowStatus(IDS_PLEASE_WAIT);
-            InitControls();
+            RegisterEngineControls();
             m_statusDialog = CreateDialogParamA(EngineModule(), MAKEINTRESOURCEA(IDD_STATUS), m_owner,
                                                 StatusDialogProc, reinterpret_cast<LPARAM>(this));
         }

@@ -9,3 +9,6 @@ void WriteSettingInt(LPCSTR section, LPCSTR name, DWORD value);
 void FormatSizeText(DWORD low, DWORD high, LPSTR out /* 64 */);
 void FormatTimeText(const FILETIME& utc, LPSTR out /* MAX_PATH */);
 void CenterOverOwner(HWND dialog);
+// Registers the common control classes the engine's dialogs use (status,
+// split options); call before showing one of them.
+void RegisterEngineControls();

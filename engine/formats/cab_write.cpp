@@ -13,6 +13,7 @@
 #include "core/file_io.h"
 #include "core/module.h"
 #include "core/resource.h"
+#include "core/services.h"
 
 #include "cabinet/cab_format.h"
 
@@ -688,6 +689,7 @@ INT_PTR CALLBACK CCabFormat::SplitDialogProc(HWND dialog, UINT message, WPARAM w
 HRESULT STDMETHODCALLTYPE CCabFormat::SplitDialog(HWND owner, DWORD* volumeSize, BOOL* split) {
     if (!volumeSize || !split) return E_INVALIDARG;
     SplitState state = {this, *split ? *volumeSize : 0, nullptr};
+    RegisterEngineControls();
     INT_PTR answer = DialogBoxParamA(EngineModule(), MAKEINTRESOURCEA(IDD_SPLIT), owner, SplitDialogProc,
                                      reinterpret_cast<LPARAM>(&state));
     if (answer != IDOK) return answer == IDCANCEL ? E_ABORT : E_FAIL;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 
 namespace tessera::zip {
@@ -30,6 +31,23 @@ ReadStatus ReadExact(BlockReader& reader, int64_t position, void* out, size_t si
     return reader.Read(out, size);
 }
 
+// Reports a search that found no end record; true when it found one. A silent
+// miss (the format check) still fails the run.
+bool EndRecordFound(SearchResult result, bool silent, Reports* reports) {
+    switch (result) {
+    case SearchResult::ReadError:
+        reports->Add(Message::ReadError, kLevelReadError);
+        return false;
+    case SearchResult::NotFound:
+        if (silent) reports->Raise(kLevelEntryError);
+        else reports->Add(Message::NotAnArchive, kLevelEntryError);
+        return false;
+    case SearchResult::Found:
+        break;
+    }
+    return true;
+}
+
 // Bytes a local entry occupies at least, known from its central header alone.
 uint64_t MinimalExtent(const CentralHeader& h) {
     return kLocalHeaderSize + static_cast<uint64_t>(h.nameLength) + h.compressedSize;
@@ -41,7 +59,8 @@ void MarkDamagedEntries(const DirectoryLocation& location, DirectoryWalk* walk, 
     auto fits = [&](int64_t position, const CentralHeader& h) {
         return position >= 0 && static_cast<uint64_t>(position) + MinimalExtent(h) <= dataLimit;
     };
-    std::vector<std::pair<uint64_t, size_t>> placed;  // (start, entry) for the overlap test
+    std::vector<Extent> extents;  // of the entries in `placed`
+    std::vector<size_t> placed;
     for (size_t i = 0; i < entries.size(); ++i) {
         DirectoryEntry& e = entries[i];
         if (e.zip64) continue;  // sentinel values: the class refuses these entries anyway
@@ -54,33 +73,44 @@ void MarkDamagedEntries(const DirectoryLocation& location, DirectoryWalk* walk, 
             e.damaged = true;
             continue;
         }
-        placed.emplace_back(static_cast<uint64_t>(start), i);
+        extents.push_back({static_cast<uint64_t>(start), MinimalExtent(e.header)});
+        placed.push_back(i);
     }
-    // Overlapping entries (several central headers sharing data, the usual
-    // shape of a ZIP bomb) are all damaged: one pass over the entries in
-    // file order, against the furthest end seen so far.
-    std::sort(placed.begin(), placed.end());
-    uint64_t furthestEnd = 0;
-    size_t furthestOwner = SIZE_MAX;
-    for (const auto& item : placed) {
-        const size_t index = item.second;
-        DirectoryEntry& e = entries[index];
-        uint64_t start = item.first;
-        uint64_t end = start + MinimalExtent(e.header);
-        if (furthestOwner != SIZE_MAX && start < furthestEnd) {
-            e.damaged = true;
-            entries[furthestOwner].damaged = true;
-        }
-        if (end > furthestEnd || furthestOwner == SIZE_MAX) {
-            furthestEnd = end;
-            furthestOwner = index;
-        }
-    }
+    const std::vector<bool> overlapping = OverlappingExtents(extents);
+    for (size_t k = 0; k < placed.size(); ++k)
+        if (overlapping[k]) entries[placed[k]].damaged = true;
     for (size_t i = 0; i < entries.size(); ++i)
         if (entries[i].damaged) reports->Add(Message::EntryDamaged, kLevelDamaged, i + 1);
 }
 
 }  // namespace
+
+// --- entry extents -----------------------------------------------------------------
+
+std::vector<bool> OverlappingExtents(const std::vector<Extent>& extents) {
+    std::vector<size_t> order(extents.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return extents[a].start != extents[b].start ? extents[a].start < extents[b].start : a < b;
+    });
+    // In file order, an extent overlaps an earlier one exactly when it starts
+    // before the furthest end seen so far; the owner of that end overlaps it.
+    std::vector<bool> overlapping(extents.size(), false);
+    uint64_t furthestEnd = 0;
+    size_t furthestOwner = SIZE_MAX;
+    for (const size_t index : order) {
+        const Extent& x = extents[index];
+        if (furthestOwner != SIZE_MAX && x.start < furthestEnd) {
+            overlapping[index] = true;
+            overlapping[furthestOwner] = true;
+        }
+        if (furthestOwner == SIZE_MAX || x.start + x.length > furthestEnd) {
+            furthestEnd = x.start + x.length;
+            furthestOwner = index;
+        }
+    }
+    return overlapping;
+}
 
 // --- end record searches ---------------------------------------------------------
 
@@ -176,44 +206,36 @@ bool InsideEarlierComment(ArchiveInput& input, uint64_t position, bool* readErro
 
 // --- reading -----------------------------------------------------------------------
 
-bool OpenDirectory(BlockReader& reader, ReadMode mode, DirectoryLocation* location, Reports* reports) {
-    uint64_t endPosition = 0;
-    switch (FindEndRecordForReading(reader, &endPosition)) {
-    case SearchResult::ReadError:
-        reports->Add(Message::ReadError, kLevelReadError);
-        return false;
-    case SearchResult::NotFound:
-        // The format check stays silent but must still fail: a program file
-        // without ZIP data is not a self-extracting ZIP.
-        if (mode == ReadMode::Check) reports->Raise(kLevelEntryError);
-        else reports->Add(Message::NotAnArchive, kLevelEntryError);
-        return false;
-    case SearchResult::Found:
-        break;
-    }
+namespace {
+
+// The end record found at `position`, unless it hides in an earlier one's
+// comment; read into the location.
+bool ReadEndRecordAt(BlockReader& reader, uint64_t position, DirectoryLocation* location, Reports* reports) {
     location->endFound = true;
-    location->endPosition = endPosition;
+    location->endPosition = position;
     bool hiddenReadError = false;
-    if (InsideEarlierComment(reader.Input(), endPosition, &hiddenReadError) || hiddenReadError) {
+    if (InsideEarlierComment(reader.Input(), position, &hiddenReadError) || hiddenReadError) {
         reports->Add(hiddenReadError ? Message::ReadError : Message::ArchiveDamaged,
                      hiddenReadError ? kLevelReadError : kLevelDamaged);
         return false;
     }
-    const int64_t endAt = static_cast<int64_t>(endPosition);
-
     uint8_t record[kEndRecordSize];
-    ReadStatus status = ReadExact(reader, endAt, record, sizeof record);
-    if (status == ReadStatus::ReadError) {
+    if (ReadExact(reader, static_cast<int64_t>(position), record, sizeof record) == ReadStatus::ReadError) {
         reports->Add(Message::ReadError, kLevelReadError);
         return false;
     }
-    EndRecord& end = location->end;
-    ParseEndRecord(record, &end);  // the search saw the signature and 22 bytes
+    ParseEndRecord(record, &location->end);  // the search saw the signature and 22 bytes
+    return true;
+}
 
-    if (endPosition >= kZip64LocatorSize) {
+// ZIP64 records (refused when the end record holds their sentinels) and the
+// disk fields (a later disk than the directory's is refused).
+bool CheckEndRecord(BlockReader& reader, DirectoryLocation* location, Reports* reports) {
+    const EndRecord& end = location->end;
+    if (location->endPosition >= kZip64LocatorSize) {
         uint8_t sig[4];
-        if (ReadExact(reader, endAt - static_cast<int64_t>(kZip64LocatorSize), sig, 4) == ReadStatus::Ok &&
-            GetU32(sig) == kZip64LocatorSignature)
+        const int64_t locatorAt = static_cast<int64_t>(location->endPosition - kZip64LocatorSize);
+        if (ReadExact(reader, locatorAt, sig, 4) == ReadStatus::Ok && GetU32(sig) == kZip64LocatorSignature)
             location->zip64Locator = true;
     }
     const bool sentinels = end.thisDisk == kSentinel16 || end.centralDisk == kSentinel16 ||
@@ -223,7 +245,6 @@ bool OpenDirectory(BlockReader& reader, ReadMode mode, DirectoryLocation* locati
         reports->Add(Message::Zip64NotSupported, kLevelDamaged);
         return false;
     }
-
     if (end.thisDisk != end.centralDisk) {
         if (end.centralDisk < end.thisDisk) {
             reports->Add(Message::MultiPartWrongDisk, kLevelNothingFound, end.thisDisk);
@@ -231,10 +252,16 @@ bool OpenDirectory(BlockReader& reader, ReadMode mode, DirectoryLocation* locati
         }
         reports->Raise(kLevelWarning);
     }
+    return true;
+}
 
-    // Shift: where the end record is against where the directory says it is.
+// The shift: where the end record is against where the directory says it
+// is. Returns the directory offset to look at (corrected when the stored one
+// is 0 behind a prefix).
+int64_t ComputeShift(DirectoryLocation* location, Reports* reports) {
+    const EndRecord& end = location->end;
     int64_t centralOffset = end.centralOffset;
-    int64_t shift = endAt - (centralOffset + static_cast<int64_t>(end.centralSize));
+    int64_t shift = static_cast<int64_t>(location->endPosition) - (centralOffset + static_cast<int64_t>(end.centralSize));
     if (shift < 0) {
         reports->Add(Message::MissingBytes, kLevelEntryError, static_cast<uint64_t>(-shift));
     } else if (shift > 0 && centralOffset == 0 && end.centralSize != 0) {
@@ -245,33 +272,40 @@ bool OpenDirectory(BlockReader& reader, ReadMode mode, DirectoryLocation* locati
         reports->Raise(kLevelWarning);  // a self-extracting prefix
     }
     location->shift = shift;
+    return centralOffset;
+}
 
-    if (mode == ReadMode::Comment) {
-        std::string& comment = location->comment;
-        comment.resize(end.commentLength);
-        size_t got = 0;
-        if (end.commentLength) {
-            if (reader.Seek(endAt + static_cast<int64_t>(kEndRecordSize)) == ReadStatus::Ok)
-                got = reader.ReadSome(&comment[0], comment.size());
-            if (reader.LastStatus() == ReadStatus::ReadError) {
-                reports->Add(Message::ReadError, kLevelReadError);
-                return false;
-            }
+// The archive comment as far as the file holds it.
+bool ReadArchiveComment(BlockReader& reader, DirectoryLocation* location, Reports* reports) {
+    const uint16_t length = location->end.commentLength;
+    std::string& comment = location->comment;
+    comment.resize(length);
+    size_t got = 0;
+    if (length) {
+        if (reader.Seek(static_cast<int64_t>(location->endPosition + kEndRecordSize)) == ReadStatus::Ok)
+            got = reader.ReadSome(&comment[0], comment.size());
+        if (reader.LastStatus() == ReadStatus::ReadError) {
+            reports->Add(Message::ReadError, kLevelReadError);
+            return false;
         }
-        comment.resize(got);
-        if (got < end.commentLength)
-            reports->Add(Message::CommentTruncated, kLevelWarning, end.commentLength - got);
-        return true;
     }
+    comment.resize(got);
+    if (got < length) reports->Add(Message::CommentTruncated, kLevelWarning, length - got);
+    return true;
+}
 
-    // No directory at all. An end record that claims no entries and an empty
-    // directory at its own position is empty too, wherever its offset points.
+// The first central header: at the offset with the shift, else without it;
+// the reader is left standing there. An archive without a directory is empty.
+bool FindCentralDirectory(BlockReader& reader, int64_t centralOffset, DirectoryLocation* location,
+                          Reports* reports) {
+    const EndRecord& end = location->end;
+    // An end record that claims no entries and an empty directory at its own
+    // position is empty too, wherever its offset points.
     if (end.centralSize == 0 && (end.centralOffset == 0 || end.totalEntries == 0)) {
         location->empty = true;
         reports->Add(Message::ArchiveEmpty, kLevelWarning);
         return true;
     }
-
     auto centralAt = [&](int64_t position, bool* readError) {
         if (position < 0) return false;
         uint8_t sig[4];
@@ -279,6 +313,7 @@ bool OpenDirectory(BlockReader& reader, ReadMode mode, DirectoryLocation* locati
         if (s == ReadStatus::ReadError) *readError = true;
         return s == ReadStatus::Ok && GetU32(sig) == kCentralSignature;
     };
+    const int64_t shift = location->shift;
     bool readError = false;
     if (centralAt(centralOffset + shift, &readError)) {
         location->centralStart = static_cast<uint64_t>(centralOffset + shift);
@@ -295,6 +330,20 @@ bool OpenDirectory(BlockReader& reader, ReadMode mode, DirectoryLocation* locati
     }
     reader.Seek(static_cast<int64_t>(location->centralStart));
     return true;
+}
+
+}  // namespace
+
+bool OpenDirectory(BlockReader& reader, ReadMode mode, DirectoryLocation* location, Reports* reports) {
+    uint64_t endPosition = 0;
+    // The format check stays silent but must still fail: a program file
+    // without ZIP data is not a self-extracting ZIP.
+    if (!EndRecordFound(FindEndRecordForReading(reader, &endPosition), mode == ReadMode::Check, reports) ||
+        !ReadEndRecordAt(reader, endPosition, location, reports) || !CheckEndRecord(reader, location, reports))
+        return false;
+    const int64_t centralOffset = ComputeShift(location, reports);
+    if (mode == ReadMode::Comment) return ReadArchiveComment(reader, location, reports);
+    return FindCentralDirectory(reader, centralOffset, location, reports);
 }
 
 namespace {
@@ -459,168 +508,211 @@ LocalResult LocalHeaderLocator::Locate(BlockReader& reader, const DirectoryEntry
 
 // --- updating ------------------------------------------------------------------------
 
-bool ScanForUpdate(ArchiveInput& input, UpdateScan* scan, Reports* reports) {
-    auto damaged = [&] {
-        reports->Add(Message::ArchiveDamaged, kLevelDamaged);
-        return false;
-    };
-    auto readAt = [&](uint64_t position, void* out, size_t size, bool* readError) {
+namespace {
+
+// The scan of an archive about to be rewritten, phase by phase; every phase
+// returns false once the scan is refused (reported).
+class UpdateScanner {
+public:
+    UpdateScanner(ArchiveInput& input, UpdateScan* scan, Reports* reports)
+        : input_(input), scan_(*scan), reports_(*reports) {}
+
+    bool Run() {
+        return ReadEndRecord() && PlaceDirectory() && ReadDirectory() && ReadLocalRecords() && CheckLayout();
+    }
+
+private:
+    bool ReadEndRecord();
+    bool PlaceDirectory();
+    bool ReadDirectory();
+    bool ReadLocalRecords();
+    bool ReadLocalRecord(UpdateEntry& e);
+    bool CheckLayout();
+
+    // Exactly `size` bytes at `position`; a failed read is noted for Refused().
+    bool ReadAt(uint64_t position, void* out, size_t size) {
         size_t got = 0;
-        if (!input.ReadAt(position, out, size, &got)) {
-            *readError = true;
+        if (!input_.ReadAt(position, out, size, &got)) {
+            readError_ = true;
             return false;
         }
         return got == size;
-    };
-    bool readError = false;
-    auto failRead = [&] {
-        if (readError) {
-            reports->Add(Message::ReadError, kLevelReadError);
-            return false;
-        }
-        return damaged();
-    };
-
-    uint64_t endPosition = 0;
-    switch (FindEndRecordForUpdating(input, &endPosition)) {
-    case SearchResult::ReadError:
-        reports->Add(Message::ReadError, kLevelReadError);
-        return false;
-    case SearchResult::NotFound:
-        reports->Add(Message::NotAnArchive, kLevelEntryError);
-        return false;
-    case SearchResult::Found:
-        break;
     }
-    scan->endPosition = endPosition;
-    if (InsideEarlierComment(input, endPosition, &readError) || readError) return failRead();
-    uint8_t record[kEndRecordSize];
-    if (!readAt(endPosition, record, sizeof record, &readError)) return failRead();
-    EndRecord& end = scan->end;
-    ParseEndRecord(record, &end);
-    scan->comment.resize(end.commentLength);
-    if (end.commentLength &&
-        !readAt(endPosition + kEndRecordSize, &scan->comment[0], end.commentLength, &readError))
-        return failRead();
+    bool Damaged() {
+        reports_.Add(Message::ArchiveDamaged, kLevelDamaged);
+        return false;
+    }
+    // A read that did not give its bytes: a read error, else damage.
+    bool Refused() {
+        if (!readError_) return Damaged();
+        reports_.Add(Message::ReadError, kLevelReadError);
+        return false;
+    }
 
+    ArchiveInput& input_;
+    UpdateScan& scan_;
+    Reports& reports_;
+    bool readError_ = false;
+};
+
+// The end record (searched over the whole file) and the archive comment.
+bool UpdateScanner::ReadEndRecord() {
+    uint64_t endPosition = 0;
+    if (!EndRecordFound(FindEndRecordForUpdating(input_, &endPosition), false, &reports_)) return false;
+    scan_.endPosition = endPosition;
+    if (InsideEarlierComment(input_, endPosition, &readError_) || readError_) return Refused();
+    uint8_t record[kEndRecordSize];
+    if (!ReadAt(endPosition, record, sizeof record)) return Refused();
+    EndRecord& end = scan_.end;
+    ParseEndRecord(record, &end);
+    scan_.comment.resize(end.commentLength);
+    if (end.commentLength && !ReadAt(endPosition + kEndRecordSize, &scan_.comment[0], end.commentLength))
+        return Refused();
+    return true;
+}
+
+// Disk fields (warned about only), ZIP64 (refused), the directory's position
+// and the shift.
+bool UpdateScanner::PlaceDirectory() {
+    const EndRecord& end = scan_.end;
+    const uint64_t endPosition = scan_.endPosition;
     if (end.thisDisk != 0 || end.centralDisk != 0 || end.entriesOnDisk != end.totalEntries)
-        reports->Add(Message::MultiPartIgnored, kLevelWarning);
+        reports_.Add(Message::MultiPartIgnored, kLevelWarning);
     if (endPosition >= kZip64LocatorSize) {
         uint8_t sig[4];
-        if (readAt(endPosition - kZip64LocatorSize, sig, 4, &readError) && GetU32(sig) == kZip64LocatorSignature) {
-            reports->Add(Message::Zip64NotSupported, kLevelDamaged);
+        if (ReadAt(endPosition - kZip64LocatorSize, sig, 4) && GetU32(sig) == kZip64LocatorSignature) {
+            reports_.Add(Message::Zip64NotSupported, kLevelDamaged);
             return false;
         }
-        if (readError) return failRead();
+        if (readError_) return Refused();
     }
-
     // The directory ends at the end record; the shift is how far it lies
     // behind the stored offset. A negative shift means bytes are missing.
-    if (end.centralSize > endPosition) return damaged();
-    scan->centralStart = endPosition - end.centralSize;
-    scan->shift = static_cast<int64_t>(scan->centralStart) - static_cast<int64_t>(end.centralOffset);
-    if (scan->shift < 0) return damaged();
+    if (end.centralSize > endPosition) return Damaged();
+    scan_.centralStart = endPosition - end.centralSize;
+    scan_.shift = static_cast<int64_t>(scan_.centralStart) - static_cast<int64_t>(end.centralOffset);
+    return scan_.shift >= 0 || Damaged();
+}
 
-    std::unique_ptr<uint8_t[]> directory(new (std::nothrow) uint8_t[end.centralSize ? end.centralSize : 1]);
+// The directory, held in memory: exactly the claimed entries must fill exactly
+// the directory, or a rewrite would lose or invent entries.
+bool UpdateScanner::ReadDirectory() {
+    const size_t directorySize = scan_.end.centralSize;
+    std::unique_ptr<uint8_t[]> directory(new (std::nothrow) uint8_t[directorySize ? directorySize : 1]);
     if (!directory) {
-        reports->Add(Message::OutOfMemory, kLevelNoMemory);
+        reports_.Add(Message::OutOfMemory, kLevelNoMemory);
         return false;
     }
-    if (end.centralSize && !readAt(scan->centralStart, directory.get(), end.centralSize, &readError))
-        return failRead();
-
-    // Exactly the claimed entries must fill exactly the directory: a rewrite
-    // from anything else would lose or invent entries.
-    std::vector<UpdateEntry>& entries = scan->entries;
+    if (directorySize && !ReadAt(scan_.centralStart, directory.get(), directorySize)) return Refused();
+    std::vector<UpdateEntry>& entries = scan_.entries;
     entries.clear();
     size_t pos = 0;
-    const size_t directorySize = end.centralSize;
-    for (uint32_t i = 0; i < end.totalEntries; ++i) {
-        if (directorySize - pos < kCentralHeaderSize) return damaged();
+    for (uint32_t i = 0; i < scan_.end.totalEntries; ++i) {
+        if (directorySize - pos < kCentralHeaderSize) return Damaged();
         UpdateEntry e;
         CentralHeader& h = e.central;
-        if (!ParseCentralHeader(directory.get() + pos, &h)) return damaged();
-        if (directorySize - pos < CentralRecordSize(h) || h.nameLength == 0) return damaged();
+        if (!ParseCentralHeader(directory.get() + pos, &h)) return Damaged();
+        if (directorySize - pos < CentralRecordSize(h) || h.nameLength == 0) return Damaged();
         const char* p = reinterpret_cast<const char*>(directory.get() + pos + kCentralHeaderSize);
         e.name.assign(p, h.nameLength);
         e.centralExtra.assign(p + h.nameLength, h.extraLength);
         e.comment.assign(p + h.nameLength + h.extraLength, h.commentLength);
         if (CentralNeedsZip64(h, reinterpret_cast<const uint8_t*>(e.centralExtra.data()), e.centralExtra.size())) {
-            reports->Add(Message::Zip64NotSupported, kLevelDamaged);
+            reports_.Add(Message::Zip64NotSupported, kLevelDamaged);
             return false;
         }
         // A stored size of 0 cannot hold data that unpacks to something.
-        if (h.compressedSize == 0 && h.uncompressedSize != 0) return damaged();
+        if (h.compressedSize == 0 && h.uncompressedSize != 0) return Damaged();
         e.dosFlag = HasDosFlag(h.versionMadeBy);
-        uint64_t offset = static_cast<uint64_t>(h.localOffset) + static_cast<uint64_t>(scan->shift);
-        if (offset >= scan->centralStart) return damaged();
+        uint64_t offset = static_cast<uint64_t>(h.localOffset) + static_cast<uint64_t>(scan_.shift);
+        if (offset >= scan_.centralStart) return Damaged();
         h.localOffset = static_cast<uint32_t>(offset);
         pos += CentralRecordSize(h);
         entries.push_back(std::move(e));
     }
-    if (pos != directorySize) return damaged();
-    directory.reset();
+    return pos == directorySize || Damaged();
+}
 
-    // Local headers: same name, extents inside the data area.
-    for (UpdateEntry& e : entries) {
-        const uint64_t offset = e.central.localOffset;
-        uint8_t bytes[kLocalHeaderSize];
-        if (offset + kLocalHeaderSize > scan->centralStart) return damaged();
-        if (!readAt(offset, bytes, sizeof bytes, &readError)) return failRead();
-        if (!ParseLocalHeader(bytes, &e.local) || e.local.nameLength != e.central.nameLength) return damaged();
-        const uint64_t dataStart = offset + kLocalHeaderSize + e.local.nameLength + e.local.extraLength;
-        if (dataStart > scan->centralStart) return damaged();
-        std::string name(e.local.nameLength, '\0');
-        if (!readAt(offset + kLocalHeaderSize, &name[0], name.size(), &readError)) return failRead();
-        if (name != e.name) return damaged();
-        e.localExtra.resize(e.local.extraLength);
-        if (e.local.extraLength &&
-            !readAt(offset + kLocalHeaderSize + e.local.nameLength, &e.localExtra[0], e.local.extraLength, &readError))
-            return failRead();
-        if (e.localExtra == e.centralExtra && !e.localExtra.empty()) {
-            e.localExtra.clear();
-            e.localExtraIsCentral = true;
-        }
-        uint64_t dataEnd = dataStart + e.central.compressedSize;
-        if (dataEnd > scan->centralStart) return damaged();
-        uint64_t descriptorLength = 0;
-        if (e.local.flags & kFlagDescriptor) {
-            uint32_t compressed = e.local.compressedSize ? e.local.compressedSize : e.central.compressedSize;
-            uint64_t at = dataStart + compressed;
-            uint8_t d[kDescriptorSize];
-            if (at + kDescriptorSize <= scan->centralStart && readAt(at, d, sizeof d, &readError) &&
-                ParseDataDescriptor(d, &e.descriptorFields)) {
-                e.descriptor = true;
-                // The descriptor must describe the data the copy will take.
-                if (e.descriptorFields.compressedSize != e.central.compressedSize) return damaged();
-            }
-            if (readError) return failRead();
-            // A descriptor without its signature is 12 bytes long.
-            descriptorLength = e.descriptor ? kDescriptorSize : kDescriptorSize - 4;
-        }
-        e.copyLength = dataEnd + descriptorLength - offset;
-        if (offset + e.copyLength > scan->centralStart) return damaged();
+bool UpdateScanner::ReadLocalRecords() {
+    for (UpdateEntry& e : scan_.entries)
+        if (!ReadLocalRecord(e)) return false;
+    return true;
+}
+
+// One entry's local header (same name as the central one), its extra field
+// and descriptor, and the length of the byte range a copy takes; everything
+// inside the data area.
+bool UpdateScanner::ReadLocalRecord(UpdateEntry& e) {
+    const uint64_t dataArea = scan_.centralStart;
+    const uint64_t offset = e.central.localOffset;
+    uint8_t bytes[kLocalHeaderSize];
+    if (offset + kLocalHeaderSize > dataArea) return Damaged();
+    if (!ReadAt(offset, bytes, sizeof bytes)) return Refused();
+    if (!ParseLocalHeader(bytes, &e.local) || e.local.nameLength != e.central.nameLength) return Damaged();
+    const uint64_t dataStart = offset + kLocalHeaderSize + e.local.nameLength + e.local.extraLength;
+    if (dataStart > dataArea) return Damaged();
+    std::string name(e.local.nameLength, '\0');
+    if (!ReadAt(offset + kLocalHeaderSize, &name[0], name.size())) return Refused();
+    if (name != e.name) return Damaged();
+    e.localExtra.resize(e.local.extraLength);
+    if (e.local.extraLength &&
+        !ReadAt(offset + kLocalHeaderSize + e.local.nameLength, &e.localExtra[0], e.local.extraLength))
+        return Refused();
+    if (e.localExtra == e.centralExtra && !e.localExtra.empty()) {
+        e.localExtra.clear();
+        e.localExtraIsCentral = true;
     }
+    const uint64_t dataEnd = dataStart + e.central.compressedSize;
+    if (dataEnd > dataArea) return Damaged();
+    uint64_t descriptorLength = 0;
+    if (e.local.flags & kFlagDescriptor) {
+        const uint32_t compressed = e.local.compressedSize ? e.local.compressedSize : e.central.compressedSize;
+        const uint64_t at = dataStart + compressed;
+        uint8_t d[kDescriptorSize];
+        if (at + kDescriptorSize <= dataArea && ReadAt(at, d, sizeof d) && ParseDataDescriptor(d, &e.descriptorFields)) {
+            e.descriptor = true;
+            // The descriptor must describe the data the copy will take.
+            if (e.descriptorFields.compressedSize != e.central.compressedSize) return Damaged();
+        }
+        if (readError_) return Refused();
+        // A descriptor without its signature is 12 bytes long.
+        descriptorLength = e.descriptor ? kDescriptorSize : kDescriptorSize - 4;
+    }
+    e.copyLength = dataEnd + descriptorLength - offset;
+    return offset + e.copyLength <= dataArea || Damaged();
+}
 
-    // Entries in file order must not share bytes.
+// Entries must not share bytes; the prefix is what lies before the first one.
+bool UpdateScanner::CheckLayout() {
+    const std::vector<UpdateEntry>& entries = scan_.entries;
+    std::vector<Extent> extents;
+    extents.reserve(entries.size());
+    for (const UpdateEntry& e : entries) extents.push_back({e.central.localOffset, e.copyLength});
+    const std::vector<bool> overlapping = OverlappingExtents(extents);
+    if (std::find(overlapping.begin(), overlapping.end(), true) != overlapping.end()) return Damaged();
+
     std::vector<const UpdateEntry*> order;
     for (const UpdateEntry& e : entries) order.push_back(&e);
     std::sort(order.begin(), order.end(), [](const UpdateEntry* a, const UpdateEntry* b) {
         return a->central.localOffset < b->central.localOffset;
     });
     for (size_t i = 0; i < order.size(); ++i) {
-        const UpdateEntry& e = *order[i];
-        const uint64_t end = e.central.localOffset + e.copyLength;
-        const uint64_t next = i + 1 < order.size() ? order[i + 1]->central.localOffset : scan->centralStart;
-        if (end > next) return damaged();
         // Bit 3 with a compressed size of 0: the data must really be empty,
         // or the copy would drop it. The next entry has to follow at once.
-        if ((e.local.flags & kFlagDescriptor) && e.central.compressedSize == 0 && end != next) return damaged();
+        const UpdateEntry& e = *order[i];
+        const uint64_t end = e.central.localOffset + e.copyLength;
+        const uint64_t next = i + 1 < order.size() ? order[i + 1]->central.localOffset : scan_.centralStart;
+        if ((e.local.flags & kFlagDescriptor) && e.central.compressedSize == 0 && end != next) return Damaged();
     }
-
-    scan->prefixLength = order.empty() ? std::min<uint64_t>(scan->centralStart, endPosition)
+    scan_.prefixLength = order.empty() ? std::min<uint64_t>(scan_.centralStart, scan_.endPosition)
                                        : order.front()->central.localOffset;
     return true;
+}
+
+}  // namespace
+
+bool ScanForUpdate(ArchiveInput& input, UpdateScan* scan, Reports* reports) {
+    return UpdateScanner(input, scan, reports).Run();
 }
 
 void AppendCentralRecord(const CentralHeader& header, const std::string& name, const std::string& extra,

@@ -81,6 +81,19 @@ struct Reports {
     }
 };
 
+// --- entry extents -----------------------------------------------------------------
+
+// The bytes an entry occupies from its local header on.
+struct Extent {
+    uint64_t start;
+    uint64_t length;  // not 0: a local header alone takes 30 bytes
+};
+
+// True for every extent that shares a byte with another one: entries sharing
+// data (the usual shape of a ZIP bomb) are all damaged, for reading and for
+// updating alike. Extents that only touch do not overlap.
+std::vector<bool> OverlappingExtents(const std::vector<Extent>& extents);
+
 // --- end record searches ---------------------------------------------------------
 
 enum class SearchResult { Found, NotFound, ReadError };

@@ -2,7 +2,6 @@
 // (".exe"): the reading hooks DoList, DoCheck and DoGetComment, and GetText.
 #include "zip/zip_format.h"
 
-#include <memory>
 #include <string>
 
 #include "core/file_io.h"
@@ -10,6 +9,7 @@
 #include "core/registry.h"
 #include "zip/zip_directory.h"
 #include "zip/zip_file_input.h"
+#include "win32/scope.h"
 
 using namespace tessera::zip;
 
@@ -80,9 +80,7 @@ int CZipFormat::ShowReports(const Reports& reports) {
 
 HRESULT CZipFormat::DoList() {
     if (!OpenArchiveFile()) return E_FAIL;
-    std::unique_ptr<void, void (*)(void*)> closer(this, [](void* self) {
-        static_cast<CZipFormat*>(self)->CloseArchiveFile();
-    });
+    auto closeArchive = tessera::win32::OnScopeExit([this] { CloseArchiveFile(); });
     ZipFileInput input(m_archiveFile);
     BlockReader reader(input);
     if (!reader.Allocate()) {
@@ -135,9 +133,7 @@ HRESULT CZipFormat::DoList() {
 HRESULT CZipFormat::DoCheck(BOOL* result) {
     if (result) *result = TRUE;
     if (!OpenArchiveFile()) return E_FAIL;
-    std::unique_ptr<void, void (*)(void*)> closer(this, [](void* self) {
-        static_cast<CZipFormat*>(self)->CloseArchiveFile();
-    });
+    auto closeArchive = tessera::win32::OnScopeExit([this] { CloseArchiveFile(); });
     ZipFileInput input(m_archiveFile);
     BlockReader reader(input);
     if (!reader.Allocate()) {
@@ -156,9 +152,7 @@ HRESULT CZipFormat::DoCheck(BOOL* result) {
 HRESULT CZipFormat::DoGetComment(LPSTR buffer, DWORD size) {
     if (buffer && size) buffer[0] = '\0';
     if (!OpenArchiveFile()) return E_FAIL;
-    std::unique_ptr<void, void (*)(void*)> closer(this, [](void* self) {
-        static_cast<CZipFormat*>(self)->CloseArchiveFile();
-    });
+    auto closeArchive = tessera::win32::OnScopeExit([this] { CloseArchiveFile(); });
     ZipFileInput input(m_archiveFile);
     BlockReader reader(input);
     if (!reader.Allocate()) {

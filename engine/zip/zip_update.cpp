@@ -32,6 +32,7 @@
 #include "zip/zip_directory.h"
 #include "zip/zip_file_input.h"
 #include "zip/zip_writer.h"
+#include "win32/handles.h"
 
 using namespace tessera;
 using namespace tessera::zip;
@@ -47,18 +48,12 @@ constexpr int kUpdateAborted = -1;  // failed; the old archive is untouched
 constexpr DWORD kStoreChunk = 16384;
 const char kTempPrefix[] = "tsr";
 
-// One entry of the update list: an entry of the old archive or a new file.
+// One entry of the update list: an entry of the old archive as the scan read
+// it, or a new file (then only the name and the DOS flag of `entry` are set
+// until it is compressed).
 struct Item {
-    CentralHeader central;    // old entry: as stored, offset absolute in the old file
-    LocalHeader local;
-    std::string name;         // stored name (OEM)
-    std::string centralExtra;
-    std::string localExtra;
-    std::string comment;
-    uint64_t copyLength = 0;  // old entry: bytes of its local record, data and descriptor
-    bool old = false;
+    UpdateEntry entry;        // old entry: local header offset absolute in the old file
     bool marked = false;      // to be replaced (add) or dropped (delete)
-    bool dosFlag = false;
     std::string path;         // file on disk, for marked and new entries
     uint32_t fileStamp = 0;   // the file's DOS date and time
     uint32_t newOffset = 0;   // local header offset in the new file
@@ -68,9 +63,11 @@ struct Item {
 struct NewFile {
     std::string path;
     std::string name;   // stored name (OEM)
-    uint32_t stamp = 0;
     bool dosFlag = false;
 };
+
+bool IsAddingOperation(DWORD op) { return op == OP_ADD || op == OP_UPDATE || op == OP_FRESHEN; }
+bool IsExeConversion(DWORD op) { return op == OP_MAKEEXE || op == OP_REMOVEEXE; }
 
 std::string Upper(const std::string& text) {
     std::string upper = text;
@@ -97,28 +94,13 @@ uint32_t StampOf(const FILETIME& utc) {
     return DosStamp(date, time);
 }
 
-// Closes a handle on every path.
-struct ScopedHandle {
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    ScopedHandle() = default;
-    explicit ScopedHandle(HANDLE h) : handle(h) {}
-    ~ScopedHandle() { Close(); }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-    void Close() {
-        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-        handle = INVALID_HANDLE_VALUE;
-    }
-    bool Valid() const { return handle != INVALID_HANDLE_VALUE; }
-};
-
 // The file being written: deleted when the run ends without keeping it.
 struct OutputFile {
-    ScopedHandle file;
+    tessera::win32::FileHandle file;
     std::string path;
     bool keep = false;
     ~OutputFile() {
-        file.Close();
+        file.reset();
         if (!keep && !path.empty()) DeleteFileA(path.c_str());
     }
 };
@@ -151,18 +133,46 @@ private:
     class Writer;
     // The file reader: CRC, count and progress of the file being added.
     class FileSource;
+    // The file being compressed, as examined before anything is written.
+    struct InputFile;
+    // How the data of one compressed entry came out.
+    struct EntryData;
 
+    // Plan: scan the old archive, select, refine the marks; nothing is
+    // written. kUpdateDone when the write may start.
+    int Plan();
     bool Scan();
     void SelectForAdd();
     void SelectMarked();
     bool CheckDuplicates();
+    LPCSTR UsableStoreOnlyList() const;
     void RefineMarks();
+    bool SomethingToDo() const;
+
+    // Write: the new file from prefix to end record; false aborts the run.
+    void StartProgress(const Request& request);
     bool OpenOutput(const Request& request);
+    bool Write(const Request& request);
+    bool WritePrefix(const Request& request);
+    bool WriteOldEntry(Item& item, std::vector<Item>* written);
+    bool WriteNewFile(const NewFile& file, std::vector<Item>* written);
     bool CopyEntry(Item& item);
     FileResult Compress(Item& item);
+    FileResult OpenInput(const Item& item, InputFile* input);
+    uint16_t MethodFor(const std::string& name, const InputFile& input) const;
+    bool WriteData(const InputFile& input, bool encrypted, FileSource& source, EntryData* data);
+    bool DeflateData(FileSource& source, EntryData* data);
+    bool StoreData(FileSource& source);
+    bool FinishLocalRecord(uint64_t offset, bool encrypted, const FileSource& source, const EntryData& data,
+                           LocalHeader* header);
     bool WriteDirectory();
+
+    // Commit: put the new file in place, then the archive time and the moved files.
+    int Commit(const Request& request);
     void DeleteSources();
     void SetArchiveTime(LPCSTR path);
+
+    std::string DisplayName(const std::string& stored);
     bool ShowScanReports(const Reports& reports) { return f_.ShowReports(reports) < kLevelEntryError; }
 
     CZipFormat& f_;
@@ -171,7 +181,7 @@ private:
     std::vector<NewFile> newFiles_;
     std::string comment_;             // archive comment (OEM)
     uint64_t prefixLength_ = 0;
-    bool haveOld_ = false;
+    DWORD oldAttributes_ = FILE_ATTRIBUTE_ARCHIVE;  // given to the new file
     LPCSTR storeOnly_ = nullptr;      // null: the store-only list is not used
     OutputFile output_;
     std::unique_ptr<Writer> writer_;
@@ -229,11 +239,23 @@ public:
         return true;
     }
 
-    void StartEncryption(const ZipCryptoKeys& keys) {
-        keys_ = keys;
-        encrypting_ = true;
-    }
-    void StopEncryption() { encrypting_ = false; }
+    // Write() encrypts from Start() to the end of the scope, whichever way
+    // the scope is left.
+    class EncryptionScope {
+    public:
+        explicit EncryptionScope(Writer& writer) : writer_(writer) {}
+        ~EncryptionScope() { writer_.encrypting_ = false; }
+        EncryptionScope(const EncryptionScope&) = delete;
+        EncryptionScope& operator=(const EncryptionScope&) = delete;
+        void Start(const ZipCryptoKeys& keys) {
+            writer_.keys_ = keys;
+            writer_.encrypting_ = true;
+        }
+
+    private:
+        Writer& writer_;
+    };
+
     uint64_t Position() const { return position_; }
     void Advance(uint64_t count) { position_ += count; }
 
@@ -279,177 +301,49 @@ private:
     bool failed_ = false;
 };
 
-// --- the procedure ---
+// --- the procedure: plan, write, commit ---
 
 int CZipFormat::Updater::Run(const Request& request) {
     op_ = f_.m_op;
     f_.ShowStatus(IDS_PREPARING);
+    const int planned = Plan();
+    if (planned != kUpdateDone) return planned;
+    StartProgress(request);
+    if (!OpenOutput(request) || !Write(request)) return kUpdateAborted;
+    return Commit(request);
+}
 
+std::string CZipFormat::Updater::DisplayName(const std::string& stored) {
+    char display[GETTEXT_BUFFER + 1] = "";
+    f_.GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(stored.c_str()), display);
+    return display;
+}
+
+// --- plan ---
+
+int CZipFormat::Updater::Plan() {
     // The old archive, when there is one.
-    const DWORD oldAttributes = GetFileAttributesA(f_.m_archivePath);
-    haveOld_ = oldAttributes != INVALID_FILE_ATTRIBUTES && !(oldAttributes & FILE_ATTRIBUTE_DIRECTORY);
-    if (haveOld_ && !Scan()) return kUpdateAborted;
+    const DWORD attributes = GetFileAttributesA(f_.m_archivePath);
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        oldAttributes_ = attributes;
+        if (!Scan()) return kUpdateAborted;
+    }
 
-    // Selection.
-    if (op_ == OP_ADD || op_ == OP_UPDATE || op_ == OP_FRESHEN) {
+    if (IsAddingOperation(op_)) {
         SelectForAdd();
     } else if (op_ == OP_DELETE || op_ == OP_UPDATEENTRIES) {
         SelectMarked();
     }
-
-    // Two new files must not share a stored name.
     if (!CheckDuplicates()) return kUpdateAborted;
-
-    // The store-only list is not used at the strongest level, nor when
-    // it names nothing.
-    storeOnly_ = f_.m_storeOnlyList;
-    if (f_.m_deflateLevel == 9 || !storeOnly_ || !*storeOnly_ || !lstrcmpA(storeOnly_, ";") ||
-        !lstrcmpA(storeOnly_, ":"))
-        storeOnly_ = nullptr;
+    storeOnly_ = UsableStoreOnlyList();
 
     // An empty archive only takes additions.
     if (items_.empty() && op_ != OP_ADD) {
         f_.Warn(IDS_ARCHIVE_EMPTY);
         return kUpdateEmpty;
     }
-
-    // Which marks stand, which new files stay.
-    if (op_ == OP_ADD || op_ == OP_UPDATE || op_ == OP_FRESHEN) RefineMarks();
-
-    // Nothing to do?
-    bool anyMarked = false;
-    for (const Item& item : items_) anyMarked = anyMarked || item.marked;
-    if (!anyMarked && newFiles_.empty()) {
-        const bool goesOn = op_ == OP_MAKEEXE || op_ == OP_REMOVEEXE || op_ == OP_SETCOMMENT || op_ == OP_UPDATEENTRIES;
-        if (!goesOn) {
-            f_.ReportError(IDS_NOTHING_TO_DO);
-            return kUpdateAborted;
-        }
-        if (items_.empty() && op_ != OP_MAKEEXE) {
-            f_.Warn(IDS_ARCHIVE_EMPTY);
-            return kUpdateAborted;
-        }
-    }
-
-    // Progress over everything that will be read or copied.
-    uint64_t total = op_ == OP_MAKEEXE ? request.moduleSize : (op_ == OP_REMOVEEXE ? 0 : prefixLength_);
-    for (const Item& item : items_) {
-        if (item.marked && op_ == OP_DELETE) continue;
-        total += item.marked && op_ != OP_UPDATEENTRIES ? item.central.uncompressedSize : item.copyLength;
-    }
-    for (const NewFile& file : newFiles_) {
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        if (GetFileAttributesExA(file.path.c_str(), GetFileExInfoStandard, &data)) total += data.nFileSizeLow;
-    }
-    f_.Progress(kProgressBegin, total > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(total));
-    progressStarted_ = true;
-
-    // The output.
-    if (!OpenOutput(request)) return kUpdateAborted;
-
-    // The prefix.
-    if (op_ == OP_MAKEEXE) {
-        if (request.moduleSize && !writer_->WriteRaw(request.module, request.moduleSize)) return kUpdateAborted;
-        f_.Progress(kProgressAdvance, request.moduleSize);
-    } else if (op_ != OP_REMOVEEXE && prefixLength_) {
-        f_.Log(IDS_COPYING, "EXE-Header");
-        LARGE_INTEGER zero = {};
-        if (!SetFilePointerEx(f_.m_archiveFile, zero, nullptr, FILE_BEGIN)) {
-            f_.ReportError(IDS_ERROR_READING_FILE, f_.m_archivePath, f_.SystemErrorText());
-            return kUpdateAborted;
-        }
-        if (!f_.CopyData(f_.m_archiveFile, output_.file.handle, static_cast<DWORD>(prefixLength_), output_.path[0]))
-            return kUpdateAborted;
-        writer_->Advance(prefixLength_);
-    }
-
-    // The old entries.
-    std::vector<Item> written;
-    written.reserve(items_.size() + newFiles_.size());
-    for (Item& item : items_) {
-        if (f_.m_cancel) return kUpdateAborted;
-        char display[GETTEXT_BUFFER + 1] = "";
-        f_.GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(item.name.c_str()), display);
-        if (!item.marked || op_ == OP_UPDATEENTRIES) {
-            f_.Log(IDS_COPYING, display);
-            if (!CopyEntry(item)) return kUpdateAborted;
-        } else if (op_ == OP_DELETE) {
-            f_.Log(IDS_DELETING, display);
-            continue;
-        } else {
-            f_.Log(IDS_UPDATING, display);
-            Item replacement = item;
-            switch (Compress(replacement)) {
-            case FileResult::Done:
-                item = std::move(replacement);
-                break;
-            case FileResult::Skipped:
-                f_.Warn(IDS_COPYING_NOT_UPDATED, display);
-                result_ = kUpdateSkipped;
-                item.marked = false;
-                if (!CopyEntry(item)) return kUpdateAborted;
-                break;
-            case FileResult::Abort:
-                return kUpdateAborted;
-            }
-        }
-        written.push_back(std::move(item));
-    }
-
-    // The new files.
-    for (const NewFile& file : newFiles_) {
-        if (f_.m_cancel) return kUpdateAborted;
-        Item item;
-        item.name = file.name;
-        item.path = file.path;
-        item.dosFlag = file.dosFlag;
-        item.marked = true;
-        char display[GETTEXT_BUFFER + 1] = "";
-        f_.GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(item.name.c_str()), display);
-        f_.Log(IDS_COMPRESSING, display);
-        switch (Compress(item)) {
-        case FileResult::Done:
-            written.push_back(std::move(item));
-            break;
-        case FileResult::Skipped:
-            result_ = kUpdateSkipped;
-            break;
-        case FileResult::Abort:
-            return kUpdateAborted;
-        }
-    }
-    items_ = std::move(written);
-
-    // Comment, directory, end record.
-    if (op_ == OP_SETCOMMENT) {
-        comment_ = ToOem(request.newComment ? request.newComment : "");
-        if (comment_.size() > kMaxFieldLength) comment_.resize(kMaxFieldLength);
-    }
-    if (!WriteDirectory()) return kUpdateAborted;
-
-    // Close everything; put the new file in place. A write the system only
-    // reports when the data reaches the disk fails the update here.
-    if (!FlushFileBuffers(output_.file.handle)) {
-        f_.ReportError(IDS_ERROR_WRITING_TEMP_FILE, f_.SystemErrorText());
-        return kUpdateAborted;
-    }
-    output_.file.Close();
-    f_.CloseArchiveFile();
-    if (op_ == OP_MAKEEXE || op_ == OP_REMOVEEXE) {
-        output_.keep = true;
-    } else {
-        // From here on the temporary file is complete: kept if the replace
-        // fails (the message names it), removed by the replace otherwise.
-        output_.keep = true;
-        if (!f_.ReplaceArchive(f_.m_archivePath, output_.path.c_str())) return kUpdateAborted;
-    }
-    const LPCSTR finalPath = (op_ == OP_MAKEEXE || op_ == OP_REMOVEEXE) ? request.outputPath : f_.m_archivePath;
-    SetFileAttributesA(finalPath, haveOld_ ? oldAttributes : FILE_ATTRIBUTE_ARCHIVE);
-
-    // Archive time, moved files.
-    if (f_.m_archiveTimeFromNewest) SetArchiveTime(finalPath);
-    if (f_.m_deleteSources && (op_ == OP_ADD || op_ == OP_UPDATE || op_ == OP_FRESHEN)) DeleteSources();
-    return result_;
+    if (IsAddingOperation(op_)) RefineMarks();
+    return SomethingToDo() ? kUpdateDone : kUpdateAborted;
 }
 
 bool CZipFormat::Updater::Scan() {
@@ -461,33 +355,20 @@ bool CZipFormat::Updater::Scan() {
     if (!ShowScanReports(reports) || !scanned) return false;
     comment_ = std::move(scan.comment);
     prefixLength_ = scan.prefixLength;
-    items_.reserve(scan.entries.size());
-    for (UpdateEntry& e : scan.entries) {
-        Item item;
-        item.central = e.central;
-        item.local = e.local;
-        item.name = std::move(e.name);
-        item.centralExtra = std::move(e.centralExtra);
-        item.localExtra = e.localExtraIsCentral ? item.centralExtra : std::move(e.localExtra);
-        item.comment = std::move(e.comment);
-        item.copyLength = e.copyLength;
-        item.old = true;
-        item.dosFlag = e.dosFlag;
-        items_.push_back(std::move(item));
-    }
+    items_.resize(scan.entries.size());
+    for (size_t i = 0; i < items_.size(); ++i) items_[i].entry = std::move(scan.entries[i]);
     return true;
 }
 
 void CZipFormat::Updater::SelectForAdd() {
     // Old entries by their upper-cased name.
     std::map<std::string, size_t> byName;
-    for (size_t i = 0; i < items_.size(); ++i) byName.emplace(Upper(items_[i].name), i);
+    for (size_t i = 0; i < items_.size(); ++i) byName.emplace(Upper(items_[i].entry.name), i);
     for (const ADDFILEINFO* file = f_.m_files; file && file->length != 0; file = ADDFILEINFO_NEXT(file)) {
         std::string path = file->path;
         WIN32_FIND_DATAA found;
-        HANDLE find = FindFirstFileA(path.c_str(), &found);
-        if (find == INVALID_HANDLE_VALUE) continue;  // paths that do not exist are ignored
-        FindClose(find);
+        if (!tessera::win32::FindHandle(FindFirstFileA(path.c_str(), &found)))
+            continue;  // paths that do not exist are ignored
         if (f_.m_shortNames) {
             char shortPath[MAX_PATH];
             DWORD length = GetShortPathNameA(path.c_str(), shortPath, MAX_PATH);
@@ -503,18 +384,16 @@ void CZipFormat::Updater::SelectForAdd() {
         }
         name = ToOem(name);
         if (name.empty() || name.size() > kMaxFieldLength) continue;
-        const uint32_t stamp = StampOf(found.ftLastWriteTime);
         auto old = byName.find(Upper(name));
         if (old != byName.end()) {
             Item& item = items_[old->second];
             item.marked = true;
             item.path = path;
-            item.fileStamp = stamp;
+            item.fileStamp = StampOf(found.ftLastWriteTime);
         } else {
             NewFile record;
             record.path = path;
             record.name = name;
-            record.stamp = stamp;
             record.dosFlag = f_.m_shortNames != 0;
             newFiles_.push_back(std::move(record));
         }
@@ -523,18 +402,20 @@ void CZipFormat::Updater::SelectForAdd() {
 
 void CZipFormat::Updater::SelectMarked() {
     for (Item& item : items_) {
-        if (!f_.IsSelected(item.name.c_str())) continue;
+        UpdateEntry& entry = item.entry;
+        if (!f_.IsSelected(entry.name.c_str())) continue;
         item.marked = true;
         if (op_ != OP_UPDATEENTRIES || !f_.m_currentDetail) continue;
         const ENTRYPROPS* props = static_cast<const ENTRYPROPS*>(f_.m_currentDetail);
-        item.central.externalAttributes = item.dosFlag ? (props->attributes & 0xFF) : props->attributes;
-        item.comment = ToOem(props->comment);
-        if (item.comment.size() > kMaxFieldLength) item.comment.resize(kMaxFieldLength);
+        entry.central.externalAttributes = entry.dosFlag ? (props->attributes & 0xFF) : props->attributes;
+        entry.comment = ToOem(props->comment);
+        if (entry.comment.size() > kMaxFieldLength) entry.comment.resize(kMaxFieldLength);
     }
 }
 
+// Two new files must not share a stored name; the same file named twice is
+// added once.
 bool CZipFormat::Updater::CheckDuplicates() {
-    // The same file named twice is added once.
     std::map<std::string, size_t> byPath;
     std::vector<NewFile> unique;
     for (NewFile& file : newFiles_) {
@@ -546,21 +427,29 @@ bool CZipFormat::Updater::CheckDuplicates() {
         auto inserted = byName.emplace(Upper(newFiles_[i].name), i);
         if (inserted.second) continue;
         const NewFile& first = newFiles_[inserted.first->second];
-        char display[GETTEXT_BUFFER + 1] = "";
-        f_.GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(newFiles_[i].name.c_str()), display);
-        f_.ReportError(IDS_NAME_REPEATED, display, first.path.c_str(), newFiles_[i].path.c_str());
+        f_.ReportError(IDS_NAME_REPEATED, DisplayName(newFiles_[i].name).c_str(), first.path.c_str(),
+                       newFiles_[i].path.c_str());
         return false;
     }
     return true;
 }
 
+// The store-only list is not used at the strongest level, nor when it names
+// nothing.
+LPCSTR CZipFormat::Updater::UsableStoreOnlyList() const {
+    const LPCSTR list = f_.m_storeOnlyList;
+    if (f_.m_deflateLevel == 9 || !list || !*list || !lstrcmpA(list, ";") || !lstrcmpA(list, ":")) return nullptr;
+    return list;
+}
+
+// Which marks stand, which new files stay.
 void CZipFormat::Updater::RefineMarks() {
     for (Item& item : items_) {
         if (!item.marked) continue;
         if (GetFileAttributesA(item.path.c_str()) == INVALID_FILE_ATTRIBUTES) {
             item.marked = false;
         } else if ((op_ == OP_UPDATE || op_ == OP_FRESHEN) &&
-                   item.fileStamp <= DosStamp(item.central.date, item.central.time)) {
+                   item.fileStamp <= DosStamp(item.entry.central.date, item.entry.central.time)) {
             item.marked = false;
         }
     }
@@ -574,11 +463,45 @@ void CZipFormat::Updater::RefineMarks() {
                     newFiles_.end());
 }
 
+// With nothing marked and nothing new, only the operations that rewrite every
+// entry go on, and those only on an archive with entries (a new program may
+// be made of an empty one).
+bool CZipFormat::Updater::SomethingToDo() const {
+    const bool anyMarked = std::any_of(items_.begin(), items_.end(), [](const Item& item) { return item.marked; });
+    if (anyMarked || !newFiles_.empty()) return true;
+    if (!IsExeConversion(op_) && op_ != OP_SETCOMMENT && op_ != OP_UPDATEENTRIES) {
+        f_.ReportError(IDS_NOTHING_TO_DO);
+        return false;
+    }
+    if (items_.empty() && op_ != OP_MAKEEXE) {
+        f_.Warn(IDS_ARCHIVE_EMPTY);
+        return false;
+    }
+    return true;
+}
+
+// --- write ---
+
+// Progress over everything that will be read or copied.
+void CZipFormat::Updater::StartProgress(const Request& request) {
+    uint64_t total = op_ == OP_MAKEEXE ? request.moduleSize : (op_ == OP_REMOVEEXE ? 0 : prefixLength_);
+    for (const Item& item : items_) {
+        if (item.marked && op_ == OP_DELETE) continue;
+        total += item.marked && op_ != OP_UPDATEENTRIES ? item.entry.central.uncompressedSize : item.entry.copyLength;
+    }
+    for (const NewFile& file : newFiles_) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (GetFileAttributesExA(file.path.c_str(), GetFileExInfoStandard, &data)) total += data.nFileSizeLow;
+    }
+    f_.Progress(kProgressBegin, total > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(total));
+    progressStarted_ = true;
+}
+
 bool CZipFormat::Updater::OpenOutput(const Request& request) {
-    if (op_ == OP_MAKEEXE || op_ == OP_REMOVEEXE) {
+    if (IsExeConversion(op_)) {
         HANDLE file = f_.CreateArchiveFile(request.outputPath);
         if (file == INVALID_HANDLE_VALUE) return false;
-        output_.file.handle = file;
+        output_.file.reset(file);
         output_.path = request.outputPath;
     } else {
         char path[MAX_PATH];
@@ -592,12 +515,12 @@ bool CZipFormat::Updater::OpenOutput(const Request& request) {
             f_.ReportError(IDS_TEMP_CANNOT_BE_CREATED, f_.SystemErrorText());
             return false;
         }
-        output_.file.handle = file;
+        output_.file.reset(file);
     }
     char drive = output_.path[0];
     char full[MAX_PATH];
     if (GetFullPathNameA(output_.path.c_str(), MAX_PATH, full, nullptr) && full[1] == ':') drive = full[0];
-    writer_.reset(new (std::nothrow) Writer(f_, output_.file.handle, drive));
+    writer_.reset(new (std::nothrow) Writer(f_, output_.file.get(), drive));
     if (!writer_) {
         f_.ReportError(IDS_OUT_OF_MEMORY);
         return false;
@@ -605,37 +528,184 @@ bool CZipFormat::Updater::OpenOutput(const Request& request) {
     return true;
 }
 
+// Prefix, old entries, new files, central directory and end record.
+bool CZipFormat::Updater::Write(const Request& request) {
+    if (!WritePrefix(request)) return false;
+    std::vector<Item> written;
+    written.reserve(items_.size() + newFiles_.size());
+    for (Item& item : items_) {
+        if (f_.m_cancel || !WriteOldEntry(item, &written)) return false;
+    }
+    for (const NewFile& file : newFiles_) {
+        if (f_.m_cancel || !WriteNewFile(file, &written)) return false;
+    }
+    items_ = std::move(written);
+    if (op_ == OP_SETCOMMENT) {
+        comment_ = ToOem(request.newComment ? request.newComment : "");
+        if (comment_.size() > kMaxFieldLength) comment_.resize(kMaxFieldLength);
+    }
+    return WriteDirectory();
+}
+
+bool CZipFormat::Updater::WritePrefix(const Request& request) {
+    if (op_ == OP_MAKEEXE) {
+        if (request.moduleSize && !writer_->WriteRaw(request.module, request.moduleSize)) return false;
+        f_.Progress(kProgressAdvance, request.moduleSize);
+        return true;
+    }
+    if (op_ == OP_REMOVEEXE || !prefixLength_) return true;
+    f_.Log(IDS_COPYING, "EXE-Header");
+    LARGE_INTEGER zero = {};
+    if (!SetFilePointerEx(f_.m_archiveFile, zero, nullptr, FILE_BEGIN)) {
+        f_.ReportError(IDS_ERROR_READING_FILE, f_.m_archivePath, f_.SystemErrorText());
+        return false;
+    }
+    if (!f_.CopyData(f_.m_archiveFile, output_.file.get(), static_cast<DWORD>(prefixLength_), output_.path[0]))
+        return false;
+    writer_->Advance(prefixLength_);
+    return true;
+}
+
+// Copied, dropped or replaced; a file that cannot replace its entry leaves
+// the old entry in place.
+bool CZipFormat::Updater::WriteOldEntry(Item& item, std::vector<Item>* written) {
+    const std::string display = DisplayName(item.entry.name);
+    if (!item.marked || op_ == OP_UPDATEENTRIES) {
+        f_.Log(IDS_COPYING, display.c_str());
+        if (!CopyEntry(item)) return false;
+    } else if (op_ == OP_DELETE) {
+        f_.Log(IDS_DELETING, display.c_str());
+        return true;
+    } else {
+        f_.Log(IDS_UPDATING, display.c_str());
+        Item replacement = item;
+        switch (Compress(replacement)) {
+        case FileResult::Done:
+            item = std::move(replacement);
+            break;
+        case FileResult::Skipped:
+            f_.Warn(IDS_COPYING_NOT_UPDATED, display.c_str());
+            result_ = kUpdateSkipped;
+            item.marked = false;
+            if (!CopyEntry(item)) return false;
+            break;
+        case FileResult::Abort:
+            return false;
+        }
+    }
+    written->push_back(std::move(item));
+    return true;
+}
+
+bool CZipFormat::Updater::WriteNewFile(const NewFile& file, std::vector<Item>* written) {
+    Item item;
+    item.entry.name = file.name;
+    item.entry.dosFlag = file.dosFlag;
+    item.path = file.path;
+    item.marked = true;
+    f_.Log(IDS_COMPRESSING, DisplayName(item.entry.name).c_str());
+    switch (Compress(item)) {
+    case FileResult::Done:
+        written->push_back(std::move(item));
+        return true;
+    case FileResult::Skipped:
+        result_ = kUpdateSkipped;
+        return true;
+    case FileResult::Abort:
+        break;
+    }
+    return false;
+}
+
 bool CZipFormat::Updater::CopyEntry(Item& item) {
+    const UpdateEntry& entry = item.entry;
     LARGE_INTEGER at;
-    at.QuadPart = static_cast<LONGLONG>(item.central.localOffset);
+    at.QuadPart = static_cast<LONGLONG>(entry.central.localOffset);
     if (!SetFilePointerEx(f_.m_archiveFile, at, nullptr, FILE_BEGIN)) {
         f_.ReportError(IDS_ERROR_READING_FILE, f_.m_archivePath, f_.SystemErrorText());
         return false;
     }
-    if (writer_->Position() + item.copyLength > 0xFFFFFFFFull) {
+    if (writer_->Position() + entry.copyLength > 0xFFFFFFFFull) {
         f_.ReportError(IDS_ARCHIVE_CANNOT_BE_WRITTEN, f_.SystemErrorText(ERROR_FILE_TOO_LARGE));
         return false;
     }
     item.newOffset = static_cast<uint32_t>(writer_->Position());
-    if (!f_.CopyData(f_.m_archiveFile, output_.file.handle, static_cast<DWORD>(item.copyLength), output_.path[0]))
+    if (!f_.CopyData(f_.m_archiveFile, output_.file.get(), static_cast<DWORD>(entry.copyLength), output_.path[0]))
         return false;
-    writer_->Advance(item.copyLength);
+    writer_->Advance(entry.copyLength);
     return true;
 }
 
+struct CZipFormat::Updater::InputFile {
+    tessera::win32::FileHandle file;        // not opened for a folder
+    bool folder = false;
+    uint32_t size = 0;
+    uint32_t attributes = 0;  // Windows attributes as read
+    WORD dosDate = 0;
+    WORD dosTime = 0;
+};
+
+struct CZipFormat::Updater::EntryData {
+    uint16_t method = kMethodStored;  // final: the encoder may fall back to storing
+    uint16_t flags = 0;
+    uint16_t internalAttributes = 0;
+    uint64_t start = 0;               // output position of the data, behind any encryption header
+};
+
+// One file into a new entry: local header as far as known, encryption
+// header, data, then the final values in the local header.
 CZipFormat::Updater::FileResult CZipFormat::Updater::Compress(Item& item) {
-    // What the file is.
+    InputFile input;
+    const FileResult opened = OpenInput(item, &input);
+    if (opened != FileResult::Done) return opened;
+
+    // A fresh entry: no extra fields, method by kind and list.
+    UpdateEntry& entry = item.entry;
+    entry.localExtra.clear();
+    entry.localExtraIsCentral = false;
+    entry.centralExtra.clear();
+    const bool encrypted = f_.m_password[0] != '\0' && !input.folder;
+    LocalHeader header = FirstLocalHeader(MethodFor(entry.name, input), input.dosTime, input.dosDate, encrypted,
+                                          input.size, static_cast<uint16_t>(entry.name.size()));
+    const uint64_t offset = writer_->Position();
+    item.newOffset = static_cast<uint32_t>(offset);
+    if (!writer_->WriteRaw(LocalRecordBytes(header, entry.name, std::string()).data(),
+                           kLocalHeaderSize + entry.name.size()))
+        return FileResult::Abort;
+
+    FileSource source(f_, input.file.get(), item.path);
+    EntryData data;
+    data.method = header.method;
+    data.flags = header.flags;
+    if (!WriteData(input, encrypted, source, &data)) return FileResult::Abort;
+    input.file.reset();
+    // A file that could not be read to its end is not stored cut short: the
+    // update stops and the old archive stays as it was.
+    if (source.Failed() || f_.m_cancel) return FileResult::Abort;
+    if (!FinishLocalRecord(offset, encrypted, source, data, &header)) return FileResult::Abort;
+
+    const uint32_t attributes = input.attributes & ~FILE_ATTRIBUTE_NORMAL;
+    entry.local = header;
+    entry.central = CentralFromLocal(header, VersionMadeByFor(entry.dosFlag, f_.m_shortNames != 0),
+                                     data.internalAttributes, ExternalAttributesFor(attributes, entry.dosFlag),
+                                     item.newOffset, static_cast<uint16_t>(entry.comment.size()));
+    if (!input.folder) addedFiles_.push_back(item.path);
+    return FileResult::Done;
+}
+
+// What the file is, and the file opened for reading; Skipped with a warning
+// when it cannot be taken.
+CZipFormat::Updater::FileResult CZipFormat::Updater::OpenInput(const Item& item, InputFile* input) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(item.path.c_str(), GetFileExInfoStandard, &data)) {
         f_.Warn(IDS_ERROR_OPENING_FILE, item.path.c_str(), f_.SystemErrorText());
         return FileResult::Skipped;
     }
-    const bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    const bool folderName = !item.name.empty() && item.name.back() == '/';
-    if (folder != folderName) {
-        char display[GETTEXT_BUFFER + 1] = "";
-        f_.GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(item.name.c_str()), display);
-        f_.Warn(IDS_FILE_AND_FOLDER_SAME_NAME, display);
+    const std::string& name = item.entry.name;
+    input->folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const bool folderName = !name.empty() && name.back() == '/';
+    if (input->folder != folderName) {
+        f_.Warn(IDS_FILE_AND_FOLDER_SAME_NAME, DisplayName(name).c_str());
         return FileResult::Skipped;
     }
     if (data.nFileSizeHigh != 0 || data.nFileSizeLow > 0xFFFFFFFFu - 0x10000u) {
@@ -644,144 +714,120 @@ CZipFormat::Updater::FileResult CZipFormat::Updater::Compress(Item& item) {
         f_.Warn(IDS_FILE_TOO_LARGE, item.path.c_str(), megabytes);
         return FileResult::Skipped;
     }
-    const uint32_t size = folder ? 0 : data.nFileSizeLow;
+    input->size = input->folder ? 0 : data.nFileSizeLow;
+    input->attributes = data.dwFileAttributes;
     FILETIME local;
-    WORD dosDate = 0, dosTime = 0;
     FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
-    FileTimeToDosDateTime(&local, &dosDate, &dosTime);
-
-    // A fresh entry: no extra fields, method by kind and list.
-    item.localExtra.clear();
-    item.centralExtra.clear();
-    const bool store = folder || size == 0 || f_.m_deflateLevel == 0 ||
-                       (storeOnly_ && MatchesExtensionList(item.name.c_str(), storeOnly_));
-    const uint16_t method = store ? kMethodStored : kMethodDeflate;
-
-    // The file itself.
-    ScopedHandle file;
-    if (!folder) {
-        file.handle = CreateFileA(item.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        if (!file.Valid()) {
-            f_.Warn(IDS_ERROR_OPENING_FILE, item.path.c_str(), f_.SystemErrorText());
-            return FileResult::Skipped;
-        }
+    FileTimeToDosDateTime(&local, &input->dosDate, &input->dosTime);
+    if (input->folder) return FileResult::Done;
+    input->file.reset(CreateFileA(item.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!input->file) {
+        f_.Warn(IDS_ERROR_OPENING_FILE, item.path.c_str(), f_.SystemErrorText());
+        return FileResult::Skipped;
     }
+    return FileResult::Done;
+}
 
-    // The local header as far as it is known.
-    const bool encrypted = f_.m_password[0] != '\0' && !folder;
-    LocalHeader header = FirstLocalHeader(method, dosTime, dosDate, encrypted, size,
-                                          static_cast<uint16_t>(item.name.size()));
-    const uint64_t offset = writer_->Position();
-    item.newOffset = static_cast<uint32_t>(offset);
-    if (!writer_->WriteRaw(LocalRecordBytes(header, item.name, std::string()).data(),
-                           kLocalHeaderSize + item.name.size()))
-        return FileResult::Abort;
+uint16_t CZipFormat::Updater::MethodFor(const std::string& name, const InputFile& input) const {
+    const bool store = input.folder || input.size == 0 || f_.m_deflateLevel == 0 ||
+                       (storeOnly_ && MatchesExtensionList(name.c_str(), storeOnly_));
+    return store ? kMethodStored : kMethodDeflate;
+}
 
-    // The encryption header.
-    const size_t passwordLength = static_cast<size_t>(lstrlenA(f_.m_password));
+// The encryption header (with a password) and the data. The cipher covers
+// exactly this span: the scope stops it on every way out.
+bool CZipFormat::Updater::WriteData(const InputFile& input, bool encrypted, FileSource& source, EntryData* data) {
+    Writer::EncryptionScope encryption(*writer_);
     if (encrypted) {
         uint8_t crypt[kZipCryptoHeaderSize];
         ZipCryptoKeys keys;
-        ZipCryptoMakeHeader(reinterpret_cast<const uint8_t*>(f_.m_password), passwordLength,
-                            static_cast<uint32_t>(dosTime) << 16, crypt, &keys);
-        if (!writer_->WriteRaw(crypt, sizeof crypt)) return FileResult::Abort;
-        writer_->StartEncryption(keys);
+        ZipCryptoMakeHeader(reinterpret_cast<const uint8_t*>(f_.m_password),
+                            static_cast<size_t>(lstrlenA(f_.m_password)), static_cast<uint32_t>(input.dosTime) << 16,
+                            crypt, &keys);
+        if (!writer_->WriteRaw(crypt, sizeof crypt)) return false;
+        encryption.Start(keys);
     }
+    data->start = writer_->Position();
+    if (data->method == kMethodDeflate) return DeflateData(source, data);
+    return input.folder || StoreData(source);
+}
 
-    // The data.
-    FileSource source(f_, file.handle, item.path);
-    uint16_t finalMethod = method;
-    uint16_t flags = header.flags;
-    uint16_t internal = 0;
-    const uint64_t dataStart = writer_->Position();
-    if (method == kMethodDeflate) {
+bool CZipFormat::Updater::DeflateData(FileSource& source, EntryData* data) {
+    if (!deflater_) {
+        deflater_.reset(new (std::nothrow) Deflater);
         if (!deflater_) {
-            deflater_.reset(new (std::nothrow) Deflater);
-            if (!deflater_) {
-                f_.ReportError(IDS_OUT_OF_MEMORY);
-                return FileResult::Abort;
-            }
-        }
-        DeflateFile job;
-        job.level = f_.m_deflateLevel;
-        job.outputSeekable = GetFileType(output_.file.handle) == FILE_TYPE_DISK;
-        job.flags = flags;
-        const int result = deflater_->Compress(source, *writer_, job);
-        writer_->StopEncryption();
-        if (result == kDeflateNoMemory) {
             f_.ReportError(IDS_OUT_OF_MEMORY);
-            return FileResult::Abort;
+            return false;
         }
-        if (result != kDeflateOk) return FileResult::Abort;
-        finalMethod = job.method;
-        flags = job.flags;
-        internal = InternalAttributesFor(finalMethod, job.internalAttributes == kInternalAttributeText);
-    } else if (!folder) {
-        std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kStoreChunk]);
-        if (!buffer) {
-            writer_->StopEncryption();
-            f_.ReportError(IDS_OUT_OF_MEMORY);
-            return FileResult::Abort;
-        }
-        for (;;) {
-            const size_t got = source.Read(buffer.get(), kStoreChunk);
-            if (got == 0) break;
-            if (!writer_->Write(buffer.get(), got)) {
-                writer_->StopEncryption();
-                return FileResult::Abort;
-            }
-        }
-        writer_->StopEncryption();
     }
-    file.Close();
-    // A file that could not be read to its end is not stored cut short: the
-    // update stops and the old archive stays as it was.
-    if (source.Failed() || f_.m_cancel) return FileResult::Abort;
+    DeflateFile job;
+    job.level = f_.m_deflateLevel;
+    job.outputSeekable = GetFileType(output_.file.get()) == FILE_TYPE_DISK;
+    job.flags = data->flags;
+    const int result = deflater_->Compress(source, *writer_, job);
+    if (result == kDeflateNoMemory) {
+        f_.ReportError(IDS_OUT_OF_MEMORY);
+        return false;
+    }
+    if (result != kDeflateOk) return false;
+    data->method = job.method;
+    data->flags = job.flags;
+    data->internalAttributes = InternalAttributesFor(job.method, job.internalAttributes == kInternalAttributeText);
+    return true;
+}
 
-    // Final values.
-    const uint64_t compressed = writer_->Position() - dataStart + (encrypted ? kZipCryptoHeaderSize : 0);
+bool CZipFormat::Updater::StoreData(FileSource& source) {
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kStoreChunk]);
+    if (!buffer) {
+        f_.ReportError(IDS_OUT_OF_MEMORY);
+        return false;
+    }
+    for (;;) {
+        const size_t got = source.Read(buffer.get(), kStoreChunk);
+        if (got == 0) return true;
+        if (!writer_->Write(buffer.get(), got)) return false;
+    }
+}
+
+// The final values into the local header: rewritten in place on a disk file,
+// where bit 3 then stays only for an encrypted entry; a descriptor follows
+// the data wherever bit 3 stays.
+bool CZipFormat::Updater::FinishLocalRecord(uint64_t offset, bool encrypted, const FileSource& source,
+                                            const EntryData& data, LocalHeader* header) {
+    const uint64_t compressed = writer_->Position() - data.start + (encrypted ? kZipCryptoHeaderSize : 0);
     if (source.Count() > 0xFFFFFFFFull || compressed > 0xFFFFFFFFull) {
         f_.ReportError(IDS_ARCHIVE_CANNOT_BE_WRITTEN, f_.SystemErrorText(ERROR_FILE_TOO_LARGE));
-        return FileResult::Abort;
+        return false;
     }
-    header.flags = flags;
-    FinishLocalHeader(&header, finalMethod, source.Crc(), static_cast<uint32_t>(compressed),
+    header->flags = data.flags;
+    FinishLocalHeader(header, data.method, source.Crc(), static_cast<uint32_t>(compressed),
                       static_cast<uint32_t>(source.Count()));
 
-    // Rewrite the local header in place; a descriptor only where bit 3 stays.
-    if (GetFileType(output_.file.handle) == FILE_TYPE_DISK) {
+    if (GetFileType(output_.file.get()) == FILE_TYPE_DISK) {
         const uint64_t end = writer_->Position();
         uint8_t bytes[kLocalHeaderSize];
-        SerializeLocalHeader(header, bytes);
+        SerializeLocalHeader(*header, bytes);
         if (!writer_->SeekTo(offset)) {
             f_.ReportError(IDS_ERROR_READING_FILE, output_.path.c_str(), f_.SystemErrorText());
-            return FileResult::Abort;
+            return false;
         }
-        if (!writer_->WriteRaw(bytes, sizeof bytes)) return FileResult::Abort;  // reported by the writer
+        if (!writer_->WriteRaw(bytes, sizeof bytes)) return false;  // reported by the writer
         if (!writer_->SeekTo(end)) {
             f_.ReportError(IDS_ERROR_READING_FILE, output_.path.c_str(), f_.SystemErrorText());
-            return FileResult::Abort;
+            return false;
         }
     } else {
-        header.flags |= kFlagDescriptor;
+        header->flags |= kFlagDescriptor;
     }
-    if (WritesDescriptor(header.flags)) {
-        DataDescriptor descriptor;
-        descriptor.crc = header.crc;
-        descriptor.compressedSize = header.compressedSize;
-        descriptor.uncompressedSize = header.uncompressedSize;
-        uint8_t bytes[kDescriptorSize];
-        SerializeDataDescriptor(descriptor, bytes);
-        if (!writer_->WriteRaw(bytes, sizeof bytes)) return FileResult::Abort;
-    }
-    const uint32_t attributes = data.dwFileAttributes & ~FILE_ATTRIBUTE_NORMAL;
-    item.local = header;
-    item.central = CentralFromLocal(header, VersionMadeByFor(item.dosFlag, f_.m_shortNames != 0), internal,
-                                    ExternalAttributesFor(attributes, item.dosFlag), item.newOffset,
-                                    static_cast<uint16_t>(item.comment.size()));
-    if (!folder) addedFiles_.push_back(item.path);
-    return FileResult::Done;
+    if (!WritesDescriptor(header->flags)) return true;
+    DataDescriptor descriptor;
+    descriptor.crc = header->crc;
+    descriptor.compressedSize = header->compressedSize;
+    descriptor.uncompressedSize = header->uncompressedSize;
+    uint8_t bytes[kDescriptorSize];
+    SerializeDataDescriptor(descriptor, bytes);
+    return writer_->WriteRaw(bytes, sizeof bytes);
 }
 
 bool CZipFormat::Updater::WriteDirectory() {
@@ -791,28 +837,55 @@ bool CZipFormat::Updater::WriteDirectory() {
     }
     const uint64_t start = writer_->Position();
     std::string directory;
-    for (const Item& item : items_)
-        AppendCentralRecord(item.central, item.name, item.centralExtra, item.comment, item.newOffset, &directory);
+    for (const Item& item : items_) {
+        const UpdateEntry& e = item.entry;
+        AppendCentralRecord(e.central, e.name, e.centralExtra, e.comment, item.newOffset, &directory);
+    }
     if (!directory.empty() && !writer_->WriteRaw(directory.data(), directory.size())) return false;
     const std::string end = EndRecordBytes(static_cast<uint16_t>(items_.size()), static_cast<uint32_t>(directory.size()),
                                            static_cast<uint32_t>(start), comment_);
     return writer_->WriteRaw(end.data(), end.size());
 }
 
+// --- commit ---
+
+// Closes everything and puts the new file in place. A write the system only
+// reports when the data reaches the disk fails the update here.
+int CZipFormat::Updater::Commit(const Request& request) {
+    if (!FlushFileBuffers(output_.file.get())) {
+        f_.ReportError(IDS_ERROR_WRITING_TEMP_FILE, f_.SystemErrorText());
+        return kUpdateAborted;
+    }
+    output_.file.reset();
+    f_.CloseArchiveFile();
+    // From here on the output is complete: a new program or archive beside
+    // the old one stays; a temporary file is kept if the replace fails (the
+    // message names it) and removed by the replace otherwise.
+    output_.keep = true;
+    if (!IsExeConversion(op_) && !f_.ReplaceArchive(f_.m_archivePath, output_.path.c_str())) return kUpdateAborted;
+    const LPCSTR finalPath = IsExeConversion(op_) ? request.outputPath : f_.m_archivePath;
+    SetFileAttributesA(finalPath, oldAttributes_);
+
+    if (f_.m_archiveTimeFromNewest) SetArchiveTime(finalPath);
+    if (f_.m_deleteSources && IsAddingOperation(op_)) DeleteSources();
+    return result_;
+}
+
 void CZipFormat::Updater::SetArchiveTime(LPCSTR path) {
     uint32_t newest = 0;
     for (const Item& item : items_) {
-        if (item.central.externalAttributes & kAttributeFolder) continue;
-        if (!item.name.empty() && item.name.back() == '/') continue;
-        newest = std::max(newest, DosStamp(item.central.date, item.central.time));
+        const UpdateEntry& e = item.entry;
+        if (e.central.externalAttributes & kAttributeFolder) continue;
+        if (!e.name.empty() && e.name.back() == '/') continue;
+        newest = std::max(newest, DosStamp(e.central.date, e.central.time));
     }
     if (newest == 0) return;
     FILETIME local, utc;
     if (!DosDateTimeToFileTime(static_cast<WORD>(newest >> 16), static_cast<WORD>(newest), &local) ||
         !LocalFileTimeToFileTime(&local, &utc))
         return;
-    ScopedHandle file(CreateFileA(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file.Valid() || !SetFileTime(file.handle, nullptr, nullptr, &utc))
+    tessera::win32::FileHandle file(CreateFileA(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file || !SetFileTime(file.get(), nullptr, nullptr, &utc))
         f_.Log(IDS_TIME_CANNOT_BE_SET, f_.SystemErrorText());
 }
 
@@ -825,7 +898,8 @@ void CZipFormat::Updater::DeleteSources() {
     f_.ShowStatus(IDS_DELETING_ADDED_FILES);
     std::vector<std::string> folders;
     for (const Item& item : items_) {
-        if (!item.marked || item.path.empty() || item.name.empty() || item.name.back() != '/') continue;
+        const std::string& name = item.entry.name;
+        if (!item.marked || item.path.empty() || name.empty() || name.back() != '/') continue;
         folders.push_back(item.path);
     }
     if (f_.m_usePaths) {

@@ -194,7 +194,7 @@ LRESULT ExplorerWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPA
         if (view_.Window()) SetFocus(view_.Window());
         return 0;
     case WM_CLOSE:
-        if (CloseArchive(false, true)) DestroyWindow(window);
+        if (CloseArchive(false, true)) DestroyWithoutHiding();
         return 0;
     case WM_ACTIVATEAPP:
         // Viewed entries' temporary files are checked for changes here once
@@ -223,8 +223,7 @@ LRESULT ExplorerWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPA
         break;
     case WM_TIMER:
         if (wParam == TESVIEW_STATUS_TIMER) {
-            KillTimer(window, TESVIEW_STATUS_TIMER);
-            RefreshStatusBar();
+            ViewChanged();
             return 0;
         }
         break;
@@ -304,7 +303,14 @@ bool ExplorerWindow::CreateToolbar() {
                                           IMAGE_BITMAP, LR_CREATEDIBSECTION);
     toolbarHotImages_ = ImageList_LoadImageA(instance, MAKEINTRESOURCEA(IDB_TOOLBAR_HOT), 24, 0, RGB(255, 0, 255),
                                              IMAGE_BITMAP, LR_CREATEDIBSECTION);
+    // Drawn greyed rather than left to the toolbar, which flattens an image
+    // to a grey silhouette.
+    toolbarDisabledImages_ = ImageList_LoadImageA(instance, MAKEINTRESOURCEA(IDB_TOOLBAR_DISABLED), 24, 0,
+                                                  RGB(255, 0, 255), IMAGE_BITMAP, LR_CREATEDIBSECTION);
     if (toolbarImages_) SendMessageA(toolbar_, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(toolbarImages_));
+    if (toolbarDisabledImages_) {
+        SendMessageA(toolbar_, TB_SETDISABLEDIMAGELIST, 0, reinterpret_cast<LPARAM>(toolbarDisabledImages_));
+    }
     if (toolbarHotImages_) SendMessageA(toolbar_, TB_SETHOTIMAGELIST, 0, reinterpret_cast<LPARAM>(toolbarHotImages_));
 
     // Labels: string 46, "|" separated, as one double-zero-terminated list.
@@ -347,6 +353,19 @@ void ExplorerWindow::ResetToolbar() {
 
 const TBBUTTON& ExplorerWindow::PlaceableButton(int index) { return kButtons[index]; }
 
+void ExplorerWindow::DestroyWithoutHiding() {
+    // DestroyWindow hides a visible window first, and Wine's X11 driver holds
+    // the hiding of a captioned top-level window until the window manager
+    // has acknowledged its mapping: up to 2 s, all of it when no window
+    // manager runs. A window without WS_VISIBLE (what WM_SETREDRAW FALSE
+    // leaves) is destroyed at once; the windows beneath repaint its area.
+    RECT area;
+    GetWindowRect(window_, &area);
+    SendMessageA(window_, WM_SETREDRAW, FALSE, 0);
+    DestroyWindow(window_);
+    RedrawWindow(nullptr, &area, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
+}
+
 void ExplorerWindow::OnDestroy() {
     KillTimer(window_, TESVIEW_STATUS_TIMER);
     CloseArchive(false, false);
@@ -365,7 +384,8 @@ void ExplorerWindow::OnDestroy() {
     rebar_ = nullptr;
     if (toolbarImages_) ImageList_Destroy(toolbarImages_);
     if (toolbarHotImages_) ImageList_Destroy(toolbarHotImages_);
-    toolbarImages_ = toolbarHotImages_ = nullptr;
+    if (toolbarDisabledImages_) ImageList_Destroy(toolbarDisabledImages_);
+    toolbarImages_ = toolbarHotImages_ = toolbarDisabledImages_ = nullptr;
     if (status_) DestroyWindow(status_);
     status_ = nullptr;
     pane_.Destroy();
@@ -421,13 +441,55 @@ void ExplorerWindow::ResetStatusParts() {
     if (!status_) return;
     RECT client;
     GetClientRect(window_, &client);
-    int parts[3] = {200, static_cast<int>(client.right) - 200, static_cast<int>(client.right)};
+    // The last part ends where the size grip begins.
+    const int end = std::max(0, static_cast<int>(client.right) - StatusGripWidth());
+    int parts[3] = {std::min(200, end), std::max(std::min(200, end), end - 200), end};
     if (noTree_) {
-        parts[1] = client.right;
+        parts[1] = end;
         SendMessageA(status_, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
     } else {
         SendMessageA(status_, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(parts));
+        ShowStatusFolder();
     }
+}
+
+int ExplorerWindow::StatusGripWidth() const {
+    const bool grip = status_ && (GetWindowLongA(status_, GWL_STYLE) & SBARS_SIZEGRIP);
+    return grip ? GetSystemMetrics(SM_CXVSCROLL) + GetSystemMetrics(SM_CXEDGE) : 0;
+}
+
+void ExplorerWindow::ShowStatusFolder() {
+    if (!status_ || inMenu_ || noTree_) return;
+    RECT part = {};
+    SendMessageA(status_, SB_GETRECT, 2, reinterpret_cast<LPARAM>(&part));
+    int width = part.right - part.left - 2 * kStatusTextMargin;
+    if (SendMessageA(status_, SB_GETICON, 2, 0)) width -= GetSystemMetrics(SM_CXSMICON) + kStatusTextMargin;
+    const std::string text = FitTextToWidth(status_, statusFolder_, width);
+    SendMessageA(status_, SB_SETTEXTA, 2, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+std::string FitTextToWidth(HWND control, const std::string& text, int width) {
+    if (text.empty()) return text;
+    HDC dc = GetDC(control);
+    if (!dc) return text;
+    HGDIOBJ previous = nullptr;
+    if (auto font = reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0))) previous = SelectObject(dc, font);
+    std::string fitted = text;
+    SIZE size = {};
+    if (GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size) && size.cx > width) {
+        static const char kEllipsis[] = "...";
+        SIZE ellipsis = {};
+        GetTextExtentPoint32A(dc, kEllipsis, 3, &ellipsis);
+        int fit = 0;
+        if (width > ellipsis.cx) {
+            GetTextExtentExPointA(dc, text.c_str(), static_cast<int>(text.size()), width - ellipsis.cx, &fit,
+                                  nullptr, &size);
+        }
+        fitted = text.substr(0, static_cast<size_t>(std::max(0, fit))) + kEllipsis;
+    }
+    if (previous) SelectObject(dc, previous);
+    ReleaseDC(control, dc);
+    return fitted;
 }
 
 void ExplorerWindow::SetStatusText(const std::string& text) {
@@ -616,127 +678,71 @@ bool ExplorerWindow::ArchiveFileExists() const {
     return true;
 }
 
-bool ExplorerWindow::CommandState(UINT command, bool forToolbar, bool fileExists, bool* checked) const {
-    bool check = false;
-    const bool open = archive_ != nullptr;
-    const DWORD entries = open ? archive_->GetEntryCount() : 0;
-    auto cap = [&](DWORD mask) { return open && archive_->HasCapability(mask) != FALSE; };
-    const bool items = view_.ItemCount() > 0;
-    const bool selected = view_.Window() && ListView_GetSelectedCount(view_.Window()) > 0;
-    bool enabled = true;
-    switch (command) {
-    case CMD_LINK_ON_DESKTOP: case CMD_DELETE_ARCHIVE: case CMD_RENAME_ARCHIVE: case CMD_COPY_ARCHIVE:
-    case CMD_MOVE_ARCHIVE: case CMD_ARCHIVE_PROPERTIES:
-        enabled = fileExists;
-        break;
-    case CMD_OPEN_ARCHIVE:
-        enabled = ArcGetFormatCount() != 0;
-        break;
-    case CMD_CLOSE_ARCHIVE:
-        enabled = open;
-        break;
-    case CMD_LAST_ARCHIVE:
-        enabled = false;
-        break;
-    case CMD_SELECT_ALL: case CMD_SELECT_NONE: case CMD_SELECT_GROUP: case CMD_ENTRY_PROPERTIES:
-        enabled = items;
-        break;
-    case CMD_COPY:
-        enabled = cap(CAP_EXTRACT) && (forToolbar ? items : selected);
-        break;
-    case CMD_PASTE:
-        enabled = cap(CAP_ADD) && (forToolbar || IsClipboardFormatAvailable(CF_HDROP));
-        break;
-    case CMD_CUT:
-        enabled = cap(CAP_EXTRACT | CAP_DELETE) && (forToolbar ? items : selected);
-        break;
-    case CMD_DELETE_FILES: case CMD_DELETE_FOLDER:
-        enabled = entries && cap(CAP_DELETE);
-        break;
-    case CMD_VIEW: case CMD_OPEN_ENTRY: case CMD_EXTRACT_SELECTED:
-        enabled = items && cap(CAP_EXTRACT);
-        break;
-    case CMD_EXTRACT: case CMD_COPY_FOLDER:
-        enabled = entries && cap(CAP_EXTRACT);
-        break;
-    case CMD_CUT_FOLDER:
-        enabled = entries && cap(CAP_EXTRACT | CAP_DELETE);
-        break;
-    case CMD_MAIL: case CMD_PRINT: case CMD_EXTRACT_FOLDER: case CMD_EXPLORE_FOLDER:
-        enabled = entries != 0;
-        break;
-    case CMD_ADD:
-        enabled = cap(CAP_ADD) || (cap(CAP_CREATE) && entries == 0);
-        break;
-    case CMD_COMMENT:
-        enabled = fileExists && cap(CAP_GETCOMMENT);
-        break;
-    case CMD_TEST:
-        enabled = entries && cap(CAP_TEST);
-        break;
-    case CMD_REMOVE_EXE:
-        enabled = entries && cap(CAP_REMOVEEXE);
-        break;
-    case CMD_CREATE_EXE:
-        enabled = entries && cap(CAP_MAKEEXE);
-        break;
-    case CMD_VIEW_OUTPUT:
-        enabled = open && log_ && log_->HasText();
-        break;
-    case CMD_ALWAYS_ON_TOP:
-        check = App().settings.alwaysOnTop != 0;
-        break;
-    case CMD_DEFAULT_FONT:
-        check = App().settings.defaultFont != 0;
-        break;
-    case CMD_FOLDER_TREE:
-        check = !noTree_;
-        break;
-    case CMD_BACK:
-        enabled = history_.CanGoBack();
-        break;
-    case CMD_FORWARD:
-        enabled = history_.CanGoForward();
-        break;
-    case CMD_UP_FOLDER:
-        enabled = !noTree_ && tree_.CanSelectParent();
-        break;
-    default:
-        if ((command >= CMD_SORT_FIRST && command <= CMD_SORT_LAST) || command == CMD_SORT_ASCENDING ||
-            command == CMD_SORT_DESCENDING) {
-            check = view_.IsCommandChecked(command);
+CommandContext ExplorerWindow::CurrentCommandContext(bool fileExists, bool forMenu) const {
+    CommandContext context;
+    context.formatsRegistered = ArcGetFormatCount() != 0;
+    context.archiveOpen = archive_ != nullptr;
+    context.archiveFileExists = fileExists;
+    if (archive_) {
+        context.entryCount = archive_->GetEntryCount();
+        for (DWORD bit = 1; bit != 0; bit <<= 1) {
+            if (archive_->HasCapability(bit)) context.capabilities |= bit;
         }
-        break;
     }
-    if (checked) *checked = check;
-    return enabled;
+    context.itemCount = view_.ItemCount();
+    context.selectedCount = view_.Window() ? static_cast<int>(ListView_GetSelectedCount(view_.Window())) : 0;
+    context.operationRunning = busy_ != 0;
+    // Only the menus look at the clipboard; the toolbar is not refreshed
+    // when its content changes.
+    context.clipboardHasFiles = forMenu && IsClipboardFormatAvailable(CF_HDROP);
+    context.logHasText = log_ && log_->HasText();
+    context.canGoBack = history_.CanGoBack();
+    context.canGoForward = history_.CanGoForward();
+    context.treeShown = !noTree_;
+    context.treeFolderHasParent = !noTree_ && tree_.CanSelectParent();
+    context.alwaysOnTop = App().settings.alwaysOnTop != 0;
+    context.defaultFont = App().settings.defaultFont != 0;
+    context.sortKey = view_.SortKey();
+    context.sortReversed = view_.Direction();
+    return context;
+}
+
+bool ExplorerWindow::CommandState(UINT command, bool forToolbar, bool fileExists, bool* checked) const {
+    const CommandStatus status =
+        tessera::CommandState(command, forToolbar, CurrentCommandContext(fileExists, !forToolbar));
+    if (checked) *checked = status.checked;
+    return status.enabled;
+}
+
+void ExplorerWindow::ViewChanged() {
+    KillTimer(window_, TESVIEW_STATUS_TIMER);
+    RefreshStatusBar();
+    UpdateToolbarStates();
 }
 
 void ExplorerWindow::UpdateToolbarStates() {
     if (!toolbar_) return;
-    const bool fileExists = ArchiveFileExists();
+    const CommandContext context = CurrentCommandContext(ArchiveFileExists(), false);
     const int count = static_cast<int>(SendMessageA(toolbar_, TB_BUTTONCOUNT, 0, 0));
     for (int index = 0; index < count; ++index) {
         TBBUTTON button = {};
         if (!SendMessageA(toolbar_, TB_GETBUTTON, index, reinterpret_cast<LPARAM>(&button))) continue;
         if (button.fsStyle & BTNS_SEP) continue;
-        bool checked = false;
-        bool enabled = CommandState(static_cast<UINT>(button.idCommand), true, fileExists, &checked);
-        SendMessageA(toolbar_, TB_ENABLEBUTTON, button.idCommand, MAKELONG(enabled, 0));
-        SendMessageA(toolbar_, TB_CHECKBUTTON, button.idCommand, MAKELONG(checked, 0));
+        const CommandStatus status = tessera::CommandState(static_cast<UINT>(button.idCommand), true, context);
+        SendMessageA(toolbar_, TB_ENABLEBUTTON, button.idCommand, MAKELONG(status.enabled, 0));
+        SendMessageA(toolbar_, TB_CHECKBUTTON, button.idCommand, MAKELONG(status.checked, 0));
     }
 }
 
 void ExplorerWindow::UpdateMenuStates(HMENU menu) {
-    const bool fileExists = ArchiveFileExists();
+    const CommandContext context = CurrentCommandContext(ArchiveFileExists(), true);
     const int count = GetMenuItemCount(menu);
     for (int position = 0; position < count; ++position) {
         UINT id = GetMenuItemID(menu, position);
         if (id == 0 || id == static_cast<UINT>(-1) || id == CMD_FOLDER_PROPERTIES) continue;
-        bool checked = false;
-        bool enabled = CommandState(id, false, fileExists, &checked);
-        EnableMenuItem(menu, position, MF_BYPOSITION | (enabled ? MF_ENABLED : MF_GRAYED));
-        CheckMenuItem(menu, position, MF_BYPOSITION | (checked ? MF_CHECKED : MF_UNCHECKED));
+        const CommandStatus status = tessera::CommandState(id, false, context);
+        EnableMenuItem(menu, position, MF_BYPOSITION | (status.enabled ? MF_ENABLED : MF_GRAYED));
+        CheckMenuItem(menu, position, MF_BYPOSITION | (status.checked ? MF_CHECKED : MF_UNCHECKED));
     }
 }
 
@@ -841,7 +847,8 @@ void ExplorerWindow::RefreshStatusBar() {
     HICON previous = reinterpret_cast<HICON>(SendMessageA(status_, SB_GETICON, 2, 0));
     SendMessageA(status_, SB_SETICON, 2, reinterpret_cast<LPARAM>(icon));
     if (previous) DestroyIcon(previous);
-    SendMessageA(status_, SB_SETTEXTA, 2, reinterpret_cast<LPARAM>(folder.c_str()));
+    statusFolder_ = folder;
+    ShowStatusFolder();
 }
 
 // ---------------------------------------------------------------------------
@@ -888,6 +895,8 @@ LRESULT ExplorerWindow::OnNotify(NMHDR* header) {
     if (header->hwndFrom == tree_.Window()) {
         if (header->code == TVN_BEGINDRAGA || header->code == TVN_BEGINDRAGW) return 0;
         tree_.HandleNotify(header, &result);
+        // A new tree folder has refilled the list.
+        if (header->code == TVN_SELCHANGEDA || header->code == TVN_SELCHANGEDW) ViewChanged();
         return result;
     }
     if (header->hwndFrom == toolbar_) {
@@ -1143,7 +1152,11 @@ void ExplorerWindow::OnCommand(UINT command) {
         return;
     }
     if (view_.HandleCommand(window_, command)) {
-        UpdateToolbarStates();
+        // Selections and sorting change what is shown: paint the list now
+        // (a dialog may just have closed over it) and follow with the
+        // status bar and the command states.
+        RedrawWindow(view_.Window(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        ViewChanged();
         return;
     }
     switch (command) {

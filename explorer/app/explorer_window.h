@@ -5,6 +5,7 @@
 
 #include "application.h"
 #include "archive_history.h"
+#include "command_state.h"
 #include "content_view.h"
 #include "folder_tree.h"
 #include "output_log.h"
@@ -20,10 +21,15 @@
 
 namespace tessera {
 
+// The text as it fits in width pixels of the control's font: cut and ended
+// with "..." when it is wider.
+std::string FitTextToWidth(HWND control, const std::string& text, int width);
+
 class ExplorerWindow : public TopLevelWindow {
 public:
     static constexpr char kClassName[] = "TesseraWindowClass";
     static constexpr int kToolbarButtonCount = 19;
+    static constexpr int kStatusTextMargin = 4;  // pixels on each side of a part's text
 
     ExplorerWindow() = default;
     ExplorerWindow(const ExplorerWindow&) = delete;
@@ -70,15 +76,23 @@ public:
     // The archive file is gone: close it and drop it from history and recent.
     void ForgetArchive(const std::string& path);
 
-    // The enabled state (and *checked) of a command; the single rule set of
-    // the menus and the toolbar.
+    // What the command states depend on, as the window shows it now
+    // (forMenu: with the clipboard's content).
+    CommandContext CurrentCommandContext(bool archiveFileExists, bool forMenu) const;
+    // The enabled state (and *checked) of a command in the current context.
     bool CommandState(UINT command, bool forToolbar, bool archiveFileExists, bool* checked) const;
+    // The list, its selection, the tree folder or the archive changed: the
+    // status bar and the toolbar states follow (at once, and on timer 1,
+    // which the list's and the tree's notifications start).
+    void ViewChanged();
     bool ArchiveFileExists() const;
     void UpdateToolbarStates();
     void UpdateMenuStates(HMENU menu);
     void UpdateRecentMenu(HMENU archiveMenu);
     void RefreshStatusBar();
     void ResetStatusParts();
+    // The status bar's parts end before its size grip, this wide.
+    int StatusGripWidth() const;
 
     // Dropped files (WM_DROPFILES and the files of "/A").
     void HandleDroppedFiles(const std::vector<std::string>& names);
@@ -97,6 +111,7 @@ private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     bool OnCreate();
     void OnDestroy();
+    void DestroyWithoutHiding();
     void OnCommand(UINT command);
     LRESULT OnNotify(NMHDR* header);
     void OnMenuSelect(UINT item, UINT flags, HMENU menu);
@@ -106,6 +121,8 @@ private:
     void Layout();
     HRESULT FillView();
     void SetStatusText(const std::string& text);
+    // The folder part: statusFolder_, cut with "..." to the part's width.
+    void ShowStatusFolder();
     void SetTitle();
     void ApplyAlwaysOnTop();
     void ShowOpenDialog();
@@ -123,6 +140,7 @@ private:
     HWND status_ = nullptr;
     HIMAGELIST toolbarImages_ = nullptr;
     HIMAGELIST toolbarHotImages_ = nullptr;
+    HIMAGELIST toolbarDisabledImages_ = nullptr;
     SidePane pane_;
     tesview::ContentView view_;
     tesview::FolderTree tree_;
@@ -132,6 +150,7 @@ private:
     ICompressFormat* archive_ = nullptr;
     std::unique_ptr<OutputLog> log_;
     std::string tempFolder_;
+    std::string statusFolder_;  // the folder part's whole text
     ArchiveHistory history_;
     RecentArchives recent_;
     bool listed_ = false;        // in the window list

@@ -38,7 +38,13 @@ private:
         SendMessageA(edit, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(ANSI_FIXED_FONT)), FALSE);
         SetWindowTextA(edit, text_.c_str());
         Layout();
-        return TRUE;
+        // The summary is the last line: show the end of the log, with the
+        // caret there and nothing selected.
+        SetFocus(edit);
+        const LPARAM end = GetWindowTextLengthA(edit);
+        SendMessageA(edit, EM_SETSEL, static_cast<WPARAM>(end), end);
+        SendMessageA(edit, EM_SCROLLCARET, 0, 0);
+        return FALSE;  // the focus is set
     }
 
     void Layout() {

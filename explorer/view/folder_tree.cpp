@@ -154,7 +154,8 @@ HRESULT FolderTree::BuildTree(ICompressFormat* archive) {
     insert.item.iImage = look.image;
     insert.item.iSelectedImage = look.image;
     insert.item.lParam = reinterpret_cast<LPARAM>(root);
-    insert.item.cChildren = 1;
+    // A "+" only where expanding shows something.
+    insert.item.cChildren = root->GetFolderCount() != 0 ? 1 : 0;
     auto item = reinterpret_cast<HTREEITEM>(SendMessageA(tree_, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
     if (!item) {
         root->Release();

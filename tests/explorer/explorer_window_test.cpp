@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,15 @@ void Pump() {
     }
 }
 
+// Pumps for a while, so that timers that are due have run.
+void PumpFor(DWORD milliseconds) {
+    const DWORD start = GetTickCount();
+    do {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        Pump();
+    } while (GetTickCount() - start < milliseconds);
+}
+
 std::vector<ExplorerWindow*> Windows() {
     std::vector<ExplorerWindow*> windows;
     for (WindowList::Node* node = App().windows.First(); node; node = node->next) {
@@ -133,8 +143,11 @@ RECT WindowRect(HWND window) {
 struct ShownDialog {
     std::string title;
     std::string text;  // of its first edit control
+    int firstVisibleLine = 0;  // of that edit control
+    bool endVisible = false;   // its last character is in view
 };
 std::vector<ShownDialog> g_dialogs;
+std::string g_confirmTitle;  // a dialog of this title is confirmed (OK) instead
 
 BOOL CALLBACK CancelDialog(HWND window, LPARAM) {
     char className[32] = "";
@@ -146,9 +159,15 @@ BOOL CALLBACK CancelDialog(HWND window, LPARAM) {
         std::vector<char> text(static_cast<size_t>(GetWindowTextLengthA(edit)) + 1);
         GetWindowTextA(edit, text.data(), static_cast<int>(text.size()));
         shown.text = text.data();
+        shown.firstVisibleLine = static_cast<int>(SendMessageA(edit, EM_GETFIRSTVISIBLELINE, 0, 0));
+        RECT client;
+        GetClientRect(edit, &client);
+        const LRESULT last = SendMessageA(edit, EM_POSFROMCHAR, text.size() > 1 ? text.size() - 2 : 0, 0);
+        const POINT at = {static_cast<short>(LOWORD(last)), static_cast<short>(HIWORD(last))};
+        shown.endVisible = last != -1 && PtInRect(&client, at);
     }
     g_dialogs.push_back(shown);
-    PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+    PostMessageA(window, WM_COMMAND, shown.title == g_confirmTitle ? IDOK : IDCANCEL, 0);
     return TRUE;
 }
 
@@ -169,11 +188,12 @@ protected:
         g_messages.clear();
         g_answer = IDNO;
         g_dialogs.clear();
+        g_confirmTitle.clear();
         dialogTimer_ = SetTimer(nullptr, 0, 30, CancelDialogs);
     }
     void TearDown() override {
         KillTimer(nullptr, dialogTimer_);
-        for (ExplorerWindow* window : Windows()) DestroyWindow(window->Window());
+        for (ExplorerWindow* window : Windows()) SendMessageA(window->Window(), WM_CLOSE, 0, 0);
         Pump();
         EXPECT_EQ(App().windows.Count(), 0u);
     }
@@ -221,7 +241,9 @@ TEST_F(ExplorerTest, SavedRectangleOutsideTheDesktopIsIgnoredAndClosingSavesTheR
     EXPECT_GT(rect.right, 0);
     EXPECT_GT(rect.bottom, 0);
     MoveWindow(window->Window(), 50, 60, 700, 500, TRUE);
-    SendMessageA(window->Window(), WM_CLOSE, 0, 0);
+    HWND hwnd = window->Window();
+    SendMessageA(hwnd, WM_COMMAND, CMD_EXIT, 0);
+    EXPECT_FALSE(IsWindow(hwnd));
     Pump();
     EXPECT_EQ(App().windows.Count(), 0u);
     INT32 saved[4] = {};
@@ -599,6 +621,171 @@ TEST_F(ExplorerTest, DroppedArchiveOpensWithoutAHistoryNode) {
     ASSERT_EQ(g_messages.size(), 1u);
     EXPECT_EQ(g_messages[0].text, "Tessera cannot add files to this archives.");
     EXPECT_TRUE(g_messages[0].style & MB_ICONEXCLAMATION);
+}
+
+bool ToolbarEnabled(ExplorerWindow* window, UINT command) {
+    return SendMessageA(window->Toolbar(), TB_ISBUTTONENABLED, command, 0) != 0;
+}
+
+HTREEITEM TreeChildNamed(HWND tree, HTREEITEM parent, const std::string& name) {
+    for (HTREEITEM item = TreeView_GetChild(tree, parent); item; item = TreeView_GetNextSibling(tree, item)) {
+        char text[MAX_PATH] = "";
+        TVITEMA tvi = {};
+        tvi.mask = TVIF_TEXT | TVIF_HANDLE;
+        tvi.hItem = item;
+        tvi.pszText = text;
+        tvi.cchTextMax = sizeof text;
+        TreeView_GetItem(tree, &tvi);
+        if (name == text) return item;
+    }
+    return nullptr;
+}
+
+bool TreeItemHasButton(HWND tree, HTREEITEM item) {
+    TVITEMA tvi = {};
+    tvi.mask = TVIF_CHILDREN | TVIF_HANDLE;
+    tvi.hItem = item;
+    return TreeView_GetItem(tree, &tvi) && tvi.cChildren != 0;
+}
+
+// The toolbar and the status bar follow the list at once: a tree folder
+// that brings files enables Cut and Copy; Select Group paints the list,
+// counts the selection and enables the menus' Cut and Copy.
+TEST_F(ExplorerTest, CommandStatesFollowTheTreeFolderAndSelectGroup) {
+    ExplorerWindow* window = OpenWindow("\"" + ArchivePath("nested.zip") + "\"");
+    ASSERT_NE(window, nullptr);
+    PumpFor(50);
+    EXPECT_EQ(window->View().ItemCount(), 0);  // the root holds folders only
+    EXPECT_FALSE(ToolbarEnabled(window, CMD_CUT));
+    EXPECT_FALSE(ToolbarEnabled(window, CMD_COPY));
+    EXPECT_FALSE(ToolbarEnabled(window, CMD_UP_FOLDER) && window->CommandState(CMD_UP_FOLDER, false, true, nullptr));
+
+    HWND tree = window->Tree().Window();
+    HTREEITEM source = TreeChildNamed(tree, TreeView_GetRoot(tree), "src");
+    ASSERT_NE(source, nullptr);
+    TreeView_SelectItem(tree, source);
+    EXPECT_EQ(window->View().ItemCount(), 3);
+    EXPECT_TRUE(ToolbarEnabled(window, CMD_CUT));
+    EXPECT_TRUE(ToolbarEnabled(window, CMD_COPY));
+    EXPECT_EQ(StatusText(window->StatusBar(), 0), "3 Object(s)");
+    EXPECT_FALSE(window->CommandState(CMD_CUT, false, true, nullptr));  // nothing selected yet
+
+    HWND list = window->View().Window();
+    UpdateWindow(window->Window());
+    UpdateWindow(list);
+    g_confirmTitle = "Select Group";  // "*.*", the preset of an empty history
+    SendMessageA(window->Window(), WM_COMMAND, CMD_SELECT_GROUP, 0);
+    EXPECT_EQ(DialogTitles(), std::vector<std::string>{"Select Group"});
+    EXPECT_EQ(ListView_GetSelectedCount(list), 3u);
+    EXPECT_FALSE(GetUpdateRect(list, nullptr, FALSE));  // painted already
+    EXPECT_EQ(StatusText(window->StatusBar(), 0), "3 Object(s) selected");
+    EXPECT_TRUE(window->CommandState(CMD_CUT, false, true, nullptr));
+    EXPECT_TRUE(window->CommandState(CMD_COPY, false, true, nullptr));
+
+    SendMessageA(window->Window(), WM_COMMAND, CMD_SELECT_NONE, 0);
+    EXPECT_EQ(StatusText(window->StatusBar(), 0), "3 Object(s)");
+    EXPECT_FALSE(window->CommandState(CMD_COPY, false, true, nullptr));
+}
+
+// The tree root offers to expand only when the archive has folders.
+TEST_F(ExplorerTest, TreeRootHasAButtonOnlyWithFolders) {
+    ExplorerWindow* window = OpenWindow("\"" + ArchivePath("delta.tar") + "\"");
+    ASSERT_NE(window, nullptr);
+    HWND tree = window->Tree().Window();
+    ASSERT_NE(TreeView_GetRoot(tree), nullptr);
+    EXPECT_FALSE(TreeItemHasButton(tree, TreeView_GetRoot(tree)));
+    EXPECT_EQ(window->View().ItemCount(), 1);
+    ASSERT_TRUE(window->OpenArchive(ArchivePath("alpha.zip"), true));
+    EXPECT_TRUE(TreeItemHasButton(tree, TreeView_GetRoot(tree)));
+}
+
+// The folder part of the status bar ends before the size grip and shows a
+// name that does not fit cut with "...".
+TEST_F(ExplorerTest, StatusFolderPartEndsBeforeTheGripAndCutsLongNames) {
+    ExplorerWindow* window = OpenWindow("\"" + ArchivePath("nested.zip") + "\"");
+    ASSERT_NE(window, nullptr);
+    HWND tree = window->Tree().Window();
+    const std::string name = "a folder whose name is far too long for the folder part of the status bar";
+    HTREEITEM folder = TreeChildNamed(tree, TreeView_GetRoot(tree), name);
+    ASSERT_NE(folder, nullptr);
+    TreeView_SelectItem(tree, folder);
+    HWND status = window->StatusBar();
+    MoveWindow(window->Window(), 0, 0, 640, 480, TRUE);
+    RECT client, part;
+    GetClientRect(status, &client);
+    ASSERT_EQ(StatusParts(status), 3);
+    SendMessageA(status, SB_GETRECT, 2, reinterpret_cast<LPARAM>(&part));
+    EXPECT_LE(part.right, client.right - GetSystemMetrics(SM_CXVSCROLL));
+    const std::string shown = StatusText(status, 2);
+    ASSERT_GT(shown.size(), 3u);
+    EXPECT_EQ(shown.substr(shown.size() - 3), "...");
+    EXPECT_EQ(name.compare(0, shown.size() - 3, shown, 0, shown.size() - 3), 0) << shown;
+    HDC dc = GetDC(status);
+    HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(status, WM_GETFONT, 0, 0)));
+    SIZE size = {};
+    GetTextExtentPoint32A(dc, shown.c_str(), static_cast<int>(shown.size()), &size);
+    SelectObject(dc, previous);
+    ReleaseDC(status, dc);
+    EXPECT_LE(size.cx, part.right - part.left - GetSystemMetrics(SM_CXSMICON));
+
+    // A short name is shown whole.
+    TreeView_SelectItem(tree, TreeChildNamed(tree, TreeView_GetRoot(tree), "src"));
+    EXPECT_EQ(StatusText(status, 2), "src");
+}
+
+// The Output window opens at the end of a long log, where the summary is.
+TEST_F(ExplorerTest, OutputWindowShowsTheEndOfTheLog) {
+    ExplorerWindow* window = OpenWindow("\"" + ArchivePath("beta.zip") + "\"");
+    ASSERT_NE(window, nullptr);
+    g_answer = IDYES;  // view the output
+    window->RunOperation([&](ICompressFormat* archive, HWND) {
+        for (int line = 1; line <= 200; ++line) {
+            OutputLog::Callback(archive, reinterpret_cast<LPARAM>(window->Log()),
+                                ("line " + std::to_string(line) + "\n").c_str());
+        }
+        OutputLog::Callback(archive, reinterpret_cast<LPARAM>(window->Log()), "summary\n");
+        return S_FALSE;
+    });
+    ASSERT_EQ(DialogTitles(), std::vector<std::string>{"Output"});
+    EXPECT_GT(g_dialogs[0].firstVisibleLine, 100);
+    EXPECT_TRUE(g_dialogs[0].endVisible);
+}
+
+// Disabled buttons are drawn from their own greyed images, which keep the
+// drawing's shades instead of one flat colour.
+TEST_F(ExplorerTest, ToolbarHasGreyedImagesForDisabledButtons) {
+    ExplorerWindow* window = OpenWindow();
+    ASSERT_NE(window, nullptr);
+    auto images = reinterpret_cast<HIMAGELIST>(SendMessageA(window->Toolbar(), TB_GETDISABLEDIMAGELIST, 0, 0));
+    ASSERT_NE(images, nullptr);
+    EXPECT_EQ(ImageList_GetImageCount(images), ExplorerWindow::kToolbarButtonCount);
+    // Extract, drawn over a colour the art does not use.
+    const COLORREF background = RGB(1, 2, 3);
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP canvas = CreateCompatibleBitmap(screen, 24, 24);
+    ReleaseDC(nullptr, screen);
+    HGDIOBJ previous = SelectObject(dc, canvas);
+    RECT all = {0, 0, 24, 24};
+    HBRUSH brush = CreateSolidBrush(background);
+    FillRect(dc, &all, brush);
+    DeleteObject(brush);
+    ASSERT_TRUE(ImageList_Draw(images, 4, dc, 0, 0, ILD_NORMAL));
+    std::set<COLORREF> greys;
+    bool allGrey = true;
+    for (int y = 0; y < 24; ++y) {
+        for (int x = 0; x < 24; ++x) {
+            const COLORREF pixel = GetPixel(dc, x, y);
+            if (pixel == background) continue;
+            greys.insert(pixel);
+            allGrey = allGrey && GetRValue(pixel) == GetGValue(pixel) && GetGValue(pixel) == GetBValue(pixel);
+        }
+    }
+    SelectObject(dc, previous);
+    DeleteObject(canvas);
+    DeleteDC(dc);
+    EXPECT_TRUE(allGrey);
+    EXPECT_GE(greys.size(), 3u);
 }
 
 TEST_F(ExplorerTest, OpenDialogFilterListsTheRegisteredFormats) {

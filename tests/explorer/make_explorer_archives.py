@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
 """Archives for the explorer window tests, written with Python's zipfile:
 alpha.zip and beta.zip (files in the root and in a folder), gamma.zip (one
-file), folders.zip (folder entries only), delta.tar (read-only format). Usage: make_explorer_archives.py DIR"""
+file), folders.zip (folder entries only), nested.zip (files only in
+sub-folders), delta.tar (read-only format). Usage: make_explorer_archives.py DIR"""
 import io
 import os
 import sys
 import tarfile
 import zipfile
+
+
+LONG_FOLDER = "a folder whose name is far too long for the folder part of the status bar"
 
 
 def write(path, members):
@@ -30,6 +34,9 @@ def main():
         info.size, info.mtime = 5, 1589711400
         t.addfile(info, io.BytesIO(b"delta"))
     write(os.path.join(out, "folders.zip"), [("empty/", b""), ("empty/inner/", b""), ("other/", b"")])
+    write(os.path.join(out, "nested.zip"), [("src/", b""), ("src/main.c", b"int main;"), ("src/util.c", b"util"),
+                                            ("src/notes.txt", b"notes"), ("doc/manual.txt", b"manual"),
+                                            (LONG_FOLDER + "/file.txt", b"file")])
 
 
 if __name__ == "__main__":

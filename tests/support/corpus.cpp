@@ -6,6 +6,8 @@
 
 #include "test_files.h"
 
+#include <gtest/gtest.h>
+
 namespace tessera::testing {
 namespace {
 
@@ -56,6 +58,9 @@ std::vector<CorpusSample> CorpusSamplesOf(const std::string& format) {
     std::vector<CorpusSample> result;
     for (const CorpusSample& s : CorpusSamples())
         if (s.format == format) result.push_back(s);
+    // A loop over no samples would pass without testing anything.
+    if (result.empty() && !CorpusSamples().empty())
+        ADD_FAILURE() << "the sample corpus holds no sample of format \"" << format << "\"";
     return result;
 }
 

@@ -26,7 +26,8 @@ struct CorpusSample {
 // All samples, or an empty list when the corpus is absent.
 const std::vector<CorpusSample>& CorpusSamples();
 
-// Samples of one format.
+// Samples of one format. With the corpus present, a format without samples
+// fails the calling test (its loop would test nothing).
 std::vector<CorpusSample> CorpusSamplesOf(const std::string& format);
 
 // Full path of a corpus file, in the form the running program opens (a Wine

@@ -248,6 +248,29 @@ TEST(ZipDirectory, LocalHeadersAreLocatedWithAndWithoutTheShift) {
     }
 }
 
+// The one overlap test of reading and updating: every entry that shares a
+// byte with another is found, also when the entry it overlaps is not its
+// neighbour in file order; entries that only touch are apart.
+TEST(ZipDirectory, OverlappingExtents) {
+    const struct {
+        const char* what;
+        std::vector<Extent> extents;
+        std::vector<bool> overlapping;
+    } cases[] = {
+        {"none", {}, {}},
+        {"touching in file order", {{0, 30}, {30, 10}, {40, 31}}, {false, false, false}},
+        {"apart, listed out of file order", {{100, 10}, {0, 50}, {60, 40}}, {false, false, false}},
+        {"one inside another", {{0, 100}, {10, 20}}, {true, true}},
+        {"same start", {{0, 40}, {0, 40}, {40, 5}}, {true, true, false}},
+        {"one long entry over two that are apart", {{50, 10}, {0, 100}, {10, 10}}, {true, true, true}},
+        {"overlaps the furthest end, not its neighbour", {{0, 100}, {10, 50}, {70, 10}, {100, 1}},
+         {true, true, true, false}},
+        {"a chain", {{0, 20}, {10, 20}, {25, 10}, {35, 30}}, {true, true, true, false}},
+        {"a whole file at the far end", {{0xFFFFFF00ull, 0x100}, {0xFFFFFFF0ull, 0x10}}, {true, true}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(OverlappingExtents(c.extents), c.overlapping) << c.what;
+}
+
 // Hostile directories: each row must end in a report, never in a read or an
 // allocation beyond the file; the update scan refuses every damaged archive.
 TEST(ZipDirectory, HostileDirectories) {

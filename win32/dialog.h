@@ -1,0 +1,109 @@
+// A dialog box as an object: the dialog procedure keeps `this` in the
+// dialog's DWLP_USER from WM_INITDIALOG on and routes messages to member
+// functions. Derive, override the handlers needed, call RunModal (or
+// CreateModeless). Handlers return TRUE for a message they handled.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace tessera::win32 {
+
+class Dialog {
+public:
+    Dialog() = default;
+    virtual ~Dialog() = default;
+    Dialog(const Dialog&) = delete;
+    Dialog& operator=(const Dialog&) = delete;
+
+    // DialogBoxParamA: the end code, or -1 when the dialog could not be made.
+    INT_PTR RunModal(HINSTANCE module, LPCSTR templateName, HWND owner) {
+        return DialogBoxParamA(module, templateName, owner, Procedure, reinterpret_cast<LPARAM>(this));
+    }
+    INT_PTR RunModal(HINSTANCE module, UINT templateId, HWND owner) {
+        return RunModal(module, MAKEINTRESOURCEA(templateId), owner);
+    }
+    // CreateDialogParamA: the dialog window (the caller's message loop serves it).
+    HWND CreateModeless(HINSTANCE module, UINT templateId, HWND owner) {
+        return CreateDialogParamA(module, MAKEINTRESOURCEA(templateId), owner, Procedure,
+                                  reinterpret_cast<LPARAM>(this));
+    }
+
+    HWND Handle() const { return dialog_; }
+
+protected:
+    // WM_INITDIALOG: TRUE lets the system set the focus.
+    virtual BOOL OnInitDialog() { return TRUE; }
+    // WM_COMMAND. By default Cancel (and the close box) ends the dialog.
+    virtual BOOL OnCommand(int id, int code, HWND control) {
+        (void)code;
+        (void)control;
+        if (id != IDCANCEL) return FALSE;
+        End(IDCANCEL);
+        return TRUE;
+    }
+    // WM_NOTIFY: the notification's answer goes through SetResult.
+    virtual BOOL OnNotify(NMHDR* header) {
+        (void)header;
+        return FALSE;
+    }
+    // Every other message (and the three above first, when it answers TRUE).
+    virtual BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+        (void)message;
+        (void)wParam;
+        (void)lParam;
+        return FALSE;
+    }
+    // WM_DESTROY: the dialog is going; `this` is detached after it.
+    virtual void OnDestroy() {}
+
+    void End(INT_PTR code) const { EndDialog(dialog_, code); }
+    // The answer of a handled message that has one (WM_NOTIFY and others).
+    void SetResult(LONG_PTR result) const { SetWindowLongPtrA(dialog_, DWLP_MSGRESULT, result); }
+
+    HWND Item(int id) const { return GetDlgItem(dialog_, id); }
+    bool Checked(int id) const { return IsDlgButtonChecked(dialog_, id) == BST_CHECKED; }
+    void Check(int id, bool on) const { CheckDlgButton(dialog_, id, on ? BST_CHECKED : BST_UNCHECKED); }
+    void Enable(int id, bool on) const { EnableWindow(Item(id), on ? TRUE : FALSE); }
+    std::string Text(int id) const {
+        HWND item = Item(id);
+        int length = item ? GetWindowTextLengthA(item) : 0;
+        std::string text(static_cast<size_t>(length) + 1, '\0');
+        if (length > 0) text.resize(static_cast<size_t>(GetWindowTextA(item, &text[0], length + 1)));
+        else text.clear();
+        return text;
+    }
+    void SetText(int id, const std::string& text) const { SetDlgItemTextA(dialog_, id, text.c_str()); }
+
+private:
+    static INT_PTR CALLBACK Procedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+        Dialog* self;
+        if (message == WM_INITDIALOG) {
+            self = reinterpret_cast<Dialog*>(lParam);
+            self->dialog_ = dialog;
+            SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+            if (self->OnMessage(message, wParam, lParam)) return TRUE;
+            return self->OnInitDialog();
+        }
+        self = reinterpret_cast<Dialog*>(GetWindowLongPtrA(dialog, DWLP_USER));
+        if (!self) return FALSE;  // messages before WM_INITDIALOG
+        if (self->OnMessage(message, wParam, lParam)) return TRUE;
+        switch (message) {
+        case WM_COMMAND:
+            return self->OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+        case WM_NOTIFY:
+            return self->OnNotify(reinterpret_cast<NMHDR*>(lParam));
+        case WM_DESTROY:
+            self->OnDestroy();
+            SetWindowLongPtrA(dialog, DWLP_USER, 0);
+            self->dialog_ = nullptr;
+            return FALSE;
+        }
+        return FALSE;
+    }
+
+    HWND dialog_ = nullptr;
+};
+
+}  // namespace tessera::win32
