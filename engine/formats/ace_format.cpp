@@ -23,6 +23,9 @@
 #include "core/file_io.h"
 #include "core/module.h"
 #include "core/registry.h"
+#include "formats/format_support.h"
+#include "win32/handles.h"
+#include "win32/scope.h"
 
 #include <algorithm>
 #include <cstring>
@@ -49,8 +52,6 @@ constexpr DWORD kSfxModuleAlternative = 111;
 constexpr unsigned kDictionaryBits = 20;   // 1 MiB, halved while memory is short
 constexpr size_t kCommentBudget = 4u << 20;  // decoded entry comments kept whole per listing
 
-DWORD ClampSize(uint64_t size) { return size >= SIZE_UNKNOWN ? SIZE_UNKNOWN : static_cast<DWORD>(size); }
-
 // FTIME: DOS date in the high word, time in the low word, local time.
 FILETIME EntryTime(uint32_t dosTime) {
     FILETIME time = {};
@@ -68,12 +69,10 @@ const char* MethodName(uint8_t techType) { return techType == 0 ? "stored" : "LZ
 // One open volume; reads go through the engine's file layer.
 class CAceFormat::FileVolume final : public AceVolume {
 public:
-    FileVolume(HANDLE file, bool owned, DWORD* readError) : file_(file), owned_(owned), readError_(readError) {
+    FileVolume(HANDLE file, bool owned, DWORD* readError) : file_(file), readError_(readError) {
+        if (owned) owned_.reset(file);
         LARGE_INTEGER size = {};
         if (GetFileSizeEx(file_, &size)) size_ = static_cast<uint64_t>(size.QuadPart);
-    }
-    ~FileVolume() override {
-        if (owned_) CloseHandle(file_);
     }
     FileVolume(const FileVolume&) = delete;
     FileVolume& operator=(const FileVolume&) = delete;
@@ -101,7 +100,7 @@ private:
         return false;
     }
     HANDLE file_;
-    bool owned_;
+    tessera::win32::FileHandle owned_;  // closes the volume when it was opened for this reader
     DWORD* readError_;
     uint64_t size_ = 0;
 };
@@ -119,21 +118,13 @@ private:
 
 // The archive path follows the volumes while a set is read and is the first
 // volume's name again when the operation ends.
-class CAceFormat::VolumeScope {
-public:
-    explicit VolumeScope(CAceFormat& format) : format_(format) {
-        lstrcpynA(format_.m_firstVolume, format_.m_archivePath, MAX_PATH);
-    }
-    ~VolumeScope() {
-        lstrcpynA(format_.m_archivePath, format_.m_firstVolume, MAX_PATH);
-        format_.CloseArchiveFile();
-    }
-    VolumeScope(const VolumeScope&) = delete;
-    VolumeScope& operator=(const VolumeScope&) = delete;
-
-private:
-    CAceFormat& format_;
-};
+auto CAceFormat::FollowVolumes() {
+    lstrcpynA(m_firstVolume, m_archivePath, MAX_PATH);
+    return tessera::win32::OnScopeExit([this] {
+        lstrcpynA(m_archivePath, m_firstVolume, MAX_PATH);
+        CloseArchiveFile();
+    });
+}
 
 std::unique_ptr<AceVolume> CAceFormat::OpenVolume(const std::string& name, unsigned index) {
     if (name.size() >= MAX_PATH) return nullptr;
@@ -217,13 +208,8 @@ HRESULT STDMETHODCALLTYPE CAceFormat::GetText(int kind, DWORD_PTR value, LPSTR b
     buffer[0] = '\0';
     LPCSTR text = reinterpret_cast<LPCSTR>(value);
     if (kind == TEXT_PATH) {
-        if (!text || !*text) return E_FAIL;
-        int length = lstrlenA(text);
-        if (length >= MAX_PATH) return E_FAIL;
-        OemToCharBuffA(text, buffer, static_cast<DWORD>(length));
-        buffer[length] = '\0';
-        if (buffer[length - 1] == '\\') buffer[length - 1] = '\0';
-        return S_OK;
+        // ACE names keep their own separators; an empty one is no path.
+        return SUCCEEDED(ConvertStoredName(text, buffer, false)) ? S_OK : E_FAIL;
     }
     if (kind == TEXT_COMMENT) {
         if (!text) return E_FAIL;
@@ -281,7 +267,7 @@ void CAceFormat::ReportWalkStatus(AceStatus status) {
 
 HRESULT CAceFormat::DoList() {
     try {
-        VolumeScope scope(*this);
+        auto volumes = FollowVolumes();
         Opener opener(*this);
         AceArchiveReader reader(opener);
         HRESULT hr = OpenFirstVolume(reader, false);
@@ -372,7 +358,7 @@ HRESULT CAceFormat::DoList() {
 }
 
 HRESULT CAceFormat::DoCheck(BOOL* result) {
-    VolumeScope scope(*this);
+    auto volumes = FollowVolumes();
     Opener opener(*this);
     AceArchiveReader reader(opener);
     HRESULT hr = OpenFirstVolume(reader, true);
@@ -381,7 +367,7 @@ HRESULT CAceFormat::DoCheck(BOOL* result) {
 }
 
 HRESULT CAceFormat::DoGetComment(LPSTR buffer, DWORD size) {
-    VolumeScope scope(*this);
+    auto volumes = FollowVolumes();
     Opener opener(*this);
     AceArchiveReader reader(opener);
     HRESULT hr = OpenFirstVolume(reader, false);
@@ -430,7 +416,7 @@ bool CAceFormat::ReportOutcome(const AceEntry& entry, const AceEntryOutcome& out
 
 HRESULT CAceFormat::ExtractOrTest() {
     try {
-        VolumeScope scope(*this);
+        auto volumes = FollowVolumes();
         if (!DecoderReady()) return E_OUTOFMEMORY;
         Opener opener(*this);
         AceArchiveReader reader(opener);
@@ -443,12 +429,8 @@ HRESULT CAceFormat::ExtractOrTest() {
         for (DWORD i = 0; !m_allSelected && i < m_selectionCount; ++i)
             if (m_selection[i].index != SEL_UNUSED) ++wanted;
 
-        struct ProgressRun {
-            CAceFormat& f;
-            ~ProgressRun() { f.Progress(kProgressEnd, 0); }
-        };
         Progress(kProgressBegin, m_allSelected ? m_totals.totalSize : solid ? m_bytesUpToLast : m_bytesSelected);
-        ProgressRun run{*this};
+        auto endProgress = tessera::win32::OnScopeExit([this] { Progress(kProgressEnd, 0); });
 
         DWORD errors = 0, unsupported = 0, reached = 0;
         AceStatus status = AceStatus::kEnd;
@@ -558,7 +540,7 @@ HRESULT CAceFormat::ExtractOrTest() {
 // Self-extracting programs
 
 HRESULT CAceFormat::WriteArchiveCopy(LPCSTR target, const void* module, DWORD moduleSize) {
-    VolumeScope scope(*this);
+    auto volumes = FollowVolumes();
     if (!OpenArchiveFile()) return E_FAIL;
     AceMainHeader main;
     AceStatus found;
@@ -592,16 +574,16 @@ HRESULT CAceFormat::WriteArchiveCopy(LPCSTR target, const void* module, DWORD mo
     }
     Log(IDS_COPYING, FileNamePart(m_archivePath));
     ShowStatus(IDS_COPYING, FileNamePart(m_archivePath));
-    HANDLE out = CreateArchiveFile(target);
-    if (out == INVALID_HANDLE_VALUE) return E_FAIL;  // reported, or declined
-    lstrcpynA(m_outputPath, target, MAX_PATH);       // the drive named by a disk-full question
-    m_outputFile = out;
+    tessera::win32::FileHandle out(CreateArchiveFile(target));
+    if (!out) return E_FAIL;                     // reported, or declined
+    lstrcpynA(m_outputPath, target, MAX_PATH);   // the drive named by a disk-full question
+    m_outputFile = out.get();
     Progress(kProgressBegin, static_cast<DWORD>(count));
     bool ok = moduleSize == 0 || WriteOutput(module, moduleSize);
-    ok = ok && CopyData(m_archiveFile, out, static_cast<DWORD>(count), m_outputPath[0]);
+    ok = ok && CopyData(m_archiveFile, out.get(), static_cast<DWORD>(count), m_outputPath[0]);
     Progress(kProgressEnd, 0);
-    CloseHandle(out);
     m_outputFile = INVALID_HANDLE_VALUE;
+    out.reset();
     if (!ok) {
         DeleteFileA(target);  // no half-made program or archive stays behind
         return E_FAIL;

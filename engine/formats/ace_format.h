@@ -44,8 +44,10 @@ private:
     class FileVolume;
     class Opener;
     class OutputSink;
-    class VolumeScope;
 
+    // Makes the operation's archive path follow the volumes of the set; the
+    // returned guard restores the first volume's name and closes the file.
+    auto FollowVolumes();
     // Opens the first volume and finds the main header; reports 4107 (not
     // while checking), 4102 or 4103.
     HRESULT OpenFirstVolume(tessera::ace::AceArchiveReader& reader, bool checking);

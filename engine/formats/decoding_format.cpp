@@ -5,10 +5,6 @@
 #include "core/module.h"
 #include "core/registry.h"
 
-ArchiveFileInput::~ArchiveFileInput() {
-    if (owned_ && file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
-}
-
 std::unique_ptr<ArchiveFileInput> ArchiveFileInput::Open(LPCSTR path, DWORD* error) {
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -17,7 +13,7 @@ std::unique_ptr<ArchiveFileInput> ArchiveFileInput::Open(LPCSTR path, DWORD* err
         return nullptr;
     }
     std::unique_ptr<ArchiveFileInput> input(new ArchiveFileInput(file));
-    input->owned_ = true;
+    input->owned_.reset(file);
     return input;
 }
 
@@ -106,20 +102,6 @@ void CDecodingFormat::DisplayName(LPCSTR stored, char (&shown)[MAX_PATH]) {
         lstrcpynA(shown, converted, MAX_PATH);
     else
         lstrcpynA(shown, stored ? stored : "", MAX_PATH);
-}
-
-HRESULT CDecodingFormat::ConvertStoredName(DWORD_PTR value, LPSTR buffer) {
-    buffer[0] = '\0';
-    LPCSTR name = reinterpret_cast<LPCSTR>(value);
-    if (!name || !*name) return E_INVALIDARG;
-    int length = lstrlenA(name);
-    if (length >= MAX_PATH) return E_FAIL;
-    OemToCharBuffA(name, buffer, static_cast<DWORD>(length));
-    buffer[length] = '\0';
-    for (char* p = buffer; *p; ++p)
-        if (*p == '/') *p = '\\';
-    if (buffer[length - 1] == '\\') buffer[length - 1] = '\0';
-    return S_OK;
 }
 
 HRESULT CDecodingFormat::AllocEntriesFor(DWORD count, uint64_t nameBytes) {

@@ -9,6 +9,8 @@
 #include "core/compress_format.h"
 
 #include "codecs/byte_io.h"
+#include "win32/handles.h"
+#include "formats/format_support.h"
 #include "formats/rar/seekable_input.h"
 
 #include <cstdint>
@@ -22,7 +24,6 @@ class ArchiveFileInput final : public tessera::SeekableInput {
 public:
     // Borrows an open handle.
     explicit ArchiveFileInput(HANDLE file) : file_(file) {}
-    ~ArchiveFileInput() override;
     ArchiveFileInput(const ArchiveFileInput&) = delete;
     ArchiveFileInput& operator=(const ArchiveFileInput&) = delete;
 
@@ -37,7 +38,7 @@ public:
 
 private:
     HANDLE file_;
-    bool owned_ = false;
+    tessera::win32::FileHandle owned_;  // a volume opened here closes with its input
     bool failed_ = false;
     DWORD error_ = 0;
 };
@@ -76,10 +77,10 @@ protected:
     // The display path of a stored name (GetText kind 3), or the stored name
     // cut to fit when it cannot be converted; for log lines.
     void DisplayName(LPCSTR stored, char (&shown)[MAX_PATH]);
-    // GetText kind 3 of both formats: OEM to ANSI, '/' to '\', one trailing
-    // backslash dropped. E_INVALIDARG for an empty name, E_FAIL when the
-    // result would not fit a path.
-    static HRESULT ConvertStoredName(DWORD_PTR value, LPSTR buffer);
+    // GetText kind 3 of formats with '/' separators (format_support.h).
+    static HRESULT ConvertStoredName(DWORD_PTR value, LPSTR buffer) {
+        return ::ConvertStoredName(reinterpret_cast<LPCSTR>(value), buffer, true);
+    }
     // Fills the entry list from records gathered by a header walk: sizes
     // the pool by the names so that every one fits.
     HRESULT AllocEntriesFor(DWORD count, uint64_t nameBytes);
@@ -108,5 +109,4 @@ protected:
     HRESULT EndOutOfMemory(bool decoding);
 
     static FILETIME DosTimeToFileTime(uint32_t dosDateTime);
-    static DWORD ClampSize(uint64_t size) { return size >= SIZE_UNKNOWN ? SIZE_UNKNOWN : static_cast<DWORD>(size); }
 };

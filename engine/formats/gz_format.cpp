@@ -7,6 +7,7 @@
 #include "core/file_io.h"
 #include "core/module.h"
 #include "core/registry.h"
+#include "formats/format_support.h"
 #include "formats/gzip/gzip_reader.h"
 #include "formats/tar_format.h"
 
@@ -59,20 +60,13 @@ HRESULT STDMETHODCALLTYPE CGzFormat::GetText(int kind, DWORD_PTR value, LPSTR bu
     if (kind != TEXT_PATH && kind != TEXT_COMMENT) return S_OK;
     LPCSTR text = reinterpret_cast<LPCSTR>(value);
     if (!text || !*text) return E_INVALIDARG;
-    int length = lstrlenA(text);
     if (kind == TEXT_COMMENT) {
         lstrcpynA(buffer, text, GETTEXT_BUFFER);
         return S_OK;
     }
-    if (length >= MAX_PATH) return E_FAIL;
-    OemToCharBuffA(text, buffer, static_cast<DWORD>(length));
-    buffer[length] = '\0';
     // A stored name may carry '/' separators; the path checks of the
     // engine see them as the backslashes they become.
-    for (char* p = buffer; *p; ++p)
-        if (*p == '/') *p = '\\';
-    if (length > 0 && buffer[length - 1] == '\\') buffer[length - 1] = '\0';
-    return S_OK;
+    return ConvertStoredName(text, buffer, true);
 }
 
 HRESULT CGzFormat::ReadFront(Front& front) {

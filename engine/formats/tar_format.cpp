@@ -5,6 +5,7 @@
 #include "formats/tar_format.h"
 
 #include "core/file_io.h"
+#include "formats/format_support.h"
 #include "formats/tar/tar_reader.h"
 
 #include <vector>
@@ -18,8 +19,6 @@ namespace {
 
 constexpr DWORD kReadPiece = 32768;
 constexpr DWORD kNameSpacePerEntry = 120;
-
-DWORD ClampSize(uint64_t size) { return size >= SIZE_UNKNOWN ? SIZE_UNKNOWN : static_cast<DWORD>(size); }
 
 bool IsFolderEntry(const TarEntry& e) { return e.kind == EntryKind::Folder; }
 
@@ -85,16 +84,7 @@ HRESULT STDMETHODCALLTYPE CTarFormat::GetText(int kind, DWORD_PTR value, LPSTR b
     if (!buffer) return E_INVALIDARG;
     buffer[0] = '\0';
     if (kind != TEXT_PATH) return S_OK;  // no versions, methods or comments
-    LPCSTR name = reinterpret_cast<LPCSTR>(value);
-    if (!name || !*name) return E_INVALIDARG;
-    int length = lstrlenA(name);
-    if (length >= MAX_PATH) return E_FAIL;
-    OemToCharBuffA(name, buffer, static_cast<DWORD>(length));
-    buffer[length] = '\0';
-    for (char* p = buffer; *p; ++p)
-        if (*p == '/') *p = '\\';
-    if (length > 0 && buffer[length - 1] == '\\') buffer[length - 1] = '\0';
-    return S_OK;
+    return ConvertStoredName(reinterpret_cast<LPCSTR>(value), buffer, true);
 }
 
 HRESULT CTarFormat::DoList() { return ListTar(); }
