@@ -43,7 +43,7 @@ using tessera::ace::AceHeaderWalk;
 using tessera::ace::AceMainHeader;
 using tessera::ace::AceStatus;
 using tessera::ace::AceStatusText;
-using tessera::ace::AceVolume;
+using tessera::RandomAccessInput;
 
 namespace {
 
@@ -66,49 +66,10 @@ const char* MethodName(uint8_t techType) { return techType == 0 ? "stored" : "LZ
 // ---------------------------------------------------------------------------
 // Volumes as files
 
-// One open volume; reads go through the engine's file layer.
-class CAceFormat::FileVolume final : public AceVolume {
-public:
-    FileVolume(HANDLE file, bool owned, DWORD* readError) : file_(file), readError_(readError) {
-        if (owned) owned_.reset(file);
-        LARGE_INTEGER size = {};
-        if (GetFileSizeEx(file_, &size)) size_ = static_cast<uint64_t>(size.QuadPart);
-    }
-    FileVolume(const FileVolume&) = delete;
-    FileVolume& operator=(const FileVolume&) = delete;
-
-    uint64_t Size() const override { return size_; }
-    bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) override {
-        *got = 0;
-        LARGE_INTEGER position;
-        position.QuadPart = static_cast<LONGLONG>(offset);
-        if (!SetFilePointerEx(file_, position, nullptr, FILE_BEGIN)) return Failed();
-        uint8_t* out = static_cast<uint8_t*>(buffer);
-        while (*got < size) {
-            DWORD want = static_cast<DWORD>(std::min<size_t>(size - *got, 1u << 30));
-            DWORD done = 0;
-            if (!EngineReadFile(file_, out + *got, want, &done)) return Failed();
-            if (done == 0) break;
-            *got += done;
-        }
-        return true;
-    }
-
-private:
-    bool Failed() {
-        *readError_ = GetLastError();
-        return false;
-    }
-    HANDLE file_;
-    tessera::win32::FileHandle owned_;  // closes the volume when it was opened for this reader
-    DWORD* readError_;
-    uint64_t size_ = 0;
-};
-
 class CAceFormat::Opener final : public tessera::ace::AceVolumeOpener {
 public:
     explicit Opener(CAceFormat& format) : format_(format) {}
-    std::unique_ptr<AceVolume> OpenVolume(const std::string& name, unsigned index) override {
+    std::unique_ptr<RandomAccessInput> OpenVolume(const std::string& name, unsigned index) override {
         return format_.OpenVolume(name, index);
     }
 
@@ -126,20 +87,27 @@ auto CAceFormat::FollowVolumes() {
     });
 }
 
-std::unique_ptr<AceVolume> CAceFormat::OpenVolume(const std::string& name, unsigned index) {
+// A volume for the reader; its read errors reach the reports through m_readError.
+std::unique_ptr<RandomAccessInput> CAceFormat::ReadingVolume(tessera::win32::FileHandle file) {
+    auto volume = std::make_unique<ArchiveFileInput>(std::move(file));
+    volume->CopyErrorTo(&m_readError);
+    return volume;
+}
+
+std::unique_ptr<RandomAccessInput> CAceFormat::OpenVolume(const std::string& name, unsigned index) {
     if (name.size() >= MAX_PATH) return nullptr;
     lstrcpynA(m_archivePath, name.c_str(), MAX_PATH);
     if (index == 0) {
         if (!OpenArchiveFile()) return nullptr;  // reported (4102)
-        HANDLE file = m_archiveFile;
+        tessera::win32::FileHandle file(m_archiveFile);
         m_archiveFile = INVALID_HANDLE_VALUE;
-        return std::make_unique<FileVolume>(file, true, &m_readError);
+        return ReadingVolume(std::move(file));
     }
     bool logged = false;
     for (;;) {
         HANDLE file = CreateFileA(m_archivePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) return std::make_unique<FileVolume>(file, true, &m_readError);
+        if (file != INVALID_HANDLE_VALUE) return ReadingVolume(tessera::win32::FileHandle(file));
         DWORD error = GetLastError();
         if (m_cancel) return nullptr;
         if (!logged) {  // the log names the volume even when nobody can be asked
@@ -546,7 +514,8 @@ HRESULT CAceFormat::WriteArchiveCopy(LPCSTR target, const void* module, DWORD mo
     AceStatus found;
     uint64_t fileSize;
     {
-        FileVolume volume(m_archiveFile, false, &m_readError);
+        ArchiveFileInput volume(m_archiveFile);
+        volume.CopyErrorTo(&m_readError);
         fileSize = volume.Size();
         AceHeaderWalk walk(volume);
         found = walk.FindMainHeader(main);

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "formats/ace/ace_archive.h"
+#include "formats/format_support.h"
 
 class CAceFormat : public CCompressFormat {
 public:
@@ -38,16 +39,17 @@ public:
     // archive path. The first volume's failure is reported (4102); a later
     // one is asked for with Retry/Cancel (20500) until it opens or the user
     // cancels. Null when there is no volume.
-    virtual std::unique_ptr<tessera::ace::AceVolume> OpenVolume(const std::string& name, unsigned index);
+    virtual std::unique_ptr<tessera::RandomAccessInput> OpenVolume(const std::string& name, unsigned index);
 
 private:
-    class FileVolume;
     class Opener;
     class OutputSink;
 
     // Makes the operation's archive path follow the volumes of the set; the
     // returned guard restores the first volume's name and closes the file.
     auto FollowVolumes();
+    // An opened volume as the reader's input.
+    std::unique_ptr<tessera::RandomAccessInput> ReadingVolume(tessera::win32::FileHandle file);
     // Opens the first volume and finds the main header; reports 4107 (not
     // while checking), 4102 or 4103.
     HRESULT OpenFirstVolume(tessera::ace::AceArchiveReader& reader, bool checking);

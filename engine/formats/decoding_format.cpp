@@ -1,52 +1,9 @@
-// Common ground of the RAR and ARJ format classes (see decoding_format.h).
+// Common ground of the decoding format classes (see decoding_format.h).
 #include "formats/decoding_format.h"
 
 #include "core/file_io.h"
 #include "core/module.h"
 #include "core/registry.h"
-
-std::unique_ptr<ArchiveFileInput> ArchiveFileInput::Open(LPCSTR path, DWORD* error) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = GetLastError();
-        return nullptr;
-    }
-    std::unique_ptr<ArchiveFileInput> input(new ArchiveFileInput(file));
-    input->owned_.reset(file);
-    return input;
-}
-
-uint64_t ArchiveFileInput::Size() {
-    LARGE_INTEGER size = {};
-    if (!GetFileSizeEx(file_, &size)) return 0;
-    return static_cast<uint64_t>(size.QuadPart);
-}
-
-size_t ArchiveFileInput::ReadAt(uint64_t offset, void* buffer, size_t size) {
-    if (failed_ || size == 0 || offset > 0x7FFFFFFFFFFFFFFFull) return 0;
-    LARGE_INTEGER position;
-    position.QuadPart = static_cast<LONGLONG>(offset);
-    if (!SetFilePointerEx(file_, position, nullptr, FILE_BEGIN)) {
-        failed_ = true;
-        error_ = GetLastError();
-        return 0;
-    }
-    size_t total = 0;
-    auto* out = static_cast<uint8_t*>(buffer);
-    while (total < size) {
-        DWORD want = size - total > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size - total);
-        DWORD done = 0;
-        if (!EngineReadFile(file_, out + total, want, &done)) {
-            failed_ = true;
-            error_ = GetLastError();
-            break;
-        }
-        if (done == 0) break;  // end of file
-        total += done;
-    }
-    return total;
-}
 
 bool CDecodingFormat::EntrySink::Create() {
     pending_ = false;

@@ -1,47 +1,19 @@
-// Common ground of the RAR and ARJ format classes. Both read through
-// portable header walks that take a SeekableInput and decoders that write
-// to a ByteSink; this file supplies the Windows side of both (an archive or
-// volume file as a SeekableInput, a sink that drives progress, cancel and
-// the output file) and the small pieces the two classes would otherwise
-// repeat.
+// Common ground of the decoding format classes. They read through portable
+// header walks that take a RandomAccessInput (ArchiveFileInput on this side)
+// and decoders that write to a ByteSink; this file supplies the sink that
+// drives progress, cancel and the output file, and the small pieces the
+// classes would otherwise repeat.
 #pragma once
 
 #include "core/compress_format.h"
 
 #include "codecs/byte_io.h"
-#include "win32/handles.h"
 #include "formats/format_support.h"
-#include "formats/rar/seekable_input.h"
 
 #include <cstdint>
 #include <memory>
 #include <new>
 #include <string>
-
-// A file read at explicit offsets through the engine's file layer. A failed
-// read ends the input and is kept for the caller to report.
-class ArchiveFileInput final : public tessera::SeekableInput {
-public:
-    // Borrows an open handle.
-    explicit ArchiveFileInput(HANDLE file) : file_(file) {}
-    ArchiveFileInput(const ArchiveFileInput&) = delete;
-    ArchiveFileInput& operator=(const ArchiveFileInput&) = delete;
-
-    // Opens a further file (a volume) for reading; null with *error set when
-    // it cannot be opened.
-    static std::unique_ptr<ArchiveFileInput> Open(LPCSTR path, DWORD* error);
-
-    uint64_t Size() override;
-    size_t ReadAt(uint64_t offset, void* buffer, size_t size) override;
-    bool Failed() const { return failed_; }
-    DWORD Error() const { return error_; }
-
-private:
-    HANDLE file_;
-    tessera::win32::FileHandle owned_;  // a volume opened here closes with its input
-    bool failed_ = false;
-    DWORD error_ = 0;
-};
 
 class CDecodingFormat : public CCompressFormat {
 protected:

@@ -71,11 +71,12 @@ HRESULT STDMETHODCALLTYPE CGzFormat::GetText(int kind, DWORD_PTR value, LPSTR bu
 
 HRESULT CGzFormat::ReadFront(Front& front) {
     if (!OpenArchiveFile()) return E_FAIL;
-    ArchiveFileSource source(m_archiveFile);
+    ArchiveFileInput file(m_archiveFile);
+    tessera::InputCursor source(file);
     GzipInput input(source);
     HeaderStatus status = ReadGzipHeader(input, front.header);
-    if (source.Failed()) {
-        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(source.Error()));
+    if (file.Failed()) {
+        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(file.Error()));
         return E_FAIL;
     }
     if (status == HeaderStatus::Empty || status == HeaderStatus::NotGzip) {
@@ -196,8 +197,8 @@ HRESULT CGzFormat::DoExtract() {
         return S_OK;
     }
 
-    SetFilePointer(m_archiveFile, 0, nullptr, FILE_BEGIN);
-    ArchiveFileSource source(m_archiveFile);
+    ArchiveFileInput file(m_archiveFile);
+    tessera::InputCursor source(file);
     OutputSink sink(*this);
     GzipDecodeResult r = DecodeGzipFile(source, sink);
     FinishTargetFile();
@@ -205,8 +206,8 @@ HRESULT CGzFormat::DoExtract() {
     CloseArchiveFile();
 
     if (m_cancel) return E_ABORT;
-    if (source.Failed()) {
-        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(source.Error()));
+    if (file.Failed()) {
+        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(file.Error()));
         NoteFailed();
         return E_FAIL;
     }

@@ -143,7 +143,7 @@ HRESULT CRarFormat::ExtractRar() {
     std::string missingVolume;
     DWORD missingError = 0;
     std::string firstName = m_archivePath;
-    auto opener = [&](unsigned index) -> std::unique_ptr<tessera::SeekableInput> {
+    auto opener = [&](unsigned index) -> std::unique_ptr<tessera::RandomAccessInput> {
         std::string name = tessera::RarVolumeName(firstName, index);
         if (name.empty()) {
             missingVolume = firstName;

@@ -37,33 +37,6 @@ const char* UnextractableKind(EntryKind kind) {
 
 }  // namespace
 
-size_t ArchiveFileSource::Read(uint8_t* buffer, size_t capacity) {
-    if (failed_ || capacity == 0) return 0;
-    DWORD want = capacity > 0x40000000 ? 0x40000000 : static_cast<DWORD>(capacity);
-    DWORD done = 0;
-    if (!EngineReadFile(file_, buffer, want, &done)) {
-        failed_ = true;
-        error_ = GetLastError();
-        return 0;
-    }
-    return done;
-}
-
-bool ArchiveFileSource::SkipForward(uint64_t count) {
-    if (failed_) return false;
-    LARGE_INTEGER zero = {}, position = {}, size = {};
-    if (!SetFilePointerEx(file_, zero, &position, FILE_CURRENT) || !GetFileSizeEx(file_, &size)) {
-        failed_ = true;
-        error_ = GetLastError();
-        return false;
-    }
-    uint64_t left = static_cast<uint64_t>(size.QuadPart - position.QuadPart);
-    LARGE_INTEGER target;
-    target.QuadPart = count <= left ? position.QuadPart + static_cast<LONGLONG>(count) : size.QuadPart;
-    SetFilePointerEx(file_, target, nullptr, FILE_BEGIN);
-    return count <= left;
-}
-
 FILETIME UnixTimeToLocalFileTime(long long seconds) {
     // FILETIME counts 100 ns from 1601; keep the value inside what
     // FileTimeToLocalFileTime accepts.
@@ -91,7 +64,7 @@ HRESULT CTarFormat::DoList() { return ListTar(); }
 
 HRESULT CTarFormat::DoExtract() { return ExtractTar(); }
 
-bool CTarFormat::ReportWalkEnd(int status, const ArchiveFileSource& source) {
+bool CTarFormat::ReportWalkEnd(int status, const ArchiveFileInput& source) {
     if (source.Failed()) {
         ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(source.Error()));
         return false;
@@ -113,7 +86,7 @@ HRESULT CTarFormat::ListTar() {
     // than by its size; the second one fills it.
     DWORD count = 0;
     {
-        ArchiveFileSource source(m_archiveFile);
+        ArchiveFileInput source(m_archiveFile);
         TarReader reader(source);
         TarEntry e;
         while (reader.Next(e) == TarStatus::Entry && count < 0x7FFFFFFF && !m_cancel) ++count;
@@ -123,13 +96,12 @@ HRESULT CTarFormat::ListTar() {
             return E_FAIL;
         }
     }
-    SetFilePointer(m_archiveFile, 0, nullptr, FILE_BEGIN);
     HRESULT hr = AllocEntries(kNameSpacePerEntry, count ? count : 1);
     if (FAILED(hr)) {
         CloseArchiveFile();
         return hr;
     }
-    ArchiveFileSource source(m_archiveFile);
+    ArchiveFileInput source(m_archiveFile);
     TarReader reader(source);
     TarEntry e;
     TarStatus status;
@@ -178,7 +150,7 @@ bool CTarFormat::WriteEntryData(TarReader& reader, bool* whole) {
 
 HRESULT CTarFormat::ExtractTar() {
     if (!OpenArchiveFile()) return E_FAIL;
-    ArchiveFileSource source(m_archiveFile);
+    ArchiveFileInput source(m_archiveFile);
     TarReader reader(source);
     TarEntry e;
     TarStatus status;
