@@ -52,13 +52,6 @@ constexpr DWORD kSfxModuleAlternative = 111;
 constexpr unsigned kDictionaryBits = 20;   // 1 MiB, halved while memory is short
 constexpr size_t kCommentBudget = 4u << 20;  // decoded entry comments kept whole per listing
 
-// FTIME: DOS date in the high word, time in the low word, local time.
-FILETIME EntryTime(uint32_t dosTime) {
-    FILETIME time = {};
-    if (!DosDateTimeToFileTime(HIWORD(dosTime), LOWORD(dosTime), &time)) time = FILETIME();
-    return time;
-}
-
 const char* MethodName(uint8_t techType) { return techType == 0 ? "stored" : "LZ77"; }
 
 }  // namespace
@@ -125,32 +118,6 @@ std::unique_ptr<RandomAccessInput> CAceFormat::OpenVolume(const std::string& nam
 }
 
 // ---------------------------------------------------------------------------
-// Decoded output
-
-// Receives the decoder's pieces: writes them while the entry has a target,
-// advances the progress, and stops the decoder when the user cancels. After
-// a failed write (reported) the entry is still decoded, without output, so a
-// solid archive stays in step.
-class CAceFormat::OutputSink final : public tessera::ByteSink {
-public:
-    explicit OutputSink(CAceFormat& format) : format_(format) {}
-    bool Write(const uint8_t* data, size_t size) override {
-        if (format_.m_cancel) return false;
-        if (writing && !format_.WriteOutput(data, static_cast<DWORD>(size))) {
-            writing = false;
-            writeFailed = true;
-        }
-        format_.Progress(kProgressAdvance, static_cast<DWORD>(size));
-        return !format_.m_cancel;
-    }
-    bool writing = false;
-    bool writeFailed = false;
-
-private:
-    CAceFormat& format_;
-};
-
-// ---------------------------------------------------------------------------
 // Object
 
 CAceFormat::CAceFormat() {
@@ -177,7 +144,7 @@ HRESULT STDMETHODCALLTYPE CAceFormat::GetText(int kind, DWORD_PTR value, LPSTR b
     LPCSTR text = reinterpret_cast<LPCSTR>(value);
     if (kind == TEXT_PATH) {
         // ACE names keep their own separators; an empty one is no path.
-        return SUCCEEDED(ConvertStoredName(text, buffer, false)) ? S_OK : E_FAIL;
+        return SUCCEEDED(::ConvertStoredName(text, buffer, false)) ? S_OK : E_FAIL;
     }
     if (kind == TEXT_COMMENT) {
         if (!text) return E_FAIL;
@@ -201,16 +168,8 @@ HRESULT CAceFormat::OpenFirstVolume(AceArchiveReader& reader, bool checking) {
         break;
     }
     m_checkResult = 1;  // read, but no archive in it
-    if (!checking) ReportNoArchive();
+    if (!checking) ReportNotArchive();
     return E_FAIL;
-}
-
-void CAceFormat::ReportNoArchive() {
-    char typeName[256];
-    const FORMATINFO* row = FormatRow(m_formatId);
-    if (!row || LoadStringA(EngineModule(), row->descriptionId, typeName, sizeof typeName) <= 0)
-        lstrcpyA(typeName, "archive");
-    ReportError(IDS_NOT_A_VALID_ARCHIVE, typeName);
 }
 
 void CAceFormat::ReportWalkStatus(AceStatus status) {
@@ -233,96 +192,97 @@ void CAceFormat::ReportWalkStatus(AceStatus status) {
 // ---------------------------------------------------------------------------
 // Listing
 
+// Every step runs with the volume guard and the progress guard inside it, so
+// running out of memory finds the volumes closed and the progress ended.
 HRESULT CAceFormat::DoList() {
-    try {
-        auto volumes = FollowVolumes();
-        Opener opener(*this);
-        AceArchiveReader reader(opener);
-        HRESULT hr = OpenFirstVolume(reader, false);
-        if (FAILED(hr)) return hr;
+    return RunMemoryChecked(false, [this] { return ListAce(); });
+}
 
-        // The walk may open further volumes (with their prompts), so it runs
-        // once; the entries are gathered first and the list sized by them.
-        struct Item {
-            std::string name;
-            std::string comment;
-            bool hasComment = false;
-            uint64_t packed = 0;
-            uint32_t size = 0, time = 0, attributes = 0;
-        };
-        std::vector<Item> items;
-        size_t textBytes = 0, commentBytes = 0;
-        std::vector<char> comment(tessera::ace::kAceMaxCommentLength + 1);
-        AceEntry entry;
-        AceStatus status;
-        while (!m_cancel && (status = reader.NextEntry(entry)) == AceStatus::kOk) {
-            AceStatus rest = reader.FinishEntry(entry);  // the parts in later volumes
-            const AceFileHeader& h = entry.header;
-            Item item;
-            item.name = h.name;
-            item.packed = entry.packedTotal;
-            item.size = h.size;
-            item.time = h.time;
-            item.attributes = h.attributes;
-            if (h.HasComment()) {
-                size_t room = std::max(h.packedComment.size(), kCommentBudget - std::min(commentBytes, kCommentBudget));
-                size_t capacity = std::min(room, tessera::ace::kAceMaxCommentLength) + 1;
-                size_t length = 0;
-                tessera::ace::DecodeAceComment(h.packedComment.data(), h.packedComment.size(), comment.data(),
-                                               capacity, &length);
-                item.comment.assign(comment.data(), length);  // what decoded before any damage
-                item.hasComment = true;
-                commentBytes += length;
-            }
-            textBytes += item.name.size() + item.comment.size() + 2;
-            items.push_back(std::move(item));
-            if (rest != AceStatus::kOk) {
-                status = rest;
-                break;
-            }
-        }
-        if (m_cancel) return E_ABORT;
+HRESULT CAceFormat::ListAce() {
+    auto volumes = FollowVolumes();
+    Opener opener(*this);
+    AceArchiveReader reader(opener);
+    HRESULT hr = OpenFirstVolume(reader, false);
+    if (FAILED(hr)) return hr;
 
-        const DWORD count = static_cast<DWORD>(items.size());
-        const size_t perEntry = textBytes / std::max<DWORD>(count, 1) + 2 * 8;  // room for the 8-byte alignment
-        if (static_cast<uint64_t>(sizeof(HDRSTRUCT) + perEntry) * std::max<DWORD>(count, 1) > 0x7FFFFFFF) {
-            ReportError(IDS_OUT_OF_MEMORY);
-            return E_OUTOFMEMORY;
+    // The walk may open further volumes (with their prompts), so it runs
+    // once; the entries are gathered first and the list sized by them.
+    struct Item {
+        std::string name;
+        std::string comment;
+        bool hasComment = false;
+        uint64_t packed = 0;
+        uint32_t size = 0, time = 0, attributes = 0;
+    };
+    std::vector<Item> items;
+    size_t textBytes = 0, commentBytes = 0;
+    std::vector<char> comment(tessera::ace::kAceMaxCommentLength + 1);
+    AceEntry entry;
+    AceStatus status;
+    while (!m_cancel && (status = reader.NextEntry(entry)) == AceStatus::kOk) {
+        AceStatus rest = reader.FinishEntry(entry);  // the parts in later volumes
+        const AceFileHeader& h = entry.header;
+        Item item;
+        item.name = h.name;
+        item.packed = entry.packedTotal;
+        item.size = h.size;
+        item.time = h.time;
+        item.attributes = h.attributes;
+        if (h.HasComment()) {
+            size_t room = std::max(h.packedComment.size(), kCommentBudget - std::min(commentBytes, kCommentBudget));
+            size_t capacity = std::min(room, tessera::ace::kAceMaxCommentLength) + 1;
+            size_t length = 0;
+            tessera::ace::DecodeAceComment(h.packedComment.data(), h.packedComment.size(), comment.data(),
+                                           capacity, &length);
+            item.comment.assign(comment.data(), length);  // what decoded before any damage
+            item.hasComment = true;
+            commentBytes += length;
         }
-        hr = AllocEntries(static_cast<DWORD>(perEntry), std::max<DWORD>(count, 1));
-        if (FAILED(hr)) return hr;
-        for (const Item& item : items) {
-            HDRSTRUCT& e = m_entries[m_totals.entries];
-            e = HDRSTRUCT();
-            e.name = PoolString(item.name.c_str(), static_cast<DWORD>(item.name.size()));
-            if (item.hasComment) e.comment = PoolString(item.comment.c_str(), static_cast<DWORD>(item.comment.size()));
-            if (!e.name || (item.hasComment && !e.comment)) {
-                ReportError(IDS_OUT_OF_MEMORY);
-                return E_OUTOFMEMORY;
-            }
-            e.size = item.size;
-            e.packedSize = ClampSize(item.packed);
-            e.ratio = ComputeRatio(e.size, e.packedSize);
-            e.time = EntryTime(item.time);
-            e.attributes = item.attributes;
-            e.host = e.version = e.method = 0xFFFFFFFF;
-            ++m_totals.entries;
-            if (item.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-                ++m_totals.folders;
-            } else {
-                m_totals.totalSize += e.size;
-                m_totals.totalPacked += e.packedSize;
-            }
+        textBytes += item.name.size() + item.comment.size() + 2;
+        items.push_back(std::move(item));
+        if (rest != AceStatus::kOk) {
+            status = rest;
+            break;
         }
-        TrimPool();
-        if (status == AceStatus::kEnd) return S_OK;
-        ReportWalkStatus(status);
-        if (m_cancel) return E_ABORT;
-        return status == AceStatus::kReadError ? E_FAIL : S_FALSE;  // the entries before the damage stay listed
-    } catch (const std::bad_alloc&) {
+    }
+    if (m_cancel) return E_ABORT;
+
+    const DWORD count = static_cast<DWORD>(items.size());
+    const size_t perEntry = textBytes / std::max<DWORD>(count, 1) + 2 * 8;  // room for the 8-byte alignment
+    if (static_cast<uint64_t>(sizeof(HDRSTRUCT) + perEntry) * std::max<DWORD>(count, 1) > 0x7FFFFFFF) {
         ReportError(IDS_OUT_OF_MEMORY);
         return E_OUTOFMEMORY;
     }
+    hr = AllocEntries(static_cast<DWORD>(perEntry), std::max<DWORD>(count, 1));
+    if (FAILED(hr)) return hr;
+    for (const Item& item : items) {
+        HDRSTRUCT& e = m_entries[m_totals.entries];
+        e = HDRSTRUCT();
+        e.name = PoolString(item.name.c_str(), static_cast<DWORD>(item.name.size()));
+        if (item.hasComment) e.comment = PoolString(item.comment.c_str(), static_cast<DWORD>(item.comment.size()));
+        if (!e.name || (item.hasComment && !e.comment)) {
+            ReportError(IDS_OUT_OF_MEMORY);
+            return E_OUTOFMEMORY;
+        }
+        e.size = item.size;
+        e.packedSize = ClampSize(item.packed);
+        e.ratio = ComputeRatio(e.size, e.packedSize);
+        e.time = DosTimeToFileTime(item.time);
+        e.attributes = item.attributes;
+        e.host = e.version = e.method = 0xFFFFFFFF;
+        ++m_totals.entries;
+        if (item.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            ++m_totals.folders;
+        } else {
+            m_totals.totalSize += e.size;
+            m_totals.totalPacked += e.packedSize;
+        }
+    }
+    TrimPool();
+    if (status == AceStatus::kEnd) return S_OK;
+    ReportWalkStatus(status);
+    if (m_cancel) return E_ABORT;
+    return status == AceStatus::kReadError ? E_FAIL : S_FALSE;  // the entries before the damage stay listed
 }
 
 HRESULT CAceFormat::DoCheck(BOOL* result) {
@@ -356,9 +316,11 @@ HRESULT CAceFormat::DoGetComment(LPSTR buffer, DWORD size) {
 // ---------------------------------------------------------------------------
 // Extraction and testing
 
-HRESULT CAceFormat::DoExtract() { return ExtractOrTest(); }
+HRESULT CAceFormat::DoExtract() {
+    return RunMemoryChecked(false, [this] { return ExtractOrTest(); });
+}
 
-HRESULT CAceFormat::DoTest() { return ExtractOrTest(); }
+HRESULT CAceFormat::DoTest() { return DoExtract(); }
 
 bool CAceFormat::ReportOutcome(const AceEntry& entry, const AceEntryOutcome& outcome) {
     if (outcome.input != AceStatus::kOk) {
@@ -383,125 +345,113 @@ bool CAceFormat::ReportOutcome(const AceEntry& entry, const AceEntryOutcome& out
 }
 
 HRESULT CAceFormat::ExtractOrTest() {
-    try {
-        auto volumes = FollowVolumes();
-        if (!DecoderReady()) return E_OUTOFMEMORY;
-        Opener opener(*this);
-        AceArchiveReader reader(opener);
-        HRESULT hr = OpenFirstVolume(reader, false);
-        if (FAILED(hr)) return hr;
+    auto volumes = FollowVolumes();
+    if (!DecoderReady()) return E_OUTOFMEMORY;
+    Opener opener(*this);
+    AceArchiveReader reader(opener);
+    HRESULT hr = OpenFirstVolume(reader, false);
+    if (FAILED(hr)) return hr;
 
-        const bool solid = reader.Main().IsSolid();
-        const bool testing = m_op == OP_TEST;
-        DWORD wanted = 0;  // selection records to reach before stopping early
-        for (DWORD i = 0; !m_allSelected && i < m_selectionCount; ++i)
-            if (m_selection[i].index != SEL_UNUSED) ++wanted;
+    const bool solid = reader.Main().IsSolid();
+    const bool testing = m_op == OP_TEST;
+    DWORD wanted = 0;  // selection records to reach before stopping early
+    for (DWORD i = 0; !m_allSelected && i < m_selectionCount; ++i)
+        if (m_selection[i].index != SEL_UNUSED) ++wanted;
 
-        Progress(kProgressBegin, m_allSelected ? m_totals.totalSize : solid ? m_bytesUpToLast : m_bytesSelected);
-        auto endProgress = tessera::win32::OnScopeExit([this] { Progress(kProgressEnd, 0); });
+    Progress(kProgressBegin, m_allSelected ? m_totals.totalSize : solid ? m_bytesUpToLast : m_bytesSelected);
+    auto endProgress = tessera::win32::OnScopeExit([this] { Progress(kProgressEnd, 0); });
 
-        DWORD errors = 0, unsupported = 0, reached = 0;
-        AceStatus status = AceStatus::kEnd;
-        AceStatus reportedStop = AceStatus::kOk;  // a volume failure already reported with its entry
-        // A wrong checksum leaves a solid run's dictionary wrong as well: the
-        // entries after it are refused like those after undecodable data.
-        auto decode = [&](AceEntry& e, OutputSink& s) {
-            AceEntryOutcome outcome = reader.DecodeEntry(*m_decoder, e, &s);
-            if (solid && !outcome.encrypted && outcome.codec == AceCodecResult::kOk &&
-                outcome.input == AceStatus::kOk && !outcome.CrcMatches())
-                m_decoder->MarkStale();
-            return outcome;
-        };
-        AceEntry entry;
-        while (!m_cancel && (m_allSelected || reached < wanted)) {
-            status = reader.NextEntry(entry);
-            if (status != AceStatus::kOk) break;
-            const AceFileHeader& h = entry.header;
-            OutputSink sink(*this);
-            if (!IsSelected(h.name.c_str())) {
-                // Nobody asked for it: a solid archive still needs it decoded.
-                if (solid) decode(entry, sink);
-                continue;
-            }
-            ++reached;
-
-            char shown[MAX_PATH];
-            bool named = SUCCEEDED(GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(h.name.c_str()), shown));
-            if (!named) lstrcpynA(shown, h.name.c_str(), 64);
-            bool refused = true;
-            SkipReason reason = kSkipUnsupported;
-            if (h.IsEncrypted()) {
-                LogSkip(shown, IDS_DECRYPTION_NOT_SUPPORTED);
-            } else if (!h.IsFolder() && h.techType > 1) {
-                LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(h.techType));
-            } else if (!h.IsFolder() && h.techType == 1 && !m_decoder->FitsDictionary(h.techParm)) {
-                LogSkip(shown, IDS_OUT_OF_MEMORY);
-            } else if (!named) {
-                LogSkip(shown, h.name.size() >= MAX_PATH ? IDS_REASON_PATH_TOO_LONG : IDS_REASON_UNSAFE_NAME);
-                reason = kSkipOther;
-            } else {
-                refused = false;
-            }
-            if (refused) {
-                ++unsupported;
-                NoteSkipped(reason);
-                Progress(kProgressAdvance, h.size);
-                if (solid) decode(entry, sink);  // the reader notes the gap
-                continue;
-            }
-
-            bool output = BeginEntryOutput(h.name.c_str(), EntryTime(h.time), h.attributes, h.size,
-                                           static_cast<LPCSTR>(m_currentDetail));
-            if (m_cancel) break;
-            if (output && !testing && !h.IsFolder()) {
-                HRESULT created = CreateTargetFile();
-                if (created == S_OK) {
-                    sink.writing = true;
-                } else if (FAILED(created)) {
-                    ++errors;  // reported; the entry is still decoded below when the archive is solid
-                    NoteFailed();
-                    output = false;
-                }
-            }
-            if (!output && !solid) {
-                Progress(kProgressAdvance, h.size);  // its outcome is noted
-                continue;
-            }
-            AceEntryOutcome outcome = decode(entry, sink);
-            if (m_outputFile != INVALID_HANDLE_VALUE) {
-                FinishTargetFile();
-                if (m_cancel) DeleteFileA(m_outputPath);  // a partly written file is no use
-            }
-            if (m_cancel) break;
-            bool failed = sink.writeFailed;
-            if (sink.writeFailed) ++errors;
-            if (output && ReportOutcome(entry, outcome)) {
-                ++errors;
-                failed = true;
-                if (outcome.input != AceStatus::kOk) reportedStop = outcome.input;
-            }
-            if (failed)
-                NoteFailed();
-            else if (output && h.IsFolder())
-                NoteFolder();
-            else if (output)
-                NoteProcessed();
+    DWORD errors = 0, unsupported = 0, reached = 0;
+    AceStatus status = AceStatus::kEnd;
+    AceStatus reportedStop = AceStatus::kOk;  // a volume failure already reported with its entry
+    // A wrong checksum leaves a solid run's dictionary wrong as well: the
+    // entries after it are refused like those after undecodable data.
+    auto decode = [&](AceEntry& e, EntrySink& s) {
+        AceEntryOutcome outcome = reader.DecodeEntry(*m_decoder, e, &s);
+        if (solid && !outcome.encrypted && outcome.codec == AceCodecResult::kOk &&
+            outcome.input == AceStatus::kOk && !outcome.CrcMatches())
+            m_decoder->MarkStale();
+        return outcome;
+    };
+    AceEntry entry;
+    while (!m_cancel && (m_allSelected || reached < wanted)) {
+        status = reader.NextEntry(entry);
+        if (status != AceStatus::kOk) break;
+        const AceFileHeader& h = entry.header;
+        EntrySink quiet(*this, false);
+        if (!IsSelected(h.name.c_str())) {
+            // Nobody asked for it: a solid archive still needs it decoded.
+            if (solid) decode(entry, quiet);
+            continue;
         }
-        if (m_cancel) return E_ABORT;
-        if (status != AceStatus::kOk && status != AceStatus::kEnd && status != reportedStop) {
-            ReportWalkStatus(status);
-            if (m_cancel) return E_ABORT;
+        ++reached;
+
+        char shown[MAX_PATH];
+        bool named = SUCCEEDED(GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(h.name.c_str()), shown));
+        if (!named) lstrcpynA(shown, h.name.c_str(), 64);
+        bool refused = true;
+        SkipReason reason = kSkipUnsupported;
+        if (h.IsEncrypted()) {
+            LogSkip(shown, IDS_DECRYPTION_NOT_SUPPORTED);
+        } else if (!h.IsFolder() && h.techType > 1) {
+            LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(h.techType));
+        } else if (!h.IsFolder() && h.techType == 1 && !m_decoder->FitsDictionary(h.techParm)) {
+            LogSkip(shown, IDS_OUT_OF_MEMORY);
+        } else if (!named) {
+            LogSkip(shown, h.name.size() >= MAX_PATH ? IDS_REASON_PATH_TOO_LONG : IDS_REASON_UNSAFE_NAME);
+            reason = kSkipOther;
+        } else {
+            refused = false;
+        }
+        if (refused) {
+            ++unsupported;
+            NoteSkipped(reason);
+            Progress(kProgressAdvance, h.size);
+            if (solid) decode(entry, quiet);  // the reader notes the gap
+            continue;
+        }
+
+        bool output = BeginEntryOutput(h.name.c_str(), DosTimeToFileTime(h.time), h.attributes, h.size,
+                                       static_cast<LPCSTR>(m_currentDetail));
+        if (m_cancel) break;
+        if (!output && !solid) {
+            Progress(kProgressAdvance, h.size);  // its outcome is noted
+            continue;
+        }
+        // The output file is made with the first decoded piece; a failed
+        // write is reported there and the entry still decoded, so a
+        // solid run stays in step.
+        EntrySink sink(*this, output && !testing && !h.IsFolder());
+        AceEntryOutcome outcome = decode(entry, sink);
+        const bool fileOpen = m_outputFile != INVALID_HANDLE_VALUE;
+        sink.Close(outcome.input == AceStatus::kOk && outcome.codec == AceCodecResult::kOk);
+        if (m_cancel && fileOpen) DeleteFileA(m_outputPath);  // a partly written file is no use
+        if (m_cancel) break;
+        bool failed = sink.WriteFailed();
+        if (failed) ++errors;
+        if (output && ReportOutcome(entry, outcome)) {
             ++errors;
-            NoteDamage();
+            failed = true;
+            if (outcome.input != AceStatus::kOk) reportedStop = outcome.input;
         }
-        ReportTestSummary();
-        ReportMissing();
-        if (status == AceStatus::kReadError) return E_FAIL;
-        return errors || unsupported ? S_FALSE : S_OK;
-    } catch (const std::bad_alloc&) {
-        ReportError(IDS_OUT_OF_MEMORY);
-        return E_OUTOFMEMORY;
+        if (failed)
+            NoteFailed();
+        else if (output && h.IsFolder())
+            NoteFolder();
+        else if (output)
+            NoteProcessed();
     }
+    if (m_cancel) return E_ABORT;
+    if (status != AceStatus::kOk && status != AceStatus::kEnd && status != reportedStop) {
+        ReportWalkStatus(status);
+        if (m_cancel) return E_ABORT;
+        ++errors;
+        NoteDamage();
+    }
+    ReportTestSummary();
+    ReportMissing();
+    if (status == AceStatus::kReadError) return E_FAIL;
+    return errors || unsupported ? S_FALSE : S_OK;
 }
 
 // ---------------------------------------------------------------------------
@@ -525,7 +475,7 @@ HRESULT CAceFormat::WriteArchiveCopy(LPCSTR target, const void* module, DWORD mo
         return E_FAIL;
     }
     if (found != AceStatus::kOk) {
-        ReportNoArchive();
+        ReportNotArchive();
         return E_FAIL;
     }
     // The archive from its main header on: whatever stood in front of it

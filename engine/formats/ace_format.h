@@ -10,15 +10,14 @@
 // engine's messages and result codes.
 #pragma once
 
-#include "core/compress_format.h"
+#include "formats/decoding_format.h"
 
 #include <memory>
 #include <string>
 
 #include "formats/ace/ace_archive.h"
-#include "formats/format_support.h"
 
-class CAceFormat : public CCompressFormat {
+class CAceFormat : public CDecodingFormat {
 public:
     CAceFormat();
     ~CAceFormat() override;
@@ -43,7 +42,6 @@ public:
 
 private:
     class Opener;
-    class OutputSink;
 
     // Makes the operation's archive path follow the volumes of the set; the
     // returned guard restores the first volume's name and closes the file.
@@ -53,12 +51,11 @@ private:
     // Opens the first volume and finds the main header; reports 4107 (not
     // while checking), 4102 or 4103.
     HRESULT OpenFirstVolume(tessera::ace::AceArchiveReader& reader, bool checking);
+    HRESULT ListAce();
     // The shared routine of DoExtract and DoTest.
     HRESULT ExtractOrTest();
     // Reports how an entry's decoding went; true when it failed.
     bool ReportOutcome(const tessera::ace::AceEntry& entry, const tessera::ace::AceEntryOutcome& outcome);
-    // 4107 with the file-type name of the object's format.
-    void ReportNoArchive();
     // Reports a walk that ended otherwise than at the end of the archive.
     void ReportWalkStatus(tessera::ace::AceStatus status);
     // MakeEXE/RemoveEXE: module (may be empty) + archive from its main header.
