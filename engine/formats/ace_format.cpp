@@ -123,6 +123,7 @@ std::unique_ptr<RandomAccessInput> CAceFormat::OpenVolume(const std::string& nam
 CAceFormat::CAceFormat() {
     m_sfxModuleId[0] = kSfxModule;
     m_sfxModuleId[1] = kSfxModuleAlternative;
+    m_entryFailuresShown = true;
     try {
         m_decoder = std::make_unique<AceDecoder>(kDictionaryBits);
     } catch (const std::bad_alloc&) {
@@ -322,26 +323,26 @@ HRESULT CAceFormat::DoExtract() {
 
 HRESULT CAceFormat::DoTest() { return DoExtract(); }
 
-bool CAceFormat::ReportOutcome(const AceEntry& entry, const AceEntryOutcome& outcome) {
-    if (outcome.input != AceStatus::kOk) {
-        ReportWalkStatus(outcome.input);
-        return true;
+CDecodingFormat::EntryReport CAceFormat::Report(const AceEntry& entry, const AceEntryOutcome& outcome) {
+    switch (outcome.input) {
+    case AceStatus::kOk: break;
+    case AceStatus::kReadError: return EntryReport::WithError(EntryResult::kReadError, nullptr, m_readError);
+    case AceStatus::kVolumeMissing:
+        if (m_cancel) return EntryReport::Of(EntryResult::kCancelled);  // the user cancelled the volume question
+        return EntryReport::WithText(EntryResult::kDamaged, AceStatusText(outcome.input));
+    default: return EntryReport::WithText(EntryResult::kDamaged, AceStatusText(outcome.input));
     }
     switch (outcome.codec) {
     case AceCodecResult::kOk:
-        if (outcome.CrcMatches()) return false;
-        ReportError(IDS_BAD_CHECKSUM, static_cast<unsigned long>(outcome.crcFound),
-                    static_cast<unsigned long>(outcome.crcExpected));
-        return true;
-    case AceCodecResult::kBadData:
-        ReportError(IDS_INVALID_COMPRESSED_DATA, MethodName(entry.header.techType));
-        return true;
+        if (outcome.CrcMatches()) return EntryReport::Of(entry.header.IsFolder() ? EntryResult::kFolder : EntryResult::kDone);
+        return EntryReport::Checksum(outcome.crcFound, outcome.crcExpected);
+    case AceCodecResult::kBadData: return EntryReport::WithText(EntryResult::kBadData, MethodName(entry.header.techType));
     case AceCodecResult::kAborted:
-        return !m_cancel;
-    default:
-        ReportError(IDS_ARCHIVE_DAMAGED, AceCodecResultText(outcome.codec));
-        return true;
+        if (m_cancel) return EntryReport::Of(EntryResult::kCancelled);
+        break;  // the sink stops only on cancel; anything else is damage
+    default: break;
     }
+    return EntryReport::WithText(EntryResult::kDamaged, AceCodecResultText(outcome.codec));
 }
 
 HRESULT CAceFormat::ExtractOrTest() {
@@ -389,23 +390,18 @@ HRESULT CAceFormat::ExtractOrTest() {
         char shown[MAX_PATH];
         bool named = SUCCEEDED(GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(h.name.c_str()), shown));
         if (!named) lstrcpynA(shown, h.name.c_str(), 64);
-        bool refused = true;
-        SkipReason reason = kSkipUnsupported;
-        if (h.IsEncrypted()) {
-            LogSkip(shown, IDS_DECRYPTION_NOT_SUPPORTED);
-        } else if (!h.IsFolder() && h.techType > 1) {
-            LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(h.techType));
-        } else if (!h.IsFolder() && h.techType == 1 && !m_decoder->FitsDictionary(h.techParm)) {
-            LogSkip(shown, IDS_OUT_OF_MEMORY);
-        } else if (!named) {
-            LogSkip(shown, h.name.size() >= MAX_PATH ? IDS_REASON_PATH_TOO_LONG : IDS_REASON_UNSAFE_NAME);
-            reason = kSkipOther;
-        } else {
-            refused = false;
-        }
-        if (refused) {
+        EntryReport refusal;
+        if (h.IsEncrypted())
+            refusal = EntryReport::Of(EntryResult::kEncrypted);
+        else if (!h.IsFolder() && h.techType > 1)
+            refusal = EntryReport::WithValue(EntryResult::kUnknownMethod, h.techType);
+        else if (!h.IsFolder() && h.techType == 1 && !m_decoder->FitsDictionary(h.techParm))
+            refusal = EntryReport::Of(EntryResult::kNoMemory);
+        else if (!named)
+            refusal = EntryReport::WithValue(EntryResult::kUnsafeName, h.name.size() >= MAX_PATH ? 1 : 0);
+        if (refusal.result != EntryResult::kDone) {
+            ReportEntry(shown, refusal);
             ++unsupported;
-            NoteSkipped(reason);
             Progress(kProgressAdvance, h.size);
             if (solid) decode(entry, quiet);  // the reader notes the gap
             continue;
@@ -427,19 +423,11 @@ HRESULT CAceFormat::ExtractOrTest() {
         sink.Close(outcome.input == AceStatus::kOk && outcome.codec == AceCodecResult::kOk);
         if (m_cancel && fileOpen) DeleteFileA(m_outputPath);  // a partly written file is no use
         if (m_cancel) break;
-        bool failed = sink.WriteFailed();
-        if (failed) ++errors;
-        if (output && ReportOutcome(entry, outcome)) {
+        if (!output) continue;  // decoded only to keep the solid run in step
+        if (ReportEntry(shown, Report(entry, outcome), &sink)) {
             ++errors;
-            failed = true;
             if (outcome.input != AceStatus::kOk) reportedStop = outcome.input;
         }
-        if (failed)
-            NoteFailed();
-        else if (output && h.IsFolder())
-            NoteFolder();
-        else if (output)
-            NoteProcessed();
     }
     if (m_cancel) return E_ABORT;
     if (status != AceStatus::kOk && status != AceStatus::kEnd && status != reportedStop) {

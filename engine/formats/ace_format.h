@@ -54,8 +54,8 @@ private:
     HRESULT ListAce();
     // The shared routine of DoExtract and DoTest.
     HRESULT ExtractOrTest();
-    // Reports how an entry's decoding went; true when it failed.
-    bool ReportOutcome(const tessera::ace::AceEntry& entry, const tessera::ace::AceEntryOutcome& outcome);
+    // How a selected entry's decoding went.
+    EntryReport Report(const tessera::ace::AceEntry& entry, const tessera::ace::AceEntryOutcome& outcome);
     // Reports a walk that ended otherwise than at the end of the archive.
     void ReportWalkStatus(tessera::ace::AceStatus status);
     // MakeEXE/RemoveEXE: module (may be empty) + archive from its main header.

@@ -149,13 +149,15 @@ HRESULT CArjFormat::ExtractArj() {
             }
             ArjCheck check = tessera::ArjCheckEntry(h);
             if (check.refusal != ArjRefusal::kNone) {
-                if (check.refusal == ArjRefusal::kVersion)
-                    LogSkip(shown, IDS_REQUIRES_VERSION, "ARJ", check.value, 0u, 3u, 0u);
-                else if (check.refusal == ArjRefusal::kGarbled)
-                    LogSkip(shown, IDS_DECRYPTION_NOT_SUPPORTED);
-                else
-                    LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(check.value));
-                EntryRefused();
+                EntryReport refusal = EntryReport::WithValue(EntryResult::kUnknownMethod, check.value);
+                if (check.refusal == ArjRefusal::kVersion) {
+                    refusal = EntryReport::WithText(EntryResult::kNeedsVersion, "ARJ");
+                    refusal.value = check.value;
+                    refusal.supported = 3;
+                } else if (check.refusal == ArjRefusal::kGarbled) {
+                    refusal = EntryReport::Of(EntryResult::kEncrypted);
+                }
+                ReportEntry(shown, refusal);
                 Progress(kProgressAdvance, h.originalSize);
                 continue;
             }
@@ -172,32 +174,18 @@ HRESULT CArjFormat::ExtractArj() {
             ArjEntryOutcome outcome = tessera::ArjDecodeEntry(input, h, decoder, &sink);
             sink.Close(outcome.result == ArjEntryResult::kOk);
             if (m_cancel) break;
+            EntryReport report = EntryReport::Of(EntryResult::kDone);
             switch (outcome.result) {
-            case ArjEntryResult::kOk:
-                if (sink.WriteFailed())
-                    EntryFailed();
-                else
-                    NoteProcessed();
-                break;
-            case ArjEntryResult::kBadCrc:
-                Warn(IDS_BAD_CHECKSUM, static_cast<unsigned long>(outcome.crc),
-                     static_cast<unsigned long>(h.fileCrc));
-                EntryFailed();
-                break;
-            case ArjEntryResult::kBadData:
-                Warn(IDS_INVALID_COMPRESSED_DATA, shown);
-                EntryFailed();
-                break;
-            case ArjEntryResult::kUnsupported:
-                LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(h.method));
-                EntryRefused();
-                break;
+            case ArjEntryResult::kOk: break;
+            case ArjEntryResult::kBadCrc: report = EntryReport::Checksum(outcome.crc, h.fileCrc); break;
+            case ArjEntryResult::kBadData: report = EntryReport::WithText(EntryResult::kBadData, shown); break;
+            case ArjEntryResult::kUnsupported: report = EntryReport::WithValue(EntryResult::kUnknownMethod, h.method); break;
             case ArjEntryResult::kTruncated:
             case ArjEntryResult::kAborted:  // the sink stops only on cancel
-                Warn(IDS_FILE_DAMAGED, walker.HeaderNumber());
-                EntryFailed();
+                report = EntryReport::WithValue(EntryResult::kDamaged, walker.HeaderNumber());
                 break;
             }
+            ReportEntry(shown, report, &sink);
         }
         if (result == S_OK && !m_cancel && status == ArjStatus::kDamaged) {
             Warn(IDS_FILE_DAMAGED, walker.HeaderNumber() + 1);

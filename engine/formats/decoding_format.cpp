@@ -70,14 +70,61 @@ HRESULT CDecodingFormat::AllocEntriesFor(DWORD count, uint64_t nameBytes) {
     return AllocEntries(static_cast<DWORD>(perEntry), count);
 }
 
+bool CDecodingFormat::ReportEntry(LPCSTR shown, const EntryReport& r, const EntrySink* sink) {
+    // The message of a failure: to the log, and to the owner as well where
+    // the format shows entry failures.
+    auto failure = [this](UINT id, auto... args) {
+        if (m_entryFailuresShown)
+            ReportError(id, args...);
+        else
+            Warn(id, args...);
+    };
+    SkipReason refusal = kSkipUnsupported;
+    switch (r.result) {
+    case EntryResult::kCancelled: return false;
+    case EntryResult::kFolder: NoteFolder(); return false;
+    case EntryResult::kDone:
+        if (!sink || !sink->WriteFailed()) {
+            NoteProcessed();
+            return false;
+        }
+        break;  // reported by the core when the write failed
+    case EntryResult::kBadChecksum: failure(IDS_BAD_CHECKSUM, r.found, r.expected); break;
+    case EntryResult::kBadData: failure(IDS_INVALID_COMPRESSED_DATA, r.text); break;
+    case EntryResult::kDamaged:
+        if (r.text)
+            failure(IDS_ARCHIVE_DAMAGED, r.text);
+        else
+            failure(IDS_FILE_DAMAGED, r.value);
+        break;
+    case EntryResult::kReadError: ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(r.error)); break;
+    case EntryResult::kVolumeMissing: failure(IDS_VOLUME_CANNOT_BE_OPENED, r.text, SystemErrorText(r.error)); break;
+    case EntryResult::kEncrypted: LogSkip(shown, IDS_DECRYPTION_NOT_SUPPORTED); return Refused(refusal);
+    case EntryResult::kUnknownMethod:
+        LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(r.value));
+        return Refused(refusal);
+    case EntryResult::kNotSupported: LogSkip(shown, IDS_METHOD_NOT_SUPPORTED, r.text); return Refused(refusal);
+    case EntryResult::kNeedsVersion:
+        LogSkip(shown, IDS_REQUIRES_VERSION, r.text, r.value, 0u, r.supported, 0u);
+        return Refused(refusal);
+    case EntryResult::kNoMemory: LogSkip(shown, IDS_OUT_OF_MEMORY); return Refused(refusal);
+    case EntryResult::kUnsafeName:
+        LogSkip(shown, r.value ? IDS_REASON_PATH_TOO_LONG : IDS_REASON_UNSAFE_NAME);
+        return Refused(kSkipOther);
+    }
+    EntryFailed();
+    return true;
+}
+
 void CDecodingFormat::EntryFailed() {
     NoteFailed();
     m_warning = TRUE;
 }
 
-void CDecodingFormat::EntryRefused() {
-    NoteSkipped(kSkipUnsupported);
+bool CDecodingFormat::Refused(SkipReason reason) {
+    NoteSkipped(reason);
     m_warning = TRUE;
+    return true;
 }
 
 void CDecodingFormat::ArchiveDamaged() {

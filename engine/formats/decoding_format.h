@@ -56,12 +56,75 @@ protected:
     // Fills the entry list from records gathered by a header walk: sizes
     // the pool by the names so that every one fits.
     HRESULT AllocEntriesFor(DWORD count, uint64_t nameBytes);
-    // An entry that failed (checksum, damaged data, a failed write), one
-    // refused as not supported, and damage outside any one entry (a damaged
-    // header, a walk cut short): each is noted in the outcome counts, and the
-    // operation ends with S_FALSE even when no log is attached.
+    // How a selected entry came out. Each format class maps what its walk
+    // and decoder said onto one of these once; ReportEntry then writes the
+    // one message and notes the outcome count.
+    enum class EntryResult {
+        kDone,           // decoded and checked (failed after all when its file could not be written)
+        kFolder,         // a folder entry made or passed
+        kCancelled,      // the user cancelled: nothing to report
+        // failures
+        kBadChecksum,    // found, expected
+        kBadData,        // text: what the message names (the method or the entry)
+        kDamaged,        // text: what is damaged; without text the header `value`
+        kReadError,      // error: the system error
+        kVolumeMissing,  // text: the volume, error: the system error
+        // refusals
+        kEncrypted,
+        kUnknownMethod,  // value: the method or version met
+        kNotSupported,   // text: what kind of entry
+        kNeedsVersion,   // text: the program, value: the major version needed, supported: ours
+        kNoMemory,       // the entry needs more memory than the object has
+        kUnsafeName,     // value: nonzero when the path is too long
+    };
+    struct EntryReport {
+        EntryResult result = EntryResult::kDone;
+        unsigned long found = 0, expected = 0;
+        unsigned value = 0, supported = 0;
+        LPCSTR text = nullptr;
+        DWORD error = 0;
+
+        static EntryReport Of(EntryResult result) {
+            EntryReport r;
+            r.result = result;
+            return r;
+        }
+        static EntryReport Checksum(unsigned long found, unsigned long expected) {
+            EntryReport r = Of(EntryResult::kBadChecksum);
+            r.found = found;
+            r.expected = expected;
+            return r;
+        }
+        static EntryReport WithText(EntryResult result, LPCSTR text) {
+            EntryReport r = Of(result);
+            r.text = text;
+            return r;
+        }
+        static EntryReport WithValue(EntryResult result, unsigned value) {
+            EntryReport r = Of(result);
+            r.value = value;
+            return r;
+        }
+        static EntryReport WithError(EntryResult result, LPCSTR text, DWORD error) {
+            EntryReport r = WithText(result, text);
+            r.error = error;
+            return r;
+        }
+    };
+    // Logs and counts how a selected entry came out (`shown`: its display
+    // name for the skip lines). A done entry whose file failed to be written
+    // (`sink`, reported when it happened) counts as failed. True when the
+    // entry failed or was refused.
+    bool ReportEntry(LPCSTR shown, const EntryReport& report, const EntrySink* sink = nullptr);
+    // Entry failures go to the log; with this set they are also shown to
+    // the owner window, as the messages of a whole operation are.
+    bool m_entryFailuresShown = false;
+
+    // An entry that failed (reported by the caller), and damage outside any
+    // one entry (a damaged header, a walk cut short): noted in the outcome
+    // counts, and the operation ends with S_FALSE even when no log is
+    // attached.
     void EntryFailed();
-    void EntryRefused();
     void ArchiveDamaged();
     // Progress total of an extraction or test: what a sequential reader
     // passes through.
@@ -79,6 +142,11 @@ protected:
         }
     }
     HRESULT EndOutOfMemory(bool decoding);
+
+private:
+    bool Refused(SkipReason reason);
+
+protected:
 
     static FILETIME DosTimeToFileTime(uint32_t dosDateTime);
 };

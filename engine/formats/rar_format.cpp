@@ -125,6 +125,25 @@ HRESULT CRarFormat::ListRar() {
     return S_OK;
 }
 
+CDecodingFormat::EntryReport CRarFormat::Report(const RarEntryOutcome& outcome, unsigned number, LPCSTR volume,
+                                                DWORD volumeError) {
+    switch (outcome.result) {
+    case RarEntryResult::kOk: return EntryReport::Of(EntryResult::kDone);
+    case RarEntryResult::kBadCrc: return EntryReport::Checksum(outcome.crc, outcome.expectedCrc);
+    case RarEntryResult::kNextVolumeMissing:
+        return EntryReport::WithError(EntryResult::kVolumeMissing, volume, volumeError);
+    case RarEntryResult::kUnsupportedVersion:
+        return EntryReport::WithValue(EntryResult::kUnknownMethod, static_cast<unsigned>(outcome.value));
+    case RarEntryResult::kEncrypted: return EntryReport::Of(EntryResult::kEncrypted);
+    case RarEntryResult::kAborted:  // the sink stops only on cancel; anything else is damage
+    case RarEntryResult::kTruncated:
+    case RarEntryResult::kBadVolume:
+    case RarEntryResult::kSolidBroken:
+    case RarEntryResult::kFromPreviousVolume: break;
+    }
+    return EntryReport::WithValue(EntryResult::kDamaged, number);
+}
+
 void CRarFormat::PassOver(RarReader& reader, const RarEntry& entry) {
     if (entry.IsFolder() && entry.packSize == 0) return;  // no data, no part in a solid chain
     if ((reader.IsSolid() && !entry.IsStored()) || entry.ContinuesInNext()) {
@@ -202,20 +221,17 @@ HRESULT CRarFormat::ExtractRar() {
                 PassOver(reader, e);
                 continue;
             }
-            if (e.IsEncrypted() || (!e.IsStored() && e.unpVersion != 15)) {
-                if (e.IsEncrypted())
-                    LogSkip(shown, IDS_DECRYPTION_NOT_SUPPORTED);
-                else
-                    LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(e.unpVersion));
-                EntryRefused();
-                PassOver(reader, e);  // a solid chain is marked broken here
-                continue;
-            }
-            if (IsUnixLink(e)) {
-                // The data is the link's target; the target file system
-                // has no place for it.
-                LogSkip(shown, IDS_METHOD_NOT_SUPPORTED, "symbolic link");
-                EntryRefused();
+            // Refused before any data is read; a solid chain is marked broken
+            // where PassOver decodes past it.
+            EntryReport refusal;
+            if (e.IsEncrypted())
+                refusal = EntryReport::Of(EntryResult::kEncrypted);
+            else if (!e.IsStored() && e.unpVersion != 15)
+                refusal = EntryReport::WithValue(EntryResult::kUnknownMethod, e.unpVersion);
+            else if (IsUnixLink(e))  // the data is the link's target; the target file system has no place for it
+                refusal = EntryReport::WithText(EntryResult::kNotSupported, "symbolic link");
+            if (refusal.result != EntryResult::kDone) {
+                ReportEntry(shown, refusal);
                 PassOver(reader, e);
                 continue;
             }
@@ -228,40 +244,7 @@ HRESULT CRarFormat::ExtractRar() {
             RarEntryOutcome outcome = reader.Extract(e, &sink);
             sink.Close(outcome.result == RarEntryResult::kOk);
             if (m_cancel) break;
-            switch (outcome.result) {
-            case RarEntryResult::kOk:
-                if (sink.WriteFailed())
-                    EntryFailed();
-                else
-                    NoteProcessed();
-                break;
-            case RarEntryResult::kBadCrc:
-                Warn(IDS_BAD_CHECKSUM, static_cast<unsigned long>(outcome.crc),
-                     static_cast<unsigned long>(outcome.expectedCrc));
-                EntryFailed();
-                break;
-            case RarEntryResult::kNextVolumeMissing:
-                Warn(IDS_VOLUME_CANNOT_BE_OPENED, missingVolume.c_str(), SystemErrorText(missingError));
-                EntryFailed();
-                break;
-            case RarEntryResult::kUnsupportedVersion:
-                LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(outcome.value));
-                EntryRefused();
-                break;
-            case RarEntryResult::kEncrypted:
-                LogSkip(shown, IDS_DECRYPTION_NOT_SUPPORTED);
-                EntryRefused();
-                break;
-            case RarEntryResult::kAborted:
-                // The sink stops only on cancel; anything else is damage.
-            case RarEntryResult::kTruncated:
-            case RarEntryResult::kBadVolume:
-            case RarEntryResult::kSolidBroken:
-            case RarEntryResult::kFromPreviousVolume:
-                Warn(IDS_FILE_DAMAGED, number);
-                EntryFailed();
-                break;
-            }
+            ReportEntry(shown, Report(outcome, number, missingVolume.c_str(), missingError), &sink);
         }
         if (result == S_OK && !m_cancel && status == RarStatus::kDamaged) {
             Warn(IDS_FILE_DAMAGED, number + 1);
