@@ -57,12 +57,7 @@ HRESULT CArjFormat::ListArj() {
     ArchiveFileInput input(m_archiveFile);
     ArjWalker walker(input);
     ArjStatus status = walker.Open();
-    if (input.Failed()) {
-        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
-        CloseArchiveFile();
-        return E_FAIL;
-    }
-    if (!ReportOpen(static_cast<int>(status))) {
+    if (ReadFailed(input) || !ReportOpen(static_cast<int>(status))) {
         CloseArchiveFile();
         return E_FAIL;
     }
@@ -77,31 +72,21 @@ HRESULT CArjFormat::ListArj() {
         found.push_back(std::move(h));
         h = ArjHeader();
     }
-    bool readFailed = input.Failed();
     unsigned headerNumber = walker.HeaderNumber();
     CloseArchiveFile();
     if (m_cancel) return E_ABORT;
-    if (readFailed) {
-        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
-        return E_FAIL;
-    }
+    if (ReadFailed(input)) return E_FAIL;
     HRESULT hr = AllocEntriesFor(static_cast<DWORD>(found.size()), nameBytes);
     if (FAILED(hr)) return hr;
     for (const ArjHeader& f : found) {
-        LPSTR name = PoolString(f.name.c_str(), static_cast<DWORD>(f.name.size()));
-        if (!name) {
-            ReportError(IDS_OUT_OF_MEMORY);
-            return E_OUTOFMEMORY;
-        }
-        HDRSTRUCT& e = m_entries[m_totals.entries++];
-        e = HDRSTRUCT();
+        HDRSTRUCT* added = AppendEntry(f.name);
+        if (!added) return E_OUTOFMEMORY;
+        HDRSTRUCT& e = *added;
         e.flags = f.IsGarbled() ? HDR_ENCRYPTED : 0;
-        e.name = name;
         e.packedSize = f.compressedSize;
         e.size = f.originalSize;
         e.ratio = ComputeRatio(e.size, e.packedSize);
         e.time = DosTimeToFileTime(f.dosDateTime);
-        e.host = e.version = e.method = 0xFFFFFFFF;
         e.attributes = f.Attributes();
         if (f.IsFolder()) ++m_totals.folders;
         m_totals.totalSize += e.size;
@@ -123,12 +108,7 @@ HRESULT CArjFormat::ExtractArj() {
     {
         ArjWalker walker(input);
         ArjStatus status = walker.Open();
-        if (input.Failed()) {
-            ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
-            result = E_FAIL;
-        } else if (!ReportOpen(static_cast<int>(status))) {
-            result = E_FAIL;
-        }
+        if (ReadFailed(input) || !ReportOpen(static_cast<int>(status))) result = E_FAIL;
         ArjDecoder decoder;
         bool volumeWarned = false;
         ArjHeader h;
@@ -191,16 +171,7 @@ HRESULT CArjFormat::ExtractArj() {
             Warn(IDS_FILE_DAMAGED, walker.HeaderNumber() + 1);
             ArchiveDamaged();
         }
-        if (result == S_OK && input.Failed()) {
-            ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
-            ArchiveDamaged();
-        }
+        if (result == S_OK && ReadFailed(input)) ArchiveDamaged();
     }
-    Progress(kProgressEnd, 0);
-    CloseArchiveFile();
-    if (m_cancel) return E_ABORT;
-    if (FAILED(result)) return result;
-    ReportMissing();
-    ReportTestSummary();
-    return S_OK;
+    return EndDecoding(result);
 }

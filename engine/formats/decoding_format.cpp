@@ -61,6 +61,35 @@ void CDecodingFormat::DisplayName(LPCSTR stored, char (&shown)[MAX_PATH]) {
         lstrcpynA(shown, stored ? stored : "", MAX_PATH);
 }
 
+bool CDecodingFormat::ReadFailed(const ArchiveFileInput& input) {
+    if (!input.Failed()) return false;
+    ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
+    return true;
+}
+
+HDRSTRUCT* CDecodingFormat::AppendEntry(const std::string& name) {
+    LPSTR pooled = PoolString(name.c_str(), static_cast<DWORD>(name.size()));
+    if (!pooled) {
+        ReportError(IDS_OUT_OF_MEMORY);
+        return nullptr;
+    }
+    HDRSTRUCT& entry = m_entries[m_totals.entries++];
+    entry = HDRSTRUCT();
+    entry.name = pooled;
+    entry.host = entry.version = entry.method = 0xFFFFFFFF;
+    return &entry;
+}
+
+HRESULT CDecodingFormat::EndDecoding(HRESULT result) {
+    Progress(kProgressEnd, 0);
+    CloseArchiveFile();
+    if (m_cancel) return E_ABORT;
+    if (FAILED(result)) return result;
+    ReportMissing();
+    ReportTestSummary();
+    return S_OK;
+}
+
 HRESULT CDecodingFormat::AllocEntriesFor(DWORD count, uint64_t nameBytes) {
     if (count == 0) count = 1;
     // Every name takes its length, a NUL and up to 7 bytes of alignment;

@@ -53,6 +53,15 @@ protected:
     static HRESULT ConvertStoredName(DWORD_PTR value, LPSTR buffer) {
         return ::ConvertStoredName(reinterpret_cast<LPCSTR>(value), buffer, true);
     }
+    // Reports a failed read of the archive file (4103); true when it failed.
+    bool ReadFailed(const ArchiveFileInput& input);
+    // The next entry of the list with its stored name and no host, version
+    // or method; null (reported) when the pool has no room for the name.
+    HDRSTRUCT* AppendEntry(const std::string& name);
+    // Ends an extraction or test begun with the archive file open and the
+    // progress running: closes both; then E_ABORT after a cancel, `result`
+    // when it failed, otherwise the missing-entry and test reports and S_OK.
+    HRESULT EndDecoding(HRESULT result);
     // Fills the entry list from records gathered by a header walk: sizes
     // the pool by the names so that every one fits.
     HRESULT AllocEntriesFor(DWORD count, uint64_t nameBytes);

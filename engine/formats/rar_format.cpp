@@ -66,12 +66,7 @@ HRESULT CRarFormat::ListRar() {
     ArchiveFileInput input(m_archiveFile);
     RarWalker walker(input);
     RarStatus status = walker.Open();
-    if (input.Failed()) {
-        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
-        CloseArchiveFile();
-        return E_FAIL;
-    }
-    if (!ReportOpen(static_cast<int>(status))) {
+    if (ReadFailed(input) || !ReportOpen(static_cast<int>(status))) {
         CloseArchiveFile();
         return E_FAIL;
     }
@@ -86,30 +81,20 @@ HRESULT CRarFormat::ListRar() {
         nameBytes += e.name.size() + 8;
         found.push_back(e);
     }
-    bool readFailed = input.Failed();
     CloseArchiveFile();
     if (m_cancel) return E_ABORT;
-    if (readFailed) {
-        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
-        return E_FAIL;
-    }
+    if (ReadFailed(input)) return E_FAIL;
     HRESULT hr = AllocEntriesFor(static_cast<DWORD>(found.size()), nameBytes);
     if (FAILED(hr)) return hr;
     for (const RarEntry& f : found) {
-        LPSTR name = PoolString(f.name.c_str(), static_cast<DWORD>(f.name.size()));
-        if (!name) {
-            ReportError(IDS_OUT_OF_MEMORY);
-            return E_OUTOFMEMORY;
-        }
-        HDRSTRUCT& h = m_entries[m_totals.entries++];
-        h = HDRSTRUCT();
+        HDRSTRUCT* added = AppendEntry(f.name);
+        if (!added) return E_OUTOFMEMORY;
+        HDRSTRUCT& h = *added;
         h.flags = f.IsEncrypted() ? HDR_ENCRYPTED : 0;
-        h.name = name;
         h.packedSize = ClampSize(f.packSize);
         h.size = ClampSize(f.unpSize);
         h.ratio = ComputeRatio(h.size, h.packedSize);
         h.time = DosTimeToFileTime(f.dosTime);
-        h.host = h.version = h.method = 0xFFFFFFFF;
         h.attributes = EntryAttributes(f);
         // The tail of an entry begun in an earlier volume adds nothing new.
         if (f.ContinuedFromPrevious()) continue;
@@ -183,12 +168,7 @@ HRESULT CRarFormat::ExtractRar() {
     {
         RarReader reader(input, opener);
         RarStatus status = reader.Open();
-        if (input.Failed()) {
-            ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
-            result = E_FAIL;
-        } else if (!ReportOpen(static_cast<int>(status))) {
-            result = E_FAIL;
-        }
+        if (ReadFailed(input) || !ReportOpen(static_cast<int>(status))) result = E_FAIL;
         unsigned number = 0;  // file headers read: the "#" of damage reports
         RarEntry e;
         while (result == S_OK && !m_cancel && (status = reader.Next(&e)) == RarStatus::kOk) {
@@ -250,16 +230,7 @@ HRESULT CRarFormat::ExtractRar() {
             Warn(IDS_FILE_DAMAGED, number + 1);
             ArchiveDamaged();
         }
-        if (result == S_OK && input.Failed()) {
-            ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
-            ArchiveDamaged();
-        }
+        if (result == S_OK && ReadFailed(input)) ArchiveDamaged();
     }
-    Progress(kProgressEnd, 0);
-    CloseArchiveFile();
-    if (m_cancel) return E_ABORT;
-    if (FAILED(result)) return result;
-    ReportMissing();
-    ReportTestSummary();
-    return S_OK;
+    return EndDecoding(result);
 }
