@@ -5,8 +5,6 @@
 #include "formats/gz_format.h"
 
 #include "core/file_io.h"
-#include "core/module.h"
-#include "core/registry.h"
 #include "formats/format_support.h"
 #include "formats/gzip/gzip_reader.h"
 #include "formats/tar_format.h"
@@ -66,7 +64,7 @@ HRESULT STDMETHODCALLTYPE CGzFormat::GetText(int kind, DWORD_PTR value, LPSTR bu
     }
     // A stored name may carry '/' separators; the path checks of the
     // engine see them as the backslashes they become.
-    return ConvertStoredName(text, buffer, true);
+    return ::ConvertStoredName(text, buffer, true);
 }
 
 HRESULT CGzFormat::ReadFront(Front& front) {
@@ -75,15 +73,9 @@ HRESULT CGzFormat::ReadFront(Front& front) {
     tessera::InputCursor source(file);
     GzipInput input(source);
     HeaderStatus status = ReadGzipHeader(input, front.header);
-    if (file.Failed()) {
-        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(file.Error()));
-        return E_FAIL;
-    }
+    if (ReadFailed(file)) return E_FAIL;
     if (status == HeaderStatus::Empty || status == HeaderStatus::NotGzip) {
-        char typeName[256] = "archive";
-        const FORMATINFO* row = FormatRow(m_formatId);
-        if (row) LoadStringA(EngineModule(), row->descriptionId, typeName, sizeof typeName);
-        ReportError(IDS_NOT_A_VALID_ARCHIVE, typeName);
+        ReportNotArchive();
         return E_FAIL;
     }
     if (status != HeaderStatus::Ok) {
@@ -206,8 +198,7 @@ HRESULT CGzFormat::DoExtract() {
     CloseArchiveFile();
 
     if (m_cancel) return E_ABORT;
-    if (file.Failed()) {
-        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(file.Error()));
+    if (ReadFailed(file)) {
         NoteFailed();
         return E_FAIL;
     }

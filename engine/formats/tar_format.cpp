@@ -57,7 +57,7 @@ HRESULT STDMETHODCALLTYPE CTarFormat::GetText(int kind, DWORD_PTR value, LPSTR b
     if (!buffer) return E_INVALIDARG;
     buffer[0] = '\0';
     if (kind != TEXT_PATH) return S_OK;  // no versions, methods or comments
-    return ConvertStoredName(reinterpret_cast<LPCSTR>(value), buffer, true);
+    return ConvertStoredName(value, buffer);
 }
 
 HRESULT CTarFormat::DoList() { return ListTar(); }
@@ -65,10 +65,7 @@ HRESULT CTarFormat::DoList() { return ListTar(); }
 HRESULT CTarFormat::DoExtract() { return ExtractTar(); }
 
 bool CTarFormat::ReportWalkEnd(int status, const ArchiveFileInput& source) {
-    if (source.Failed()) {
-        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(source.Error()));
-        return false;
-    }
+    if (ReadFailed(source)) return false;
     switch (static_cast<TarStatus>(status)) {
     case TarStatus::End: break;
     case TarStatus::Truncated: Warn(IDS_ARCHIVE_DAMAGED, "unexpected end of the archive"); break;
@@ -90,8 +87,7 @@ HRESULT CTarFormat::ListTar() {
         TarReader reader(source);
         TarEntry e;
         while (reader.Next(e) == TarStatus::Entry && count < 0x7FFFFFFF && !m_cancel) ++count;
-        if (source.Failed()) {
-            ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(source.Error()));
+        if (ReadFailed(source)) {
             CloseArchiveFile();
             return E_FAIL;
         }

@@ -3,16 +3,15 @@
 // times.
 #pragma once
 
-#include "core/compress_format.h"
+#include "formats/decoding_format.h"
 
-#include "formats/format_support.h"
 #include "formats/tar/tar_reader.h"
 
 // Seconds since 1970-01-01 00:00 UTC as a local FILETIME (the entry list
 // keeps local times); out-of-range values are clamped.
 FILETIME UnixTimeToLocalFileTime(long long seconds);
 
-class CTarFormat : public CCompressFormat {
+class CTarFormat : public CDecodingFormat {
 public:
     CTarFormat();
     HRESULT STDMETHODCALLTYPE GetText(int kind, DWORD_PTR value, LPSTR buffer) override;
