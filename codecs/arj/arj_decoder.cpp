@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "codecs/rar15/msb_bit_reader.h"
+#include "codecs/msb_bit_reader.h"
 
 namespace tessera {
 namespace {

@@ -16,7 +16,7 @@
 
 #include <cstring>
 
-#include "codecs/rar15/msb_bit_reader.h"
+#include "codecs/msb_bit_reader.h"
 
 namespace tessera {
 namespace {

@@ -23,6 +23,9 @@
 #include "core/file_io.h"
 #include "core/module.h"
 #include "core/registry.h"
+#include "formats/format_support.h"
+#include "win32/handles.h"
+#include "win32/scope.h"
 
 #include <algorithm>
 #include <cstring>
@@ -40,7 +43,7 @@ using tessera::ace::AceHeaderWalk;
 using tessera::ace::AceMainHeader;
 using tessera::ace::AceStatus;
 using tessera::ace::AceStatusText;
-using tessera::ace::AceVolume;
+using tessera::RandomAccessInput;
 
 namespace {
 
@@ -49,15 +52,6 @@ constexpr DWORD kSfxModuleAlternative = 111;
 constexpr unsigned kDictionaryBits = 20;   // 1 MiB, halved while memory is short
 constexpr size_t kCommentBudget = 4u << 20;  // decoded entry comments kept whole per listing
 
-DWORD ClampSize(uint64_t size) { return size >= SIZE_UNKNOWN ? SIZE_UNKNOWN : static_cast<DWORD>(size); }
-
-// FTIME: DOS date in the high word, time in the low word, local time.
-FILETIME EntryTime(uint32_t dosTime) {
-    FILETIME time = {};
-    if (!DosDateTimeToFileTime(HIWORD(dosTime), LOWORD(dosTime), &time)) time = FILETIME();
-    return time;
-}
-
 const char* MethodName(uint8_t techType) { return techType == 0 ? "stored" : "LZ77"; }
 
 }  // namespace
@@ -65,51 +59,10 @@ const char* MethodName(uint8_t techType) { return techType == 0 ? "stored" : "LZ
 // ---------------------------------------------------------------------------
 // Volumes as files
 
-// One open volume; reads go through the engine's file layer.
-class CAceFormat::FileVolume final : public AceVolume {
-public:
-    FileVolume(HANDLE file, bool owned, DWORD* readError) : file_(file), owned_(owned), readError_(readError) {
-        LARGE_INTEGER size = {};
-        if (GetFileSizeEx(file_, &size)) size_ = static_cast<uint64_t>(size.QuadPart);
-    }
-    ~FileVolume() override {
-        if (owned_) CloseHandle(file_);
-    }
-    FileVolume(const FileVolume&) = delete;
-    FileVolume& operator=(const FileVolume&) = delete;
-
-    uint64_t Size() const override { return size_; }
-    bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) override {
-        *got = 0;
-        LARGE_INTEGER position;
-        position.QuadPart = static_cast<LONGLONG>(offset);
-        if (!SetFilePointerEx(file_, position, nullptr, FILE_BEGIN)) return Failed();
-        uint8_t* out = static_cast<uint8_t*>(buffer);
-        while (*got < size) {
-            DWORD want = static_cast<DWORD>(std::min<size_t>(size - *got, 1u << 30));
-            DWORD done = 0;
-            if (!EngineReadFile(file_, out + *got, want, &done)) return Failed();
-            if (done == 0) break;
-            *got += done;
-        }
-        return true;
-    }
-
-private:
-    bool Failed() {
-        *readError_ = GetLastError();
-        return false;
-    }
-    HANDLE file_;
-    bool owned_;
-    DWORD* readError_;
-    uint64_t size_ = 0;
-};
-
 class CAceFormat::Opener final : public tessera::ace::AceVolumeOpener {
 public:
     explicit Opener(CAceFormat& format) : format_(format) {}
-    std::unique_ptr<AceVolume> OpenVolume(const std::string& name, unsigned index) override {
+    std::unique_ptr<RandomAccessInput> OpenVolume(const std::string& name, unsigned index) override {
         return format_.OpenVolume(name, index);
     }
 
@@ -119,36 +72,35 @@ private:
 
 // The archive path follows the volumes while a set is read and is the first
 // volume's name again when the operation ends.
-class CAceFormat::VolumeScope {
-public:
-    explicit VolumeScope(CAceFormat& format) : format_(format) {
-        lstrcpynA(format_.m_firstVolume, format_.m_archivePath, MAX_PATH);
-    }
-    ~VolumeScope() {
-        lstrcpynA(format_.m_archivePath, format_.m_firstVolume, MAX_PATH);
-        format_.CloseArchiveFile();
-    }
-    VolumeScope(const VolumeScope&) = delete;
-    VolumeScope& operator=(const VolumeScope&) = delete;
+auto CAceFormat::FollowVolumes() {
+    lstrcpynA(m_firstVolume, m_archivePath, MAX_PATH);
+    return tessera::win32::OnScopeExit([this] {
+        lstrcpynA(m_archivePath, m_firstVolume, MAX_PATH);
+        CloseArchiveFile();
+    });
+}
 
-private:
-    CAceFormat& format_;
-};
+// A volume for the reader; its read errors reach the reports through m_readError.
+std::unique_ptr<RandomAccessInput> CAceFormat::ReadingVolume(tessera::win32::FileHandle file) {
+    auto volume = std::make_unique<ArchiveFileInput>(std::move(file));
+    volume->CopyErrorTo(&m_readError);
+    return volume;
+}
 
-std::unique_ptr<AceVolume> CAceFormat::OpenVolume(const std::string& name, unsigned index) {
+std::unique_ptr<RandomAccessInput> CAceFormat::OpenVolume(const std::string& name, unsigned index) {
     if (name.size() >= MAX_PATH) return nullptr;
     lstrcpynA(m_archivePath, name.c_str(), MAX_PATH);
     if (index == 0) {
         if (!OpenArchiveFile()) return nullptr;  // reported (4102)
-        HANDLE file = m_archiveFile;
+        tessera::win32::FileHandle file(m_archiveFile);
         m_archiveFile = INVALID_HANDLE_VALUE;
-        return std::make_unique<FileVolume>(file, true, &m_readError);
+        return ReadingVolume(std::move(file));
     }
     bool logged = false;
     for (;;) {
         HANDLE file = CreateFileA(m_archivePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) return std::make_unique<FileVolume>(file, true, &m_readError);
+        if (file != INVALID_HANDLE_VALUE) return ReadingVolume(tessera::win32::FileHandle(file));
         DWORD error = GetLastError();
         if (m_cancel) return nullptr;
         if (!logged) {  // the log names the volume even when nobody can be asked
@@ -166,37 +118,12 @@ std::unique_ptr<AceVolume> CAceFormat::OpenVolume(const std::string& name, unsig
 }
 
 // ---------------------------------------------------------------------------
-// Decoded output
-
-// Receives the decoder's pieces: writes them while the entry has a target,
-// advances the progress, and stops the decoder when the user cancels. After
-// a failed write (reported) the entry is still decoded, without output, so a
-// solid archive stays in step.
-class CAceFormat::OutputSink final : public tessera::ByteSink {
-public:
-    explicit OutputSink(CAceFormat& format) : format_(format) {}
-    bool Write(const uint8_t* data, size_t size) override {
-        if (format_.m_cancel) return false;
-        if (writing && !format_.WriteOutput(data, static_cast<DWORD>(size))) {
-            writing = false;
-            writeFailed = true;
-        }
-        format_.Progress(kProgressAdvance, static_cast<DWORD>(size));
-        return !format_.m_cancel;
-    }
-    bool writing = false;
-    bool writeFailed = false;
-
-private:
-    CAceFormat& format_;
-};
-
-// ---------------------------------------------------------------------------
 // Object
 
 CAceFormat::CAceFormat() {
     m_sfxModuleId[0] = kSfxModule;
     m_sfxModuleId[1] = kSfxModuleAlternative;
+    m_entryFailuresShown = true;
     try {
         m_decoder = std::make_unique<AceDecoder>(kDictionaryBits);
     } catch (const std::bad_alloc&) {
@@ -217,13 +144,8 @@ HRESULT STDMETHODCALLTYPE CAceFormat::GetText(int kind, DWORD_PTR value, LPSTR b
     buffer[0] = '\0';
     LPCSTR text = reinterpret_cast<LPCSTR>(value);
     if (kind == TEXT_PATH) {
-        if (!text || !*text) return E_FAIL;
-        int length = lstrlenA(text);
-        if (length >= MAX_PATH) return E_FAIL;
-        OemToCharBuffA(text, buffer, static_cast<DWORD>(length));
-        buffer[length] = '\0';
-        if (buffer[length - 1] == '\\') buffer[length - 1] = '\0';
-        return S_OK;
+        // ACE names keep their own separators; an empty one is no path.
+        return SUCCEEDED(::ConvertStoredName(text, buffer, false)) ? S_OK : E_FAIL;
     }
     if (kind == TEXT_COMMENT) {
         if (!text) return E_FAIL;
@@ -247,16 +169,8 @@ HRESULT CAceFormat::OpenFirstVolume(AceArchiveReader& reader, bool checking) {
         break;
     }
     m_checkResult = 1;  // read, but no archive in it
-    if (!checking) ReportNoArchive();
+    if (!checking) ReportNotArchive();
     return E_FAIL;
-}
-
-void CAceFormat::ReportNoArchive() {
-    char typeName[256];
-    const FORMATINFO* row = FormatRow(m_formatId);
-    if (!row || LoadStringA(EngineModule(), row->descriptionId, typeName, sizeof typeName) <= 0)
-        lstrcpyA(typeName, "archive");
-    ReportError(IDS_NOT_A_VALID_ARCHIVE, typeName);
 }
 
 void CAceFormat::ReportWalkStatus(AceStatus status) {
@@ -279,100 +193,101 @@ void CAceFormat::ReportWalkStatus(AceStatus status) {
 // ---------------------------------------------------------------------------
 // Listing
 
+// Every step runs with the volume guard and the progress guard inside it, so
+// running out of memory finds the volumes closed and the progress ended.
 HRESULT CAceFormat::DoList() {
-    try {
-        VolumeScope scope(*this);
-        Opener opener(*this);
-        AceArchiveReader reader(opener);
-        HRESULT hr = OpenFirstVolume(reader, false);
-        if (FAILED(hr)) return hr;
+    return RunMemoryChecked(false, [this] { return ListAce(); });
+}
 
-        // The walk may open further volumes (with their prompts), so it runs
-        // once; the entries are gathered first and the list sized by them.
-        struct Item {
-            std::string name;
-            std::string comment;
-            bool hasComment = false;
-            uint64_t packed = 0;
-            uint32_t size = 0, time = 0, attributes = 0;
-        };
-        std::vector<Item> items;
-        size_t textBytes = 0, commentBytes = 0;
-        std::vector<char> comment(tessera::ace::kAceMaxCommentLength + 1);
-        AceEntry entry;
-        AceStatus status;
-        while (!m_cancel && (status = reader.NextEntry(entry)) == AceStatus::kOk) {
-            AceStatus rest = reader.FinishEntry(entry);  // the parts in later volumes
-            const AceFileHeader& h = entry.header;
-            Item item;
-            item.name = h.name;
-            item.packed = entry.packedTotal;
-            item.size = h.size;
-            item.time = h.time;
-            item.attributes = h.attributes;
-            if (h.HasComment()) {
-                size_t room = std::max(h.packedComment.size(), kCommentBudget - std::min(commentBytes, kCommentBudget));
-                size_t capacity = std::min(room, tessera::ace::kAceMaxCommentLength) + 1;
-                size_t length = 0;
-                tessera::ace::DecodeAceComment(h.packedComment.data(), h.packedComment.size(), comment.data(),
-                                               capacity, &length);
-                item.comment.assign(comment.data(), length);  // what decoded before any damage
-                item.hasComment = true;
-                commentBytes += length;
-            }
-            textBytes += item.name.size() + item.comment.size() + 2;
-            items.push_back(std::move(item));
-            if (rest != AceStatus::kOk) {
-                status = rest;
-                break;
-            }
-        }
-        if (m_cancel) return E_ABORT;
+HRESULT CAceFormat::ListAce() {
+    auto volumes = FollowVolumes();
+    Opener opener(*this);
+    AceArchiveReader reader(opener);
+    HRESULT hr = OpenFirstVolume(reader, false);
+    if (FAILED(hr)) return hr;
 
-        const DWORD count = static_cast<DWORD>(items.size());
-        const size_t perEntry = textBytes / std::max<DWORD>(count, 1) + 2 * 8;  // room for the 8-byte alignment
-        if (static_cast<uint64_t>(sizeof(HDRSTRUCT) + perEntry) * std::max<DWORD>(count, 1) > 0x7FFFFFFF) {
-            ReportError(IDS_OUT_OF_MEMORY);
-            return E_OUTOFMEMORY;
+    // The walk may open further volumes (with their prompts), so it runs
+    // once; the entries are gathered first and the list sized by them.
+    struct Item {
+        std::string name;
+        std::string comment;
+        bool hasComment = false;
+        uint64_t packed = 0;
+        uint32_t size = 0, time = 0, attributes = 0;
+    };
+    std::vector<Item> items;
+    size_t textBytes = 0, commentBytes = 0;
+    std::vector<char> comment(tessera::ace::kAceMaxCommentLength + 1);
+    AceEntry entry;
+    AceStatus status;
+    while (!m_cancel && (status = reader.NextEntry(entry)) == AceStatus::kOk) {
+        AceStatus rest = reader.FinishEntry(entry);  // the parts in later volumes
+        const AceFileHeader& h = entry.header;
+        Item item;
+        item.name = h.name;
+        item.packed = entry.packedTotal;
+        item.size = h.size;
+        item.time = h.time;
+        item.attributes = h.attributes;
+        if (h.HasComment()) {
+            size_t room = std::max(h.packedComment.size(), kCommentBudget - std::min(commentBytes, kCommentBudget));
+            size_t capacity = std::min(room, tessera::ace::kAceMaxCommentLength) + 1;
+            size_t length = 0;
+            tessera::ace::DecodeAceComment(h.packedComment.data(), h.packedComment.size(), comment.data(),
+                                           capacity, &length);
+            item.comment.assign(comment.data(), length);  // what decoded before any damage
+            item.hasComment = true;
+            commentBytes += length;
         }
-        hr = AllocEntries(static_cast<DWORD>(perEntry), std::max<DWORD>(count, 1));
-        if (FAILED(hr)) return hr;
-        for (const Item& item : items) {
-            HDRSTRUCT& e = m_entries[m_totals.entries];
-            e = HDRSTRUCT();
-            e.name = PoolString(item.name.c_str(), static_cast<DWORD>(item.name.size()));
-            if (item.hasComment) e.comment = PoolString(item.comment.c_str(), static_cast<DWORD>(item.comment.size()));
-            if (!e.name || (item.hasComment && !e.comment)) {
-                ReportError(IDS_OUT_OF_MEMORY);
-                return E_OUTOFMEMORY;
-            }
-            e.size = item.size;
-            e.packedSize = ClampSize(item.packed);
-            e.ratio = ComputeRatio(e.size, e.packedSize);
-            e.time = EntryTime(item.time);
-            e.attributes = item.attributes;
-            e.host = e.version = e.method = 0xFFFFFFFF;
-            ++m_totals.entries;
-            if (item.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-                ++m_totals.folders;
-            } else {
-                m_totals.totalSize += e.size;
-                m_totals.totalPacked += e.packedSize;
-            }
+        textBytes += item.name.size() + item.comment.size() + 2;
+        items.push_back(std::move(item));
+        if (rest != AceStatus::kOk) {
+            status = rest;
+            break;
         }
-        TrimPool();
-        if (status == AceStatus::kEnd) return S_OK;
-        ReportWalkStatus(status);
-        if (m_cancel) return E_ABORT;
-        return status == AceStatus::kReadError ? E_FAIL : S_FALSE;  // the entries before the damage stay listed
-    } catch (const std::bad_alloc&) {
+    }
+    if (m_cancel) return E_ABORT;
+
+    const DWORD count = static_cast<DWORD>(items.size());
+    const size_t perEntry = textBytes / std::max<DWORD>(count, 1) + 2 * 8;  // room for the 8-byte alignment
+    if (static_cast<uint64_t>(sizeof(HDRSTRUCT) + perEntry) * std::max<DWORD>(count, 1) > 0x7FFFFFFF) {
         ReportError(IDS_OUT_OF_MEMORY);
         return E_OUTOFMEMORY;
     }
+    hr = AllocEntries(static_cast<DWORD>(perEntry), std::max<DWORD>(count, 1));
+    if (FAILED(hr)) return hr;
+    for (const Item& item : items) {
+        HDRSTRUCT& e = m_entries[m_totals.entries];
+        e = HDRSTRUCT();
+        e.name = PoolString(item.name.c_str(), static_cast<DWORD>(item.name.size()));
+        if (item.hasComment) e.comment = PoolString(item.comment.c_str(), static_cast<DWORD>(item.comment.size()));
+        if (!e.name || (item.hasComment && !e.comment)) {
+            ReportError(IDS_OUT_OF_MEMORY);
+            return E_OUTOFMEMORY;
+        }
+        e.size = item.size;
+        e.packedSize = ClampSize(item.packed);
+        e.ratio = ComputeRatio(e.size, e.packedSize);
+        e.time = DosTimeToFileTime(item.time);
+        e.attributes = item.attributes;
+        e.host = e.version = e.method = 0xFFFFFFFF;
+        ++m_totals.entries;
+        if (item.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            ++m_totals.folders;
+        } else {
+            m_totals.totalSize += e.size;
+            m_totals.totalPacked += e.packedSize;
+        }
+    }
+    TrimPool();
+    if (status == AceStatus::kEnd) return S_OK;
+    ReportWalkStatus(status);
+    if (m_cancel) return E_ABORT;
+    return status == AceStatus::kReadError ? E_FAIL : S_FALSE;  // the entries before the damage stay listed
 }
 
 HRESULT CAceFormat::DoCheck(BOOL* result) {
-    VolumeScope scope(*this);
+    auto volumes = FollowVolumes();
     Opener opener(*this);
     AceArchiveReader reader(opener);
     HRESULT hr = OpenFirstVolume(reader, true);
@@ -381,7 +296,7 @@ HRESULT CAceFormat::DoCheck(BOOL* result) {
 }
 
 HRESULT CAceFormat::DoGetComment(LPSTR buffer, DWORD size) {
-    VolumeScope scope(*this);
+    auto volumes = FollowVolumes();
     Opener opener(*this);
     AceArchiveReader reader(opener);
     HRESULT hr = OpenFirstVolume(reader, false);
@@ -402,169 +317,143 @@ HRESULT CAceFormat::DoGetComment(LPSTR buffer, DWORD size) {
 // ---------------------------------------------------------------------------
 // Extraction and testing
 
-HRESULT CAceFormat::DoExtract() { return ExtractOrTest(); }
+HRESULT CAceFormat::DoExtract() {
+    return RunMemoryChecked(false, [this] { return ExtractOrTest(); });
+}
 
-HRESULT CAceFormat::DoTest() { return ExtractOrTest(); }
+HRESULT CAceFormat::DoTest() { return DoExtract(); }
 
-bool CAceFormat::ReportOutcome(const AceEntry& entry, const AceEntryOutcome& outcome) {
-    if (outcome.input != AceStatus::kOk) {
-        ReportWalkStatus(outcome.input);
-        return true;
+CDecodingFormat::EntryReport CAceFormat::Report(const AceEntry& entry, const AceEntryOutcome& outcome) {
+    switch (outcome.input) {
+    case AceStatus::kOk: break;
+    case AceStatus::kReadError: return EntryReport::WithError(EntryResult::kReadError, nullptr, m_readError);
+    case AceStatus::kVolumeMissing:
+        if (m_cancel) return EntryReport::Of(EntryResult::kCancelled);  // the user cancelled the volume question
+        return EntryReport::WithText(EntryResult::kDamaged, AceStatusText(outcome.input));
+    default: return EntryReport::WithText(EntryResult::kDamaged, AceStatusText(outcome.input));
     }
     switch (outcome.codec) {
     case AceCodecResult::kOk:
-        if (outcome.CrcMatches()) return false;
-        ReportError(IDS_BAD_CHECKSUM, static_cast<unsigned long>(outcome.crcFound),
-                    static_cast<unsigned long>(outcome.crcExpected));
-        return true;
-    case AceCodecResult::kBadData:
-        ReportError(IDS_INVALID_COMPRESSED_DATA, MethodName(entry.header.techType));
-        return true;
+        if (outcome.CrcMatches()) return EntryReport::Of(entry.header.IsFolder() ? EntryResult::kFolder : EntryResult::kDone);
+        return EntryReport::Checksum(outcome.crcFound, outcome.crcExpected);
+    case AceCodecResult::kBadData: return EntryReport::WithText(EntryResult::kBadData, MethodName(entry.header.techType));
     case AceCodecResult::kAborted:
-        return !m_cancel;
-    default:
-        ReportError(IDS_ARCHIVE_DAMAGED, AceCodecResultText(outcome.codec));
-        return true;
+        if (m_cancel) return EntryReport::Of(EntryResult::kCancelled);
+        break;  // the sink stops only on cancel; anything else is damage
+    default: break;
     }
+    return EntryReport::WithText(EntryResult::kDamaged, AceCodecResultText(outcome.codec));
 }
 
 HRESULT CAceFormat::ExtractOrTest() {
-    try {
-        VolumeScope scope(*this);
-        if (!DecoderReady()) return E_OUTOFMEMORY;
-        Opener opener(*this);
-        AceArchiveReader reader(opener);
-        HRESULT hr = OpenFirstVolume(reader, false);
-        if (FAILED(hr)) return hr;
+    auto volumes = FollowVolumes();
+    if (!DecoderReady()) return E_OUTOFMEMORY;
+    Opener opener(*this);
+    AceArchiveReader reader(opener);
+    HRESULT hr = OpenFirstVolume(reader, false);
+    if (FAILED(hr)) return hr;
 
-        const bool solid = reader.Main().IsSolid();
-        const bool testing = m_op == OP_TEST;
-        DWORD wanted = 0;  // selection records to reach before stopping early
-        for (DWORD i = 0; !m_allSelected && i < m_selectionCount; ++i)
-            if (m_selection[i].index != SEL_UNUSED) ++wanted;
+    const bool solid = reader.Main().IsSolid();
+    const bool testing = m_op == OP_TEST;
+    DWORD wanted = 0;  // selection records to reach before stopping early
+    for (DWORD i = 0; !m_allSelected && i < m_selectionCount; ++i)
+        if (m_selection[i].index != SEL_UNUSED) ++wanted;
 
-        struct ProgressRun {
-            CAceFormat& f;
-            ~ProgressRun() { f.Progress(kProgressEnd, 0); }
-        };
-        Progress(kProgressBegin, m_allSelected ? m_totals.totalSize : solid ? m_bytesUpToLast : m_bytesSelected);
-        ProgressRun run{*this};
+    Progress(kProgressBegin, m_allSelected ? m_totals.totalSize : solid ? m_bytesUpToLast : m_bytesSelected);
+    auto endProgress = tessera::win32::OnScopeExit([this] { Progress(kProgressEnd, 0); });
 
-        DWORD errors = 0, unsupported = 0, reached = 0;
-        AceStatus status = AceStatus::kEnd;
-        AceStatus reportedStop = AceStatus::kOk;  // a volume failure already reported with its entry
-        // A wrong checksum leaves a solid run's dictionary wrong as well: the
-        // entries after it are refused like those after undecodable data.
-        auto decode = [&](AceEntry& e, OutputSink& s) {
-            AceEntryOutcome outcome = reader.DecodeEntry(*m_decoder, e, &s);
-            if (solid && !outcome.encrypted && outcome.codec == AceCodecResult::kOk &&
-                outcome.input == AceStatus::kOk && !outcome.CrcMatches())
-                m_decoder->MarkStale();
-            return outcome;
-        };
-        AceEntry entry;
-        while (!m_cancel && (m_allSelected || reached < wanted)) {
-            status = reader.NextEntry(entry);
-            if (status != AceStatus::kOk) break;
-            const AceFileHeader& h = entry.header;
-            OutputSink sink(*this);
-            if (!IsSelected(h.name.c_str())) {
-                // Nobody asked for it: a solid archive still needs it decoded.
-                if (solid) decode(entry, sink);
-                continue;
-            }
-            ++reached;
-
-            char shown[MAX_PATH];
-            bool named = SUCCEEDED(GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(h.name.c_str()), shown));
-            if (!named) lstrcpynA(shown, h.name.c_str(), 64);
-            bool refused = true;
-            SkipReason reason = kSkipUnsupported;
-            if (h.IsEncrypted()) {
-                LogSkip(shown, IDS_DECRYPTION_NOT_SUPPORTED);
-            } else if (!h.IsFolder() && h.techType > 1) {
-                LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(h.techType));
-            } else if (!h.IsFolder() && h.techType == 1 && !m_decoder->FitsDictionary(h.techParm)) {
-                LogSkip(shown, IDS_OUT_OF_MEMORY);
-            } else if (!named) {
-                LogSkip(shown, h.name.size() >= MAX_PATH ? IDS_REASON_PATH_TOO_LONG : IDS_REASON_UNSAFE_NAME);
-                reason = kSkipOther;
-            } else {
-                refused = false;
-            }
-            if (refused) {
-                ++unsupported;
-                NoteSkipped(reason);
-                Progress(kProgressAdvance, h.size);
-                if (solid) decode(entry, sink);  // the reader notes the gap
-                continue;
-            }
-
-            bool output = BeginEntryOutput(h.name.c_str(), EntryTime(h.time), h.attributes, h.size,
-                                           static_cast<LPCSTR>(m_currentDetail));
-            if (m_cancel) break;
-            if (output && !testing && !h.IsFolder()) {
-                HRESULT created = CreateTargetFile();
-                if (created == S_OK) {
-                    sink.writing = true;
-                } else if (FAILED(created)) {
-                    ++errors;  // reported; the entry is still decoded below when the archive is solid
-                    NoteFailed();
-                    output = false;
-                }
-            }
-            if (!output && !solid) {
-                Progress(kProgressAdvance, h.size);  // its outcome is noted
-                continue;
-            }
-            AceEntryOutcome outcome = decode(entry, sink);
-            if (m_outputFile != INVALID_HANDLE_VALUE) {
-                FinishTargetFile();
-                if (m_cancel) DeleteFileA(m_outputPath);  // a partly written file is no use
-            }
-            if (m_cancel) break;
-            bool failed = sink.writeFailed;
-            if (sink.writeFailed) ++errors;
-            if (output && ReportOutcome(entry, outcome)) {
-                ++errors;
-                failed = true;
-                if (outcome.input != AceStatus::kOk) reportedStop = outcome.input;
-            }
-            if (failed)
-                NoteFailed();
-            else if (output && h.IsFolder())
-                NoteFolder();
-            else if (output)
-                NoteProcessed();
+    DWORD errors = 0, unsupported = 0, reached = 0;
+    AceStatus status = AceStatus::kEnd;
+    AceStatus reportedStop = AceStatus::kOk;  // a volume failure already reported with its entry
+    // A wrong checksum leaves a solid run's dictionary wrong as well: the
+    // entries after it are refused like those after undecodable data.
+    auto decode = [&](AceEntry& e, EntrySink& s) {
+        AceEntryOutcome outcome = reader.DecodeEntry(*m_decoder, e, &s);
+        if (solid && !outcome.encrypted && outcome.codec == AceCodecResult::kOk &&
+            outcome.input == AceStatus::kOk && !outcome.CrcMatches())
+            m_decoder->MarkStale();
+        return outcome;
+    };
+    AceEntry entry;
+    while (!m_cancel && (m_allSelected || reached < wanted)) {
+        status = reader.NextEntry(entry);
+        if (status != AceStatus::kOk) break;
+        const AceFileHeader& h = entry.header;
+        EntrySink quiet(*this, false);
+        if (!IsSelected(h.name.c_str())) {
+            // Nobody asked for it: a solid archive still needs it decoded.
+            if (solid) decode(entry, quiet);
+            continue;
         }
-        if (m_cancel) return E_ABORT;
-        if (status != AceStatus::kOk && status != AceStatus::kEnd && status != reportedStop) {
-            ReportWalkStatus(status);
-            if (m_cancel) return E_ABORT;
+        ++reached;
+
+        char shown[MAX_PATH];
+        bool named = SUCCEEDED(GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(h.name.c_str()), shown));
+        if (!named) lstrcpynA(shown, h.name.c_str(), 64);
+        EntryReport refusal;
+        if (h.IsEncrypted())
+            refusal = EntryReport::Of(EntryResult::kEncrypted);
+        else if (!h.IsFolder() && h.techType > 1)
+            refusal = EntryReport::WithValue(EntryResult::kUnknownMethod, h.techType);
+        else if (!h.IsFolder() && h.techType == 1 && !m_decoder->FitsDictionary(h.techParm))
+            refusal = EntryReport::Of(EntryResult::kNoMemory);
+        else if (!named)
+            refusal = EntryReport::WithValue(EntryResult::kUnsafeName, h.name.size() >= MAX_PATH ? 1 : 0);
+        if (refusal.result != EntryResult::kDone) {
+            ReportEntry(shown, refusal);
+            ++unsupported;
+            Progress(kProgressAdvance, h.size);
+            if (solid) decode(entry, quiet);  // the reader notes the gap
+            continue;
+        }
+
+        bool output = BeginEntryOutput(h.name.c_str(), DosTimeToFileTime(h.time), h.attributes, h.size,
+                                       static_cast<LPCSTR>(m_currentDetail));
+        if (m_cancel) break;
+        if (!output && !solid) {
+            Progress(kProgressAdvance, h.size);  // its outcome is noted
+            continue;
+        }
+        // The output file is made with the first decoded piece; a failed
+        // write is reported there and the entry still decoded, so a
+        // solid run stays in step.
+        EntrySink sink(*this, output && !testing && !h.IsFolder());
+        AceEntryOutcome outcome = decode(entry, sink);
+        const bool fileOpen = m_outputFile != INVALID_HANDLE_VALUE;
+        sink.Close(outcome.input == AceStatus::kOk && outcome.codec == AceCodecResult::kOk);
+        if (m_cancel && fileOpen) DeleteFileA(m_outputPath);  // a partly written file is no use
+        if (m_cancel) break;
+        if (!output) continue;  // decoded only to keep the solid run in step
+        if (ReportEntry(shown, Report(entry, outcome), &sink)) {
             ++errors;
-            NoteDamage();
+            if (outcome.input != AceStatus::kOk) reportedStop = outcome.input;
         }
-        ReportTestSummary();
-        ReportMissing();
-        if (status == AceStatus::kReadError) return E_FAIL;
-        return errors || unsupported ? S_FALSE : S_OK;
-    } catch (const std::bad_alloc&) {
-        ReportError(IDS_OUT_OF_MEMORY);
-        return E_OUTOFMEMORY;
     }
+    if (m_cancel) return E_ABORT;
+    if (status != AceStatus::kOk && status != AceStatus::kEnd && status != reportedStop) {
+        ReportWalkStatus(status);
+        if (m_cancel) return E_ABORT;
+        ++errors;
+        NoteDamage();
+    }
+    ReportTestSummary();
+    ReportMissing();
+    if (status == AceStatus::kReadError) return E_FAIL;
+    return errors || unsupported ? S_FALSE : S_OK;
 }
 
 // ---------------------------------------------------------------------------
 // Self-extracting programs
 
 HRESULT CAceFormat::WriteArchiveCopy(LPCSTR target, const void* module, DWORD moduleSize) {
-    VolumeScope scope(*this);
+    auto volumes = FollowVolumes();
     if (!OpenArchiveFile()) return E_FAIL;
     AceMainHeader main;
     AceStatus found;
     uint64_t fileSize;
     {
-        FileVolume volume(m_archiveFile, false, &m_readError);
+        ArchiveFileInput volume(m_archiveFile);
+        volume.CopyErrorTo(&m_readError);
         fileSize = volume.Size();
         AceHeaderWalk walk(volume);
         found = walk.FindMainHeader(main);
@@ -574,7 +463,7 @@ HRESULT CAceFormat::WriteArchiveCopy(LPCSTR target, const void* module, DWORD mo
         return E_FAIL;
     }
     if (found != AceStatus::kOk) {
-        ReportNoArchive();
+        ReportNotArchive();
         return E_FAIL;
     }
     // The archive from its main header on: whatever stood in front of it
@@ -592,16 +481,16 @@ HRESULT CAceFormat::WriteArchiveCopy(LPCSTR target, const void* module, DWORD mo
     }
     Log(IDS_COPYING, FileNamePart(m_archivePath));
     ShowStatus(IDS_COPYING, FileNamePart(m_archivePath));
-    HANDLE out = CreateArchiveFile(target);
-    if (out == INVALID_HANDLE_VALUE) return E_FAIL;  // reported, or declined
-    lstrcpynA(m_outputPath, target, MAX_PATH);       // the drive named by a disk-full question
-    m_outputFile = out;
+    tessera::win32::FileHandle out(CreateArchiveFile(target));
+    if (!out) return E_FAIL;                     // reported, or declined
+    lstrcpynA(m_outputPath, target, MAX_PATH);   // the drive named by a disk-full question
+    m_outputFile = out.get();
     Progress(kProgressBegin, static_cast<DWORD>(count));
     bool ok = moduleSize == 0 || WriteOutput(module, moduleSize);
-    ok = ok && CopyData(m_archiveFile, out, static_cast<DWORD>(count), m_outputPath[0]);
+    ok = ok && CopyData(m_archiveFile, out.get(), static_cast<DWORD>(count), m_outputPath[0]);
     Progress(kProgressEnd, 0);
-    CloseHandle(out);
     m_outputFile = INVALID_HANDLE_VALUE;
+    out.reset();
     if (!ok) {
         DeleteFileA(target);  // no half-made program or archive stays behind
         return E_FAIL;

@@ -10,14 +10,14 @@
 // engine's messages and result codes.
 #pragma once
 
-#include "core/compress_format.h"
+#include "formats/decoding_format.h"
 
 #include <memory>
 #include <string>
 
 #include "formats/ace/ace_archive.h"
 
-class CAceFormat : public CCompressFormat {
+class CAceFormat : public CDecodingFormat {
 public:
     CAceFormat();
     ~CAceFormat() override;
@@ -38,23 +38,24 @@ public:
     // archive path. The first volume's failure is reported (4102); a later
     // one is asked for with Retry/Cancel (20500) until it opens or the user
     // cancels. Null when there is no volume.
-    virtual std::unique_ptr<tessera::ace::AceVolume> OpenVolume(const std::string& name, unsigned index);
+    virtual std::unique_ptr<tessera::RandomAccessInput> OpenVolume(const std::string& name, unsigned index);
 
 private:
-    class FileVolume;
     class Opener;
-    class OutputSink;
-    class VolumeScope;
 
+    // Makes the operation's archive path follow the volumes of the set; the
+    // returned guard restores the first volume's name and closes the file.
+    auto FollowVolumes();
+    // An opened volume as the reader's input.
+    std::unique_ptr<tessera::RandomAccessInput> ReadingVolume(tessera::win32::FileHandle file);
     // Opens the first volume and finds the main header; reports 4107 (not
     // while checking), 4102 or 4103.
     HRESULT OpenFirstVolume(tessera::ace::AceArchiveReader& reader, bool checking);
+    HRESULT ListAce();
     // The shared routine of DoExtract and DoTest.
     HRESULT ExtractOrTest();
-    // Reports how an entry's decoding went; true when it failed.
-    bool ReportOutcome(const tessera::ace::AceEntry& entry, const tessera::ace::AceEntryOutcome& outcome);
-    // 4107 with the file-type name of the object's format.
-    void ReportNoArchive();
+    // How a selected entry's decoding went.
+    EntryReport Report(const tessera::ace::AceEntry& entry, const tessera::ace::AceEntryOutcome& outcome);
     // Reports a walk that ended otherwise than at the end of the archive.
     void ReportWalkStatus(tessera::ace::AceStatus status);
     // MakeEXE/RemoveEXE: module (may be empty) + archive from its main header.

@@ -57,12 +57,7 @@ HRESULT CArjFormat::ListArj() {
     ArchiveFileInput input(m_archiveFile);
     ArjWalker walker(input);
     ArjStatus status = walker.Open();
-    if (input.Failed()) {
-        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
-        CloseArchiveFile();
-        return E_FAIL;
-    }
-    if (!ReportOpen(static_cast<int>(status))) {
+    if (ReadFailed(input) || !ReportOpen(static_cast<int>(status))) {
         CloseArchiveFile();
         return E_FAIL;
     }
@@ -77,31 +72,21 @@ HRESULT CArjFormat::ListArj() {
         found.push_back(std::move(h));
         h = ArjHeader();
     }
-    bool readFailed = input.Failed();
     unsigned headerNumber = walker.HeaderNumber();
     CloseArchiveFile();
     if (m_cancel) return E_ABORT;
-    if (readFailed) {
-        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
-        return E_FAIL;
-    }
+    if (ReadFailed(input)) return E_FAIL;
     HRESULT hr = AllocEntriesFor(static_cast<DWORD>(found.size()), nameBytes);
     if (FAILED(hr)) return hr;
     for (const ArjHeader& f : found) {
-        LPSTR name = PoolString(f.name.c_str(), static_cast<DWORD>(f.name.size()));
-        if (!name) {
-            ReportError(IDS_OUT_OF_MEMORY);
-            return E_OUTOFMEMORY;
-        }
-        HDRSTRUCT& e = m_entries[m_totals.entries++];
-        e = HDRSTRUCT();
+        HDRSTRUCT* added = AppendEntry(f.name);
+        if (!added) return E_OUTOFMEMORY;
+        HDRSTRUCT& e = *added;
         e.flags = f.IsGarbled() ? HDR_ENCRYPTED : 0;
-        e.name = name;
         e.packedSize = f.compressedSize;
         e.size = f.originalSize;
         e.ratio = ComputeRatio(e.size, e.packedSize);
         e.time = DosTimeToFileTime(f.dosDateTime);
-        e.host = e.version = e.method = 0xFFFFFFFF;
         e.attributes = f.Attributes();
         if (f.IsFolder()) ++m_totals.folders;
         m_totals.totalSize += e.size;
@@ -123,12 +108,7 @@ HRESULT CArjFormat::ExtractArj() {
     {
         ArjWalker walker(input);
         ArjStatus status = walker.Open();
-        if (input.Failed()) {
-            ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
-            result = E_FAIL;
-        } else if (!ReportOpen(static_cast<int>(status))) {
-            result = E_FAIL;
-        }
+        if (ReadFailed(input) || !ReportOpen(static_cast<int>(status))) result = E_FAIL;
         ArjDecoder decoder;
         bool volumeWarned = false;
         ArjHeader h;
@@ -149,13 +129,15 @@ HRESULT CArjFormat::ExtractArj() {
             }
             ArjCheck check = tessera::ArjCheckEntry(h);
             if (check.refusal != ArjRefusal::kNone) {
-                if (check.refusal == ArjRefusal::kVersion)
-                    LogSkip(shown, IDS_REQUIRES_VERSION, "ARJ", check.value, 0u, 3u, 0u);
-                else if (check.refusal == ArjRefusal::kGarbled)
-                    LogSkip(shown, IDS_DECRYPTION_NOT_SUPPORTED);
-                else
-                    LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(check.value));
-                EntryRefused();
+                EntryReport refusal = EntryReport::WithValue(EntryResult::kUnknownMethod, check.value);
+                if (check.refusal == ArjRefusal::kVersion) {
+                    refusal = EntryReport::WithText(EntryResult::kNeedsVersion, "ARJ");
+                    refusal.value = check.value;
+                    refusal.supported = 3;
+                } else if (check.refusal == ArjRefusal::kGarbled) {
+                    refusal = EntryReport::Of(EntryResult::kEncrypted);
+                }
+                ReportEntry(shown, refusal);
                 Progress(kProgressAdvance, h.originalSize);
                 continue;
             }
@@ -172,47 +154,24 @@ HRESULT CArjFormat::ExtractArj() {
             ArjEntryOutcome outcome = tessera::ArjDecodeEntry(input, h, decoder, &sink);
             sink.Close(outcome.result == ArjEntryResult::kOk);
             if (m_cancel) break;
+            EntryReport report = EntryReport::Of(EntryResult::kDone);
             switch (outcome.result) {
-            case ArjEntryResult::kOk:
-                if (sink.WriteFailed())
-                    EntryFailed();
-                else
-                    NoteProcessed();
-                break;
-            case ArjEntryResult::kBadCrc:
-                Warn(IDS_BAD_CHECKSUM, static_cast<unsigned long>(outcome.crc),
-                     static_cast<unsigned long>(h.fileCrc));
-                EntryFailed();
-                break;
-            case ArjEntryResult::kBadData:
-                Warn(IDS_INVALID_COMPRESSED_DATA, shown);
-                EntryFailed();
-                break;
-            case ArjEntryResult::kUnsupported:
-                LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(h.method));
-                EntryRefused();
-                break;
+            case ArjEntryResult::kOk: break;
+            case ArjEntryResult::kBadCrc: report = EntryReport::Checksum(outcome.crc, h.fileCrc); break;
+            case ArjEntryResult::kBadData: report = EntryReport::WithText(EntryResult::kBadData, shown); break;
+            case ArjEntryResult::kUnsupported: report = EntryReport::WithValue(EntryResult::kUnknownMethod, h.method); break;
             case ArjEntryResult::kTruncated:
             case ArjEntryResult::kAborted:  // the sink stops only on cancel
-                Warn(IDS_FILE_DAMAGED, walker.HeaderNumber());
-                EntryFailed();
+                report = EntryReport::WithValue(EntryResult::kDamaged, walker.HeaderNumber());
                 break;
             }
+            ReportEntry(shown, report, &sink);
         }
         if (result == S_OK && !m_cancel && status == ArjStatus::kDamaged) {
             Warn(IDS_FILE_DAMAGED, walker.HeaderNumber() + 1);
             ArchiveDamaged();
         }
-        if (result == S_OK && input.Failed()) {
-            ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
-            ArchiveDamaged();
-        }
+        if (result == S_OK && ReadFailed(input)) ArchiveDamaged();
     }
-    Progress(kProgressEnd, 0);
-    CloseArchiveFile();
-    if (m_cancel) return E_ABORT;
-    if (FAILED(result)) return result;
-    ReportMissing();
-    ReportTestSummary();
-    return S_OK;
+    return EndDecoding(result);
 }

@@ -1,56 +1,9 @@
-// Common ground of the RAR and ARJ format classes (see decoding_format.h).
+// Common ground of the decoding format classes (see decoding_format.h).
 #include "formats/decoding_format.h"
 
 #include "core/file_io.h"
 #include "core/module.h"
 #include "core/registry.h"
-
-ArchiveFileInput::~ArchiveFileInput() {
-    if (owned_ && file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
-}
-
-std::unique_ptr<ArchiveFileInput> ArchiveFileInput::Open(LPCSTR path, DWORD* error) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = GetLastError();
-        return nullptr;
-    }
-    std::unique_ptr<ArchiveFileInput> input(new ArchiveFileInput(file));
-    input->owned_ = true;
-    return input;
-}
-
-uint64_t ArchiveFileInput::Size() {
-    LARGE_INTEGER size = {};
-    if (!GetFileSizeEx(file_, &size)) return 0;
-    return static_cast<uint64_t>(size.QuadPart);
-}
-
-size_t ArchiveFileInput::ReadAt(uint64_t offset, void* buffer, size_t size) {
-    if (failed_ || size == 0 || offset > 0x7FFFFFFFFFFFFFFFull) return 0;
-    LARGE_INTEGER position;
-    position.QuadPart = static_cast<LONGLONG>(offset);
-    if (!SetFilePointerEx(file_, position, nullptr, FILE_BEGIN)) {
-        failed_ = true;
-        error_ = GetLastError();
-        return 0;
-    }
-    size_t total = 0;
-    auto* out = static_cast<uint8_t*>(buffer);
-    while (total < size) {
-        DWORD want = size - total > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size - total);
-        DWORD done = 0;
-        if (!EngineReadFile(file_, out + total, want, &done)) {
-            failed_ = true;
-            error_ = GetLastError();
-            break;
-        }
-        if (done == 0) break;  // end of file
-        total += done;
-    }
-    return total;
-}
 
 bool CDecodingFormat::EntrySink::Create() {
     pending_ = false;
@@ -108,17 +61,32 @@ void CDecodingFormat::DisplayName(LPCSTR stored, char (&shown)[MAX_PATH]) {
         lstrcpynA(shown, stored ? stored : "", MAX_PATH);
 }
 
-HRESULT CDecodingFormat::ConvertStoredName(DWORD_PTR value, LPSTR buffer) {
-    buffer[0] = '\0';
-    LPCSTR name = reinterpret_cast<LPCSTR>(value);
-    if (!name || !*name) return E_INVALIDARG;
-    int length = lstrlenA(name);
-    if (length >= MAX_PATH) return E_FAIL;
-    OemToCharBuffA(name, buffer, static_cast<DWORD>(length));
-    buffer[length] = '\0';
-    for (char* p = buffer; *p; ++p)
-        if (*p == '/') *p = '\\';
-    if (buffer[length - 1] == '\\') buffer[length - 1] = '\0';
+bool CDecodingFormat::ReadFailed(const ArchiveFileInput& input) {
+    if (!input.Failed()) return false;
+    ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
+    return true;
+}
+
+HDRSTRUCT* CDecodingFormat::AppendEntry(const std::string& name) {
+    LPSTR pooled = PoolString(name.c_str(), static_cast<DWORD>(name.size()));
+    if (!pooled) {
+        ReportError(IDS_OUT_OF_MEMORY);
+        return nullptr;
+    }
+    HDRSTRUCT& entry = m_entries[m_totals.entries++];
+    entry = HDRSTRUCT();
+    entry.name = pooled;
+    entry.host = entry.version = entry.method = 0xFFFFFFFF;
+    return &entry;
+}
+
+HRESULT CDecodingFormat::EndDecoding(HRESULT result) {
+    Progress(kProgressEnd, 0);
+    CloseArchiveFile();
+    if (m_cancel) return E_ABORT;
+    if (FAILED(result)) return result;
+    ReportMissing();
+    ReportTestSummary();
     return S_OK;
 }
 
@@ -131,14 +99,61 @@ HRESULT CDecodingFormat::AllocEntriesFor(DWORD count, uint64_t nameBytes) {
     return AllocEntries(static_cast<DWORD>(perEntry), count);
 }
 
+bool CDecodingFormat::ReportEntry(LPCSTR shown, const EntryReport& r, const EntrySink* sink) {
+    // The message of a failure: to the log, and to the owner as well where
+    // the format shows entry failures.
+    auto failure = [this](UINT id, auto... args) {
+        if (m_entryFailuresShown)
+            ReportError(id, args...);
+        else
+            Warn(id, args...);
+    };
+    SkipReason refusal = kSkipUnsupported;
+    switch (r.result) {
+    case EntryResult::kCancelled: return false;
+    case EntryResult::kFolder: NoteFolder(); return false;
+    case EntryResult::kDone:
+        if (!sink || !sink->WriteFailed()) {
+            NoteProcessed();
+            return false;
+        }
+        break;  // reported by the core when the write failed
+    case EntryResult::kBadChecksum: failure(IDS_BAD_CHECKSUM, r.found, r.expected); break;
+    case EntryResult::kBadData: failure(IDS_INVALID_COMPRESSED_DATA, r.text); break;
+    case EntryResult::kDamaged:
+        if (r.text)
+            failure(IDS_ARCHIVE_DAMAGED, r.text);
+        else
+            failure(IDS_FILE_DAMAGED, r.value);
+        break;
+    case EntryResult::kReadError: ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(r.error)); break;
+    case EntryResult::kVolumeMissing: failure(IDS_VOLUME_CANNOT_BE_OPENED, r.text, SystemErrorText(r.error)); break;
+    case EntryResult::kEncrypted: LogSkip(shown, IDS_DECRYPTION_NOT_SUPPORTED); return Refused(refusal);
+    case EntryResult::kUnknownMethod:
+        LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(r.value));
+        return Refused(refusal);
+    case EntryResult::kNotSupported: LogSkip(shown, IDS_METHOD_NOT_SUPPORTED, r.text); return Refused(refusal);
+    case EntryResult::kNeedsVersion:
+        LogSkip(shown, IDS_REQUIRES_VERSION, r.text, r.value, 0u, r.supported, 0u);
+        return Refused(refusal);
+    case EntryResult::kNoMemory: LogSkip(shown, IDS_OUT_OF_MEMORY); return Refused(refusal);
+    case EntryResult::kUnsafeName:
+        LogSkip(shown, r.value ? IDS_REASON_PATH_TOO_LONG : IDS_REASON_UNSAFE_NAME);
+        return Refused(kSkipOther);
+    }
+    EntryFailed();
+    return true;
+}
+
 void CDecodingFormat::EntryFailed() {
     NoteFailed();
     m_warning = TRUE;
 }
 
-void CDecodingFormat::EntryRefused() {
-    NoteSkipped(kSkipUnsupported);
+bool CDecodingFormat::Refused(SkipReason reason) {
+    NoteSkipped(reason);
     m_warning = TRUE;
+    return true;
 }
 
 void CDecodingFormat::ArchiveDamaged() {

@@ -1,46 +1,19 @@
-// Common ground of the RAR and ARJ format classes. Both read through
-// portable header walks that take a SeekableInput and decoders that write
-// to a ByteSink; this file supplies the Windows side of both (an archive or
-// volume file as a SeekableInput, a sink that drives progress, cancel and
-// the output file) and the small pieces the two classes would otherwise
-// repeat.
+// Common ground of the decoding format classes. They read through portable
+// header walks that take a RandomAccessInput (ArchiveFileInput on this side)
+// and decoders that write to a ByteSink; this file supplies the sink that
+// drives progress, cancel and the output file, and the small pieces the
+// classes would otherwise repeat.
 #pragma once
 
 #include "core/compress_format.h"
 
 #include "codecs/byte_io.h"
-#include "formats/rar/seekable_input.h"
+#include "formats/format_support.h"
 
 #include <cstdint>
 #include <memory>
 #include <new>
 #include <string>
-
-// A file read at explicit offsets through the engine's file layer. A failed
-// read ends the input and is kept for the caller to report.
-class ArchiveFileInput final : public tessera::SeekableInput {
-public:
-    // Borrows an open handle.
-    explicit ArchiveFileInput(HANDLE file) : file_(file) {}
-    ~ArchiveFileInput() override;
-    ArchiveFileInput(const ArchiveFileInput&) = delete;
-    ArchiveFileInput& operator=(const ArchiveFileInput&) = delete;
-
-    // Opens a further file (a volume) for reading; null with *error set when
-    // it cannot be opened.
-    static std::unique_ptr<ArchiveFileInput> Open(LPCSTR path, DWORD* error);
-
-    uint64_t Size() override;
-    size_t ReadAt(uint64_t offset, void* buffer, size_t size) override;
-    bool Failed() const { return failed_; }
-    DWORD Error() const { return error_; }
-
-private:
-    HANDLE file_;
-    bool owned_ = false;
-    bool failed_ = false;
-    DWORD error_ = 0;
-};
 
 class CDecodingFormat : public CCompressFormat {
 protected:
@@ -76,19 +49,91 @@ protected:
     // The display path of a stored name (GetText kind 3), or the stored name
     // cut to fit when it cannot be converted; for log lines.
     void DisplayName(LPCSTR stored, char (&shown)[MAX_PATH]);
-    // GetText kind 3 of both formats: OEM to ANSI, '/' to '\', one trailing
-    // backslash dropped. E_INVALIDARG for an empty name, E_FAIL when the
-    // result would not fit a path.
-    static HRESULT ConvertStoredName(DWORD_PTR value, LPSTR buffer);
+    // GetText kind 3 of formats with '/' separators (format_support.h).
+    static HRESULT ConvertStoredName(DWORD_PTR value, LPSTR buffer) {
+        return ::ConvertStoredName(reinterpret_cast<LPCSTR>(value), buffer, true);
+    }
+    // Reports a failed read of the archive file (4103); true when it failed.
+    bool ReadFailed(const ArchiveFileInput& input);
+    // The next entry of the list with its stored name and no host, version
+    // or method; null (reported) when the pool has no room for the name.
+    HDRSTRUCT* AppendEntry(const std::string& name);
+    // Ends an extraction or test begun with the archive file open and the
+    // progress running: closes both; then E_ABORT after a cancel, `result`
+    // when it failed, otherwise the missing-entry and test reports and S_OK.
+    HRESULT EndDecoding(HRESULT result);
     // Fills the entry list from records gathered by a header walk: sizes
     // the pool by the names so that every one fits.
     HRESULT AllocEntriesFor(DWORD count, uint64_t nameBytes);
-    // An entry that failed (checksum, damaged data, a failed write), one
-    // refused as not supported, and damage outside any one entry (a damaged
-    // header, a walk cut short): each is noted in the outcome counts, and the
-    // operation ends with S_FALSE even when no log is attached.
+    // How a selected entry came out. Each format class maps what its walk
+    // and decoder said onto one of these once; ReportEntry then writes the
+    // one message and notes the outcome count.
+    enum class EntryResult {
+        kDone,           // decoded and checked (failed after all when its file could not be written)
+        kFolder,         // a folder entry made or passed
+        kCancelled,      // the user cancelled: nothing to report
+        // failures
+        kBadChecksum,    // found, expected
+        kBadData,        // text: what the message names (the method or the entry)
+        kDamaged,        // text: what is damaged; without text the header `value`
+        kReadError,      // error: the system error
+        kVolumeMissing,  // text: the volume, error: the system error
+        // refusals
+        kEncrypted,
+        kUnknownMethod,  // value: the method or version met
+        kNotSupported,   // text: what kind of entry
+        kNeedsVersion,   // text: the program, value: the major version needed, supported: ours
+        kNoMemory,       // the entry needs more memory than the object has
+        kUnsafeName,     // value: nonzero when the path is too long
+    };
+    struct EntryReport {
+        EntryResult result = EntryResult::kDone;
+        unsigned long found = 0, expected = 0;
+        unsigned value = 0, supported = 0;
+        LPCSTR text = nullptr;
+        DWORD error = 0;
+
+        static EntryReport Of(EntryResult result) {
+            EntryReport r;
+            r.result = result;
+            return r;
+        }
+        static EntryReport Checksum(unsigned long found, unsigned long expected) {
+            EntryReport r = Of(EntryResult::kBadChecksum);
+            r.found = found;
+            r.expected = expected;
+            return r;
+        }
+        static EntryReport WithText(EntryResult result, LPCSTR text) {
+            EntryReport r = Of(result);
+            r.text = text;
+            return r;
+        }
+        static EntryReport WithValue(EntryResult result, unsigned value) {
+            EntryReport r = Of(result);
+            r.value = value;
+            return r;
+        }
+        static EntryReport WithError(EntryResult result, LPCSTR text, DWORD error) {
+            EntryReport r = WithText(result, text);
+            r.error = error;
+            return r;
+        }
+    };
+    // Logs and counts how a selected entry came out (`shown`: its display
+    // name for the skip lines). A done entry whose file failed to be written
+    // (`sink`, reported when it happened) counts as failed. True when the
+    // entry failed or was refused.
+    bool ReportEntry(LPCSTR shown, const EntryReport& report, const EntrySink* sink = nullptr);
+    // Entry failures go to the log; with this set they are also shown to
+    // the owner window, as the messages of a whole operation are.
+    bool m_entryFailuresShown = false;
+
+    // An entry that failed (reported by the caller), and damage outside any
+    // one entry (a damaged header, a walk cut short): noted in the outcome
+    // counts, and the operation ends with S_FALSE even when no log is
+    // attached.
     void EntryFailed();
-    void EntryRefused();
     void ArchiveDamaged();
     // Progress total of an extraction or test: what a sequential reader
     // passes through.
@@ -107,6 +152,10 @@ protected:
     }
     HRESULT EndOutOfMemory(bool decoding);
 
+private:
+    bool Refused(SkipReason reason);
+
+protected:
+
     static FILETIME DosTimeToFileTime(uint32_t dosDateTime);
-    static DWORD ClampSize(uint64_t size) { return size >= SIZE_UNKNOWN ? SIZE_UNKNOWN : static_cast<DWORD>(size); }
 };

@@ -5,8 +5,7 @@
 #include "formats/gz_format.h"
 
 #include "core/file_io.h"
-#include "core/module.h"
-#include "core/registry.h"
+#include "formats/format_support.h"
 #include "formats/gzip/gzip_reader.h"
 #include "formats/tar_format.h"
 
@@ -59,36 +58,24 @@ HRESULT STDMETHODCALLTYPE CGzFormat::GetText(int kind, DWORD_PTR value, LPSTR bu
     if (kind != TEXT_PATH && kind != TEXT_COMMENT) return S_OK;
     LPCSTR text = reinterpret_cast<LPCSTR>(value);
     if (!text || !*text) return E_INVALIDARG;
-    int length = lstrlenA(text);
     if (kind == TEXT_COMMENT) {
         lstrcpynA(buffer, text, GETTEXT_BUFFER);
         return S_OK;
     }
-    if (length >= MAX_PATH) return E_FAIL;
-    OemToCharBuffA(text, buffer, static_cast<DWORD>(length));
-    buffer[length] = '\0';
     // A stored name may carry '/' separators; the path checks of the
     // engine see them as the backslashes they become.
-    for (char* p = buffer; *p; ++p)
-        if (*p == '/') *p = '\\';
-    if (length > 0 && buffer[length - 1] == '\\') buffer[length - 1] = '\0';
-    return S_OK;
+    return ::ConvertStoredName(text, buffer, true);
 }
 
 HRESULT CGzFormat::ReadFront(Front& front) {
     if (!OpenArchiveFile()) return E_FAIL;
-    ArchiveFileSource source(m_archiveFile);
+    ArchiveFileInput file(m_archiveFile);
+    tessera::InputCursor source(file);
     GzipInput input(source);
     HeaderStatus status = ReadGzipHeader(input, front.header);
-    if (source.Failed()) {
-        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(source.Error()));
-        return E_FAIL;
-    }
+    if (ReadFailed(file)) return E_FAIL;
     if (status == HeaderStatus::Empty || status == HeaderStatus::NotGzip) {
-        char typeName[256] = "archive";
-        const FORMATINFO* row = FormatRow(m_formatId);
-        if (row) LoadStringA(EngineModule(), row->descriptionId, typeName, sizeof typeName);
-        ReportError(IDS_NOT_A_VALID_ARCHIVE, typeName);
+        ReportNotArchive();
         return E_FAIL;
     }
     if (status != HeaderStatus::Ok) {
@@ -202,8 +189,8 @@ HRESULT CGzFormat::DoExtract() {
         return S_OK;
     }
 
-    SetFilePointer(m_archiveFile, 0, nullptr, FILE_BEGIN);
-    ArchiveFileSource source(m_archiveFile);
+    ArchiveFileInput file(m_archiveFile);
+    tessera::InputCursor source(file);
     OutputSink sink(*this);
     GzipDecodeResult r = DecodeGzipFile(source, sink);
     FinishTargetFile();
@@ -211,8 +198,7 @@ HRESULT CGzFormat::DoExtract() {
     CloseArchiveFile();
 
     if (m_cancel) return E_ABORT;
-    if (source.Failed()) {
-        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(source.Error()));
+    if (ReadFailed(file)) {
         NoteFailed();
         return E_FAIL;
     }

@@ -3,9 +3,9 @@
 // makes it for ".tgz"/".taz", so the inner TAR file shows as that entry.
 #pragma once
 
-#include "core/compress_format.h"
+#include "formats/decoding_format.h"
 
-class CGzFormat : public CCompressFormat {
+class CGzFormat : public CDecodingFormat {
 public:
     CGzFormat();
     HRESULT STDMETHODCALLTYPE GetText(int kind, DWORD_PTR value, LPSTR buffer) override;

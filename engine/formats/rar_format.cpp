@@ -66,12 +66,7 @@ HRESULT CRarFormat::ListRar() {
     ArchiveFileInput input(m_archiveFile);
     RarWalker walker(input);
     RarStatus status = walker.Open();
-    if (input.Failed()) {
-        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
-        CloseArchiveFile();
-        return E_FAIL;
-    }
-    if (!ReportOpen(static_cast<int>(status))) {
+    if (ReadFailed(input) || !ReportOpen(static_cast<int>(status))) {
         CloseArchiveFile();
         return E_FAIL;
     }
@@ -86,30 +81,20 @@ HRESULT CRarFormat::ListRar() {
         nameBytes += e.name.size() + 8;
         found.push_back(e);
     }
-    bool readFailed = input.Failed();
     CloseArchiveFile();
     if (m_cancel) return E_ABORT;
-    if (readFailed) {
-        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
-        return E_FAIL;
-    }
+    if (ReadFailed(input)) return E_FAIL;
     HRESULT hr = AllocEntriesFor(static_cast<DWORD>(found.size()), nameBytes);
     if (FAILED(hr)) return hr;
     for (const RarEntry& f : found) {
-        LPSTR name = PoolString(f.name.c_str(), static_cast<DWORD>(f.name.size()));
-        if (!name) {
-            ReportError(IDS_OUT_OF_MEMORY);
-            return E_OUTOFMEMORY;
-        }
-        HDRSTRUCT& h = m_entries[m_totals.entries++];
-        h = HDRSTRUCT();
+        HDRSTRUCT* added = AppendEntry(f.name);
+        if (!added) return E_OUTOFMEMORY;
+        HDRSTRUCT& h = *added;
         h.flags = f.IsEncrypted() ? HDR_ENCRYPTED : 0;
-        h.name = name;
         h.packedSize = ClampSize(f.packSize);
         h.size = ClampSize(f.unpSize);
         h.ratio = ComputeRatio(h.size, h.packedSize);
         h.time = DosTimeToFileTime(f.dosTime);
-        h.host = h.version = h.method = 0xFFFFFFFF;
         h.attributes = EntryAttributes(f);
         // The tail of an entry begun in an earlier volume adds nothing new.
         if (f.ContinuedFromPrevious()) continue;
@@ -123,6 +108,25 @@ HRESULT CRarFormat::ListRar() {
         m_warning = TRUE;
     }
     return S_OK;
+}
+
+CDecodingFormat::EntryReport CRarFormat::Report(const RarEntryOutcome& outcome, unsigned number, LPCSTR volume,
+                                                DWORD volumeError) {
+    switch (outcome.result) {
+    case RarEntryResult::kOk: return EntryReport::Of(EntryResult::kDone);
+    case RarEntryResult::kBadCrc: return EntryReport::Checksum(outcome.crc, outcome.expectedCrc);
+    case RarEntryResult::kNextVolumeMissing:
+        return EntryReport::WithError(EntryResult::kVolumeMissing, volume, volumeError);
+    case RarEntryResult::kUnsupportedVersion:
+        return EntryReport::WithValue(EntryResult::kUnknownMethod, static_cast<unsigned>(outcome.value));
+    case RarEntryResult::kEncrypted: return EntryReport::Of(EntryResult::kEncrypted);
+    case RarEntryResult::kAborted:  // the sink stops only on cancel; anything else is damage
+    case RarEntryResult::kTruncated:
+    case RarEntryResult::kBadVolume:
+    case RarEntryResult::kSolidBroken:
+    case RarEntryResult::kFromPreviousVolume: break;
+    }
+    return EntryReport::WithValue(EntryResult::kDamaged, number);
 }
 
 void CRarFormat::PassOver(RarReader& reader, const RarEntry& entry) {
@@ -143,7 +147,7 @@ HRESULT CRarFormat::ExtractRar() {
     std::string missingVolume;
     DWORD missingError = 0;
     std::string firstName = m_archivePath;
-    auto opener = [&](unsigned index) -> std::unique_ptr<tessera::SeekableInput> {
+    auto opener = [&](unsigned index) -> std::unique_ptr<tessera::RandomAccessInput> {
         std::string name = tessera::RarVolumeName(firstName, index);
         if (name.empty()) {
             missingVolume = firstName;
@@ -164,12 +168,7 @@ HRESULT CRarFormat::ExtractRar() {
     {
         RarReader reader(input, opener);
         RarStatus status = reader.Open();
-        if (input.Failed()) {
-            ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
-            result = E_FAIL;
-        } else if (!ReportOpen(static_cast<int>(status))) {
-            result = E_FAIL;
-        }
+        if (ReadFailed(input) || !ReportOpen(static_cast<int>(status))) result = E_FAIL;
         unsigned number = 0;  // file headers read: the "#" of damage reports
         RarEntry e;
         while (result == S_OK && !m_cancel && (status = reader.Next(&e)) == RarStatus::kOk) {
@@ -202,20 +201,17 @@ HRESULT CRarFormat::ExtractRar() {
                 PassOver(reader, e);
                 continue;
             }
-            if (e.IsEncrypted() || (!e.IsStored() && e.unpVersion != 15)) {
-                if (e.IsEncrypted())
-                    LogSkip(shown, IDS_DECRYPTION_NOT_SUPPORTED);
-                else
-                    LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(e.unpVersion));
-                EntryRefused();
-                PassOver(reader, e);  // a solid chain is marked broken here
-                continue;
-            }
-            if (IsUnixLink(e)) {
-                // The data is the link's target; the target file system
-                // has no place for it.
-                LogSkip(shown, IDS_METHOD_NOT_SUPPORTED, "symbolic link");
-                EntryRefused();
+            // Refused before any data is read; a solid chain is marked broken
+            // where PassOver decodes past it.
+            EntryReport refusal;
+            if (e.IsEncrypted())
+                refusal = EntryReport::Of(EntryResult::kEncrypted);
+            else if (!e.IsStored() && e.unpVersion != 15)
+                refusal = EntryReport::WithValue(EntryResult::kUnknownMethod, e.unpVersion);
+            else if (IsUnixLink(e))  // the data is the link's target; the target file system has no place for it
+                refusal = EntryReport::WithText(EntryResult::kNotSupported, "symbolic link");
+            if (refusal.result != EntryResult::kDone) {
+                ReportEntry(shown, refusal);
                 PassOver(reader, e);
                 continue;
             }
@@ -228,55 +224,13 @@ HRESULT CRarFormat::ExtractRar() {
             RarEntryOutcome outcome = reader.Extract(e, &sink);
             sink.Close(outcome.result == RarEntryResult::kOk);
             if (m_cancel) break;
-            switch (outcome.result) {
-            case RarEntryResult::kOk:
-                if (sink.WriteFailed())
-                    EntryFailed();
-                else
-                    NoteProcessed();
-                break;
-            case RarEntryResult::kBadCrc:
-                Warn(IDS_BAD_CHECKSUM, static_cast<unsigned long>(outcome.crc),
-                     static_cast<unsigned long>(outcome.expectedCrc));
-                EntryFailed();
-                break;
-            case RarEntryResult::kNextVolumeMissing:
-                Warn(IDS_VOLUME_CANNOT_BE_OPENED, missingVolume.c_str(), SystemErrorText(missingError));
-                EntryFailed();
-                break;
-            case RarEntryResult::kUnsupportedVersion:
-                LogSkip(shown, IDS_METHOD_UNKNOWN, static_cast<int>(outcome.value));
-                EntryRefused();
-                break;
-            case RarEntryResult::kEncrypted:
-                LogSkip(shown, IDS_DECRYPTION_NOT_SUPPORTED);
-                EntryRefused();
-                break;
-            case RarEntryResult::kAborted:
-                // The sink stops only on cancel; anything else is damage.
-            case RarEntryResult::kTruncated:
-            case RarEntryResult::kBadVolume:
-            case RarEntryResult::kSolidBroken:
-            case RarEntryResult::kFromPreviousVolume:
-                Warn(IDS_FILE_DAMAGED, number);
-                EntryFailed();
-                break;
-            }
+            ReportEntry(shown, Report(outcome, number, missingVolume.c_str(), missingError), &sink);
         }
         if (result == S_OK && !m_cancel && status == RarStatus::kDamaged) {
             Warn(IDS_FILE_DAMAGED, number + 1);
             ArchiveDamaged();
         }
-        if (result == S_OK && input.Failed()) {
-            ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(input.Error()));
-            ArchiveDamaged();
-        }
+        if (result == S_OK && ReadFailed(input)) ArchiveDamaged();
     }
-    Progress(kProgressEnd, 0);
-    CloseArchiveFile();
-    if (m_cancel) return E_ABORT;
-    if (FAILED(result)) return result;
-    ReportMissing();
-    ReportTestSummary();
-    return S_OK;
+    return EndDecoding(result);
 }

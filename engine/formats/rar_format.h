@@ -9,6 +9,7 @@
 namespace tessera {
 class RarReader;
 struct RarEntry;
+struct RarEntryOutcome;
 }
 
 class CRarFormat : public CDecodingFormat {
@@ -31,6 +32,9 @@ private:
     // without output, an entry continued in the next volume is followed so
     // that the walk goes on behind it.
     void PassOver(tessera::RarReader& reader, const tessera::RarEntry& entry);
+    // How a decoded entry came out; `number` is its header's for damage.
+    static EntryReport Report(const tessera::RarEntryOutcome& outcome, unsigned number, LPCSTR volume,
+                              DWORD volumeError);
     static DWORD EntryAttributes(const tessera::RarEntry& entry);
     // A symbolic link stored from a Unix host (its data is the target path).
     static bool IsUnixLink(const tessera::RarEntry& entry);

@@ -5,6 +5,7 @@
 #include "formats/tar_format.h"
 
 #include "core/file_io.h"
+#include "formats/format_support.h"
 #include "formats/tar/tar_reader.h"
 
 #include <vector>
@@ -18,8 +19,6 @@ namespace {
 
 constexpr DWORD kReadPiece = 32768;
 constexpr DWORD kNameSpacePerEntry = 120;
-
-DWORD ClampSize(uint64_t size) { return size >= SIZE_UNKNOWN ? SIZE_UNKNOWN : static_cast<DWORD>(size); }
 
 bool IsFolderEntry(const TarEntry& e) { return e.kind == EntryKind::Folder; }
 
@@ -37,33 +36,6 @@ const char* UnextractableKind(EntryKind kind) {
 }
 
 }  // namespace
-
-size_t ArchiveFileSource::Read(uint8_t* buffer, size_t capacity) {
-    if (failed_ || capacity == 0) return 0;
-    DWORD want = capacity > 0x40000000 ? 0x40000000 : static_cast<DWORD>(capacity);
-    DWORD done = 0;
-    if (!EngineReadFile(file_, buffer, want, &done)) {
-        failed_ = true;
-        error_ = GetLastError();
-        return 0;
-    }
-    return done;
-}
-
-bool ArchiveFileSource::SkipForward(uint64_t count) {
-    if (failed_) return false;
-    LARGE_INTEGER zero = {}, position = {}, size = {};
-    if (!SetFilePointerEx(file_, zero, &position, FILE_CURRENT) || !GetFileSizeEx(file_, &size)) {
-        failed_ = true;
-        error_ = GetLastError();
-        return false;
-    }
-    uint64_t left = static_cast<uint64_t>(size.QuadPart - position.QuadPart);
-    LARGE_INTEGER target;
-    target.QuadPart = count <= left ? position.QuadPart + static_cast<LONGLONG>(count) : size.QuadPart;
-    SetFilePointerEx(file_, target, nullptr, FILE_BEGIN);
-    return count <= left;
-}
 
 FILETIME UnixTimeToLocalFileTime(long long seconds) {
     // FILETIME counts 100 ns from 1601; keep the value inside what
@@ -85,27 +57,15 @@ HRESULT STDMETHODCALLTYPE CTarFormat::GetText(int kind, DWORD_PTR value, LPSTR b
     if (!buffer) return E_INVALIDARG;
     buffer[0] = '\0';
     if (kind != TEXT_PATH) return S_OK;  // no versions, methods or comments
-    LPCSTR name = reinterpret_cast<LPCSTR>(value);
-    if (!name || !*name) return E_INVALIDARG;
-    int length = lstrlenA(name);
-    if (length >= MAX_PATH) return E_FAIL;
-    OemToCharBuffA(name, buffer, static_cast<DWORD>(length));
-    buffer[length] = '\0';
-    for (char* p = buffer; *p; ++p)
-        if (*p == '/') *p = '\\';
-    if (length > 0 && buffer[length - 1] == '\\') buffer[length - 1] = '\0';
-    return S_OK;
+    return ConvertStoredName(value, buffer);
 }
 
 HRESULT CTarFormat::DoList() { return ListTar(); }
 
 HRESULT CTarFormat::DoExtract() { return ExtractTar(); }
 
-bool CTarFormat::ReportWalkEnd(int status, const ArchiveFileSource& source) {
-    if (source.Failed()) {
-        ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(source.Error()));
-        return false;
-    }
+bool CTarFormat::ReportWalkEnd(int status, const ArchiveFileInput& source) {
+    if (ReadFailed(source)) return false;
     switch (static_cast<TarStatus>(status)) {
     case TarStatus::End: break;
     case TarStatus::Truncated: Warn(IDS_ARCHIVE_DAMAGED, "unexpected end of the archive"); break;
@@ -123,23 +83,21 @@ HRESULT CTarFormat::ListTar() {
     // than by its size; the second one fills it.
     DWORD count = 0;
     {
-        ArchiveFileSource source(m_archiveFile);
+        ArchiveFileInput source(m_archiveFile);
         TarReader reader(source);
         TarEntry e;
         while (reader.Next(e) == TarStatus::Entry && count < 0x7FFFFFFF && !m_cancel) ++count;
-        if (source.Failed()) {
-            ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText(source.Error()));
+        if (ReadFailed(source)) {
             CloseArchiveFile();
             return E_FAIL;
         }
     }
-    SetFilePointer(m_archiveFile, 0, nullptr, FILE_BEGIN);
     HRESULT hr = AllocEntries(kNameSpacePerEntry, count ? count : 1);
     if (FAILED(hr)) {
         CloseArchiveFile();
         return hr;
     }
-    ArchiveFileSource source(m_archiveFile);
+    ArchiveFileInput source(m_archiveFile);
     TarReader reader(source);
     TarEntry e;
     TarStatus status;
@@ -188,7 +146,7 @@ bool CTarFormat::WriteEntryData(TarReader& reader, bool* whole) {
 
 HRESULT CTarFormat::ExtractTar() {
     if (!OpenArchiveFile()) return E_FAIL;
-    ArchiveFileSource source(m_archiveFile);
+    ArchiveFileInput source(m_archiveFile);
     TarReader reader(source);
     TarEntry e;
     TarStatus status;

@@ -3,24 +3,9 @@
 
 #include "formats/gz_format.h"
 
+#include "win32/com_ptr.h"
+
 #include <new>
-
-namespace {
-
-// Holds one reference of an archive object.
-struct ObjectRef {
-    explicit ObjectRef(CCompressFormat* object) : p(object) {
-        if (p) p->AddRef();
-    }
-    ~ObjectRef() {
-        if (p) p->Release();
-    }
-    ObjectRef(const ObjectRef&) = delete;
-    ObjectRef& operator=(const ObjectRef&) = delete;
-    CCompressFormat* p;
-};
-
-}  // namespace
 
 CTgzFormat::CTgzFormat() = default;
 
@@ -39,12 +24,12 @@ HRESULT CTgzFormat::Unpack() {
             return E_FAIL;
         }
     }
-    ObjectRef inner(new (std::nothrow) CGzFormat);
-    if (!inner.p) {
+    auto inner = tessera::win32::ComPtr<CGzFormat>::Share(new (std::nothrow) CGzFormat);
+    if (!inner) {
         ReportError(IDS_OUT_OF_MEMORY);
         return E_OUTOFMEMORY;
     }
-    CGzFormat& gz = static_cast<CGzFormat&>(*inner.p);
+    CGzFormat& gz = *inner.get();
     gz.SetFormatId(m_formatId);
     gz.SetArchivePath(m_archivePath);
     gz.SetPromptHandler(m_prompts);

@@ -17,10 +17,10 @@ namespace {
 
 class Opener final : public AceVolumeOpener {
 public:
-    std::unique_ptr<AceVolume> OpenVolume(const std::string& name, unsigned) override {
+    std::unique_ptr<RandomAccessInput> OpenVolume(const std::string& name, unsigned) override {
         auto it = volumes.find(name);
         if (it == volumes.end()) return nullptr;
-        return std::make_unique<AceMemoryVolume>(it->second.first, it->second.second);
+        return std::make_unique<MemoryInput>(it->second.first, it->second.second);
     }
     std::map<std::string, std::pair<const uint8_t*, size_t>> volumes;
 };

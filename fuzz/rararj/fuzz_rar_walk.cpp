@@ -21,7 +21,7 @@ public:
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tessera::MemoryInput input(data, size);
-    auto opener = [data, size](unsigned index) -> std::unique_ptr<tessera::SeekableInput> {
+    auto opener = [data, size](unsigned index) -> std::unique_ptr<tessera::RandomAccessInput> {
         if (index != 1) return nullptr;
         return std::make_unique<tessera::MemoryInput>(data, size);
     };

@@ -1,6 +1,6 @@
 // Fuzzes the TAR header walk: every input must end in a defined status with
 // no more data handed out than the input holds. Inputs of odd length are
-// walked through a seekable source, so skipped data is passed over instead
+// walked as a random-access input, so skipped data is passed over instead
 // of read.
 #include <algorithm>
 #include <cstddef>
@@ -11,34 +11,9 @@
 
 #include "formats/tar/tar_reader.h"
 
-namespace {
-
-class SeekableMemory final : public tessera::tar::SeekableSource {
-public:
-    SeekableMemory(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    size_t Read(uint8_t* buffer, size_t capacity) override {
-        size_t n = std::min(capacity, size_ - position_);
-        if (n) std::memcpy(buffer, data_ + position_, n);
-        position_ += n;
-        return n;
-    }
-    bool SkipForward(uint64_t count) override {
-        bool ok = count <= size_ - position_;
-        position_ = ok ? position_ + static_cast<size_t>(count) : size_;
-        return ok;
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t position_ = 0;
-};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tessera::MemorySource plain(data, size);
-    SeekableMemory seekable(data, size);
+    tessera::MemoryInput seekable(data, size);
     std::unique_ptr<tessera::tar::TarReader> reader =
         size % 2 ? std::make_unique<tessera::tar::TarReader>(seekable) : std::make_unique<tessera::tar::TarReader>(plain);
     tessera::tar::TarEntry entry;

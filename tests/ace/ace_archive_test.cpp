@@ -21,31 +21,18 @@ using namespace fixtures;
 using testing::CorpusPath;
 using testing::CorpusSamplesOf;
 
-class OwnedVolume final : public AceVolume {
-public:
-    explicit OwnedVolume(std::vector<uint8_t> data) : data_(std::move(data)), view_(data_.data(), data_.size()) {}
-    uint64_t Size() const override { return view_.Size(); }
-    bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) override {
-        return view_.ReadAt(offset, buffer, size, got);
-    }
-
-private:
-    std::vector<uint8_t> data_;
-    AceMemoryVolume view_;
-};
-
 // Volumes from files; on a case-sensitive file system ".C00" is also looked
 // for as ".c00".
 class FileOpener final : public AceVolumeOpener {
 public:
-    std::unique_ptr<AceVolume> OpenVolume(const std::string& name, unsigned) override {
+    std::unique_ptr<RandomAccessInput> OpenVolume(const std::string& name, unsigned) override {
         opened.push_back(name);
         std::string lower = name;
         size_t dot = lower.find_last_of('.');
         if (dot != std::string::npos)
             std::transform(lower.begin() + dot, lower.end(), lower.begin() + dot, ::tolower);
         for (const std::string& candidate : {name, lower}) {
-            if (testing::FileExists(candidate)) return std::make_unique<OwnedVolume>(testing::ReadWholeFile(candidate));
+            if (testing::FileExists(candidate)) return std::make_unique<MemoryInput>(testing::ReadWholeFile(candidate));
         }
         return nullptr;
     }
@@ -55,11 +42,11 @@ public:
 // Volumes from memory by name.
 class MemoryOpener final : public AceVolumeOpener {
 public:
-    std::unique_ptr<AceVolume> OpenVolume(const std::string& name, unsigned) override {
+    std::unique_ptr<RandomAccessInput> OpenVolume(const std::string& name, unsigned) override {
         opened.push_back(name);
         auto it = files.find(name);
         if (it == files.end()) return nullptr;
-        return std::make_unique<OwnedVolume>(it->second);
+        return std::make_unique<MemoryInput>(it->second);
     }
     std::map<std::string, std::vector<uint8_t>> files;
     std::vector<std::string> opened;
@@ -239,7 +226,7 @@ TEST(AceVolumes, MainHeaderIsFoundBehindAPrefixWithin64KiB) {
             std::copy(fake, fake + sizeof fake - 1, file.begin() + 100);
         }
         file.insert(file.end(), archive.begin(), archive.end());
-        AceMemoryVolume volume(file.data(), file.size());
+        MemoryInput volume(file.data(), file.size());
         AceHeaderWalk walk(volume);
         AceMainHeader main;
         EXPECT_EQ(walk.FindMainHeader(main), c.expect) << c.prefix;
@@ -366,7 +353,7 @@ TEST(AceHostile, DamagedFieldsAreReported) {
     longHeader.packedComment.assign(3000, 0x55);
     std::vector<uint8_t> withLong = Archive(0, {longHeader, StoredFile("next.txt", "more")});
     {
-        AceMemoryVolume volume(withLong.data(), withLong.size());
+        MemoryInput volume(withLong.data(), withLong.size());
         AceHeaderWalk walk(volume);
         AceMainHeader main;
         ASSERT_EQ(walk.FindMainHeader(main), AceStatus::kOk);

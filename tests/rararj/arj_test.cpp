@@ -25,7 +25,7 @@ struct Listed {
 };
 
 // Walks an archive and decodes every entry; returns the final walk status.
-ArjStatus WalkAndDecode(SeekableInput& input, std::vector<Listed>* entries) {
+ArjStatus WalkAndDecode(RandomAccessInput& input, std::vector<Listed>* entries) {
     ArjWalker walker(input);
     ArjStatus status = walker.Open();
     if (status != ArjStatus::kOk) return status;

@@ -6,9 +6,9 @@
 
 namespace tessera::testing {
 
-std::unique_ptr<SeekableInput> OpenFileInput(const std::string& path) {
+std::unique_ptr<RandomAccessInput> OpenFileInput(const std::string& path) {
     if (!FileExists(path)) return nullptr;
-    return std::make_unique<OwnedInput>(ReadWholeFile(path));
+    return std::make_unique<MemoryInput>(ReadWholeFile(path));
 }
 
 void PutLe16(Bytes& b, uint32_t v) {

@@ -6,28 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "formats/rar/seekable_input.h"
+#include "formats/random_access_input.h"
 
 namespace tessera::testing {
 
 using Bytes = std::vector<uint8_t>;
 
-// A SeekableInput that owns its bytes.
-class OwnedInput final : public SeekableInput {
-public:
-    explicit OwnedInput(Bytes bytes) : bytes_(std::move(bytes)), view_(bytes_.data(), bytes_.size()) {}
-    uint64_t Size() override { return bytes_.size(); }
-    size_t ReadAt(uint64_t offset, void* buffer, size_t size) override {
-        return view_.ReadAt(offset, buffer, size);
-    }
-
-private:
-    Bytes bytes_;
-    MemoryInput view_;
-};
-
-// Reads a whole file into an OwnedInput (null when it cannot be read).
-std::unique_ptr<SeekableInput> OpenFileInput(const std::string& path);
+// Reads a whole file into a MemoryInput (null when it cannot be read).
+std::unique_ptr<RandomAccessInput> OpenFileInput(const std::string& path);
 
 void PutLe16(Bytes& b, uint32_t v);
 void PutLe32(Bytes& b, uint32_t v);

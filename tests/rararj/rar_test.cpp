@@ -26,7 +26,7 @@ std::string Slashes(std::string name) {
 }
 
 RarVolumeOpener OpenerFor(const std::vector<std::string>& parts) {
-    return [parts](unsigned index) -> std::unique_ptr<SeekableInput> {
+    return [parts](unsigned index) -> std::unique_ptr<RandomAccessInput> {
         if (index >= parts.size()) return nullptr;
         return OpenFileInput(CorpusPath(parts[index]));
     };
@@ -137,9 +137,9 @@ TEST(RarVolumes, PackedEntryIntoAVolumeThatIsNotItsContinuation) {
     RarAddFile(a, {"a.txt", noise, 5000, 0, 0x8002, 15, 0x33});
     MemoryInput input(a.data(), a.size());
     unsigned opened = 0;
-    RarReader reader(input, [&](unsigned) -> std::unique_ptr<SeekableInput> {
+    RarReader reader(input, [&](unsigned) -> std::unique_ptr<RandomAccessInput> {
         ++opened;
-        return std::make_unique<OwnedInput>(a);
+        return std::make_unique<MemoryInput>(a);
     });
     ASSERT_EQ(reader.Open(), RarStatus::kOk);
     RarEntry e;

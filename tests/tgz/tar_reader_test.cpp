@@ -28,33 +28,12 @@ struct Walked {
     std::vector<std::vector<uint8_t>> data;
 };
 
-// A memory block that can be skipped through like a file.
-class SeekableMemory final : public SeekableSource {
-public:
-    SeekableMemory(const std::vector<uint8_t>& data) : data_(data) {}
-    size_t Read(uint8_t* buffer, size_t capacity) override {
-        size_t n = std::min(capacity, data_.size() - position_);
-        if (n) std::memcpy(buffer, data_.data() + position_, n);
-        position_ += n;
-        return n;
-    }
-    bool SkipForward(uint64_t count) override {
-        bool ok = count <= data_.size() - position_;
-        position_ = ok ? position_ + static_cast<size_t>(count) : data_.size();
-        return ok;
-    }
-
-private:
-    const std::vector<uint8_t>& data_;
-    size_t position_ = 0;
-};
-
 // Walks a whole archive, reading each entry's data in pieces of `step`
 // (only the data of every other entry when `seekable`, so the rest is
 // passed over).
 Walked Walk(const std::vector<uint8_t>& archive, size_t step = 7000, bool seekable = false) {
     MemorySource plain(archive.data(), archive.size());
-    SeekableMemory seekableSource(archive);
+    MemoryInput seekableSource(archive.data(), archive.size());
     std::unique_ptr<TarReader> readerPtr = seekable ? std::make_unique<TarReader>(seekableSource)
                                                     : std::make_unique<TarReader>(plain);
     TarReader& reader = *readerPtr;

@@ -23,7 +23,7 @@ constexpr size_t kFileFixed = 31;  // type, flags, PSIZE ... FNAME_SIZE
 constexpr size_t kMainFixed = 27;  // type, flags, signature ... AV_SIZE
 
 // Reads exactly `size` bytes or reports why not.
-AceStatus ReadExact(AceVolume& volume, uint64_t offset, void* buffer, size_t size) {
+AceStatus ReadExact(RandomAccessInput& volume, uint64_t offset, void* buffer, size_t size) {
     size_t got = 0;
     if (!volume.ReadAt(offset, buffer, size, &got)) return AceStatus::kReadError;
     return got == size ? AceStatus::kOk : AceStatus::kTruncated;
@@ -44,15 +44,6 @@ const char* AceStatusText(AceStatus status) {
         case AceStatus::kWrongVolume: return "next volume does not continue the entry";
     }
     return "?";
-}
-
-bool AceMemoryVolume::ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) {
-    *got = 0;
-    if (offset >= size_) return true;
-    size_t n = std::min<uint64_t>(size, size_ - offset);
-    std::memcpy(buffer, data_ + offset, n);
-    *got = n;
-    return true;
 }
 
 uint16_t AceHeaderCrc(const void* data, size_t size) {

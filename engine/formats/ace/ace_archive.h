@@ -1,9 +1,9 @@
 // ACE archive structure: header records, the walk over one volume, volume
 // names, and a reader that follows entries across the volumes of a set.
 //
-// Portable (no windows.h): a volume is anything that can be read at an
-// offset, and further volumes come from a caller's opener, which is where the
-// Windows class puts its Retry/Cancel prompt. The reader hands an entry's
+// Portable (no windows.h): a volume is a RandomAccessInput, and further
+// volumes come from a caller's opener, which is where the Windows class puts
+// its Retry/Cancel prompt. The reader hands an entry's
 // packed bytes to the decoder as one ByteSource even when the entry is split
 // over several volumes, and afterwards continues the walk in the volume where
 // the entry ended.
@@ -20,32 +20,12 @@
 
 #include "codecs/ace/ace_lz77.h"
 #include "codecs/byte_io.h"
+#include "formats/random_access_input.h"
 
 namespace tessera::ace {
 
 // ---------------------------------------------------------------------------
 // Volumes
-
-class AceVolume {
-public:
-    virtual ~AceVolume() = default;
-    virtual uint64_t Size() const = 0;
-    // Reads up to `size` bytes at `offset` into `buffer` and sets `got`; fewer
-    // bytes only at the end of the file. False on a read error.
-    virtual bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) = 0;
-};
-
-// A volume held in memory (tests, fuzzing, archives already loaded).
-class AceMemoryVolume final : public AceVolume {
-public:
-    AceMemoryVolume(const void* data, size_t size) : data_(static_cast<const uint8_t*>(data)), size_(size) {}
-    uint64_t Size() const override { return size_; }
-    bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) override;
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-};
 
 // Supplies volumes by name. Returns null when the volume cannot be had; a
 // caller that prompts (Retry/Cancel) does so inside and returns null after
@@ -53,7 +33,7 @@ private:
 class AceVolumeOpener {
 public:
     virtual ~AceVolumeOpener() = default;
-    virtual std::unique_ptr<AceVolume> OpenVolume(const std::string& name, unsigned index) = 0;
+    virtual std::unique_ptr<RandomAccessInput> OpenVolume(const std::string& name, unsigned index) = 0;
 };
 
 // Name of the volume after `name`: the extension (after the last '.' that
@@ -134,7 +114,7 @@ uint16_t AceHeaderCrc(const void* data, size_t size);
 // Walks the headers of one volume.
 class AceHeaderWalk {
 public:
-    explicit AceHeaderWalk(AceVolume& volume) : volume_(volume) {}
+    explicit AceHeaderWalk(RandomAccessInput& volume) : volume_(volume) {}
 
     // Searches from `from` for "**ACE**" in 1,024-byte pieces (each keeping
     // the last 512 bytes of the one before) for at most 64 KiB; a hit counts
@@ -160,7 +140,7 @@ private:
     AceStatus ReadHeader(uint64_t at, RawHeader& raw);
     static bool ParseMain(const RawHeader& raw, AceMainHeader& main);
 
-    AceVolume& volume_;
+    RandomAccessInput& volume_;
     uint64_t position_ = 0;
     std::unique_ptr<RawHeader> raw_ = std::make_unique<RawHeader>();
 };
@@ -215,7 +195,7 @@ private:
     AceStatus OpenVolume(const std::string& name, unsigned index);
 
     AceVolumeOpener& opener_;
-    std::unique_ptr<AceVolume> volume_;
+    std::unique_ptr<RandomAccessInput> volume_;
     std::unique_ptr<AceHeaderWalk> walk_;
     std::string volumeName_;
     unsigned volumeIndex_ = 0;

@@ -63,7 +63,7 @@ ArjStatus ArjWalker::Open() {
                         ? size
                         : kArjSearchLimit + 4 + kArjMaxBasicHeader + 4;
     std::vector<uint8_t> head(static_cast<size_t>(span));
-    size_t got = input_.ReadAt(0, head.data(), head.size());
+    size_t got = input_.ReadUpTo(0, head.data(), head.size());
     size_t last = got < 2 ? 0 : got - 2;
     if (last > kArjSearchLimit) last = kArjSearchLimit;
     for (size_t p = 0; p < last; ++p) {
@@ -82,14 +82,14 @@ ArjStatus ArjWalker::Open() {
 ArjStatus ArjWalker::ReadHeader(uint64_t offset, ArjHeader* header) {
     uint64_t size = input_.Size();
     uint8_t frame[4];
-    if (offset > size || input_.ReadAt(offset, frame, 4) != 4) return ArjStatus::kDamaged;
+    if (offset > size || input_.ReadUpTo(offset, frame, 4) != 4) return ArjStatus::kDamaged;
     if (Le16(frame) != kArjHeaderId) return ArjStatus::kDamaged;
     uint32_t basic = Le16(frame + 2);
     if (basic == 0) return ArjStatus::kEnd;
     ++headers_;
     if (basic > kArjMaxBasicHeader) return ArjStatus::kDamaged;
     uint8_t buffer[kArjMaxBasicHeader + 4];
-    if (input_.ReadAt(offset + 4, buffer, basic + 4) != basic + 4) return ArjStatus::kDamaged;
+    if (input_.ReadUpTo(offset + 4, buffer, basic + 4) != basic + 4) return ArjStatus::kDamaged;
     if (Crc32(buffer, basic) != Le32(buffer + basic)) return ArjStatus::kDamaged;
 
     // Fixed fields; a short first header (old archivers) leaves the rest 0.
@@ -119,7 +119,7 @@ ArjStatus ArjWalker::ReadHeader(uint64_t offset, ArjHeader* header) {
     uint64_t pos = offset + 4 + basic + 4;
     for (;;) {
         uint8_t ext[2];
-        if (pos + 2 > size || input_.ReadAt(pos, ext, 2) != 2) return ArjStatus::kDamaged;
+        if (pos + 2 > size || input_.ReadUpTo(pos, ext, 2) != 2) return ArjStatus::kDamaged;
         uint32_t extSize = Le16(ext);
         pos += 2;
         if (extSize == 0) break;
@@ -142,7 +142,7 @@ ArjStatus ArjWalker::Next(ArjHeader* entry) {
     return ArjStatus::kOk;
 }
 
-ArjEntryOutcome ArjDecodeEntry(SeekableInput& input, const ArjHeader& entry, ArjDecoder& decoder,
+ArjEntryOutcome ArjDecodeEntry(RandomAccessInput& input, const ArjHeader& entry, ArjDecoder& decoder,
                                ByteSink* sink) {
     ArjEntryOutcome outcome;
     if (ArjCheckEntry(entry).refusal != ArjRefusal::kNone) {

@@ -1,5 +1,5 @@
 // ARJ archives: the start search, the header walk and the decoding of one
-// entry, all portable and driven by a SeekableInput.
+// entry, all portable and driven by a RandomAccessInput.
 //
 // An ARJ file is a main header, then per entry a file header and its
 // compressed data, and an end marker (a header of size 0). Every header is
@@ -14,7 +14,7 @@
 #include <string>
 
 #include "codecs/arj/arj_decoder.h"
-#include "formats/rar/seekable_input.h"
+#include "formats/random_access_input.h"
 
 namespace tessera {
 
@@ -76,7 +76,7 @@ ArjCheck ArjCheckEntry(const ArjHeader& entry);
 
 class ArjWalker {
 public:
-    explicit ArjWalker(SeekableInput& input) : input_(input) {}
+    explicit ArjWalker(RandomAccessInput& input) : input_(input) {}
 
     // Finds the archive start and reads the main header.
     ArjStatus Open();
@@ -94,7 +94,7 @@ public:
 private:
     ArjStatus ReadHeader(uint64_t offset, ArjHeader* header);
 
-    SeekableInput& input_;
+    RandomAccessInput& input_;
     ArjHeader main_;
     uint64_t next_ = 0;
     unsigned headers_ = 0;
@@ -116,7 +116,7 @@ struct ArjEntryOutcome {
 
 // Decodes one entry into `sink` (null: test without output) and checks its
 // CRC-32. Stored data is copied in 4,096-byte pieces aligned to the file.
-ArjEntryOutcome ArjDecodeEntry(SeekableInput& input, const ArjHeader& entry, ArjDecoder& decoder,
+ArjEntryOutcome ArjDecodeEntry(RandomAccessInput& input, const ArjHeader& entry, ArjDecoder& decoder,
                                ByteSink* sink);
 
 }  // namespace tessera

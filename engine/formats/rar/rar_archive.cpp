@@ -50,7 +50,7 @@ private:
 
 RarStatus RarWalker::Open() {
     uint8_t head[7 + kMainHeaderSize];
-    size_t got = input_.ReadAt(0, head, sizeof head);
+    size_t got = input_.ReadUpTo(0, head, sizeof head);
     if (got < 7 || std::memcmp(head, kMarker, 6) != 0) return RarStatus::kNotArchive;
     if (head[6] != 0) return head[6] == 0x01 ? RarStatus::kRar5 : RarStatus::kNotArchive;
     if (got < sizeof head) return RarStatus::kBadMainHeader;
@@ -73,7 +73,7 @@ RarStatus RarWalker::Next(RarEntry* entry) {
         }
         uint64_t offset = next_;
         uint8_t h[kFileHeaderSize + 8];
-        size_t got = input_.ReadAt(offset, h, kFileHeaderSize);
+        size_t got = input_.ReadUpTo(offset, h, kFileHeaderSize);
         ++blocks_;
         uint16_t flags = got >= 7 ? Le16(h + 3) : 0;
         uint32_t headSize = got >= 7 ? Le16(h + 5) : 0;
@@ -107,7 +107,7 @@ RarStatus RarWalker::Next(RarEntry* entry) {
             return RarStatus::kDamaged;
         }
         std::vector<uint8_t> header(headSize);
-        if (input_.ReadAt(offset, header.data(), headSize) != headSize) {
+        if (input_.ReadUpTo(offset, header.data(), headSize) != headSize) {
             over_ = true;
             return RarStatus::kDamaged;
         }
@@ -193,7 +193,7 @@ private:
             failure_ = RarEntryResult::kNextVolumeMissing;
             return false;
         }
-        std::unique_ptr<SeekableInput> volume = r.opener_(r.volumeIndex_ + 1);
+        std::unique_ptr<RandomAccessInput> volume = r.opener_(r.volumeIndex_ + 1);
         if (!volume) {
             failure_ = RarEntryResult::kNextVolumeMissing;
             return false;
@@ -221,7 +221,7 @@ private:
     RarEntryResult failure_ = RarEntryResult::kOk;
 };
 
-RarReader::RarReader(SeekableInput& first, RarVolumeOpener opener)
+RarReader::RarReader(RandomAccessInput& first, RarVolumeOpener opener)
     : current_(&first), walker_(new RarWalker(first)), opener_(std::move(opener)) {}
 
 RarReader::~RarReader() = default;

@@ -1,6 +1,6 @@
 // RAR archives of the 1.5-to-2.x block format: marker and main header
 // checks, the block walk, and the extraction of entries across volumes and
-// through solid chains, portable and driven by SeekableInput.
+// through solid chains, portable and driven by RandomAccessInput.
 //
 // Layout: a 7-byte marker "Rar!" 1A 07 00, a main header (13 bytes and
 // optional comment data), then blocks. Every block starts with HEAD_CRC,
@@ -21,7 +21,7 @@
 #include <string>
 
 #include "codecs/rar15/rar15_decoder.h"
-#include "formats/rar/seekable_input.h"
+#include "formats/random_access_input.h"
 
 namespace tessera {
 
@@ -79,7 +79,7 @@ struct RarEntry {
 
 class RarWalker {
 public:
-    explicit RarWalker(SeekableInput& input) : input_(input) {}
+    explicit RarWalker(RandomAccessInput& input) : input_(input) {}
 
     // Checks the marker and the main header.
     RarStatus Open();
@@ -94,7 +94,7 @@ public:
     unsigned BlockNumber() const { return blocks_; }
 
 private:
-    SeekableInput& input_;
+    RandomAccessInput& input_;
     uint16_t mainFlags_ = 0;
     uint64_t next_ = 0;
     unsigned blocks_ = 0;
@@ -107,7 +107,7 @@ std::string RarVolumeName(const std::string& firstName, unsigned index);
 
 // Opens volume `index` (1 = the second one) of the set, or gives null when
 // it does not exist.
-using RarVolumeOpener = std::function<std::unique_ptr<SeekableInput>(unsigned index)>;
+using RarVolumeOpener = std::function<std::unique_ptr<RandomAccessInput>(unsigned index)>;
 
 enum class RarEntryResult {
     kOk,
@@ -131,7 +131,7 @@ struct RarEntryOutcome {
 class RarReader {
 public:
     // `first` is borrowed; later volumes come from `opener` (may be empty).
-    RarReader(SeekableInput& first, RarVolumeOpener opener);
+    RarReader(RandomAccessInput& first, RarVolumeOpener opener);
     ~RarReader();
 
     RarStatus Open();
@@ -153,8 +153,8 @@ private:
     class PartSource;
     friend class PartSource;
 
-    SeekableInput* current_;
-    std::unique_ptr<SeekableInput> owned_;  // the current volume after the first
+    RandomAccessInput* current_;
+    std::unique_ptr<RandomAccessInput> owned_;  // the current volume after the first
     std::unique_ptr<RarWalker> walker_;
     RarVolumeOpener opener_;
     unsigned volumeIndex_ = 0;

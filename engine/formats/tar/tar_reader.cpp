@@ -132,7 +132,8 @@ bool HeaderChecksumHolds(const uint8_t* block) {
 
 TarReader::TarReader(ByteSource& source) : input_(source), scratch_(32768) {}
 
-TarReader::TarReader(SeekableSource& source) : input_(source), seekable_(&source), scratch_(32768) {}
+TarReader::TarReader(RandomAccessInput& input)
+    : seekable_(new InputCursor(input)), input_(*seekable_), scratch_(32768) {}
 
 size_t TarReader::Fill(uint8_t* out, size_t count) {
     size_t n = input_.ReadBytes(out, count);

@@ -7,16 +7,19 @@
 //
 // The walk is strictly sequential: the caller may read the data of the
 // current entry with ReadData; whatever it leaves unread is skipped by the
-// next call to Next (passed over without reading on a SeekableSource). Nothing is allocated from a header field: extension
+// next call to Next (passed over without reading when the walk reads a
+// RandomAccessInput). Nothing is allocated from a header field: extension
 // headers are collected only as their bytes actually arrive and up to a
 // fixed bound, and data is skipped through one fixed buffer.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "codecs/byte_io.h"
+#include "formats/random_access_input.h"
 
 namespace tessera::tar {
 
@@ -25,15 +28,6 @@ constexpr size_t kBlockSize = 512;
 // Upper bound for the text of one extension header (long name, pax record
 // set). Real ones are a few hundred bytes; anything bigger is damage.
 constexpr uint64_t kMaxExtensionSize = 1u << 20;
-
-// A source that can also move forward without reading (a file): data the
-// walk skips is then passed over instead of read.
-class SeekableSource : public ByteSource {
-public:
-    // Moves `count` bytes forward. False when fewer remain: the source is
-    // then at its end.
-    virtual bool SkipForward(uint64_t count) = 0;
-};
 
 enum class EntryKind : uint8_t {
     File,
@@ -78,7 +72,8 @@ bool HeaderChecksumHolds(const uint8_t* block);
 class TarReader {
 public:
     explicit TarReader(ByteSource& source);
-    explicit TarReader(SeekableSource& source);
+    // Reads `input` from its start; skipped data is passed over unread.
+    explicit TarReader(RandomAccessInput& input);
     TarReader(const TarReader&) = delete;
     TarReader& operator=(const TarReader&) = delete;
 
@@ -110,8 +105,8 @@ private:
     TarStatus ReadExtension(uint64_t size, std::string& text);
     static bool ParsePax(const std::string& text, PaxValues& values);
 
+    std::unique_ptr<InputCursor> seekable_;  // set when reading a RandomAccessInput
     BufferedInput input_;
-    SeekableSource* seekable_ = nullptr;
     std::vector<uint8_t> scratch_;
     uint64_t position_ = 0;
     uint64_t dataLeft_ = 0;  // data of the current entry not handed out
