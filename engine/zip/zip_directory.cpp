@@ -156,7 +156,7 @@ SearchResult FindEndRecordForReading(BlockReader& reader, uint64_t* position) {
     return SearchResult::NotFound;
 }
 
-SearchResult FindEndRecordForUpdating(ArchiveInput& input, uint64_t* position) {
+SearchResult FindEndRecordForUpdating(RandomAccessInput& input, uint64_t* position) {
     constexpr size_t kBlock = 4096;
     const uint64_t size = input.Size();
     if (size < kEndRecordSize) return SearchResult::NotFound;
@@ -177,7 +177,7 @@ SearchResult FindEndRecordForUpdating(ArchiveInput& input, uint64_t* position) {
     return SearchResult::NotFound;
 }
 
-bool InsideEarlierComment(ArchiveInput& input, uint64_t position, bool* readError) {
+bool InsideEarlierComment(RandomAccessInput& input, uint64_t position, bool* readError) {
     constexpr size_t kBlock = 4096;
     const uint64_t size = input.Size();
     const uint64_t lowest = position > 0xFFFF + kEndRecordSize ? position - 0xFFFF - kEndRecordSize : 0;
@@ -514,7 +514,7 @@ namespace {
 // returns false once the scan is refused (reported).
 class UpdateScanner {
 public:
-    UpdateScanner(ArchiveInput& input, UpdateScan* scan, Reports* reports)
+    UpdateScanner(RandomAccessInput& input, UpdateScan* scan, Reports* reports)
         : input_(input), scan_(*scan), reports_(*reports) {}
 
     bool Run() {
@@ -549,7 +549,7 @@ private:
         return false;
     }
 
-    ArchiveInput& input_;
+    RandomAccessInput& input_;
     UpdateScan& scan_;
     Reports& reports_;
     bool readError_ = false;
@@ -711,7 +711,7 @@ bool UpdateScanner::CheckLayout() {
 
 }  // namespace
 
-bool ScanForUpdate(ArchiveInput& input, UpdateScan* scan, Reports* reports) {
+bool ScanForUpdate(RandomAccessInput& input, UpdateScan* scan, Reports* reports) {
     return UpdateScanner(input, scan, reports).Run();
 }
 

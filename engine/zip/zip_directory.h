@@ -106,13 +106,13 @@ SearchResult FindEndRecordForReading(BlockReader& reader, uint64_t* position);
 
 // The updating search: every byte position of the whole file, backwards in
 // 4 KiB blocks.
-SearchResult FindEndRecordForUpdating(ArchiveInput& input, uint64_t* position);
+SearchResult FindEndRecordForUpdating(RandomAccessInput& input, uint64_t* position);
 
 // True when the end record found at `position` lies inside the comment of an
 // earlier end record whose comment reaches exactly to the end of the file:
 // two end records, one hidden in the other's comment, make the archive
 // ambiguous. Looks back at most one comment's length (65,535 + 22 bytes).
-bool InsideEarlierComment(ArchiveInput& input, uint64_t position, bool* readError);
+bool InsideEarlierComment(RandomAccessInput& input, uint64_t position, bool* readError);
 
 // --- reading -----------------------------------------------------------------------
 
@@ -258,7 +258,7 @@ struct UpdateScan {
 // claimed entries, a zero-length name, a negative shift, a local header that
 // is missing or names another file, entries reaching past the directory or
 // overlapping, ZIP64 records.
-bool ScanForUpdate(ArchiveInput& input, UpdateScan* scan, Reports* reports);
+bool ScanForUpdate(RandomAccessInput& input, UpdateScan* scan, Reports* reports);
 
 // Appends an entry's central record (header with `localOffset`, name, extra,
 // comment) to `out`.

@@ -51,7 +51,7 @@ const char* DecoderName(uint16_t method) {
 }  // namespace
 
 struct CZipFormat::ExtractRun {
-    explicit ExtractRun(ArchiveInput& input) : reader(input) {}
+    explicit ExtractRun(RandomAccessInput& input) : reader(input) {}
     void Raise(int level) { this->level = std::max(this->level, level); }
 
     BlockReader reader;

@@ -1,5 +1,6 @@
-// The open archive file as the ZIP record layer reads it (Windows side of
-// ArchiveInput): reads at explicit offsets through the engine's file layer.
+// The open archive file as the ZIP record layer reads it: reads at explicit
+// offsets through the engine's file layer, unbuffered (the run's BlockReader
+// is its buffer); a failed read leaves its error for the report.
 #pragma once
 
 #include <windows.h>
@@ -7,7 +8,7 @@
 #include "core/file_io.h"
 #include "zip/zip_input.h"
 
-class ZipFileInput final : public tessera::zip::ArchiveInput {
+class ZipFileInput final : public tessera::RandomAccessInput {
 public:
     explicit ZipFileInput(HANDLE file) : file_(file) {
         LARGE_INTEGER size;
@@ -23,7 +24,7 @@ public:
         *got = done;
         return true;
     }
-    uint64_t Size() override { return size_; }
+    uint64_t Size() const override { return size_; }
 
 private:
     HANDLE file_;

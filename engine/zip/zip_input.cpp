@@ -6,17 +6,7 @@
 
 namespace tessera::zip {
 
-bool MemoryArchiveInput::ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) {
-    *got = 0;
-    if (offset >= size_) return true;
-    size_t n = size_ - static_cast<size_t>(offset);
-    if (n > size) n = size;
-    std::memcpy(buffer, data_ + offset, n);
-    *got = n;
-    return true;
-}
-
-BlockReader::BlockReader(ArchiveInput& input) : input_(input), fileSize_(input.Size()) {}
+BlockReader::BlockReader(RandomAccessInput& input) : input_(input), fileSize_(input.Size()) {}
 
 bool BlockReader::Allocate() {
     buffer_.reset(new (std::nothrow) uint8_t[kBlockSize + kBehind]);

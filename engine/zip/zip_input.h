@@ -1,7 +1,7 @@
 // Random-access archive input and the block-buffered reader of a ZIP run.
 //
-// The format class supplies an ArchiveInput over its open file handle; tests
-// and fuzzers use MemoryArchiveInput. BlockReader is the run's one read
+// The format class supplies a RandomAccessInput over its open file handle
+// (ZipFileInput); tests and fuzzers use MemoryInput. BlockReader is the run's one read
 // buffer: 32,768 bytes of data refilled from 32,768-aligned blocks, plus 4
 // bytes behind them so that a signature straddling two blocks is still seen
 // by a backward scan.
@@ -12,28 +12,9 @@
 #include <memory>
 
 #include "codecs/byte_io.h"
+#include "formats/random_access_input.h"
 
 namespace tessera::zip {
-
-class ArchiveInput {
-public:
-    virtual ~ArchiveInput() = default;
-    // Reads up to `size` bytes at `offset`; `*got` receives the count (short
-    // only at the end of the file). False is a read error.
-    virtual bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) = 0;
-    virtual uint64_t Size() = 0;
-};
-
-class MemoryArchiveInput final : public ArchiveInput {
-public:
-    MemoryArchiveInput(const void* data, size_t size) : data_(static_cast<const uint8_t*>(data)), size_(size) {}
-    bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) override;
-    uint64_t Size() override { return size_; }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-};
 
 // How a read primitive ended. The class turns these into its messages:
 // ReadError -> "Error reading archive: %s" (level 51); NegativePosition ->
@@ -46,14 +27,14 @@ public:
     static constexpr size_t kBlockSize = 32768;
     static constexpr size_t kBehind = 4;  // room for a signature straddling two blocks
 
-    explicit BlockReader(ArchiveInput& input);
+    explicit BlockReader(RandomAccessInput& input);
 
     // False when the buffer could not be allocated (the class reports the
     // memory message, level 4). Allocation happens here, once per run.
     bool Allocate();
 
     uint64_t FileSize() const { return fileSize_; }
-    ArchiveInput& Input() { return input_; }
+    RandomAccessInput& Input() { return input_; }
 
     // Moves to `position`: inside the current block by moving the pointer,
     // else by refilling from the aligned block holding it. A position at or
@@ -82,7 +63,7 @@ public:
 private:
     ReadStatus Refill(uint64_t blockStart);
 
-    ArchiveInput& input_;
+    RandomAccessInput& input_;
     uint64_t fileSize_;
     std::unique_ptr<uint8_t[]> buffer_;  // kBlockSize + kBehind bytes
     uint64_t blockStart_ = 0;            // file position of buffer_[0]

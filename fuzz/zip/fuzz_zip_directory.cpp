@@ -15,7 +15,7 @@ using namespace tessera::zip;
 namespace {
 
 void ReadingRun(const uint8_t* data, size_t size, ReadMode mode) {
-    MemoryArchiveInput input(data, size);
+    tessera::MemoryInput input(data, size);
     BlockReader reader(input);
     if (!reader.Allocate()) return;
     DirectoryLocation location;
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ReadingRun(data, size, ReadMode::List);
     ReadingRun(data, size, ReadMode::Check);
     ReadingRun(data, size, ReadMode::Comment);
-    MemoryArchiveInput input(data, size);
+    tessera::MemoryInput input(data, size);
     UpdateScan scan;
     Reports reports;
     if (ScanForUpdate(input, &scan, &reports)) {

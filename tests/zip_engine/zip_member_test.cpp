@@ -52,7 +52,7 @@ std::string StoredDeflate(const std::string& plain) {
 // Decodes `data` as a member of `method` at offset 0 of a memory archive.
 MemberResult DecodeBytes(MemberDecoder& decoder, const std::string& data, uint16_t method, uint64_t declared,
                          VectorSink* sink, ZipCryptoKeys* keys = nullptr) {
-    MemoryArchiveInput input(data.data(), data.size());
+    MemoryInput input(data.data(), data.size());
     BlockReader reader(input);
     EXPECT_TRUE(reader.Allocate());
     reader.Seek(0);

@@ -18,7 +18,7 @@ std::vector<FixtureEntry> ThreeEntries() {
 }
 
 bool ScanOk(const std::string& bytes, UpdateScan* scan, Reports* reports) {
-    MemoryArchiveInput input(bytes.data(), bytes.size());
+    MemoryInput input(bytes.data(), bytes.size());
     return ScanForUpdate(input, scan, reports);
 }
 
@@ -226,7 +226,7 @@ TEST(ZipDirectory, LocalHeadersAreLocatedWithAndWithoutTheShift) {
         ListRun run = ListBytes(c.fixture.bytes);
         ASSERT_TRUE(run.walk.complete) << c.what;
         for (const DirectoryEntry& e : run.walk.entries) EXPECT_FALSE(e.damaged) << c.what << " " << e.name;
-        MemoryArchiveInput input(c.fixture.bytes.data(), c.fixture.bytes.size());
+        MemoryInput input(c.fixture.bytes.data(), c.fixture.bytes.size());
         BlockReader reader(input);
         ASSERT_TRUE(reader.Allocate());
         LocalHeaderLocator locator(run.location);
@@ -406,7 +406,7 @@ TEST(ZipDirectory, TruncatedAndDamagedArchives) {
         ListRun run = ListBytes(bytes);
         UpdateScan scan;
         Reports reports;
-        MemoryArchiveInput input(bytes.data(), bytes.size());
+        MemoryInput input(bytes.data(), bytes.size());
         const bool accepted = ScanForUpdate(input, &scan, &reports);
         EXPECT_FALSE(accepted) << "cut at " << cut;
         if (cut < recordEnd) {
@@ -443,7 +443,7 @@ TEST(ZipDirectory, TruncatedAndDamagedArchives) {
         }
         UpdateScan scan;
         Reports reports;
-        MemoryArchiveInput input(bytes.data(), bytes.size());
+        MemoryInput input(bytes.data(), bytes.size());
         if (ScanForUpdate(input, &scan, &reports)) {
             uint64_t end = scan.prefixLength;
             for (const UpdateEntry& e : scan.entries) end += e.copyLength;

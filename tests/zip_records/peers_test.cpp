@@ -21,7 +21,7 @@ using namespace tessera::zip;
 std::string AsString(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 bool UpdateScanAccepts(const std::string& bytes, UpdateScan* scan) {
-    MemoryArchiveInput input(bytes.data(), bytes.size());
+    MemoryInput input(bytes.data(), bytes.size());
     Reports reports;
     return ScanForUpdate(input, scan, &reports);
 }

@@ -14,7 +14,7 @@ namespace {
 using namespace tessera::zip;
 
 // Memory input that logs every read and can fail the reads of one range.
-class LoggingInput final : public ArchiveInput {
+class LoggingInput final : public RandomAccessInput {
 public:
     explicit LoggingInput(std::vector<uint8_t> data) : data_(std::move(data)), memory_(data_.data(), data_.size()) {}
     bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) override {
@@ -25,13 +25,13 @@ public:
         }
         return memory_.ReadAt(offset, buffer, size, got);
     }
-    uint64_t Size() override { return data_.size(); }
+    uint64_t Size() const override { return data_.size(); }
     std::vector<std::pair<uint64_t, size_t>> reads;
     uint64_t failFrom = 0, failLength = 0;
 
 private:
     std::vector<uint8_t> data_;
-    MemoryArchiveInput memory_;
+    MemoryInput memory_;
 };
 
 std::vector<uint8_t> Pattern(size_t size) {
@@ -96,7 +96,7 @@ TEST(ZipBlockReader, ReadsAcrossAlignedBlocks) {
 
 TEST(ZipBlockReader, EntrySourceStopsAtItsCountAndAtTheEnd) {
     const std::vector<uint8_t> data = Pattern(50000);
-    MemoryArchiveInput input(data.data(), data.size());
+    MemoryInput input(data.data(), data.size());
     BlockReader reader(input);
     ASSERT_TRUE(reader.Allocate());
     reader.Seek(30000);

@@ -100,7 +100,7 @@ Fixture BuildZip(const std::vector<FixtureEntry>& entries, const FixtureOptions&
 
 ListRun ListBytes(const std::string& bytes, zip::ReadMode mode) {
     ListRun run;
-    zip::MemoryArchiveInput input(bytes.data(), bytes.size());
+    MemoryInput input(bytes.data(), bytes.size());
     zip::BlockReader reader(input);
     if (!reader.Allocate()) return run;
     run.opened = zip::OpenDirectory(reader, mode, &run.location, &run.reports);
