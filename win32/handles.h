@@ -51,71 +51,59 @@ private:
 
 namespace traits {
 
-// Files, pipes and other kernel objects whose "none" is INVALID_HANDLE_VALUE.
-struct File {
-    using Type = HANDLE;
-    static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(Type h) noexcept { CloseHandle(h); }
-};
-// Processes, threads, events, mappings: "none" is null.
-struct Kernel {
-    using Type = HANDLE;
+// The kinds whose "none" is null, and the two whose "none" is
+// INVALID_HANDLE_VALUE; each kind adds its Close.
+template <class T>
+struct NullIsNone {
+    using Type = T;
     static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { CloseHandle(h); }
 };
-struct Find {
+struct InvalidIsNone {
     using Type = HANDLE;
     static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+};
+
+// Files, pipes and other kernel objects opened by CreateFile.
+struct File : InvalidIsNone {
+    static void Close(Type h) noexcept { CloseHandle(h); }
+};
+// Processes, threads, events, mappings.
+struct Kernel : NullIsNone<HANDLE> {
+    static void Close(Type h) noexcept { CloseHandle(h); }
+};
+struct Find : InvalidIsNone {
     static void Close(Type h) noexcept { FindClose(h); }
 };
-struct RegistryKey {
-    using Type = HKEY;
-    static Type Invalid() noexcept { return nullptr; }
+struct RegistryKey : NullIsNone<HKEY> {
     static void Close(Type h) noexcept { RegCloseKey(h); }
 };
-struct Menu {
-    using Type = HMENU;
-    static Type Invalid() noexcept { return nullptr; }
+struct Menu : NullIsNone<HMENU> {
     static void Close(Type h) noexcept { DestroyMenu(h); }
 };
-struct Icon {
-    using Type = HICON;
-    static Type Invalid() noexcept { return nullptr; }
+struct Icon : NullIsNone<HICON> {
     static void Close(Type h) noexcept { DestroyIcon(h); }
 };
 // Fonts, bitmaps, brushes, pens.
 template <class Object>
-struct Gdi {
-    using Type = Object;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { DeleteObject(h); }
+struct Gdi : NullIsNone<Object> {
+    static void Close(Object h) noexcept { DeleteObject(h); }
 };
-struct ImageList {
-    using Type = HIMAGELIST;
-    static Type Invalid() noexcept { return nullptr; }
+struct ImageList : NullIsNone<HIMAGELIST> {
     static void Close(Type h) noexcept { ImageList_Destroy(h); }
 };
-struct Global {
-    using Type = HGLOBAL;
-    static Type Invalid() noexcept { return nullptr; }
+struct Global : NullIsNone<HGLOBAL> {
     static void Close(Type h) noexcept { GlobalFree(h); }
 };
-struct Module {
-    using Type = HMODULE;
-    static Type Invalid() noexcept { return nullptr; }
+struct Module : NullIsNone<HMODULE> {
     static void Close(Type h) noexcept { FreeLibrary(h); }
 };
 // Memory of the COM task allocator (item identifier lists, strings the
 // shell hands out).
 template <class T>
-struct TaskMemory {
-    using Type = T*;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type p) noexcept { CoTaskMemFree(p); }
+struct TaskMemory : NullIsNone<T*> {
+    static void Close(T* p) noexcept { CoTaskMemFree(p); }
 };
-struct Window {
-    using Type = HWND;
-    static Type Invalid() noexcept { return nullptr; }
+struct Window : NullIsNone<HWND> {
     static void Close(Type h) noexcept { DestroyWindow(h); }
 };
 
