@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
             [&] {
                 tessera::MemorySource source(packed.data(), packed.size());
                 BufferSink sink(out);
-                ok = ok && inflater.Inflate(source, sink) == tessera::kInflateOk && sink.used == in.size();
+                ok = ok && inflater.Inflate(source, sink) == tessera::CodecResult::kOk && sink.used == in.size();
             },
             [&] { ZlibInflate(packed.data(), packed.size(), out); },
             [&] {
@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
         {
             tessera::MemorySource source(packed.data(), packed.size());
             BufferSink sink(out);
-            ok = ok && inflater.Inflate(source, sink) == tessera::kInflateOk && out == in;
+            ok = ok && inflater.Inflate(source, sink) == tessera::CodecResult::kOk && out == in;
         }
         std::printf("| %s | %.1f | %.1f | %.1f | %.2f%s |\n", names[k], mb / tOurs, mb / tZlib, mb / tLd, tZlib / tOurs,
                     ok ? "" : " (MISMATCH)");

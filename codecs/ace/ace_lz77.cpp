@@ -9,19 +9,6 @@
 
 namespace tessera::ace {
 
-const char* AceCodecResultText(AceCodecResult result) {
-    switch (result) {
-        case AceCodecResult::kOk: return "ok";
-        case AceCodecResult::kBadData: return "invalid compressed data";
-        case AceCodecResult::kTruncated: return "unexpected end of compressed data";
-        case AceCodecResult::kAborted: return "aborted";
-        case AceCodecResult::kUnknownMethod: return "unknown method";
-        case AceCodecResult::kDictionaryTooLarge: return "dictionary too large";
-        case AceCodecResult::kStaleWindow: return "an earlier entry of the solid archive failed";
-    }
-    return "?";
-}
-
 // ---------------------------------------------------------------------------
 // Bit reader
 
@@ -210,59 +197,59 @@ bool AceDecoder::Flush(bool all) {
     return true;
 }
 
-AceCodecResult AceDecoder::Decode(uint8_t techType, uint16_t techParm, uint32_t size, ByteSource& packed,
+CodecResult AceDecoder::Decode(uint8_t techType, uint16_t techParm, uint32_t size, ByteSource& packed,
                                   ByteSink* out) {
     out_ = out;
     size_ = size;
     produced_ = 0;
     pending_ = 0;
     crc_ = 0xFFFFFFFFu;
-    AceCodecResult result;
+    CodecResult result;
     if (!Ready()) {
-        result = AceCodecResult::kDictionaryTooLarge;
+        result = CodecResult::kDictionaryTooLarge;
     } else if (broken_) {
-        result = AceCodecResult::kStaleWindow;
+        result = CodecResult::kStaleWindow;
     } else if (techType == 0) {
         result = DecodeStored(packed);
     } else if (techType == 1) {
-        result = FitsDictionary(techParm) ? DecodeLz77(packed) : AceCodecResult::kDictionaryTooLarge;
+        result = FitsDictionary(techParm) ? DecodeLz77(packed) : CodecResult::kDictionaryTooLarge;
     } else {
-        result = AceCodecResult::kUnknownMethod;
+        result = CodecResult::kUnknownMethod;
     }
     // What was decoded before damage still goes out (and into the CRC).
-    if (result != AceCodecResult::kAborted && !Flush(true)) result = AceCodecResult::kAborted;
-    if (result != AceCodecResult::kOk) broken_ = true;  // the window no longer follows the archive
+    if (result != CodecResult::kAborted && !Flush(true)) result = CodecResult::kAborted;
+    if (result != CodecResult::kOk) broken_ = true;  // the window no longer follows the archive
     out_ = nullptr;
     return result;
 }
 
-AceCodecResult AceDecoder::DecodeStored(ByteSource& packed) {
+CodecResult AceDecoder::DecodeStored(ByteSource& packed) {
     uint8_t piece[2048];
     while (produced_ < size_) {
         size_t want = std::min<uint32_t>(sizeof piece, size_ - produced_);
         size_t got = packed.Read(piece, want);
-        if (got == 0) return AceCodecResult::kTruncated;
+        if (got == 0) return CodecResult::kTruncated;
         for (size_t k = 0; k < got; ++k) PutByte(piece[k]);
-        if (!Flush(false)) return AceCodecResult::kAborted;
+        if (!Flush(false)) return CodecResult::kAborted;
     }
-    return AceCodecResult::kOk;
+    return CodecResult::kOk;
 }
 
-AceCodecResult AceDecoder::DecodeLz77(ByteSource& packed) {
+CodecResult AceDecoder::DecodeLz77(ByteSource& packed) {
     AceBitReader bits(packed);
     uint32_t blockLeft = 0;  // main symbols left in the current block
     while (produced_ < size_) {
         if (blockLeft == 0) {
             if (!main_->Read(bits, kAceMainSymbols, kAceMaxCodeWidth) ||
                 !lengths_->Read(bits, kAceLengthSymbols, kAceMaxCodeWidth))
-                return bits.Overrun() ? AceCodecResult::kTruncated : AceCodecResult::kBadData;
+                return bits.Overrun() ? CodecResult::kTruncated : CodecResult::kBadData;
             blockLeft = bits.Read(15);
-            if (bits.Overrun()) return AceCodecResult::kTruncated;
+            if (bits.Overrun()) return CodecResult::kTruncated;
             continue;
         }
         --blockLeft;
         int symbol = main_->Decode(bits);
-        if (symbol < 0) return bits.Overrun() ? AceCodecResult::kTruncated : AceCodecResult::kBadData;
+        if (symbol < 0) return bits.Overrun() ? CodecResult::kTruncated : CodecResult::kBadData;
         if (symbol < 256) {
             PutByte(static_cast<uint8_t>(symbol));
         } else {
@@ -282,12 +269,12 @@ AceCodecResult AceDecoder::DecodeLz77(ByteSource& packed) {
                 history_[0] = distance;
                 length = distance > 8191 ? 4 : distance > 255 ? 3 : 2;
             } else {
-                return AceCodecResult::kBadData;  // past the table of this method
+                return CodecResult::kBadData;  // past the table of this method
             }
             int lengthSymbol = lengths_->Decode(bits);
-            if (lengthSymbol < 0) return bits.Overrun() ? AceCodecResult::kTruncated : AceCodecResult::kBadData;
+            if (lengthSymbol < 0) return bits.Overrun() ? CodecResult::kTruncated : CodecResult::kBadData;
             length += static_cast<uint32_t>(lengthSymbol);
-            if (distance >= filled_) return AceCodecResult::kBadData;  // before the first byte of output
+            if (distance >= filled_) return CodecResult::kBadData;  // before the first byte of output
             length = std::min(length, size_ - produced_);
             uint32_t from = (position_ - distance - 1) & mask_;
             for (uint32_t k = 0; k < length; ++k) {
@@ -295,32 +282,32 @@ AceCodecResult AceDecoder::DecodeLz77(ByteSource& packed) {
                 from = (from + 1) & mask_;
             }
         }
-        if (bits.Overrun()) return AceCodecResult::kTruncated;
-        if (pending_ >= 2048 && !Flush(false)) return AceCodecResult::kAborted;
+        if (bits.Overrun()) return CodecResult::kTruncated;
+        if (pending_ >= 2048 && !Flush(false)) return CodecResult::kAborted;
     }
-    return AceCodecResult::kOk;
+    return CodecResult::kOk;
 }
 
 // ---------------------------------------------------------------------------
 // Comments
 
-AceCodecResult DecodeAceComment(const uint8_t* packed, size_t packedSize, char* out, size_t capacity,
+CodecResult DecodeAceComment(const uint8_t* packed, size_t packedSize, char* out, size_t capacity,
                                 size_t* length) {
     *length = 0;
-    if (capacity == 0) return AceCodecResult::kAborted;
+    if (capacity == 0) return CodecResult::kAborted;
     out[0] = '\0';
     MemorySource source(packed, packedSize);
     AceBitReader bits(source);
     size_t want = bits.Read(15);
     want = std::min({want, capacity - 1, kAceMaxCommentLength});
-    if (want == 0) return AceCodecResult::kOk;
+    if (want == 0) return CodecResult::kOk;
     AceCodeTable table;
     if (!table.Read(bits, kAceMainSymbols, kAceMaxCodeWidth))
-        return bits.Overrun() ? AceCodecResult::kTruncated : AceCodecResult::kBadData;
+        return bits.Overrun() ? CodecResult::kTruncated : CodecResult::kBadData;
 
     // Positions that last followed each sum of the two preceding characters.
     uint16_t lastSeen[511] = {};
-    AceCodecResult result = AceCodecResult::kOk;
+    CodecResult result = CodecResult::kOk;
     size_t n = 0;
     while (n < want) {
         size_t from = 0;
@@ -331,11 +318,11 @@ AceCodecResult DecodeAceComment(const uint8_t* packed, size_t packedSize, char* 
         }
         int symbol = table.Decode(bits);
         if (bits.Overrun()) {
-            result = AceCodecResult::kTruncated;
+            result = CodecResult::kTruncated;
             break;
         }
         if (symbol < 0 || symbol >= static_cast<int>(kAceMainSymbols)) {
-            result = AceCodecResult::kBadData;
+            result = CodecResult::kBadData;
             break;
         }
         if (symbol < 256) {
@@ -343,7 +330,7 @@ AceCodecResult DecodeAceComment(const uint8_t* packed, size_t packedSize, char* 
             continue;
         }
         if (from >= n) {  // nothing to copy from yet
-            result = AceCodecResult::kBadData;
+            result = CodecResult::kBadData;
             break;
         }
         size_t count = std::min<size_t>(static_cast<size_t>(symbol) - 254, want - n);

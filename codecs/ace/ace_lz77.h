@@ -17,20 +17,9 @@
 #include <memory>
 
 #include "codecs/byte_io.h"
+#include "codecs/codec_result.h"
 
 namespace tessera::ace {
-
-enum class AceCodecResult {
-    kOk,
-    kBadData,             // invalid code set, symbol or distance
-    kTruncated,           // the packed data ended early
-    kAborted,             // the sink refused output (cancel or write failure)
-    kUnknownMethod,       // technique other than 0 or 1 (ACE 2.0 and later)
-    kDictionaryTooLarge,  // the entry needs a bigger dictionary than ours
-    kStaleWindow,         // an earlier entry of the solid run did not decode
-};
-
-const char* AceCodecResultText(AceCodecResult result);
 
 inline constexpr unsigned kAceMainSymbols = 282;    // 256 literals, 4 repeats, 22 distance classes
 inline constexpr unsigned kAceLengthSymbols = 255;
@@ -141,7 +130,7 @@ public:
     // null (testing, or an entry decoded only to keep a solid run in step).
     // Output goes out in pieces of at most 2,048 bytes and never beyond
     // `size`, whatever the packed data holds.
-    AceCodecResult Decode(uint8_t techType, uint16_t techParm, uint32_t size, ByteSource& packed,
+    CodecResult Decode(uint8_t techType, uint16_t techParm, uint32_t size, ByteSource& packed,
                           ByteSink* out);
 
     // CRC-32 register (started at all ones, not complemented) of the output
@@ -151,8 +140,8 @@ public:
     uint32_t Produced() const { return produced_; }
 
 private:
-    AceCodecResult DecodeStored(ByteSource& packed);
-    AceCodecResult DecodeLz77(ByteSource& packed);
+    CodecResult DecodeStored(ByteSource& packed);
+    CodecResult DecodeLz77(ByteSource& packed);
     bool Flush(bool all);
     void PutByte(uint8_t byte) {
         ring_[position_] = byte;
@@ -184,7 +173,7 @@ inline constexpr size_t kAceMaxCommentLength = 32767;
 // capacity - 1 characters and always a terminating NUL (capacity >= 1).
 // `length` receives the characters written. The declared length, the
 // capacity and kAceMaxCommentLength all bound the output.
-AceCodecResult DecodeAceComment(const uint8_t* packed, size_t packedSize, char* out, size_t capacity,
+CodecResult DecodeAceComment(const uint8_t* packed, size_t packedSize, char* out, size_t capacity,
                                 size_t* length);
 
 }  // namespace tessera::ace

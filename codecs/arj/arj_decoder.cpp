@@ -210,7 +210,7 @@ struct ArjDecoder::Tables {
 ArjDecoder::ArjDecoder() : window_(kWindowSize), tables_(new Tables) {}
 ArjDecoder::~ArjDecoder() = default;
 
-ArjResult ArjDecoder::DecodeStandard(ByteSource& source, ByteSink* sink, uint64_t originalSize) {
+CodecResult ArjDecoder::DecodeStandard(ByteSource& source, ByteSink* sink, uint64_t originalSize) {
     MsbBitReader in(source);
     WindowOutput out(window_, sink, originalSize);
     HuffmanTable& lenCode = tables_->lenCode;
@@ -218,15 +218,15 @@ ArjResult ArjDecoder::DecodeStandard(ByteSource& source, ByteSink* sink, uint64_
     HuffmanTable& posCode = tables_->posCode;
     uint32_t blockLeft = 0;
     while (!out.Done()) {
-        if (in.Overrun()) return ArjResult::kTruncated;
-        if (out.Failed()) return ArjResult::kAborted;
+        if (in.Overrun()) return CodecResult::kTruncated;
+        if (out.Failed()) return CodecResult::kAborted;
         if (blockLeft == 0) {
             blockLeft = in.Get(16);
             if (blockLeft == 0) blockLeft = 0x10000;  // a 16-bit count that wrapped
             if (!ReadShortLengths(in, lenCode, kLenSymbols, 5, true) ||
                 !ReadCharLengths(in, lenCode, charCode) ||
                 !ReadShortLengths(in, posCode, kPosSymbols, 5, false))
-                return in.Overrun() ? ArjResult::kTruncated : ArjResult::kBadData;
+                return in.Overrun() ? CodecResult::kTruncated : CodecResult::kBadData;
         }
         --blockLeft;
         unsigned c = charCode.Decode(in);
@@ -238,11 +238,11 @@ ArjResult ArjDecoder::DecodeStandard(ByteSource& source, ByteSink* sink, uint64_
         unsigned j = posCode.Decode(in);
         uint32_t distance = j == 0 ? 0 : (1u << (j - 1)) + in.Get(j - 1);
         if (!out.Copy(distance + 1, length))
-            return in.Overrun() ? ArjResult::kTruncated : ArjResult::kBadData;
+            return in.Overrun() ? CodecResult::kTruncated : CodecResult::kBadData;
     }
     out.Flush();
-    if (out.Failed()) return ArjResult::kAborted;
-    return ArjResult::kOk;
+    if (out.Failed()) return CodecResult::kAborted;
+    return CodecResult::kOk;
 }
 
 namespace {
@@ -257,12 +257,12 @@ uint32_t ReadPrefixed(MsbBitReader& in, unsigned maxOnes, unsigned baseBits) {
 
 }  // namespace
 
-ArjResult ArjDecoder::DecodeFastest(ByteSource& source, ByteSink* sink, uint64_t originalSize) {
+CodecResult ArjDecoder::DecodeFastest(ByteSource& source, ByteSink* sink, uint64_t originalSize) {
     MsbBitReader in(source);
     WindowOutput out(window_, sink, originalSize);
     while (!out.Done()) {
-        if (in.Overrun()) return ArjResult::kTruncated;
-        if (out.Failed()) return ArjResult::kAborted;
+        if (in.Overrun()) return CodecResult::kTruncated;
+        if (out.Failed()) return CodecResult::kAborted;
         uint32_t value = ReadPrefixed(in, 7, 0);
         if (value == 0) {
             out.Put(static_cast<uint8_t>(in.Get(8)));
@@ -270,11 +270,11 @@ ArjResult ArjDecoder::DecodeFastest(ByteSource& source, ByteSink* sink, uint64_t
         }
         uint32_t distance = ReadPrefixed(in, 4, 9);
         if (!out.Copy(distance + 1, value + 2))
-            return in.Overrun() ? ArjResult::kTruncated : ArjResult::kBadData;
+            return in.Overrun() ? CodecResult::kTruncated : CodecResult::kBadData;
     }
     out.Flush();
-    if (out.Failed()) return ArjResult::kAborted;
-    return ArjResult::kOk;
+    if (out.Failed()) return CodecResult::kAborted;
+    return CodecResult::kOk;
 }
 
 }  // namespace tessera

@@ -13,15 +13,9 @@
 #include <vector>
 
 #include "codecs/byte_io.h"
+#include "codecs/codec_result.h"
 
 namespace tessera {
-
-enum class ArjResult {
-    kOk,         // exactly the declared number of bytes was produced
-    kBadData,    // an impossible code table, symbol or distance
-    kTruncated,  // the compressed data ended well before the output was complete
-    kAborted,    // the sink refused a write (cancel or write error)
-};
 
 class ArjDecoder {
 public:
@@ -33,8 +27,8 @@ public:
     // Decode one entry's compressed data from `source` (which ends where the
     // entry's compressed size ends) into exactly `originalSize` bytes.
     // A null sink decodes without output.
-    ArjResult DecodeStandard(ByteSource& source, ByteSink* sink, uint64_t originalSize);  // 1-3
-    ArjResult DecodeFastest(ByteSource& source, ByteSink* sink, uint64_t originalSize);   // 4
+    CodecResult DecodeStandard(ByteSource& source, ByteSink* sink, uint64_t originalSize);  // 1-3
+    CodecResult DecodeFastest(ByteSource& source, ByteSink* sink, uint64_t originalSize);   // 4
 
 private:
     struct Tables;  // the three code tables of methods 1-3

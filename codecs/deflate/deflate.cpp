@@ -213,8 +213,8 @@ Deflater::Deflater() : b_(new (std::nothrow) Buffers) {
 
 Deflater::~Deflater() = default;
 
-int Deflater::Compress(ByteSource& input, ByteSink& output, DeflateFile& file) {
-    if (!b_) return kDeflateNoMemory;
+CodecResult Deflater::Compress(ByteSource& input, ByteSink& output, DeflateFile& file) {
+    if (!b_) return CodecResult::kNoMemory;
     historyValid_ = false;
     input_ = &input;
     output_ = &output;
@@ -231,10 +231,10 @@ void Deflater::ResetBlockHistory() {
     historyValid_ = false;
 }
 
-int Deflater::CompressBlock(const uint8_t* in, size_t size, uint8_t* out, size_t capacity, size_t* outSize,
+CodecResult Deflater::CompressBlock(const uint8_t* in, size_t size, uint8_t* out, size_t capacity, size_t* outSize,
                             int level) {
     *outSize = 0;
-    if (!b_) return kDeflateNoMemory;
+    if (!b_) return CodecResult::kNoMemory;
     MemorySource source(in, size);
     SpanSink sink(out, capacity);
     DeflateFile file;
@@ -261,13 +261,13 @@ int Deflater::CompressBlock(const uint8_t* in, size_t size, uint8_t* out, size_t
         hash_ = b_->window[strStart_];
         hash_ = ((hash_ << kHashShift) ^ b_->window[strStart_ + 1]) & kHashMask;
     }
-    const int result = RunMatcher();
+    const CodecResult result = RunMatcher();
     *outSize = sink.Size();
-    historyValid_ = result == kDeflateOk;
+    historyValid_ = result == CodecResult::kOk;
     return result;
 }
 
-int Deflater::RunMatcher() {
+CodecResult Deflater::RunMatcher() {
     if (level_ <= 3)
         CompressFast();
     else
@@ -277,7 +277,7 @@ int Deflater::RunMatcher() {
         FlushOutput();
     }
     file_->compressedSize = written_;
-    return aborted_ ? kDeflateAborted : kDeflateOk;
+    return aborted_ ? CodecResult::kAborted : CodecResult::kOk;
 }
 
 void Deflater::StartFile(int level) {

@@ -15,14 +15,9 @@
 #include <memory>
 
 #include "codecs/byte_io.h"
+#include "codecs/codec_result.h"
 
 namespace tessera {
-
-enum DeflateResult : int {
-    kDeflateOk = 0,
-    kDeflateNoMemory = 3,  // the encoder's buffers could not be allocated
-    kDeflateAborted = -1,  // the sink refused output (cancel or write failure)
-};
 
 // The compression list "Maximum (slowest)|Very good|Normal|Low (very fast)|None|"
 // by index: 9, 8, 6, 3, 0. An index above 4 counts as 4, -1 as 1.
@@ -57,7 +52,7 @@ public:
     Deflater& operator=(const Deflater&) = delete;
 
     // Compresses everything `input` delivers into `output`.
-    int Compress(ByteSource& input, ByteSink& output, DeflateFile& file);
+    CodecResult Compress(ByteSource& input, ByteSink& output, DeflateFile& file);
 
     // Block mode for cabinet MSZIP: every data block of a folder is one
     // complete Deflate stream (its last block marked final, ending on a byte
@@ -65,10 +60,10 @@ public:
     // ResetBlockHistory at the start of every folder, then CompressBlock for
     // each block of at most 32,768 input bytes in order. `out` needs room
     // for the block's stream: 32,768 + 5 bytes always suffice; less room
-    // gives kDeflateAborted (and the history must then be reset). A
+    // gives CodecResult::kAborted (and the history must then be reset). A
     // Compress call in between also resets it.
     void ResetBlockHistory();
-    int CompressBlock(const uint8_t* in, size_t size, uint8_t* out, size_t capacity, size_t* outSize,
+    CodecResult CompressBlock(const uint8_t* in, size_t size, uint8_t* out, size_t capacity, size_t* outSize,
                       int level);
 
 private:
@@ -76,7 +71,7 @@ private:
     struct Tree;
 
     void StartFile(int level);
-    int RunMatcher();
+    CodecResult RunMatcher();
     void FillWindow();
     unsigned InsertString(unsigned position);
     unsigned LongestMatch(unsigned chainHead);

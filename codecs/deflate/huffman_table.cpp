@@ -17,7 +17,7 @@ uint32_t ReverseBits(uint32_t code, unsigned bits) {
 
 }  // namespace
 
-int Build(const uint8_t* lengths, unsigned count, const Entry* templates, unsigned rootBits,
+CodecResult Build(const uint8_t* lengths, unsigned count, const Entry* templates, unsigned rootBits,
           Entry* arena, size_t capacity, unsigned* codes) {
     unsigned lengthCount[kMaxCodeBits + 1] = {};
     for (unsigned i = 0; i < count; ++i) {

@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codecs/codec_result.h"
+
 namespace tessera::huffman {
 
 using Entry = uint32_t;
@@ -34,13 +36,14 @@ inline uint32_t EntryBits(Entry e) { return e & 0xFF; }
 inline uint32_t EntryOp(Entry e) { return (e >> 8) & 0xFF; }
 inline uint32_t EntryValue(Entry e) { return e >> 16; }
 
-// Results of Build, the numbering both decoders pass on.
-enum BuildResult : int {
-    kComplete = 0,        // every code space filled
-    kIncomplete = 1,      // table built, but some bit patterns decode to kOpInvalid
-    kOversubscribed = 2,  // more codes than the lengths allow: nothing usable built
-    kNoSpace = 3,         // the arena is too small (cannot happen with the sizes below)
-};
+// Results of Build, in the codecs' vocabulary: a decoder that does not
+// accept an incomplete set passes the result on unchanged.
+inline constexpr CodecResult kComplete = CodecResult::kOk;            // every code space filled
+inline constexpr CodecResult kIncomplete = CodecResult::kBadData;     // built, but some bit
+                                                                      // patterns are kOpInvalid
+inline constexpr CodecResult kOversubscribed = CodecResult::kBadBlock;  // nothing usable built
+inline constexpr CodecResult kNoSpace = CodecResult::kNoMemory;  // arena too small (cannot
+                                                                 // happen with the sizes below)
 
 // Arena sizes that hold any non-over-subscribed set: a sub-table has at most
 // 2^(maxBits - rootBits) entries and there is at most one per code longer
@@ -53,7 +56,7 @@ constexpr size_t ArenaSize(unsigned codes, unsigned rootBits, unsigned maxBits) 
 // unused, at most kMaxCodeBits). `templates[i]` is the entry of symbol i
 // without its bit count (MakeEntry(value, op)). `*codes` receives the number
 // of symbols with a code (0 means an empty set, reported as kIncomplete).
-int Build(const uint8_t* lengths, unsigned count, const Entry* templates, unsigned rootBits,
+CodecResult Build(const uint8_t* lengths, unsigned count, const Entry* templates, unsigned rootBits,
           Entry* arena, size_t capacity, unsigned* codes);
 
 }  // namespace tessera::huffman

@@ -154,23 +154,23 @@ void Inflater::ResetHistory() {
     windowFull_ = false;
 }
 
-int Inflater::Inflate(ByteSource& source, ByteSink& sink) {
+CodecResult Inflater::Inflate(ByteSource& source, ByteSink& sink) {
     return Run(source, sink, false);
 }
 
-int Inflater::InflateBlock(const uint8_t* in, size_t inSize, uint8_t* out, size_t outCapacity,
+CodecResult Inflater::InflateBlock(const uint8_t* in, size_t inSize, uint8_t* out, size_t outCapacity,
                            size_t* outSize) {
     MemorySource source(in, inSize);
     SpanSink sink(out, outCapacity);
-    int result = Run(source, sink, true);
+    const CodecResult result = Run(source, sink, true);
     *outSize = sink.Size();
-    return result == kInflateAborted ? kInflateBadData : result;
+    return result == CodecResult::kAborted ? CodecResult::kBadData : result;
 }
 
-int Inflater::Run(ByteSource& source, ByteSink& sink, bool keepHistory) {
+CodecResult Inflater::Run(ByteSource& source, ByteSink& sink, bool keepHistory) {
     unusedData_ = nullptr;
     unusedSize_ = 0;
-    if (!window_ || !input_ || !tables_) return kInflateNoMemory;
+    if (!window_ || !input_ || !tables_) return CodecResult::kNoMemory;
     source_ = &source;
     sink_ = &sink;
     bitBuffer_ = 0;
@@ -182,27 +182,27 @@ int Inflater::Run(ByteSource& source, ByteSink& sink, bool keepHistory) {
     flushStart_ = position_;
 
     for (bool last = false; !last;) {
-        if (!SlowRefill()) return kInflateBadData;
+        if (!SlowRefill()) return CodecResult::kBadData;
         last = bitBuffer_ & 1;
         const unsigned type = (bitBuffer_ >> 1) & 3;
         Drop(3);
-        int result;
+        CodecResult result;
         switch (type) {
             case 0: result = StoredBlock(); break;
             case 1: result = FixedBlock(); break;
             case 2: result = DynamicBlock(); break;
-            default: return kInflateBadBlock;
+            default: return CodecResult::kBadBlock;
         }
-        if (result != kInflateOk) return result;
+        if (result != CodecResult::kOk) return result;
     }
-    if (InputExhaustedEarly()) return kInflateBadData;
-    if (!FlushWindow()) return kInflateAborted;
+    if (InputExhaustedEarly()) return CodecResult::kBadData;
+    if (!FlushWindow()) return CodecResult::kAborted;
 
     // Whole bytes still in the accumulator were fetched but not used.
     const size_t unusedInAccumulator = (bitCount_ - 8 * fakeBytes_) / 8;
     unusedData_ = in_ - unusedInAccumulator;
     unusedSize_ = static_cast<size_t>(inEnd_ - unusedData_);
-    return kInflateOk;
+    return CodecResult::kOk;
 }
 
 bool Inflater::ReadMore() {
@@ -247,33 +247,33 @@ bool Inflater::FlushWindow() {
     return true;
 }
 
-int Inflater::StoredBlock() {
+CodecResult Inflater::StoredBlock() {
     Drop(bitCount_ % 8);
-    if (!SlowRefill()) return kInflateBadData;
+    if (!SlowRefill()) return CodecResult::kBadData;
     const uint32_t len = bitBuffer_ & 0xFFFF;
     const uint32_t nlen = (bitBuffer_ >> 16) & 0xFFFF;
     Drop(32);
-    if (len != (~nlen & 0xFFFF)) return kInflateBadData;
+    if (len != (~nlen & 0xFFFF)) return CodecResult::kBadData;
 
     uint8_t* win = window_.get();
     size_t left = len;
     // First the whole bytes still in the accumulator, then straight from the buffer.
     while (left && bitCount_ >= 8) {
-        if (InputExhaustedEarly() || bitCount_ - 8 < 8 * fakeBytes_) return kInflateBadData;
+        if (InputExhaustedEarly() || bitCount_ - 8 < 8 * fakeBytes_) return CodecResult::kBadData;
         win[position_++] = static_cast<uint8_t>(bitBuffer_);
         Drop(8);
         --left;
-        if (position_ >= kWindowSize && !FlushWindow()) return kInflateAborted;
+        if (position_ >= kWindowSize && !FlushWindow()) return CodecResult::kAborted;
     }
     if (left) {
         // The accumulator is empty now; bits above the count mirror bytes
         // that are read directly below.
         bitBuffer_ = 0;
         bitCount_ = 0;
-        if (fakeBytes_) return kInflateBadData;
+        if (fakeBytes_) return CodecResult::kBadData;
     }
     while (left) {
-        if (in_ == inEnd_ && !ReadMore()) return kInflateBadData;
+        if (in_ == inEnd_ && !ReadMore()) return CodecResult::kBadData;
         size_t n = static_cast<size_t>(inEnd_ - in_);
         if (n > left) n = left;
         if (n > kWindowSize - position_) n = kWindowSize - position_;
@@ -281,12 +281,12 @@ int Inflater::StoredBlock() {
         in_ += n;
         position_ += n;
         left -= n;
-        if (position_ >= kWindowSize && !FlushWindow()) return kInflateAborted;
+        if (position_ >= kWindowSize && !FlushWindow()) return CodecResult::kAborted;
     }
-    return kInflateOk;
+    return CodecResult::kOk;
 }
 
-int Inflater::FixedBlock() {
+CodecResult Inflater::FixedBlock() {
     if (!fixedBuilt_) {
         uint8_t lengths[288];
         std::memset(lengths, 8, 144);
@@ -295,42 +295,42 @@ int Inflater::FixedBlock() {
         std::memset(lengths + 280, 8, 8);
         unsigned codes;
         if (Build(lengths, 288, kTemplates.lit, kFixedLitBits, fixedLit_, kFixedLitSize, &codes) != kComplete)
-            return kInflateNoMemory;
+            return CodecResult::kNoMemory;
         std::memset(lengths, 5, 30);
         // 30 of 32 five-bit codes: incomplete, accepted here.
         if (Build(lengths, 30, kTemplates.dist, kFixedDistBits, fixedDist_, kFixedDistSize, &codes) > kIncomplete)
-            return kInflateNoMemory;
+            return CodecResult::kNoMemory;
         fixedBuilt_ = true;
     }
     return DecodeCodes(fixedLit_, kFixedLitBits, fixedDist_, kFixedDistBits);
 }
 
-int Inflater::DynamicBlock() {
-    if (!SlowRefill()) return kInflateBadData;
+CodecResult Inflater::DynamicBlock() {
+    if (!SlowRefill()) return CodecResult::kBadData;
     const unsigned litCount = (bitBuffer_ & 0x1F) + 257;
     const unsigned distCount = ((bitBuffer_ >> 5) & 0x1F) + 1;
     const unsigned lengthCodeCount = ((bitBuffer_ >> 10) & 0xF) + 4;
     Drop(14);
-    if (litCount > 288 || distCount > 32) return kInflateBadData;
+    if (litCount > 288 || distCount > 32) return CodecResult::kBadData;
 
     uint8_t lengths[288 + 32] = {};
-    if (!SlowRefill()) return kInflateBadData;  // 19 x 3 = 57 bits at most
+    if (!SlowRefill()) return CodecResult::kBadData;  // 19 x 3 = 57 bits at most
     for (unsigned i = 0; i < lengthCodeCount; ++i) {
         lengths[kCodeLengthOrder[i]] = bitBuffer_ & 7;
         Drop(3);
     }
     unsigned codes;
-    int result = Build(lengths, 19, kTemplates.plain, kLengthCodeBits, lengthCodes_, kLengthCodeSize, &codes);
+    CodecResult result = Build(lengths, 19, kTemplates.plain, kLengthCodeBits, lengthCodes_, kLengthCodeSize, &codes);
     if (result != kComplete) return result;
-    if (codes == 0) return kInflateBadData;
+    if (codes == 0) return CodecResult::kBadData;
 
     // Literal/length and distance code lengths as one run-length coded sequence.
     std::memset(lengths, 0, 19);
     const unsigned total = litCount + distCount;
     for (unsigned n = 0; n < total;) {
-        if (!SlowRefill()) return kInflateBadData;
+        if (!SlowRefill()) return CodecResult::kBadData;
         const Entry e = lengthCodes_[bitBuffer_ & kMask[kLengthCodeBits]];
-        if (EntryOp(e) == kOpInvalid) return kInflateBadData;
+        if (EntryOp(e) == kOpInvalid) return CodecResult::kBadData;
         Drop(EntryBits(e));
         const unsigned symbol = EntryValue(e);
         if (symbol < 16) {
@@ -340,7 +340,7 @@ int Inflater::DynamicBlock() {
         unsigned repeat;
         uint8_t value = 0;
         if (symbol == 16) {
-            if (n == 0) return kInflateBadData;  // nothing to repeat
+            if (n == 0) return CodecResult::kBadData;  // nothing to repeat
             value = lengths[n - 1];
             repeat = 3 + (bitBuffer_ & 3);
             Drop(2);
@@ -351,24 +351,24 @@ int Inflater::DynamicBlock() {
             repeat = 11 + (bitBuffer_ & 0x7F);
             Drop(7);
         }
-        if (repeat > total - n) return kInflateBadData;
+        if (repeat > total - n) return CodecResult::kBadData;
         std::memset(lengths + n, value, repeat);
         n += repeat;
     }
-    if (InputExhaustedEarly()) return kInflateBadData;
+    if (InputExhaustedEarly()) return CodecResult::kBadData;
 
-    // An incomplete literal/length set comes back as 1 and is refused with it.
+    // An incomplete literal/length set comes back as invalid data and is refused with it.
     result = Build(lengths, litCount, kTemplates.lit, kDynLitBits, dynLit_, kDynLitSize, &codes);
     if (result != kComplete) return result;
-    if (codes == 0) return kInflateBadData;
+    if (codes == 0) return CodecResult::kBadData;
     // An incomplete distance set is accepted (a single distance code is common).
     result = Build(lengths + litCount, distCount, kTemplates.dist, kDynDistBits, dynDist_, kDynDistSize, &codes);
-    if (result > kIncomplete) return result;
-    if (codes == 0 && litCount > 257) return kInflateBadData;
+    if (result != kComplete && result != kIncomplete) return result;
+    if (codes == 0 && litCount > 257) return CodecResult::kBadData;
     return DecodeCodes(dynLit_, kDynLitBits, dynDist_, kDynDistBits);
 }
 
-int Inflater::DecodeCodes(const Entry* lit, unsigned litBits, const Entry* dist, unsigned distBits) {
+CodecResult Inflater::DecodeCodes(const Entry* lit, unsigned litBits, const Entry* dist, unsigned distBits) {
     uint8_t* const win = window_.get();
     const uint32_t litMask = kMask[litBits];
     const uint32_t distMask = kMask[distBits];
@@ -403,7 +403,7 @@ int Inflater::DecodeCodes(const Entry* lit, unsigned litBits, const Entry* dist,
             save();
             const bool ok = SlowRefill();
             load();
-            if (!ok) return kInflateBadData;
+            if (!ok) return CodecResult::kBadData;
         }
 
         Entry e = lit[bits & litMask];
@@ -428,7 +428,7 @@ int Inflater::DecodeCodes(const Entry* lit, unsigned litBits, const Entry* dist,
             }
             if (pos >= kWindowSize) {
                 save();
-                if (!FlushWindow()) return kInflateAborted;
+                if (!FlushWindow()) return CodecResult::kAborted;
                 load();
             }
             // Go on with the entry in hand only when a whole match fits in
@@ -447,14 +447,14 @@ int Inflater::DecodeCodes(const Entry* lit, unsigned litBits, const Entry* dist,
             win[pos++] = static_cast<uint8_t>(EntryValue(e));
             if (pos >= kWindowSize) {
                 save();
-                if (!FlushWindow()) return kInflateAborted;
+                if (!FlushWindow()) return CodecResult::kAborted;
                 load();
             }
             continue;
         }
         if (op >= 16) {
             save();
-            return op == kOpEnd ? kInflateOk : kInflateBadData;
+            return op == kOpEnd ? CodecResult::kOk : CodecResult::kBadData;
         }
         const uint32_t length = EntryValue(e) + (static_cast<uint32_t>(bits) & ((1u << op) - 1));
         bits >>= op;
@@ -471,7 +471,7 @@ int Inflater::DecodeCodes(const Entry* lit, unsigned litBits, const Entry* dist,
         op = EntryOp(e);
         if (op >= 16) {
             save();
-            return kInflateBadData;
+            return CodecResult::kBadData;
         }
         const size_t distance = EntryValue(e) + (static_cast<uint32_t>(bits) & ((1u << op) - 1));
         bits >>= op;
@@ -482,7 +482,7 @@ int Inflater::DecodeCodes(const Entry* lit, unsigned litBits, const Entry* dist,
         } else {
             if (!windowFull_) {  // before the first output byte
                 save();
-                return kInflateBadData;
+                return CodecResult::kBadData;
             }
             // The source starts in the previous pass of the window: copy up
             // to its end (the source lies ahead of the destination there),
@@ -496,7 +496,7 @@ int Inflater::DecodeCodes(const Entry* lit, unsigned litBits, const Entry* dist,
         pos += length;
         if (pos >= kWindowSize) {
             save();
-            if (!FlushWindow()) return kInflateAborted;
+            if (!FlushWindow()) return CodecResult::kAborted;
             load();
         }
     }

@@ -38,7 +38,7 @@ public:
     // Decodes one complete stream (up to and including its final block) from
     // `source` into `sink`. The window starts empty; a distance reaching before
     // the first output byte is invalid data.
-    int Inflate(ByteSource& source, ByteSink& sink);
+    CodecResult Inflate(ByteSource& source, ByteSink& sink);
 
     // Input the last Inflate fetched from its source but did not use (for
     // gzip: the trailer and whatever follows). Valid until the next call.
@@ -54,15 +54,15 @@ public:
     // The window carries over to the next call; after a failed block the
     // history is unusable until the next ResetHistory.
     void ResetHistory();
-    int InflateBlock(const uint8_t* in, size_t inSize, uint8_t* out, size_t outCapacity,
+    CodecResult InflateBlock(const uint8_t* in, size_t inSize, uint8_t* out, size_t outCapacity,
                      size_t* outSize);
 
 private:
-    int Run(ByteSource& source, ByteSink& sink, bool keepHistory);
-    int StoredBlock();
-    int FixedBlock();
-    int DynamicBlock();
-    int DecodeCodes(const huffman::Entry* lit, unsigned litBits, const huffman::Entry* dist,
+    CodecResult Run(ByteSource& source, ByteSink& sink, bool keepHistory);
+    CodecResult StoredBlock();
+    CodecResult FixedBlock();
+    CodecResult DynamicBlock();
+    CodecResult DecodeCodes(const huffman::Entry* lit, unsigned litBits, const huffman::Entry* dist,
                     unsigned distBits);
     bool SlowRefill();    // tops up the accumulator; false once bits past the end were used
     bool ReadMore();      // refills the input buffer from the source

@@ -30,7 +30,8 @@ struct PlainTemplates {
 };
 constexpr PlainTemplates kPlain;
 
-enum : int { kOutOfInput = 100 };  // internal: the padding is used up
+// Inside the decoder: the padding is used up. Reported as a size mismatch.
+constexpr CodecResult kOutOfInput = CodecResult::kTruncated;
 
 }  // namespace
 
@@ -68,7 +69,7 @@ bool Exploder::NeedBits(unsigned n) {
 }
 
 // Reads a tree description and builds its table.
-int Exploder::ReadTree(unsigned codes, unsigned rootBits, Entry* table, size_t capacity) {
+CodecResult Exploder::ReadTree(unsigned codes, unsigned rootBits, Entry* table, size_t capacity) {
     uint8_t lengths[256];
     if (!NeedBits(8)) return kOutOfInput;
     const unsigned bytes = Bits(8) + 1;
@@ -79,17 +80,17 @@ int Exploder::ReadTree(unsigned codes, unsigned rootBits, Entry* table, size_t c
         const unsigned count = (Bits(8) >> 4) + 1;
         const uint8_t length = static_cast<uint8_t>((Bits(4)) + 1);
         Drop(8);
-        if (count > codes - n) return kExplodeBadTree;
+        if (count > codes - n) return CodecResult::kBadTree;
         std::memset(lengths + n, length, count);
         n += count;
     }
-    if (n != codes) return kExplodeBadTree;
+    if (n != codes) return CodecResult::kBadTree;
     unsigned used;
     return Build(lengths, codes, kPlain.symbol, rootBits, table, capacity, &used);
 }
 
 // Decodes one symbol; the codes are stored with every bit complemented.
-int Exploder::Decode(const Entry* table, unsigned rootBits, unsigned* value) {
+CodecResult Exploder::Decode(const Entry* table, unsigned rootBits, unsigned* value) {
     if (!NeedBits(kMaxCodeBits)) {
         // Near the end: look up with what there is (the padding is zeros).
         if (bitCount_ == 0) return kOutOfInput;
@@ -102,12 +103,12 @@ int Exploder::Decode(const Entry* table, unsigned rootBits, unsigned* value) {
         const unsigned subBits = EntryOp(e) & 15;
         e = table[EntryValue(e) + ((inverted >> consumed) & ((1u << subBits) - 1))];
     }
-    if (EntryOp(e) == kOpInvalid) return kExplodeBadCode;
+    if (EntryOp(e) == kOpInvalid) return CodecResult::kBadData;
     consumed += EntryBits(e);
     if (consumed > bitCount_) return kOutOfInput;
     Drop(consumed);
     *value = EntryValue(e);
-    return kExplodeOk;
+    return CodecResult::kOk;
 }
 
 bool Exploder::Flush() {
@@ -117,10 +118,10 @@ bool Exploder::Flush() {
     return true;
 }
 
-int Exploder::Explode(ByteSource& source, ByteSink& sink, uint16_t flags, uint64_t compressedSize,
+CodecResult Exploder::Explode(ByteSource& source, ByteSink& sink, uint16_t flags, uint64_t compressedSize,
                       uint64_t uncompressedSize) {
     usedSize_ = 0;
-    if (!window_ || !input_ || !tables_) return kExplodeNoMemory;
+    if (!window_ || !input_ || !tables_) return CodecResult::kNoMemory;
     source_ = &source;
     sink_ = &sink;
     in_ = inEnd_ = input_.get();
@@ -140,14 +141,14 @@ int Exploder::Explode(ByteSource& source, ByteSink& sink, uint16_t flags, uint64
     Entry* lengths = literals + kLiteralSize;
     Entry* distances = lengths + kLengthSize;
 
-    int result = kExplodeOk;
+    CodecResult result = CodecResult::kOk;
     if (literalTree) result = ReadTree(256, kLiteralBits, literals, kLiteralSize);
-    if (result == kExplodeOk) result = ReadTree(64, kLengthBits, lengths, kLengthSize);
-    if (result == kExplodeOk) result = ReadTree(64, distanceBits, distances, kDistanceSize);
+    if (result == CodecResult::kOk) result = ReadTree(64, kLengthBits, lengths, kLengthSize);
+    if (result == CodecResult::kOk) result = ReadTree(64, distanceBits, distances, kDistanceSize);
 
     uint8_t* window = window_.get();
     uint64_t left = uncompressedSize;
-    while (result == kExplodeOk && left) {
+    while (result == CodecResult::kOk && left) {
         if (!NeedBits(1)) {
             result = kOutOfInput;
             break;
@@ -158,7 +159,7 @@ int Exploder::Explode(ByteSource& source, ByteSink& sink, uint16_t flags, uint64
             unsigned c;
             if (literalTree) {
                 result = Decode(literals, kLiteralBits, &c);
-                if (result != kExplodeOk) break;
+                if (result != CodecResult::kOk) break;
             } else {
                 if (!NeedBits(8)) {
                     result = kOutOfInput;
@@ -178,10 +179,10 @@ int Exploder::Explode(ByteSource& source, ByteSink& sink, uint16_t flags, uint64
             Drop(lowDistanceBits);
             unsigned code;
             result = Decode(distances, distanceBits, &code);
-            if (result != kExplodeOk) break;
+            if (result != CodecResult::kOk) break;
             distance += (size_t{code} << lowDistanceBits) + 1;
             result = Decode(lengths, kLengthBits, &code);
-            if (result != kExplodeOk) break;
+            if (result != CodecResult::kOk) break;
             uint64_t length = code + minMatch;
             if (code == 63) {
                 if (!NeedBits(8)) {
@@ -210,13 +211,13 @@ int Exploder::Explode(ByteSource& source, ByteSink& sink, uint16_t flags, uint64
                 }
                 position_ += n;
                 length -= n;
-                if (position_ == kWindowSize && !Flush()) return kExplodeAborted;
+                if (position_ == kWindowSize && !Flush()) return CodecResult::kAborted;
             }
             continue;
         }
-        if (position_ == kWindowSize && !Flush()) return kExplodeAborted;
+        if (position_ == kWindowSize && !Flush()) return CodecResult::kAborted;
     }
-    if (result == kExplodeOk && !Flush()) return kExplodeAborted;
+    if (result == CodecResult::kOk && !Flush()) return CodecResult::kAborted;
 
     // Compressed bytes the data used: fetched, plus padding, minus what is
     // still buffered (whole bytes in the bit buffer included).
@@ -225,11 +226,11 @@ int Exploder::Explode(ByteSource& source, ByteSink& sink, uint16_t flags, uint64
     if (result == kOutOfInput) {
         usedSize_ = pulled_ + fakeBytes_ + 1;  // at least one byte more than there was
         if (usedSize_ <= compressedSize) usedSize_ = compressedSize + 1;
-        return kExplodeSizeMismatch;
+        return CodecResult::kSizeMismatch;
     }
-    if (result != kExplodeOk) return result;
-    if (usedSize_ != compressedSize) return kExplodeSizeMismatch;
-    return kExplodeOk;
+    if (result != CodecResult::kOk) return result;
+    if (usedSize_ != compressedSize) return CodecResult::kSizeMismatch;
+    return CodecResult::kOk;
 }
 
 }  // namespace tessera

@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "codecs/byte_io.h"
+#include "codecs/codec_result.h"
 #include "codecs/deflate/huffman_table.h"
 
 namespace tessera {
@@ -44,17 +45,17 @@ public:
     // tells how many compressed bytes the data took (more than
     // `compressedSize` when it needed bytes past the end: then at most a few
     // zero bytes were supplied before decoding stopped).
-    int Explode(ByteSource& source, ByteSink& sink, uint16_t flags, uint64_t compressedSize,
+    CodecResult Explode(ByteSource& source, ByteSink& sink, uint16_t flags, uint64_t compressedSize,
                 uint64_t uncompressedSize);
     uint64_t UsedSize() const { return usedSize_; }
 
 private:
-    int ReadTree(unsigned codes, unsigned rootBits, huffman::Entry* table, size_t capacity);
+    CodecResult ReadTree(unsigned codes, unsigned rootBits, huffman::Entry* table, size_t capacity);
     bool NeedBits(unsigned n);
     int NextByte();
     unsigned Bits(unsigned n) const { return static_cast<unsigned>(bitBuffer_) & ((1u << n) - 1); }
     void Drop(unsigned n) { bitBuffer_ >>= n; bitCount_ -= n; }
-    int Decode(const huffman::Entry* table, unsigned rootBits, unsigned* value);
+    CodecResult Decode(const huffman::Entry* table, unsigned rootBits, unsigned* value);
     bool Flush();
 
     std::unique_ptr<uint8_t[]> window_;

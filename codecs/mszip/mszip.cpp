@@ -25,8 +25,8 @@ void MszipDecoder::Reset() {
 bool MszipDecoder::DecodeBlock(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) {
     if (!inflater_ || inSize < 2 || in[0] != 'C' || in[1] != 'K') return false;
     size_t produced = 0;
-    int r = inflater_->InflateBlock(in + 2, inSize - 2, out, outSize, &produced);
-    return r == kInflateOk && produced == outSize;
+    const CodecResult r = inflater_->InflateBlock(in + 2, inSize - 2, out, outSize, &produced);
+    return r == CodecResult::kOk && produced == outSize;
 }
 
 MszipEncoder::MszipEncoder() = default;
@@ -88,7 +88,7 @@ size_t MszipEncoder::EncodeBlock(const uint8_t* in, size_t inSize, uint8_t* out,
         DeflateFile file;
         file.level = 6;
         file.outputSeekable = false;
-        if (deflater_->Compress(source, sink, file) == kDeflateOk && file.method == 8 && sink.size_ < inSize) {
+        if (deflater_->Compress(source, sink, file) == CodecResult::kOk && file.method == 8 && sink.size_ < inSize) {
             out[0] = 'C';
             out[1] = 'K';
             return sink.size_ + 2;

@@ -402,7 +402,7 @@ struct Rar15Decoder::Run {
         Copy(distance, length);
     }
 
-    Rar15Result Go() {
+    CodecResult Go() {
         if (size > 0) {
             NextFlags();
             flagsLeft = 8;
@@ -410,9 +410,9 @@ struct Rar15Decoder::Run {
         while (produced < size) {
             if (in.Overrun()) {
                 Flush();
-                return Rar15Result::kTruncated;
+                return CodecResult::kTruncated;
             }
-            if (pending >= kFlushThreshold && !Flush()) return Rar15Result::kAborted;
+            if (pending >= kFlushThreshold && !Flush()) return CodecResult::kAborted;
             if (literalMode) {
                 Literal();
                 continue;
@@ -432,12 +432,12 @@ struct Rar15Decoder::Run {
                 ShortMatch();
             }
         }
-        if (!Flush()) return Rar15Result::kAborted;
-        return Rar15Result::kOk;
+        if (!Flush()) return CodecResult::kAborted;
+        return CodecResult::kOk;
     }
 };
 
-Rar15Result Rar15Decoder::Decode(ByteSource& source, ByteSink* sink, uint64_t unpackedSize,
+CodecResult Rar15Decoder::Decode(ByteSource& source, ByteSink* sink, uint64_t unpackedSize,
                                  bool continueSolid) {
     if (!continueSolid) ResetAll();
     Run run(*this, source, sink, unpackedSize);

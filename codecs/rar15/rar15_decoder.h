@@ -12,14 +12,9 @@
 #include <vector>
 
 #include "codecs/byte_io.h"
+#include "codecs/codec_result.h"
 
 namespace tessera {
-
-enum class Rar15Result {
-    kOk,         // exactly the declared number of bytes was produced
-    kTruncated,  // the packed data ended well before the output was complete
-    kAborted,    // the sink refused a write (cancel or write error)
-};
 
 class Rar15Decoder {
 public:
@@ -33,7 +28,7 @@ public:
     // output, to keep a solid archive's window in step. With
     // `continueSolid` the window and the adaptive tables of the previous
     // call are kept; otherwise everything starts afresh.
-    Rar15Result Decode(ByteSource& source, ByteSink* sink, uint64_t unpackedSize,
+    CodecResult Decode(ByteSource& source, ByteSink* sink, uint64_t unpackedSize,
                        bool continueSolid);
 
 private:

@@ -33,8 +33,8 @@
 #include <vector>
 
 using tessera::ace::AceArchiveReader;
-using tessera::ace::AceCodecResult;
-using tessera::ace::AceCodecResultText;
+using tessera::CodecResult;
+using tessera::CodecResultText;
 using tessera::ace::AceDecoder;
 using tessera::ace::AceEntry;
 using tessera::ace::AceEntryOutcome;
@@ -333,16 +333,16 @@ CDecodingFormat::EntryReport CAceFormat::Report(const AceEntry& entry, const Ace
     default: return EntryReport::WithText(EntryResult::kDamaged, AceStatusText(outcome.input));
     }
     switch (outcome.codec) {
-    case AceCodecResult::kOk:
+    case CodecResult::kOk:
         if (outcome.CrcMatches()) return EntryReport::Of(entry.header.IsFolder() ? EntryResult::kFolder : EntryResult::kDone);
         return EntryReport::Checksum(outcome.crcFound, outcome.crcExpected);
-    case AceCodecResult::kBadData: return EntryReport::WithText(EntryResult::kBadData, MethodName(entry.header.techType));
-    case AceCodecResult::kAborted:
+    case CodecResult::kBadData: return EntryReport::WithText(EntryResult::kBadData, MethodName(entry.header.techType));
+    case CodecResult::kAborted:
         if (m_cancel) return EntryReport::Of(EntryResult::kCancelled);
         break;  // the sink stops only on cancel; anything else is damage
     default: break;
     }
-    return EntryReport::WithText(EntryResult::kDamaged, AceCodecResultText(outcome.codec));
+    return EntryReport::WithText(EntryResult::kDamaged, CodecResultText(outcome.codec));
 }
 
 HRESULT CAceFormat::ExtractOrTest() {
@@ -369,7 +369,7 @@ HRESULT CAceFormat::ExtractOrTest() {
     // entries after it are refused like those after undecodable data.
     auto decode = [&](AceEntry& e, EntrySink& s) {
         AceEntryOutcome outcome = reader.DecodeEntry(*m_decoder, e, &s);
-        if (solid && !outcome.encrypted && outcome.codec == AceCodecResult::kOk &&
+        if (solid && !outcome.encrypted && outcome.codec == CodecResult::kOk &&
             outcome.input == AceStatus::kOk && !outcome.CrcMatches())
             m_decoder->MarkStale();
         return outcome;
@@ -420,7 +420,7 @@ HRESULT CAceFormat::ExtractOrTest() {
         EntrySink sink(*this, output && !testing && !h.IsFolder());
         AceEntryOutcome outcome = decode(entry, sink);
         const bool fileOpen = m_outputFile != INVALID_HANDLE_VALUE;
-        sink.Close(outcome.input == AceStatus::kOk && outcome.codec == AceCodecResult::kOk);
+        sink.Close(outcome.input == AceStatus::kOk && outcome.codec == CodecResult::kOk);
         if (m_cancel && fileOpen) DeleteFileA(m_outputPath);  // a partly written file is no use
         if (m_cancel) break;
         if (!output) continue;  // decoded only to keep the solid run in step

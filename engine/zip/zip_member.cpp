@@ -91,24 +91,24 @@ MemberResult MemberDecoder::Decode(BlockReader& reader, uint16_t method, uint16_
         break;
     case kMethodDeflate: {
         if (!inflater_) inflater_.reset(new (std::nothrow) Inflater);
-        const int r = inflater_ ? inflater_->Inflate(source, checked) : kInflateNoMemory;
-        if (r == kInflateNoMemory) result.kind = MemberResult::NoMemory;
-        else if (r == kInflateAborted) refused = true;
-        else if (r != kInflateOk) result.kind = MemberResult::BadData;
+        const CodecResult r = inflater_ ? inflater_->Inflate(source, checked) : CodecResult::kNoMemory;
+        if (r == CodecResult::kNoMemory) result.kind = MemberResult::NoMemory;
+        else if (r == CodecResult::kAborted) refused = true;
+        else if (r != CodecResult::kOk) result.kind = MemberResult::BadData;
         break;
     }
     case kMethodImplode: {
         if (!exploder_) exploder_.reset(new (std::nothrow) Exploder);
-        const int r = exploder_ ? exploder_->Explode(source, checked, flags, compressedSize, uncompressedSize)
-                                : kExplodeNoMemory;
-        if (r == kExplodeNoMemory) {
+        const CodecResult r = exploder_ ? exploder_->Explode(source, checked, flags, compressedSize, uncompressedSize)
+                                : CodecResult::kNoMemory;
+        if (r == CodecResult::kNoMemory) {
             result.kind = MemberResult::NoMemory;
-        } else if (r == kExplodeAborted) {
+        } else if (r == CodecResult::kAborted) {
             refused = true;
-        } else if (r == kExplodeSizeMismatch) {
+        } else if (r == CodecResult::kSizeMismatch) {
             result.kind = MemberResult::ExplodeSize;
             result.used = exploder_->UsedSize();
-        } else if (r != kExplodeOk) {
+        } else if (r != CodecResult::kOk) {
             result.kind = MemberResult::BadData;
         }
         break;

@@ -765,12 +765,12 @@ bool CZipFormat::Updater::DeflateData(FileSource& source, EntryData* data) {
     job.level = f_.m_deflateLevel;
     job.outputSeekable = GetFileType(output_.file.get()) == FILE_TYPE_DISK;
     job.flags = data->flags;
-    const int result = deflater_->Compress(source, *writer_, job);
-    if (result == kDeflateNoMemory) {
+    const CodecResult result = deflater_->Compress(source, *writer_, job);
+    if (result == CodecResult::kNoMemory) {
         f_.ReportError(IDS_OUT_OF_MEMORY);
         return false;
     }
-    if (result != kDeflateOk) return false;
+    if (result != CodecResult::kOk) return false;
     data->method = job.method;
     data->flags = job.flags;
     data->internalAttributes = InternalAttributesFor(job.method, job.internalAttributes == kInternalAttributeText);

@@ -25,9 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (size_t start = 0; start < size; start += step) {
             const size_t n = size - start < step ? size - start : step;
             size_t packedSize, produced;
-            if (deflater.CompressBlock(data + start, n, packed, sizeof packed, &packedSize, file.level) != tessera::kDeflateOk)
+            if (deflater.CompressBlock(data + start, n, packed, sizeof packed, &packedSize, file.level) != tessera::CodecResult::kOk)
                 __builtin_trap();
-            if (inflater.InflateBlock(packed, packedSize, out, sizeof out, &produced) != tessera::kInflateOk)
+            if (inflater.InflateBlock(packed, packedSize, out, sizeof out, &produced) != tessera::CodecResult::kOk)
                 __builtin_trap();
             if (produced != n || std::memcmp(out, data + start, n) != 0) __builtin_trap();
         }
@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     tessera::MemorySource plain(data, size);
     tessera::VectorSink packed;
-    if (deflater.Compress(plain, packed, file) != tessera::kDeflateOk) __builtin_trap();
+    if (deflater.Compress(plain, packed, file) != tessera::CodecResult::kOk) __builtin_trap();
     if (file.uncompressedSize != size || file.compressedSize != packed.bytes.size()) __builtin_trap();
     if (file.method == 0) {
         if (!file.outputSeekable || packed.bytes.size() != size ||
@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     tessera::MemorySource source(packed.bytes.data(), packed.bytes.size());
     tessera::VectorSink out;
-    if (inflater.Inflate(source, out) != tessera::kInflateOk) __builtin_trap();
+    if (inflater.Inflate(source, out) != tessera::CodecResult::kOk) __builtin_trap();
     if (out.bytes.size() != size || (size && std::memcmp(out.bytes.data(), data, size) != 0)) __builtin_trap();
     return 0;
 }

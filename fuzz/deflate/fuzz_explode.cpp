@@ -14,9 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size -= 3;
     tessera::MemorySource source(data, size);
     tessera::CountingSink sink;
-    const int result = exploder.Explode(source, sink, flags, size, declared);
-    if (result < tessera::kExplodeAborted || result > tessera::kExplodeSizeMismatch) __builtin_trap();
+    const tessera::CodecResult result = exploder.Explode(source, sink, flags, size, declared);
+    if (result < tessera::CodecResult::kAborted || result > tessera::CodecResult::kSizeMismatch) __builtin_trap();
     if (sink.count > declared) __builtin_trap();
-    if (result == tessera::kExplodeOk && (sink.count != declared || exploder.UsedSize() != size)) __builtin_trap();
+    if (result == tessera::CodecResult::kOk && (sink.count != declared || exploder.UsedSize() != size)) __builtin_trap();
     return 0;
 }

@@ -36,16 +36,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if ((mode & 1) == 0) {
         PiecewiseSource source(data, size, (mode >> 1) ? (mode >> 1) : 4096);
         tessera::VectorSink sink(1 << 20);
-        const int result = inflater.Inflate(source, sink);
-        if (result < tessera::kInflateAborted || result > tessera::kInflateBadBlock) __builtin_trap();
-        if (result == tessera::kInflateOk && inflater.UnusedInputSize() > size) __builtin_trap();
+        const tessera::CodecResult result = inflater.Inflate(source, sink);
+        if (result < tessera::CodecResult::kAborted || result > tessera::CodecResult::kBadBlock) __builtin_trap();
+        if (result == tessera::CodecResult::kOk && inflater.UnusedInputSize() > size) __builtin_trap();
     } else {
         // Two blocks: the input split where the mode byte says.
         static uint8_t out[32768];
         const size_t split = size * (mode >> 1) / 128;
         size_t produced;
         inflater.ResetHistory();
-        if (inflater.InflateBlock(data, split, out, sizeof out, &produced) == tessera::kInflateOk) {
+        if (inflater.InflateBlock(data, split, out, sizeof out, &produced) == tessera::CodecResult::kOk) {
             if (produced > sizeof out) __builtin_trap();
             inflater.InflateBlock(data + split, size - split, out, sizeof out, &produced);
             if (produced > sizeof out) __builtin_trap();

@@ -25,9 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static tessera::ArjDecoder decoder;
     tessera::MemorySource source(data + 5, size - 5);
     BoundedCount sink;
-    tessera::ArjResult r = fastest ? decoder.DecodeFastest(source, &sink, declared)
+    tessera::CodecResult r = fastest ? decoder.DecodeFastest(source, &sink, declared)
                                    : decoder.DecodeStandard(source, &sink, declared);
     if (sink.count > declared) std::abort();
-    if (r == tessera::ArjResult::kOk && sink.count != declared) std::abort();
+    if (r == tessera::CodecResult::kOk && sink.count != declared) std::abort();
     return 0;
 }

@@ -29,9 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t first = solid ? size / 2 : size;
     tessera::MemorySource a(data, first);
     BoundedCount sink;
-    tessera::Rar15Result r = decoder.Decode(a, &sink, declared, false);
+    tessera::CodecResult r = decoder.Decode(a, &sink, declared, false);
     if (sink.count > declared) std::abort();
-    if (r == tessera::Rar15Result::kOk && sink.count != declared) std::abort();
+    if (r == tessera::CodecResult::kOk && sink.count != declared) std::abort();
     if (solid) {
         tessera::MemorySource b(data + first, size - first);
         BoundedCount sink2;

@@ -2,6 +2,7 @@
 // (plain, solid, multi-volume, comments, ACE 2.0 and encrypted refusals) and
 // hostile archives built field by field.
 #include "formats/ace/ace_archive.h"
+#include "codec_result_print.h"
 
 #include <gtest/gtest.h>
 
@@ -130,10 +131,10 @@ TEST(AceCorpus, SamplesDecodeToTheirRecordedChecksumsOrAreRefusedCleanly) {
             if (file.find("encrypted") != std::string::npos) {
                 EXPECT_TRUE(d.outcome.encrypted);
             } else if (file.find("ace20") != std::string::npos) {
-                EXPECT_EQ(d.outcome.codec, AceCodecResult::kUnknownMethod);  // "method 2 is unknown."
+                EXPECT_EQ(d.outcome.codec, CodecResult::kUnknownMethod);  // "method 2 is unknown."
                 EXPECT_EQ(d.entry.header.techType, 2);
             } else {
-                EXPECT_TRUE(d.outcome.Ok()) << AceCodecResultText(d.outcome.codec) << " / "
+                EXPECT_TRUE(d.outcome.Ok()) << CodecResultText(d.outcome.codec) << " / "
                                             << AceStatusText(d.outcome.input);
                 EXPECT_EQ(~d.outcome.crcFound, e.crc32);
                 ++checked;
@@ -161,7 +162,7 @@ TEST(AceCorpus, CommentsDecode) {
             std::vector<char> text(kAceMaxCommentLength + 1);
             size_t length = 0;
             EXPECT_EQ(DecodeAceComment(comments[k]->data(), comments[k]->size(), text.data(), text.size(), &length),
-                      AceCodecResult::kOk);
+                      CodecResult::kOk);
             EXPECT_STREQ(text.data(), expect[k]);
         }
     }
@@ -322,7 +323,7 @@ TEST(AceHostile, DamagedFieldsAreReported) {
     flipped[secondHeader - 3] ^= 0x20;
     Walked w = TestMemory(flipped);
     ASSERT_EQ(w.entries.size(), 2u);
-    EXPECT_EQ(w.entries[0].outcome.codec, AceCodecResult::kOk);
+    EXPECT_EQ(w.entries[0].outcome.codec, CodecResult::kOk);
     EXPECT_FALSE(w.entries[0].outcome.CrcMatches());  // "Bad checksum ..."
     EXPECT_TRUE(w.entries[1].outcome.Ok());
 
@@ -373,7 +374,7 @@ TEST(AceHostile, DamagedFieldsAreReported) {
     huge.size = 0xFFFFFFFFu;
     Walked h = TestMemory(Archive(0, {huge}));
     ASSERT_EQ(h.entries.size(), 1u);
-    EXPECT_EQ(h.entries[0].outcome.codec, AceCodecResult::kTruncated);
+    EXPECT_EQ(h.entries[0].outcome.codec, CodecResult::kTruncated);
 
     // A run of tiny headers of an unknown type: every step moves on, the walk
     // ends at the end of the file.
@@ -397,7 +398,7 @@ TEST(AceHostile, SolidRunsAndVolumesNeverDecodeFromAStaleWindow) {
     ASSERT_EQ(w.entries.size(), 3u);
     EXPECT_TRUE(w.entries[0].outcome.Ok());
     EXPECT_FALSE(w.entries[1].outcome.Ok());
-    EXPECT_EQ(w.entries[2].outcome.codec, AceCodecResult::kStaleWindow);
+    EXPECT_EQ(w.entries[2].outcome.codec, CodecResult::kStaleWindow);
 
     // An entry passed over without decoding in a solid archive.
     {
@@ -409,7 +410,7 @@ TEST(AceHostile, SolidRunsAndVolumesNeverDecodeFromAStaleWindow) {
         AceDecoder decoder;
         ASSERT_EQ(reader.NextEntry(e), AceStatus::kOk);
         ASSERT_EQ(reader.NextEntry(e), AceStatus::kOk);
-        EXPECT_EQ(reader.DecodeEntry(decoder, e, nullptr).codec, AceCodecResult::kStaleWindow);
+        EXPECT_EQ(reader.DecodeEntry(decoder, e, nullptr).codec, CodecResult::kStaleWindow);
     }
 
     // A split entry: part one in s.ace, part two in s.C00, then one more entry.

@@ -1,6 +1,7 @@
 // ACE 1.0 decoders on hand-built streams: the width sort's order, the bit
 // reader, and hostile LZ77 and comment input.
 #include "codecs/ace/ace_lz77.h"
+#include "codec_result_print.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +40,7 @@ TEST(AceCodec, BitReaderTakesWordsMostSignificantBitFirst) {
 }
 
 struct DecodeRun {
-    AceCodecResult result;
+    CodecResult result;
     std::vector<uint8_t> output;
     uint32_t crc;
 };
@@ -98,7 +99,7 @@ TEST(AceCodec, LiteralsMatchesAndDistanceHistoryAtEveryInputStep) {
     AceDecoder decoder;
     for (size_t step : {1, 3, 4096}) {
         DecodeRun run = DecodeAll(decoder, packed, static_cast<uint32_t>(expect.size()), 1, step);
-        ASSERT_EQ(run.result, AceCodecResult::kOk) << step;
+        ASSERT_EQ(run.result, CodecResult::kOk) << step;
         EXPECT_EQ(std::string(run.output.begin(), run.output.end()), expect) << step;
         EXPECT_EQ(run.crc, Crc32Update(0xFFFFFFFFu, expect.data(), expect.size()));
     }
@@ -127,18 +128,18 @@ TEST(AceCodec, HostileStreamsEndInTheirDefinedResults) {
         const char* name;
         std::vector<uint8_t> packed;
         uint32_t size;
-        AceCodecResult expect;
+        CodecResult expect;
     } cases[] = {
-        {"distance before the first byte", before.bits.Finish(), 10, AceCodecResult::kBadData},
+        {"distance before the first byte", before.bits.Finish(), 10, CodecResult::kBadData},
         {"over-subscribed main code", literalsThen(std::vector<uint8_t>(kAceMainSymbols, 8), {'a'}), 4,
-         AceCodecResult::kBadData},
+         CodecResult::kBadData},
         {"width above 11 bits", literalsThen(std::vector<uint8_t>(kAceMainSymbols, 12), {}), 4,
-         AceCodecResult::kBadData},
-        {"symbol 282 of an ACE 1.0 table", literalsThen(with282, {'a', 282}), 4, AceCodecResult::kBadData},
-        {"blocks of no symbols until the data ends", emptyBlocks.bits.Finish(), 4, AceCodecResult::kTruncated},
-        {"no data at all", {}, 4, AceCodecResult::kTruncated},
+         CodecResult::kBadData},
+        {"symbol 282 of an ACE 1.0 table", literalsThen(with282, {'a', 282}), 4, CodecResult::kBadData},
+        {"blocks of no symbols until the data ends", emptyBlocks.bits.Finish(), 4, CodecResult::kTruncated},
+        {"no data at all", {}, 4, CodecResult::kTruncated},
         {"more symbols than the declared size", literalsThen(nines, {'a', 'b', 'c', 'd', 'e'}), 3,
-         AceCodecResult::kOk},
+         CodecResult::kOk},
     };
     AceDecoder decoder;
     for (const Case& c : cases) {
@@ -155,7 +156,7 @@ TEST(AceCodec, HostileStreamsEndInTheirDefinedResults) {
     w.Block(2);
     w.Literal('a');
     w.bits.Put(3, 2);  // the unused code 11
-    EXPECT_EQ(DecodeAll(decoder, w.bits.Finish(), 4).result, AceCodecResult::kBadData);
+    EXPECT_EQ(DecodeAll(decoder, w.bits.Finish(), 4).result, CodecResult::kBadData);
 
     // A code of one symbol: it takes one bit when read, but fills the table
     // only as far as its stored width (5 bits: 64 of 2,048 entries).
@@ -168,7 +169,7 @@ TEST(AceCodec, HostileStreamsEndInTheirDefinedResults) {
     one.bits.Put(1, 5);   // 00001...: entry 64 and up, outside the filled part
     one.bits.Put(0, 16);
     DecodeRun lone = DecodeAll(decoder, one.bits.Finish(), 3);
-    EXPECT_EQ(lone.result, AceCodecResult::kBadData);
+    EXPECT_EQ(lone.result, CodecResult::kBadData);
     EXPECT_EQ(std::string(lone.output.begin(), lone.output.end()), "aa");  // what came before the damage
 
     // Every cut of a good stream ends cleanly; cuts that lose more than the
@@ -179,7 +180,7 @@ TEST(AceCodec, HostileStreamsEndInTheirDefinedResults) {
         DecodeRun run = DecodeAll(decoder, part, good.size);
         EXPECT_LE(run.output.size(), good.size);
         if (cut + 8 <= good.packed.size()) {
-            EXPECT_FALSE(run.result == AceCodecResult::kOk && run.crc == good.crcRegister) << cut;
+            EXPECT_FALSE(run.result == CodecResult::kOk && run.crc == good.crcRegister) << cut;
         }
     }
 }
@@ -187,21 +188,21 @@ TEST(AceCodec, HostileStreamsEndInTheirDefinedResults) {
 TEST(AceCodec, SolidRunKeepsTheWindowAndRefusesAfterAFailure) {
     AceDecoder decoder;
     FileSpec first = StoredFile("a", "hello, world");
-    ASSERT_EQ(DecodeAll(decoder, first.packed, first.size, 0).result, AceCodecResult::kOk);
+    ASSERT_EQ(DecodeAll(decoder, first.packed, first.size, 0).result, CodecResult::kOk);
     Lz77Writer w;  // copies the first entry's bytes
     w.Block(1);
     w.Match(11, 10);  // 12 back, length 12
     std::vector<uint8_t> packed = w.bits.Finish();
     DecodeRun run = DecodeAll(decoder, packed, 12, 1, 4096, true);
-    ASSERT_EQ(run.result, AceCodecResult::kOk);
+    ASSERT_EQ(run.result, CodecResult::kOk);
     EXPECT_EQ(std::string(run.output.begin(), run.output.end()), "hello, world");
     // The same stream without the earlier entry reaches before the start.
-    EXPECT_EQ(DecodeAll(decoder, packed, 12, 1, 4096, false).result, AceCodecResult::kBadData);
+    EXPECT_EQ(DecodeAll(decoder, packed, 12, 1, 4096, false).result, CodecResult::kBadData);
     // After that failure the run is stale until a fresh start.
-    EXPECT_EQ(DecodeAll(decoder, first.packed, first.size, 0, 4096, true).result, AceCodecResult::kStaleWindow);
-    EXPECT_EQ(DecodeAll(decoder, first.packed, first.size, 0, 4096, false).result, AceCodecResult::kOk);
+    EXPECT_EQ(DecodeAll(decoder, first.packed, first.size, 0, 4096, true).result, CodecResult::kStaleWindow);
+    EXPECT_EQ(DecodeAll(decoder, first.packed, first.size, 0, 4096, false).result, CodecResult::kOk);
     // Methods of ACE 2.0 and later are refused.
-    EXPECT_EQ(DecodeAll(decoder, first.packed, first.size, 2).result, AceCodecResult::kUnknownMethod);
+    EXPECT_EQ(DecodeAll(decoder, first.packed, first.size, 2).result, CodecResult::kUnknownMethod);
 }
 
 TEST(AceCodec, DictionaryLargerThanOursIsRefused) {
@@ -211,7 +212,7 @@ TEST(AceCodec, DictionaryLargerThanOursIsRefused) {
     EXPECT_FALSE(decoder.FitsDictionary(12));  // 4 MiB
     MemorySource source(nullptr, 0);
     decoder.BeginEntry(false);
-    EXPECT_EQ(decoder.Decode(1, 12, 10, source, nullptr), AceCodecResult::kDictionaryTooLarge);
+    EXPECT_EQ(decoder.Decode(1, 12, 10, source, nullptr), CodecResult::kDictionaryTooLarge);
 }
 
 TEST(AceCodec, CommentsDecodeAndStayInsideTheirBuffer) {
@@ -220,7 +221,7 @@ TEST(AceCodec, CommentsDecodeAndStayInsideTheirBuffer) {
     std::vector<uint8_t> packed = PackedComment(8, symbols);
     char out[64];
     size_t length = 0;
-    ASSERT_EQ(DecodeAceComment(packed.data(), packed.size(), out, sizeof out, &length), AceCodecResult::kOk);
+    ASSERT_EQ(DecodeAceComment(packed.data(), packed.size(), out, sizeof out, &length), CodecResult::kOk);
     EXPECT_STREQ(out, "abcabcab");
     EXPECT_EQ(length, 8u);
 
@@ -228,18 +229,18 @@ TEST(AceCodec, CommentsDecodeAndStayInsideTheirBuffer) {
         const char* name;
         std::vector<uint8_t> packed;
         size_t capacity;
-        AceCodecResult expect;
+        CodecResult expect;
         const char* text;
     } cases[] = {
-        {"cut to the buffer", packed, 5, AceCodecResult::kOk, "abca"},
-        {"declared 32767, data ends", PackedComment(32767, {'a', 'b'}), 64, AceCodecResult::kTruncated, nullptr},
-        {"copy with nothing before it", PackedComment(4, {256}), 64, AceCodecResult::kBadData, ""},
-        {"long copy cut at the declared length", PackedComment(4, {'a', 281}), 64, AceCodecResult::kOk, "aaaa"},
-        {"empty input", {}, 64, AceCodecResult::kOk, ""},
+        {"cut to the buffer", packed, 5, CodecResult::kOk, "abca"},
+        {"declared 32767, data ends", PackedComment(32767, {'a', 'b'}), 64, CodecResult::kTruncated, nullptr},
+        {"copy with nothing before it", PackedComment(4, {256}), 64, CodecResult::kBadData, ""},
+        {"long copy cut at the declared length", PackedComment(4, {'a', 281}), 64, CodecResult::kOk, "aaaa"},
+        {"empty input", {}, 64, CodecResult::kOk, ""},
     };
     for (const Case& c : cases) {
         std::vector<char> buffer(c.capacity + 8, '#');
-        AceCodecResult result = DecodeAceComment(c.packed.data(), c.packed.size(), buffer.data(), c.capacity, &length);
+        CodecResult result = DecodeAceComment(c.packed.data(), c.packed.size(), buffer.data(), c.capacity, &length);
         EXPECT_EQ(result, c.expect) << c.name;
         EXPECT_LT(length, c.capacity) << c.name;
         EXPECT_EQ(buffer[length], '\0') << c.name;

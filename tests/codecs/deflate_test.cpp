@@ -1,4 +1,5 @@
 #include "codecs/deflate/deflate.h"
+#include "codec_result_print.h"
 
 #include <gtest/gtest.h>
 
@@ -53,7 +54,7 @@ std::vector<NamedInput> Inputs() {
 }
 
 struct Compressed {
-    int result;
+    CodecResult result;
     DeflateFile file;
     std::vector<uint8_t> bytes;
 };
@@ -78,13 +79,13 @@ TEST(Deflate, RoundTripsAtEveryLevelAndDecodesWithZlib) {
             const int level = DeflateLevelFromIndex(index);
             const auto c = Compress(deflater, input.data, level, false, 4093);
             const std::string where = std::string(input.name) + " level " + std::to_string(level);
-            ASSERT_EQ(c.result, kDeflateOk) << where;
+            ASSERT_EQ(c.result, CodecResult::kOk) << where;
             ASSERT_EQ(c.file.method, 8) << where;
             EXPECT_EQ(c.file.compressedSize, c.bytes.size()) << where;
             EXPECT_EQ(c.file.uncompressedSize, input.data.size()) << where;
             MemorySource source(c.bytes.data(), c.bytes.size());
             VectorSink sink;
-            ASSERT_EQ(inflater.Inflate(source, sink), kInflateOk) << where;
+            ASSERT_EQ(inflater.Inflate(source, sink), CodecResult::kOk) << where;
             EXPECT_TRUE(sink.bytes == input.data) << where;
 #ifdef TESSERA_TEST_ZLIB
             std::vector<uint8_t> zlibOut;
@@ -114,7 +115,7 @@ TEST(Deflate, LevelNamesOptionFlagsAndReuseOfFlags) {
         DeflateFile file;
         file.level = c.level;
         file.flags = 0x0809 | 6;  // other bits stay, bits 1-2 are replaced
-        ASSERT_EQ(deflater.Compress(source, sink, file), kDeflateOk);
+        ASSERT_EQ(deflater.Compress(source, sink, file), CodecResult::kOk);
         EXPECT_EQ(file.flags, 0x0809 | c.option) << c.level;
     }
 }
@@ -177,7 +178,7 @@ TEST(Deflate, ClassifiesTextOnTheFirstBlock) {
         CountingSink sink;
         DeflateFile file;
         file.internalAttributes = c.before;
-        ASSERT_EQ(deflater.Compress(source, sink, file), kDeflateOk);
+        ASSERT_EQ(deflater.Compress(source, sink, file), CodecResult::kOk);
         EXPECT_EQ(file.internalAttributes, c.after) << c.name;
     }
 }
@@ -195,9 +196,9 @@ TEST(Deflate, CabinetBlocksUseTheHistoryOfTheFolder) {
             const size_t n = std::min<size_t>(32768, text.size() - start);
             size_t packedSize = 0, produced = 0;
             ASSERT_EQ(deflater.CompressBlock(text.data() + start, n, packed.data(), packed.size(), &packedSize, level),
-                      kDeflateOk);
+                      CodecResult::kOk);
             historyPackedTotal += packedSize;
-            ASSERT_EQ(inflater.InflateBlock(packed.data(), packedSize, plain.data(), plain.size(), &produced), kInflateOk);
+            ASSERT_EQ(inflater.InflateBlock(packed.data(), packedSize, plain.data(), plain.size(), &produced), CodecResult::kOk);
             ASSERT_EQ(produced, n);
             out.insert(out.end(), plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(n));
 #ifdef TESSERA_TEST_ZLIB
@@ -232,7 +233,7 @@ TEST(Deflate, CabinetBlocksUseTheHistoryOfTheFolder) {
     std::vector<uint8_t> packed(32768 + 5);
     size_t packedSize = 0;
     deflater.ResetBlockHistory();
-    EXPECT_EQ(deflater.CompressBlock(noise.data(), noise.size(), packed.data(), packed.size(), &packedSize, 6), kDeflateOk);
+    EXPECT_EQ(deflater.CompressBlock(noise.data(), noise.size(), packed.data(), packed.size(), &packedSize, 6), CodecResult::kOk);
 }
 
 TEST(Deflate, StopsWhenTheSinkRefuses) {
@@ -241,7 +242,7 @@ TEST(Deflate, StopsWhenTheSinkRefuses) {
     MemorySource source(data.data(), data.size());
     VectorSink sink(20000);
     DeflateFile file;
-    EXPECT_EQ(deflater.Compress(source, sink, file), kDeflateAborted);
+    EXPECT_EQ(deflater.Compress(source, sink, file), CodecResult::kAborted);
     EXPECT_LE(sink.bytes.size(), 20000u);
     // The encoder is fine for the next file.
     const auto text = Words(10000, 10);
@@ -249,7 +250,7 @@ TEST(Deflate, StopsWhenTheSinkRefuses) {
     Inflater inflater;
     MemorySource packed(c.bytes.data(), c.bytes.size());
     VectorSink out;
-    ASSERT_EQ(inflater.Inflate(packed, out), kInflateOk);
+    ASSERT_EQ(inflater.Inflate(packed, out), CodecResult::kOk);
     EXPECT_TRUE(out.bytes == text);
 }
 

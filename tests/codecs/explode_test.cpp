@@ -1,4 +1,5 @@
 #include "codecs/explode/explode.h"
+#include "codec_result_print.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +18,7 @@ using testing::SteppedSource;
 using testing::ZipMember;
 
 struct Exploded {
-    int result;
+    CodecResult result;
     uint64_t used;
     std::vector<uint8_t> bytes;
 };
@@ -48,7 +49,7 @@ TEST(Explode, SampleArchivesOfEveryVariantExtractToTheirCrcs) {
     unsigned variants[8] = {};
     for (const auto& m : members) {
         const auto e = ExplodeAll(exploder, m.data, m.flags, m.data.size(), m.size, m.data.size() < 5000 ? 7 : 1 << 20);
-        EXPECT_EQ(e.result, kExplodeOk) << m.name;
+        EXPECT_EQ(e.result, CodecResult::kOk) << m.name;
         EXPECT_EQ(e.bytes.size(), m.size) << m.name;
         EXPECT_EQ(Crc32(e.bytes.data(), e.bytes.size()), m.crc) << m.name;
         ++variants[m.flags & 6];
@@ -68,13 +69,13 @@ TEST(Explode, DataEndingElsewhereThanTheSizeSaysGivesResult5) {
         auto longer = m.data;
         longer.push_back(0);
         auto e = ExplodeAll(exploder, longer, m.flags, longer.size(), m.size);
-        EXPECT_EQ(e.result, kExplodeSizeMismatch) << m.name;
+        EXPECT_EQ(e.result, CodecResult::kSizeMismatch) << m.name;
         EXPECT_EQ(e.used, m.data.size()) << m.name;
         EXPECT_EQ(Crc32(e.bytes.data(), e.bytes.size()), m.crc) << m.name;
         // Two bytes short: the decoder runs past the end, used size above it.
         std::vector<uint8_t> shorter(m.data.begin(), m.data.end() - 2);
         e = ExplodeAll(exploder, shorter, m.flags, shorter.size(), m.size);
-        EXPECT_EQ(e.result, kExplodeSizeMismatch) << m.name;
+        EXPECT_EQ(e.result, CodecResult::kSizeMismatch) << m.name;
         EXPECT_GT(e.used, shorter.size()) << m.name;
     }
 }
@@ -89,20 +90,20 @@ TEST(Explode, TruncatedOrDamagedDataNeverRunsAway) {
         for (size_t cut = 0; cut < m.data.size(); cut += 1 + m.data.size() / 40) {
             std::vector<uint8_t> part(m.data.begin(), m.data.begin() + static_cast<std::ptrdiff_t>(cut));
             const auto e = ExplodeAll(exploder, part, m.flags, part.size(), m.size);
-            EXPECT_NE(e.result, kExplodeOk) << m.name << " cut " << cut;
+            EXPECT_NE(e.result, CodecResult::kOk) << m.name << " cut " << cut;
         }
         for (int i = 0; i < 20; ++i) {
             auto damaged = m.data;
             damaged[random() % damaged.size()] ^= static_cast<uint8_t>(1 + random() % 255);
             const auto e = ExplodeAll(exploder, damaged, m.flags, damaged.size(), m.size);
-            EXPECT_TRUE(e.result >= kExplodeOk && e.result <= kExplodeSizeMismatch) << e.result;
+            EXPECT_TRUE(e.result >= CodecResult::kOk && e.result <= CodecResult::kSizeMismatch) << e.result;
             EXPECT_LE(e.bytes.size(), m.size);
         }
     }
     // A huge declared size on ten bytes: ends at the end of the input.
     const std::vector<uint8_t> tiny = {3, 0xF5, 0xF5, 0xF5, 0xF5, 3, 0xF5, 0xF5, 0xF5, 0xF5};
     const auto e = ExplodeAll(exploder, tiny, 0, tiny.size(), 0xFFFFFFFFu);
-    EXPECT_EQ(e.result, kExplodeSizeMismatch);
+    EXPECT_EQ(e.result, CodecResult::kSizeMismatch);
     EXPECT_LT(e.bytes.size(), 1000u);
 }
 
@@ -125,7 +126,7 @@ TEST(Explode, HandMadeStreams) {
         PutSixBitCode(w, 1);    // length code 1: 1 + 2
         w.Put(1, 1).Put('A', 8);
         const auto e = ExplodeAll(exploder, w.Data(), 0, w.Data().size(), 4);
-        EXPECT_EQ(e.result, kExplodeOk);
+        EXPECT_EQ(e.result, CodecResult::kOk);
         EXPECT_EQ(std::string(e.bytes.begin(), e.bytes.end()), std::string("\0\0\0A", 4));
     }
     {
@@ -135,7 +136,7 @@ TEST(Explode, HandMadeStreams) {
         for (int i = 0; i < 15; ++i) w.Put(0xF7, 8);
         w.Put(0xE7, 8);
         const auto e = ExplodeAll(exploder, w.Data(), 6, w.Data().size(), 10);
-        EXPECT_EQ(e.result, kExplodeBadTree);
+        EXPECT_EQ(e.result, CodecResult::kBadTree);
     }
     {
         // An over-subscribed length tree: 64 codes of 5 bits.
@@ -143,7 +144,7 @@ TEST(Explode, HandMadeStreams) {
         w.Put(3, 8).Put(0xF4, 8).Put(0xF4, 8).Put(0xF4, 8).Put(0xF4, 8);
         PutSixBitTree(w);
         const auto e = ExplodeAll(exploder, w.Data(), 0, w.Data().size(), 10);
-        EXPECT_EQ(e.result, kExplodeOversubscribed);
+        EXPECT_EQ(e.result, CodecResult::kBadBlock);
     }
 }
 

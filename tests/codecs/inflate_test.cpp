@@ -1,4 +1,5 @@
 #include "codecs/deflate/inflate.h"
+#include "codec_result_print.h"
 
 #include <gtest/gtest.h>
 
@@ -69,7 +70,7 @@ void PutFixed(BitWriter& w, unsigned symbol) {
 struct EdgeCase {
     const char* name;
     std::vector<uint8_t> stream;
-    int result;
+    CodecResult result;
     std::string output;  // checked when the result is 0
 };
 
@@ -91,7 +92,7 @@ std::vector<EdgeCase> EdgeCases() {
         PutSymbols(w, lit, {'a', 'b', 257});
         w.PutCode(CanonicalCodes(dist)[1], 5);  // distance 2
         PutSymbols(w, lit, {256});
-        cases.push_back({"HLIT 31 and HDIST 31 are decoded", w.Data(), kInflateOk, "ababa"});
+        cases.push_back({"HLIT 31 and HDIST 31 are decoded", w.Data(), CodecResult::kOk, "ababa"});
     }
     const auto threeCodes = LitLengths(258, {{'a', 1}, {256, 2}, {257, 2}});
     {  // One distance code of one bit: an incomplete set, accepted.
@@ -102,7 +103,7 @@ std::vector<EdgeCase> EdgeCases() {
         PutSymbols(w, threeCodes, {'a', 257});
         w.PutCode(0, 1);  // distance 1
         PutSymbols(w, threeCodes, {256});
-        cases.push_back({"a single distance code is decoded", w.Data(), kInflateOk, "aaaa"});
+        cases.push_back({"a single distance code is decoded", w.Data(), CodecResult::kOk, "aaaa"});
     }
     {
         auto all = threeCodes;
@@ -110,7 +111,7 @@ std::vector<EdgeCase> EdgeCases() {
         BitWriter w;
         PutDynamicHeader(w, true, 258, 1, AsSymbols(all));
         PutSymbols(w, threeCodes, {'a', 256});
-        cases.push_back({"no distance codes with length codes declared", w.Data(), kInflateBadData, ""});
+        cases.push_back({"no distance codes with length codes declared", w.Data(), CodecResult::kBadData, ""});
     }
     {
         const auto lit = LitLengths(257, {{'a', 1}, {256, 1}});
@@ -119,21 +120,21 @@ std::vector<EdgeCase> EdgeCases() {
         BitWriter w;
         PutDynamicHeader(w, true, 257, 1, AsSymbols(all));
         PutSymbols(w, lit, {'a', 'a', 256});
-        cases.push_back({"no distance codes and only literals", w.Data(), kInflateOk, "aa"});
+        cases.push_back({"no distance codes and only literals", w.Data(), CodecResult::kOk, "aa"});
     }
     {
         auto lit = LitLengths(257, {{'a', 1}, {256, 2}});
         lit.push_back(1);
         BitWriter w;
         PutDynamicHeader(w, true, 257, 1, AsSymbols(lit));
-        cases.push_back({"incomplete literal/length set", w.Data(), kInflateBadData, ""});
+        cases.push_back({"incomplete literal/length set", w.Data(), CodecResult::kBadData, ""});
     }
     {
         auto lit = LitLengths(257, {{'a', 1}, {'b', 1}, {256, 1}});
         lit.push_back(1);
         BitWriter w;
         PutDynamicHeader(w, true, 257, 1, AsSymbols(lit));
-        cases.push_back({"over-subscribed literal/length set", w.Data(), kInflateBadBlock, ""});
+        cases.push_back({"over-subscribed literal/length set", w.Data(), CodecResult::kBadBlock, ""});
     }
     {
         auto lit = LitLengths(257, {{'a', 1}, {256, 1}});
@@ -142,37 +143,37 @@ std::vector<EdgeCase> EdgeCases() {
         lit.push_back(1);
         BitWriter w;
         PutDynamicHeader(w, true, 257, 3, AsSymbols(lit));
-        cases.push_back({"over-subscribed distance set", w.Data(), kInflateBadBlock, ""});
+        cases.push_back({"over-subscribed distance set", w.Data(), CodecResult::kBadBlock, ""});
     }
     {
         std::vector<uint8_t> cl(19, 0);
         cl[16] = cl[17] = cl[18] = 1;
         BitWriter w;
         PutDynamicHeader(w, true, 257, 1, {}, cl);
-        cases.push_back({"over-subscribed code-length code", w.Data(), kInflateBadBlock, ""});
+        cases.push_back({"over-subscribed code-length code", w.Data(), CodecResult::kBadBlock, ""});
     }
     {
         BitWriter w;
         PutDynamicHeader(w, true, 257, 1, {}, std::vector<uint8_t>(19, 0));
-        cases.push_back({"empty code-length code", w.Data(), kInflateBadData, ""});
+        cases.push_back({"empty code-length code", w.Data(), CodecResult::kBadData, ""});
     }
     {
         BitWriter w;
         PutDynamicHeader(w, true, 257, 1, {{16, 0}});
-        cases.push_back({"repeat with no previous length", w.Data(), kInflateBadData, ""});
+        cases.push_back({"repeat with no previous length", w.Data(), CodecResult::kBadData, ""});
     }
     {
         BitWriter w;
         PutDynamicHeader(w, true, 257, 1, {{18, 127}, {18, 127}});
-        cases.push_back({"repeat past the last length", w.Data(), kInflateBadData, ""});
+        cases.push_back({"repeat past the last length", w.Data(), CodecResult::kBadData, ""});
     }
     cases.push_back({"stored block", BitWriter().Put(1, 1).Put(0, 2).Bytes({3, 0, 0xFC, 0xFF, 'a', 'b', 'c'}).Data(),
-                     kInflateOk, "abc"});
+                     CodecResult::kOk, "abc"});
     cases.push_back({"stored block with NLEN not the complement of LEN",
-                     BitWriter().Put(1, 1).Put(0, 2).Bytes({3, 0, 0xFD, 0xFF, 'a', 'b', 'c'}).Data(), kInflateBadData, ""});
+                     BitWriter().Put(1, 1).Put(0, 2).Bytes({3, 0, 0xFD, 0xFF, 'a', 'b', 'c'}).Data(), CodecResult::kBadData, ""});
     cases.push_back({"stored block shorter than LEN", BitWriter().Put(1, 1).Put(0, 2).Bytes({3, 0, 0xFC, 0xFF, 'a'}).Data(),
-                     kInflateBadData, ""});
-    cases.push_back({"block type 3", BitWriter().Put(1, 1).Put(3, 2).Put(0, 16).Data(), kInflateBadBlock, ""});
+                     CodecResult::kBadData, ""});
+    cases.push_back({"block type 3", BitWriter().Put(1, 1).Put(3, 2).Put(0, 16).Data(), CodecResult::kBadBlock, ""});
     {
         BitWriter w;
         w.Put(1, 1).Put(1, 2);
@@ -180,14 +181,14 @@ std::vector<EdgeCase> EdgeCases() {
         PutFixed(w, 257);
         w.PutCode(1, 5);  // distance 2, one byte back too far
         PutFixed(w, 256);
-        cases.push_back({"distance before the first output byte", w.Data(), kInflateBadData, ""});
+        cases.push_back({"distance before the first output byte", w.Data(), CodecResult::kBadData, ""});
     }
     {
         BitWriter w;
         w.Put(1, 1).Put(1, 2);
         PutFixed(w, 'a');
         PutFixed(w, 286);
-        cases.push_back({"literal/length code 286", w.Data(), kInflateBadData, ""});
+        cases.push_back({"literal/length code 286", w.Data(), CodecResult::kBadData, ""});
     }
     {
         BitWriter w;
@@ -195,21 +196,21 @@ std::vector<EdgeCase> EdgeCases() {
         PutFixed(w, 'a');
         PutFixed(w, 257);
         w.PutCode(30, 5);
-        cases.push_back({"distance code 30", w.Data(), kInflateBadData, ""});
+        cases.push_back({"distance code 30", w.Data(), CodecResult::kBadData, ""});
     }
     {
         BitWriter w;
         w.Put(0, 1).Put(1, 2);  // not the last block
         PutFixed(w, 'x');
         PutFixed(w, 256);
-        cases.push_back({"input ends before the last block", w.Data(), kInflateBadData, ""});
+        cases.push_back({"input ends before the last block", w.Data(), CodecResult::kBadData, ""});
     }
     {
         BitWriter w;
         w.Put(1, 1).Put(1, 2);
         PutFixed(w, 'x');
         PutFixed(w, 'y');
-        cases.push_back({"input ends inside a block", w.Data(), kInflateBadData, ""});
+        cases.push_back({"input ends inside a block", w.Data(), CodecResult::kBadData, ""});
     }
     return cases;
 }
@@ -221,7 +222,7 @@ TEST(Inflate, HandMadeStreamsGiveTheDefinedResults) {
             SteppedSource source(c.stream, step);
             VectorSink sink;
             EXPECT_EQ(inflater.Inflate(source, sink), c.result) << c.name << ", step " << step;
-            if (c.result == kInflateOk) {
+            if (c.result == CodecResult::kOk) {
                 EXPECT_EQ(std::string(sink.bytes.begin(), sink.bytes.end()), c.output) << c.name;
             }
         }
@@ -262,7 +263,7 @@ TEST(Inflate, DecodesStreamsOfOtherEncodersWhateverTheInputStep) {
             if (step == 1 && packed.size() > 20000) continue;
             SteppedSource source(packed, step);
             VectorSink sink;
-            ASSERT_EQ(inflater.Inflate(source, sink), kInflateOk) << s.stream << " step " << step;
+            ASSERT_EQ(inflater.Inflate(source, sink), CodecResult::kOk) << s.stream << " step " << step;
             EXPECT_TRUE(sink.bytes == plain) << s.stream << " step " << step;
             EXPECT_EQ(inflater.UnusedInputSize(), 0u) << s.stream;
         }
@@ -279,7 +280,7 @@ TEST(Inflate, HandsBackTheBytesAfterTheStream) {
     for (size_t step : {size_t{1}, size_t{7}, size_t{streamSize - 3}, packed.size()}) {
         SteppedSource source(packed, step);
         CountingSink sink;
-        ASSERT_EQ(inflater.Inflate(source, sink), kInflateOk) << step;
+        ASSERT_EQ(inflater.Inflate(source, sink), CodecResult::kOk) << step;
         // The source may hold more; what Inflate fetched past the end comes back first.
         std::string rest(reinterpret_cast<const char*>(inflater.UnusedInput()), inflater.UnusedInputSize());
         uint8_t more[64];
@@ -296,7 +297,7 @@ TEST(Inflate, TruncatedAndDamagedStreamsEndInAResult) {
         std::vector<uint8_t> part(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(cut));
         MemorySource source(part.data(), part.size());
         CountingSink sink;
-        EXPECT_EQ(inflater.Inflate(source, sink), kInflateBadData) << "cut at " << cut;
+        EXPECT_EQ(inflater.Inflate(source, sink), CodecResult::kBadData) << "cut at " << cut;
     }
     std::mt19937 random(3);
     for (int i = 0; i < 300; ++i) {
@@ -304,8 +305,8 @@ TEST(Inflate, TruncatedAndDamagedStreamsEndInAResult) {
         for (int flips = 0; flips < 3; ++flips) damaged[random() % damaged.size()] ^= static_cast<uint8_t>(1 + random() % 255);
         MemorySource source(damaged.data(), damaged.size());
         VectorSink sink(1 << 20);
-        const int result = inflater.Inflate(source, sink);
-        EXPECT_TRUE(result >= kInflateOk && result <= kInflateBadBlock) << result;
+        const CodecResult result = inflater.Inflate(source, sink);
+        EXPECT_TRUE(result >= CodecResult::kOk && result <= CodecResult::kBadBlock) << result;
     }
 }
 
@@ -317,13 +318,13 @@ TEST(Inflate, StopsAtOnceWhenTheSinkRefuses) {
     Deflater deflater;
     DeflateFile file;
     file.level = 9;
-    ASSERT_EQ(deflater.Compress(plain, packed, file), kDeflateOk);
+    ASSERT_EQ(deflater.Compress(plain, packed, file), CodecResult::kOk);
     ASSERT_LT(packed.bytes.size(), 32768u);
 
     Inflater inflater;
     MemorySource source(packed.bytes.data(), packed.bytes.size());
     VectorSink sink(1 << 20);
-    EXPECT_EQ(inflater.Inflate(source, sink), kInflateAborted);
+    EXPECT_EQ(inflater.Inflate(source, sink), CodecResult::kAborted);
     EXPECT_EQ(sink.bytes.size(), 1u << 20);
 }
 
@@ -340,7 +341,7 @@ TEST(Inflate, CabinetBlocksKeepTheirHistory) {
         const uint32_t plainSize = blocks[pos + 4] | blocks[pos + 5] << 8 | blocks[pos + 6] << 16 | uint32_t{blocks[pos + 7]} << 24;
         pos += 8;
         size_t produced = 0;
-        ASSERT_EQ(inflater.InflateBlock(blocks.data() + pos, packedSize, block.data(), block.size(), &produced), kInflateOk)
+        ASSERT_EQ(inflater.InflateBlock(blocks.data() + pos, packedSize, block.data(), block.size(), &produced), CodecResult::kOk)
             << "block " << count;
         EXPECT_EQ(produced, plainSize);
         out.insert(out.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(produced));
@@ -349,7 +350,7 @@ TEST(Inflate, CabinetBlocksKeepTheirHistory) {
             Inflater fresh;
             fresh.ResetHistory();
             EXPECT_EQ(fresh.InflateBlock(blocks.data() + pos, packedSize, block.data(), block.size(), &produced),
-                      kInflateBadData);
+                      CodecResult::kBadData);
         }
         pos += packedSize;
     }
@@ -360,7 +361,7 @@ TEST(Inflate, CabinetBlocksKeepTheirHistory) {
     const uint32_t firstSize = blocks[0] | blocks[1] << 8 | blocks[2] << 16 | uint32_t{blocks[3]} << 24;
     size_t produced;
     inflater.ResetHistory();
-    EXPECT_EQ(inflater.InflateBlock(blocks.data() + 8, firstSize, block.data(), 1000, &produced), kInflateBadData);
+    EXPECT_EQ(inflater.InflateBlock(blocks.data() + 8, firstSize, block.data(), 1000, &produced), CodecResult::kBadData);
 }
 
 }  // namespace

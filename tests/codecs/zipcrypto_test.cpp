@@ -1,4 +1,5 @@
 #include "codecs/zipcrypto/zipcrypto.h"
+#include "codec_result_print.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +18,7 @@ using testing::ZipMember;
 
 // Decrypts a member's data with `password`; false when the check byte does
 // not fit. Then decodes (stored or Inflate) and returns the result's CRC.
-bool DecryptMember(const ZipMember& m, const std::string& password, int* inflateResult, uint32_t* crc) {
+bool DecryptMember(const ZipMember& m, const std::string& password, CodecResult* inflateResult, uint32_t* crc) {
     if (m.data.size() < kZipCryptoHeaderSize) return false;
     ZipCryptoKeys keys;
     const auto* pw = reinterpret_cast<const uint8_t*>(password.data());
@@ -25,7 +26,7 @@ bool DecryptMember(const ZipMember& m, const std::string& password, int* inflate
         return false;
     std::vector<uint8_t> data(m.data.begin() + kZipCryptoHeaderSize, m.data.end());
     keys.Decrypt(data.data(), data.size());
-    *inflateResult = kInflateOk;
+    *inflateResult = CodecResult::kOk;
     if (m.method == 8) {
         Inflater inflater;
         MemorySource source(data.data(), data.size());
@@ -44,10 +45,10 @@ TEST(ZipCrypto, DecryptsTheSampleArchivesOfOtherTools) {
         if (sample.password.empty() || sample.expect != "ok") continue;
         for (const auto& m : testing::ZipMembers(testing::ReadWholeFile(testing::CorpusPath(sample.file)))) {
             if (!(m.flags & 1) || m.name.back() == '/') continue;
-            int result;
+            CodecResult result;
             uint32_t crc;
             ASSERT_TRUE(DecryptMember(m, sample.password, &result, &crc)) << sample.file << ": " << m.name;
-            EXPECT_EQ(result, kInflateOk) << sample.file << ": " << m.name;
+            EXPECT_EQ(result, CodecResult::kOk) << sample.file << ": " << m.name;
             EXPECT_EQ(crc, m.crc) << sample.file << ": " << m.name;
             ++checked;
         }
@@ -64,11 +65,11 @@ TEST(ZipCrypto, AWrongPasswordThatPassesTheCheckByteEndsInAnError) {
     ASSERT_NE(readme, nullptr);
     unsigned passed = 0;
     for (int i = 0; i < 5000 && passed < 3; ++i) {
-        int result;
+        CodecResult result;
         uint32_t crc;
         if (!DecryptMember(*readme, "wrong" + std::to_string(i), &result, &crc)) continue;
         ++passed;
-        EXPECT_TRUE(result != kInflateOk || crc != readme->crc);
+        EXPECT_TRUE(result != CodecResult::kOk || crc != readme->crc);
     }
     EXPECT_GT(passed, 0u);
 }

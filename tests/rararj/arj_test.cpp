@@ -10,6 +10,7 @@
 #include <random>
 
 #include "codecs/crc32/crc32.h"
+#include "codec_result_print.h"
 #include "corpus.h"
 #include "fixtures.h"
 #include "formats/arj/arj_archive.h"
@@ -413,45 +414,45 @@ TEST(ArjHostile, DecoderRejectsImpossibleStreams) {
         std::function<Bytes()> stream;
         int method;
         uint32_t size;
-        ArjResult expect;
+        CodecResult expect;
     };
     const Row rows[] = {
         {"length-code count above 19", [] { BitWriter w; w.Put(1, 16); w.Put(20, 5); return w.Done(); }, 1, 10,
-         ArjResult::kBadData},
+         CodecResult::kBadData},
         {"single length-code symbol out of range",
-         [] { BitWriter w; w.Put(1, 16); w.Put(0, 5); w.Put(25, 5); return w.Done(); }, 1, 10, ArjResult::kBadData},
+         [] { BitWriter w; w.Put(1, 16); w.Put(0, 5); w.Put(25, 5); return w.Done(); }, 1, 10, CodecResult::kBadData},
         {"incomplete length code",
          [] { BitWriter w; w.Put(1, 16); w.Put(2, 5); w.Put(1, 3); w.Put(0, 3); return w.Done(); }, 1, 10,
-         ArjResult::kBadData},
+         CodecResult::kBadData},
         {"code length above 16",
          [] { BitWriter w; w.Put(1, 16); w.Put(1, 5); w.Put(0xFFFF, 16); return w.Done(); }, 1, 10,
-         ArjResult::kBadData},
+         CodecResult::kBadData},
         {"character count above 510",
          [] { BitWriter w; w.Put(1, 16); LenCodeFourSymbols(w); w.Put(511, 9); return w.Done(); }, 1, 10,
-         ArjResult::kBadData},
+         CodecResult::kBadData},
         {"zero run past 510 characters",
          [] {
              BitWriter w; w.Put(1, 16); LenCodeFourSymbols(w); w.Put(510, 9);
              for (int i = 0; i < 2; ++i) { w.Put(2, 2); w.Put(500, 9); }  // symbol 2: getbits(9) + 20 zeros
              return w.Done();
-         }, 1, 10, ArjResult::kBadData},
+         }, 1, 10, CodecResult::kBadData},
         {"single character symbol out of range",
          [] { BitWriter w; w.Put(1, 16); LenCodeFourSymbols(w); w.Put(0, 9); w.Put(511, 9); return w.Done(); }, 1,
-         10, ArjResult::kBadData},
+         10, CodecResult::kBadData},
         {"match before the first byte",
          [] {
              BitWriter w; w.Put(1, 16); LenCodeFourSymbols(w);
              w.Put(0, 9); w.Put(300, 9);          // every character is symbol 300: a match of 47
              w.Put(0, 5); w.Put(0, 5);            // every position is 0: distance 1
              return w.Done();
-         }, 1, 10, ArjResult::kBadData},
-        {"empty input, 1 MiB expected", [] { return Bytes(); }, 1, 1 << 20, ArjResult::kTruncated},
-        {"all ones (count 31)", [] { return Bytes(64, 0xFF); }, 1, 1 << 20, ArjResult::kBadData},
+         }, 1, 10, CodecResult::kBadData},
+        {"empty input, 1 MiB expected", [] { return Bytes(); }, 1, 1 << 20, CodecResult::kTruncated},
+        {"all ones (count 31)", [] { return Bytes(64, 0xFF); }, 1, 1 << 20, CodecResult::kBadData},
         {"fastest: distance beyond the output",
          [] { BitWriter w; w.Put(0, 1); w.Put('a', 8); w.Put(1, 1); w.Put(0, 1); w.Put(0, 1); w.Put(0, 1); w.Put(5, 9);
-              return w.Done(); }, 4, 10, ArjResult::kBadData},
-        {"fastest: empty input, 1 MiB expected", [] { return Bytes(); }, 4, 1 << 20, ArjResult::kTruncated},
-        {"fastest: all ones", [] { return Bytes(64, 0xFF); }, 4, 1 << 20, ArjResult::kBadData},
+              return w.Done(); }, 4, 10, CodecResult::kBadData},
+        {"fastest: empty input, 1 MiB expected", [] { return Bytes(); }, 4, 1 << 20, CodecResult::kTruncated},
+        {"fastest: all ones", [] { return Bytes(64, 0xFF); }, 4, 1 << 20, CodecResult::kBadData},
     };
     ArjDecoder decoder;
     for (const Row& row : rows) {
@@ -459,7 +460,7 @@ TEST(ArjHostile, DecoderRejectsImpossibleStreams) {
         Bytes stream = row.stream();
         MemorySource source(stream.data(), stream.size());
         VectorSink sink;
-        ArjResult r = row.method == 4 ? decoder.DecodeFastest(source, &sink, row.size)
+        CodecResult r = row.method == 4 ? decoder.DecodeFastest(source, &sink, row.size)
                                       : decoder.DecodeStandard(source, &sink, row.size);
         EXPECT_EQ(r, row.expect);
         EXPECT_LE(sink.bytes.size(), 64u * 1024);
@@ -481,7 +482,7 @@ TEST(ArjFastest, HandMadeStreamDecodes) {
     MemorySource src(bytes.data(), bytes.size());
     VectorSink sink;
     ArjDecoder decoder;
-    ASSERT_EQ(decoder.DecodeFastest(src, &sink, 9), ArjResult::kOk);
+    ASSERT_EQ(decoder.DecodeFastest(src, &sink, 9), CodecResult::kOk);
     EXPECT_EQ(std::string(sink.bytes.begin(), sink.bytes.end()), "abcabcabc");
 }
 

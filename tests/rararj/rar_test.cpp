@@ -9,6 +9,7 @@
 #include <random>
 
 #include "codecs/crc32/crc32.h"
+#include "codec_result_print.h"
 #include "codecs/rar15/rar15_decoder.h"
 #include "corpus.h"
 #include "fixtures.h"
@@ -345,12 +346,12 @@ TEST(RarHostile, DecoderOnHostilePackedData) {
         SCOPED_TRACE(row.what);
         MemorySource source(row.packed.data(), row.packed.size());
         CountingSink sink;
-        Rar15Result r = decoder.Decode(source, &sink, row.size, false);
+        CodecResult r = decoder.Decode(source, &sink, row.size, false);
         EXPECT_LE(sink.count, row.size);
-        if (r == Rar15Result::kOk) {
+        if (r == CodecResult::kOk) {
             EXPECT_EQ(sink.count, row.size);
         } else {
-            EXPECT_EQ(r, Rar15Result::kTruncated);
+            EXPECT_EQ(r, CodecResult::kTruncated);
         }
         // Solid continuation over the same garbage stays in bounds too.
         MemorySource again(row.packed.data(), row.packed.size());
@@ -388,7 +389,7 @@ TEST(RarCorpus, DecodingDoesNotDependOnReadSizes) {
         Trickle source(whole.data() + e.dataOffset, e.packSize, step);
         VectorSink sink;
         Rar15Decoder decoder;
-        ASSERT_EQ(decoder.Decode(source, &sink, e.unpSize, false), Rar15Result::kOk);
+        ASSERT_EQ(decoder.Decode(source, &sink, e.unpSize, false), CodecResult::kOk);
         EXPECT_EQ(ReferenceCrc32(sink.bytes.data(), sink.bytes.size()), e.fileCrc) << step;
     }
 }

@@ -157,12 +157,12 @@ struct AceEntry {
 
 // Result of decoding one entry.
 struct AceEntryOutcome {
-    AceCodecResult codec = AceCodecResult::kOk;
+    CodecResult codec = CodecResult::kOk;
     AceStatus input = AceStatus::kOk;  // what went wrong reading the packed data, if anything
     bool encrypted = false;            // refused: decryption is not supported
     uint32_t crcFound = 0, crcExpected = 0;
     bool CrcMatches() const { return crcFound == crcExpected; }
-    bool Ok() const { return !encrypted && codec == AceCodecResult::kOk && input == AceStatus::kOk && CrcMatches(); }
+    bool Ok() const { return !encrypted && codec == CodecResult::kOk && input == AceStatus::kOk && CrcMatches(); }
 };
 
 class AceArchiveReader {

@@ -182,14 +182,11 @@ ArjEntryOutcome ArjDecodeEntry(RandomAccessInput& input, const ArjHeader& entry,
             result = entry.compressedSize < entry.originalSize ? ArjEntryResult::kTruncated
                                                                : ArjEntryResult::kBadData;
     } else {
-        ArjResult r = entry.method == 4 ? decoder.DecodeFastest(source, &crcSink, entry.originalSize)
+        const CodecResult r = entry.method == 4 ? decoder.DecodeFastest(source, &crcSink, entry.originalSize)
                                         : decoder.DecodeStandard(source, &crcSink, entry.originalSize);
-        switch (r) {
-        case ArjResult::kOk: break;
-        case ArjResult::kBadData: result = ArjEntryResult::kBadData; break;
-        case ArjResult::kTruncated: result = ArjEntryResult::kTruncated; break;
-        case ArjResult::kAborted: result = ArjEntryResult::kAborted; break;
-        }
+        if (r == CodecResult::kTruncated) result = ArjEntryResult::kTruncated;
+        else if (r == CodecResult::kAborted) result = ArjEntryResult::kAborted;
+        else if (r != CodecResult::kOk) result = ArjEntryResult::kBadData;
         if (result == ArjEntryResult::kOk && source.ShortRead()) result = ArjEntryResult::kTruncated;
     }
     outcome.crc = crcSink.Value();

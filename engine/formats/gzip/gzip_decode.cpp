@@ -71,12 +71,12 @@ GzipDecodeResult DecodeGzipFile(ByteSource& source, ByteSink& sink) {
         }
 
         checked.StartMember();
-        int code = inflater.Inflate(input, checked);
+        const CodecResult code = inflater.Inflate(input, checked);
         result.bytesOut += checked.Length();
-        if (code != kInflateOk) {
+        if (code != CodecResult::kOk) {
             result.inflateResult = code;
-            result.status = code == kInflateAborted   ? GzipStatus::Aborted
-                            : code == kInflateNoMemory ? GzipStatus::OutOfMemory
+            result.status = code == CodecResult::kAborted   ? GzipStatus::Aborted
+                            : code == CodecResult::kNoMemory ? GzipStatus::OutOfMemory
                                                        : GzipStatus::BadData;
             break;
         }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "codecs/byte_io.h"
+#include "codecs/codec_result.h"
 
 namespace tessera::gzip {
 
@@ -100,7 +101,7 @@ struct GzipDecodeResult {
     uint64_t bytesOut = 0;      // bytes handed to the sink
     bool trailingData = false;  // bytes after the last member that are no member
     int method = 0;             // UnknownMethod
-    int inflateResult = 0;      // BadData / OutOfMemory: the decoder's code
+    CodecResult inflateResult = CodecResult::kOk;  // BadData / OutOfMemory: the decoder's code
     uint32_t storedCrc = 0;     // BadCrc
     uint32_t computedCrc = 0;   // BadCrc
 };

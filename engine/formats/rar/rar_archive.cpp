@@ -277,11 +277,9 @@ RarEntryOutcome RarReader::Extract(const RarEntry& entry, ByteSink* sink) {
     } else {
         bool continueSolid = solid_ && solidStarted_;
         solidStarted_ = true;
-        switch (decoder_.Decode(source, &crcSink, entry.unpSize, continueSolid)) {
-        case Rar15Result::kOk: break;
-        case Rar15Result::kTruncated: result = RarEntryResult::kTruncated; break;
-        case Rar15Result::kAborted: result = RarEntryResult::kAborted; break;
-        }
+        const CodecResult r = decoder_.Decode(source, &crcSink, entry.unpSize, continueSolid);
+        if (r == CodecResult::kAborted) result = RarEntryResult::kAborted;
+        else if (r != CodecResult::kOk) result = RarEntryResult::kTruncated;  // the only failure it has
     }
     if (source.Failure() != RarEntryResult::kOk && result != RarEntryResult::kAborted)
         result = source.Failure();
