@@ -262,7 +262,7 @@ bool CCompressFormat::MakeOutputPath(LPCSTR relative, DWORD attributes) {
     size_t destination = strlen(m_destination);
     if (destination + strlen(part) >= MAX_PATH) {
         LogSkip(relative, IDS_REASON_PATH_TOO_LONG);
-        if (m_messageProc) m_warning = TRUE;
+        m_warning = TRUE;  // a selected entry is not there: never a clean result
         NoteSkipped(kSkipOther);
         return false;
     }
@@ -313,7 +313,7 @@ bool CCompressFormat::BeginEntryOutput(LPCSTR storedName, const FILETIME& localT
         switch (MakeSafeRelativePath(converted, safe, sizeof safe)) {
         case PathVerdict::kRefused:
             LogSkip(converted, strlen(converted) >= MAX_PATH ? IDS_REASON_PATH_TOO_LONG : IDS_REASON_UNSAFE_NAME);
-            if (m_messageProc) m_warning = TRUE;
+            m_warning = TRUE;  // a selected entry is not there: never a clean result
             NoteSkipped(kSkipOther);
             return false;
         case PathVerdict::kChanged:

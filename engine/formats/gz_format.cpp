@@ -172,8 +172,7 @@ HRESULT CGzFormat::DoExtract() {
     }
     if (front.header.method != kMethodDeflate) {
         // Nothing can be decoded: no empty file is made.
-        Warn(IDS_METHOD_UNKNOWN, static_cast<int>(front.header.method));
-        NoteSkipped(kSkipUnsupported);
+        ReportEntry(name, EntryReport::WithValue(EntryResult::kUnknownMethod, front.header.method));
         Progress(kProgressEnd, 0);
         CloseArchiveFile();
         return S_OK;
@@ -181,7 +180,7 @@ HRESULT CGzFormat::DoExtract() {
     HRESULT created = CreateTargetFile();
     if (created != S_OK) {
         if (FAILED(created))
-            NoteFailed();  // reported
+            EntryFailed();  // reported
         else
             NoteSkipped(kSkipOther);  // a folder stands where the file would go
         Progress(kProgressEnd, 0);
@@ -199,28 +198,43 @@ HRESULT CGzFormat::DoExtract() {
 
     if (m_cancel) return E_ABORT;
     if (ReadFailed(file)) {
-        NoteFailed();
+        EntryFailed();
         return E_FAIL;
     }
     m_decodedCleanly = r.status == GzipStatus::Ok;
-    if (m_decodedCleanly)
-        NoteProcessed();
-    else
-        NoteFailed();
     switch (r.status) {
-    case GzipStatus::Ok:
+    case GzipStatus::Aborted:  // the failed write is reported
+        EntryFailed();
+        return E_FAIL;
+    case GzipStatus::OutOfMemory:
+        EntryFailed();
+        ReportError(IDS_OUT_OF_MEMORY);
+        return E_OUTOFMEMORY;
+    case GzipStatus::UnknownMethod:  // a later member: what came before it is written
+        Warn(IDS_METHOD_UNKNOWN, r.method);
+        EntryFailed();
+        return S_OK;
+    default:
+        ReportEntry(name, MemberReport(r));
         // A warning only: the member itself is whole.
-        if (r.trailingData) Warn(IDS_ARCHIVE_DAMAGED, "data after the last gzip member was ignored");
-        break;
-    case GzipStatus::Aborted: return E_FAIL;  // the failed write is reported
-    case GzipStatus::BadCrc: Warn(IDS_BAD_CHECKSUM, r.computedCrc, r.storedCrc); break;
-    case GzipStatus::BadLength: Warn(IDS_ARCHIVE_DAMAGED, "the length in a gzip trailer is wrong"); break;
-    case GzipStatus::BadData: Warn(IDS_INVALID_COMPRESSED_DATA, "Inflate"); break;
-    case GzipStatus::OutOfMemory: ReportError(IDS_OUT_OF_MEMORY); return E_OUTOFMEMORY;
-    case GzipStatus::UnknownMethod: Warn(IDS_METHOD_UNKNOWN, r.method); break;
-    case GzipStatus::Truncated: Warn(IDS_ARCHIVE_DAMAGED, "unexpected end of the archive"); break;
-    case GzipStatus::NotGzip:
-    case GzipStatus::BadHeaderCrc: Warn(IDS_ARCHIVE_DAMAGED, "a gzip header is damaged"); break;
+        if (r.status == GzipStatus::Ok && r.trailingData)
+            Warn(IDS_ARCHIVE_DAMAGED, "data after the last gzip member was ignored");
+        return S_OK;
     }
-    return S_OK;
+}
+
+CDecodingFormat::EntryReport CGzFormat::MemberReport(const GzipDecodeResult& r) {
+    switch (r.status) {
+    case GzipStatus::Ok: return EntryReport::Of(EntryResult::kDone);
+    case GzipStatus::BadCrc: return EntryReport::Checksum(r.computedCrc, r.storedCrc);
+    case GzipStatus::BadLength: return EntryReport::WithText(EntryResult::kDamaged, "the length in a gzip trailer is wrong");
+    case GzipStatus::BadData: return EntryReport::WithText(EntryResult::kBadData, "Inflate");
+    case GzipStatus::Truncated: return EntryReport::WithText(EntryResult::kDamaged, "unexpected end of the archive");
+    case GzipStatus::Aborted:
+    case GzipStatus::OutOfMemory:
+    case GzipStatus::UnknownMethod:
+    case GzipStatus::NotGzip:
+    case GzipStatus::BadHeaderCrc: break;
+    }
+    return EntryReport::WithText(EntryResult::kDamaged, "a gzip header is damaged");
 }

@@ -5,6 +5,10 @@
 
 #include "formats/decoding_format.h"
 
+namespace tessera::gzip {
+struct GzipDecodeResult;
+}
+
 class CGzFormat : public CDecodingFormat {
 public:
     CGzFormat();
@@ -26,6 +30,8 @@ private:
     // The name of the entry: FNAME, else the archive's name without its
     // last extension.
     void EntryName(const Front& front, char* name, size_t size);
+    // How the decoded members came out, for the entry reporter.
+    static EntryReport MemberReport(const tessera::gzip::GzipDecodeResult& r);
 
     bool m_decodedCleanly = false;
 };

@@ -155,11 +155,8 @@ HRESULT CTarFormat::ExtractTar() {
         if (!IsSelected(e.name.c_str())) continue;  // the walk skips its data
         if (const char* kind = UnextractableKind(e.kind)) {
             char shown[MAX_PATH];
-            if (FAILED(GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(e.name.c_str()), shown)))
-                lstrcpynA(shown, e.name.c_str(), MAX_PATH);
-            LogSkip(shown, IDS_METHOD_NOT_SUPPORTED, kind);
-            if (m_messageProc) m_warning = TRUE;  // an entry the user asked for is not there
-            NoteSkipped(kSkipUnsupported);
+            DisplayName(e.name.c_str(), shown);
+            ReportEntry(shown, EntryReport::WithText(EntryResult::kNotSupported, kind));
             Progress(kProgressAdvance, ClampSize(e.size));
             continue;
         }
@@ -167,9 +164,7 @@ HRESULT CTarFormat::ExtractTar() {
         if (FAILED(GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(e.name.c_str()), probe))) {
             char shown[64];
             lstrcpynA(shown, e.name.c_str(), sizeof shown);
-            LogSkip(shown, IDS_REASON_PATH_TOO_LONG);
-            if (m_messageProc) m_warning = TRUE;
-            NoteSkipped(kSkipOther);
+            ReportEntry(shown, EntryReport::WithValue(EntryResult::kUnsafeName, 1));  // path too long
             Progress(kProgressAdvance, ClampSize(e.size));
             continue;
         }
@@ -191,9 +186,9 @@ HRESULT CTarFormat::ExtractTar() {
             else if (whole)
                 NoteProcessed();
             else
-                NoteFailed();
+                EntryFailed();  // a failed write is reported; a short entry by the walk's end
         } else if (FAILED(created)) {
-            NoteFailed();  // reported
+            EntryFailed();  // reported
         } else if (IsFolderEntry(e)) {
             NoteFolder();  // S_FALSE: the folder is there, nothing to write
         } else {

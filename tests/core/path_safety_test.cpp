@@ -130,6 +130,16 @@ TEST(PathSafety, LongNames) {
         }
         object->Release();
     }
+    // With no log attached a refused name still keeps the result from
+    // looking clean.
+    {
+        FakeFormat* object = new FakeFormat;
+        object->AddRef();
+        object->listing.push_back({std::string(300, 'n')});
+        ASSERT_EQ(object->List(nullptr), S_OK);
+        EXPECT_EQ(object->Extract(nullptr, OVERWRITE_ALL, TRUE, FALSE, folder.Path().c_str(), nullptr, 0), S_FALSE);
+        object->Release();
+    }
     // Destination + name over the limit although each part is short enough.
     std::string deep = folder / std::string(200, 'd');
     FakeFormat* object = new FakeFormat;

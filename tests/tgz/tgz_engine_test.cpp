@@ -38,7 +38,7 @@ ARCPROMPTHANDLER AnswersWithShift() {
 const ARCPROMPTHANDLER kAnswers = AnswersWithShift();
 
 struct Archive : OpenedArchive {
-    explicit Archive(const std::string& path) : OpenedArchive(path, &kAnswers) {}
+    explicit Archive(const std::string& path, bool collectLog = true) : OpenedArchive(path, &kAnswers, collectLog) {}
     HRESULT ExtractAll(const std::string& folder) { return Extract(folder); }
 };
 
@@ -126,6 +126,12 @@ TEST(TgzEngine, TarLinksSkippedAndUnsafeNamesContained) {
     EXPECT_EQ(out.count("escape.txt"), 0u);  // nothing beside the destination
     for (const auto& f : out)
         EXPECT_TRUE(f.first == "t.tar" || f.first.rfind("out/", 0) == 0) << f.first;
+
+    // Without anyone collecting the log the result still tells that a
+    // selected entry (the link, the unsafe names) is not there.
+    Archive quiet(archive, false);
+    ASSERT_EQ(quiet.List(), S_OK);
+    EXPECT_EQ(quiet.ExtractAll(scratch / "quiet"), S_FALSE);
 }
 
 // A failing read of the archive is reported and fails the listing, in
