@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "codecs/msb_bit_reader.h"
+#include "codecs/msb_prefix_code.h"
 
 namespace tessera {
 namespace {
@@ -22,80 +23,28 @@ constexpr unsigned kPosSymbols = 17;
 constexpr unsigned kLenSymbols = 19;    // the code-length code
 constexpr unsigned kMaxCodeBits = 16;
 
-// Canonical Huffman decoding table: codes up to `tableBits` long are found in
-// one lookup; longer ones by walking the canonical order with the rest of a
-// 16-bit peek. A code of one symbol and no bits is kept as `single_`.
+// One code table. A set of one symbol is stored with no code bits at all
+// and kept as `single_`; every other set must fill its code space exactly.
 class HuffmanTable {
 public:
-    // Builds from `count` code lengths (0 = unused). False when the lengths
-    // do not fill the code space exactly.
     bool Build(const uint8_t* lengths, unsigned count, unsigned tableBits) {
-        tableBits_ = tableBits;
         single_ = -1;
-        std::memset(counts_, 0, sizeof counts_);
-        for (unsigned s = 0; s < count; ++s) ++counts_[lengths[s]];
-        counts_[0] = 0;
-        uint32_t space = 0;
-        for (unsigned len = 1; len <= kMaxCodeBits; ++len) space += counts_[len] << (kMaxCodeBits - len);
-        if (space != (1u << kMaxCodeBits)) return false;
-
-        uint16_t offsets[kMaxCodeBits + 2];
-        offsets[1] = 0;
-        for (unsigned len = 1; len <= kMaxCodeBits; ++len)
-            offsets[len + 1] = static_cast<uint16_t>(offsets[len] + counts_[len]);
-        for (unsigned s = 0; s < count; ++s)
-            if (lengths[s]) sorted_[offsets[lengths[s]]++] = static_cast<uint16_t>(s);
-
-        std::fill(table_, table_ + (size_t(1) << tableBits), Entry{0, 0});
-        uint32_t code = 0;
-        unsigned index = 0;
-        for (unsigned len = 1; len <= kMaxCodeBits; ++len) {
-            for (unsigned k = 0; k < counts_[len]; ++k, ++code, ++index) {
-                if (len > tableBits) continue;
-                uint32_t first = code << (tableBits - len);
-                uint32_t span = 1u << (tableBits - len);
-                for (uint32_t i = 0; i < span; ++i)
-                    table_[first + i] = Entry{sorted_[index], static_cast<uint8_t>(len)};
-            }
-            code <<= 1;
-        }
-        return true;
+        return code_.Build(lengths, count, tableBits) == PrefixCodeShape::kComplete;
     }
 
     void SetSingle(unsigned symbol) { single_ = static_cast<int>(symbol); }
 
     unsigned Decode(MsbBitReader& in) const {
         if (single_ >= 0) return static_cast<unsigned>(single_);
-        uint32_t peek = in.Peek16();
-        const Entry& e = table_[peek >> (16 - tableBits_)];
-        if (e.length) {
-            in.Skip(e.length);
-            return e.symbol;
-        }
-        uint32_t first = 0;
-        uint32_t index = 0;
-        for (unsigned len = 1; len <= kMaxCodeBits; ++len) {
-            uint32_t code = peek >> (16 - len);
-            if (code - first < counts_[len]) {
-                in.Skip(len);
-                return sorted_[index + code - first];
-            }
-            index += counts_[len];
-            first = (first + counts_[len]) << 1;
-        }
-        return 0;  // unreachable for a complete code
+        unsigned length = 0;
+        const int symbol = code_.Decode(in.Peek16(), length);  // a complete code always matches
+        in.Skip(length);
+        return static_cast<unsigned>(symbol);
     }
 
 private:
-    struct Entry {
-        uint16_t symbol;
-        uint8_t length;  // 0: longer than the table, take the slow path
-    };
-    Entry table_[1u << 12];  // sized for the largest table (12 bits)
-    unsigned tableBits_ = 0;
+    MsbPrefixCode<kCharSymbols, 12> code_;
     int single_ = -1;
-    uint16_t counts_[kMaxCodeBits + 1] = {};
-    uint16_t sorted_[kCharSymbols] = {};
 };
 
 // The window doubles as the output buffer: written out whenever it is full

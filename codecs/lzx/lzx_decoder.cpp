@@ -12,78 +12,6 @@
 
 namespace tessera::lzx {
 
-// ---------------------------------------------------------------- Huffman
-
-bool HuffmanTable::Init(int symbols) {
-    symbols_ = symbols;
-    sorted_.assign(static_cast<size_t>(symbols), 0);
-    fast_.assign(size_t{1} << kTableBits, 0);
-    empty_ = true;
-    return true;
-}
-
-bool HuffmanTable::Build(const uint8_t* lengths) {
-    std::memset(count_, 0, sizeof(count_));
-    for (int s = 0; s < symbols_; ++s) {
-        if (lengths[s] > kMaxCodeLength) return false;
-        ++count_[lengths[s]];
-    }
-    count_[0] = 0;
-    // Kraft sum in units of 2^-16: complete codes sum to exactly 2^16.
-    uint32_t kraft = 0;
-    for (int len = 1; len <= kMaxCodeLength; ++len) kraft += uint32_t{count_[len]} << (kMaxCodeLength - len);
-    std::fill(fast_.begin(), fast_.end(), uint16_t{0});
-    if (kraft == 0) {
-        empty_ = true;
-        return true;
-    }
-    if (kraft != (1u << kMaxCodeLength)) return false;
-    empty_ = false;
-
-    uint16_t offset[kMaxCodeLength + 2] = {};
-    for (int len = 1; len <= kMaxCodeLength; ++len) offset[len + 1] = static_cast<uint16_t>(offset[len] + count_[len]);
-    for (int s = 0; s < symbols_; ++s)
-        if (lengths[s]) sorted_[offset[lengths[s]]++] = static_cast<uint16_t>(s);
-
-    // Direct entries for codes up to kTableBits long, in canonical order.
-    uint32_t code = 0;
-    int index = 0;
-    for (int len = 1; len <= kMaxCodeLength; ++len) {
-        for (int i = 0; i < count_[len]; ++i, ++index, ++code) {
-            if (len > kTableBits) continue;
-            uint32_t first = code << (kTableBits - len);
-            uint32_t n = 1u << (kTableBits - len);
-            uint16_t entry = static_cast<uint16_t>(sorted_[index] << 5 | len);
-            for (uint32_t k = 0; k < n; ++k) fast_[first + k] = entry;
-        }
-        code <<= 1;
-    }
-    return true;
-}
-
-int HuffmanTable::Decode(uint32_t peek16, int& length) const {
-    if (empty_) return -1;
-    uint16_t entry = fast_[peek16 >> (16 - kTableBits)];
-    if (entry) {
-        length = entry & 31;
-        return entry >> 5;
-    }
-    // Longer code: walk the lengths (first code of each length, canonical).
-    int code = 0, first = 0, index = 0;
-    for (int len = 1; len <= kMaxCodeLength; ++len) {
-        code |= static_cast<int>((peek16 >> (16 - len)) & 1);
-        int count = count_[len];
-        if (code < first + count) {
-            length = len;
-            return sorted_[index + (code - first)];
-        }
-        index += count;
-        first = (first + count) << 1;
-        code <<= 1;
-    }
-    return -1;  // unreachable for a complete code
-}
-
 // ------------------------------------------------------------- bit reader
 
 // 16-bit little-endian words, bits taken from the most significant end.
@@ -117,10 +45,11 @@ struct LzxDecoder::Bits {
     uint32_t ReadLong(int n) {  // n <= 32
         return n > 16 ? (Read(16) << (n - 16)) | Read(n - 16) : Read(n);
     }
-    int Symbol(const HuffmanTable& table) {
-        int length = 0;
-        int s = table.Decode(Peek16(), length);
-        if (s >= 0) Remove(length);
+    template <class Code>
+    int Symbol(const Code& code) {
+        unsigned length = 0;
+        const int s = code.Decode(Peek16(), length);
+        if (s >= 0) Remove(static_cast<int>(length));
         return s;
     }
     // Bits of input consumed so far.
@@ -139,8 +68,7 @@ struct LzxDecoder::Bits {
 // ---------------------------------------------------------------- decoder
 
 LzxDecoder::LzxDecoder(std::pmr::memory_resource* memory)
-    : window_(memory), pretree_(memory), mainTree_(memory),
-      lengthTree_(memory), alignedTree_(memory) {}
+    : window_(memory) {}
 
 bool LzxDecoder::Init(int windowBits) {
     outOfMemory_ = false;
@@ -150,10 +78,6 @@ bool LzxDecoder::Init(int windowBits) {
     mainSymbols_ = kNumChars + PositionSlots(windowBits) * 8;
     try {
         window_.assign(windowSize_, 0);
-        pretree_.Init(kPretreeSymbols);
-        mainTree_.Init(mainSymbols_);
-        lengthTree_.Init(kNumSecondaryLengths);
-        alignedTree_.Init(kAlignedSymbols);
     } catch (const std::bad_alloc&) {
         outOfMemory_ = true;
         return false;
@@ -184,7 +108,7 @@ void LzxDecoder::Reset() {
 bool LzxDecoder::ReadLengths(Bits& bits, uint8_t* lengths, int first, int last) {
     uint8_t pre[kPretreeSymbols];
     for (int i = 0; i < kPretreeSymbols; ++i) pre[i] = static_cast<uint8_t>(bits.Read(4));
-    if (!pretree_.Build(pre)) return false;
+    if (pretree_.Build(pre, kPretreeSymbols) == PrefixCodeShape::kInvalid) return false;
     int x = first;
     while (x < last) {
         int z = bits.Symbol(pretree_);
@@ -222,15 +146,15 @@ bool LzxDecoder::ReadBlockHeader(Bits& bits) {
     switch (blockType_) {
     case kBlockAligned:
         for (int i = 0; i < kAlignedSymbols; ++i) alignedLengths_[i] = static_cast<uint8_t>(bits.Read(3));
-        if (!alignedTree_.Build(alignedLengths_)) return false;
+        if (alignedTree_.Build(alignedLengths_, kAlignedSymbols) == PrefixCodeShape::kInvalid) return false;
         [[fallthrough]];
     case kBlockVerbatim:
         if (!ReadLengths(bits, mainLengths_, 0, kNumChars)) return false;
         if (!ReadLengths(bits, mainLengths_, kNumChars, mainSymbols_)) return false;
-        if (!mainTree_.Build(mainLengths_) || mainTree_.Empty()) return false;
+        if (mainTree_.Build(mainLengths_, mainSymbols_) != PrefixCodeShape::kComplete) return false;
         if (mainLengths_[0xE8]) e8Started_ = true;
         if (!ReadLengths(bits, lengthLengths_, 0, kNumSecondaryLengths)) return false;
-        if (!lengthTree_.Build(lengthLengths_)) return false;
+        if (lengthTree_.Build(lengthLengths_, kNumSecondaryLengths) == PrefixCodeShape::kInvalid) return false;
         return true;
     case kBlockUncompressed: {
         e8Started_ = true;

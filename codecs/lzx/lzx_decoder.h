@@ -12,33 +12,9 @@
 #include <vector>
 
 #include "codecs/lzx/lzx_common.h"
+#include "codecs/msb_prefix_code.h"
 
 namespace tessera::lzx {
-
-// Canonical Huffman decoding with MSB-first codes: a direct table for short
-// codes, a walk over the code-length counts for the rest. A set of lengths
-// is accepted only when it is complete, or all zero (an empty tree, which
-// fails on first use).
-class HuffmanTable {
-public:
-    static constexpr int kTableBits = 12;
-    explicit HuffmanTable(std::pmr::memory_resource* memory) : sorted_(memory), fast_(memory) {}
-    bool Init(int symbols);
-    bool Build(const uint8_t* lengths);
-    bool Empty() const { return empty_; }
-    int Symbols() const { return symbols_; }
-
-    // Decodes one symbol from the top bits of `peek16` (the next 16 bits of
-    // input); stores the code length in `length`; -1 for an empty table.
-    int Decode(uint32_t peek16, int& length) const;
-
-private:
-    int symbols_ = 0;
-    bool empty_ = true;
-    uint16_t count_[kMaxCodeLength + 1] = {};
-    std::pmr::vector<uint16_t> sorted_;  // symbols ordered by (length, value)
-    std::pmr::vector<uint16_t> fast_;    // symbol << 5 | length, 0 = longer code
-};
 
 class LzxDecoder {
 public:
@@ -86,7 +62,12 @@ private:
     uint8_t mainLengths_[kMaxMainSymbols] = {};
     uint8_t lengthLengths_[kNumSecondaryLengths] = {};
     uint8_t alignedLengths_[kAlignedSymbols] = {};
-    HuffmanTable pretree_, mainTree_, lengthTree_, alignedTree_;
+    // Every tree must be complete, or empty where the block never uses it
+    // (an empty tree fails on first use).
+    MsbPrefixCode<kPretreeSymbols, 8> pretree_;
+    MsbPrefixCode<kMaxMainSymbols, 12> mainTree_;
+    MsbPrefixCode<kNumSecondaryLengths, 12> lengthTree_;
+    MsbPrefixCode<kAlignedSymbols, 7> alignedTree_;  // lengths of 3 bits: every code fits
 };
 
 }  // namespace tessera::lzx
