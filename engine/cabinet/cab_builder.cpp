@@ -490,6 +490,13 @@ struct CabBuilder::Impl {
             ~Closer() { impl.cb.close(impl.cb.context, h); }
         } closer{*this, source};
         if (execute) attribs |= 0x40;
+        // Stored names beyond ASCII are given as UTF-8, which the name
+        // attribute announces to readers.
+        for (const char* p = storedName; *p; ++p)
+            if (static_cast<unsigned char>(*p) >= 0x80) {
+                attribs |= 0x80;
+                break;
+            }
         if (!folderOpen && !OpenFolder(type)) return false;
         try {
             folderFiles.push_back({storedName, folderInput, 0, date, time, attribs});

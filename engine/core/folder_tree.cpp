@@ -370,7 +370,7 @@ bool DefaultFolderTreeName(void*, const HDRSTRUCT& entry, DWORD, char* path) {
     if (!entry.name || !entry.name[0]) return false;
     const size_t length = std::strlen(entry.name);
     if (length >= MAX_PATH) return false;
-    if (!OemToCharBuffA(entry.name, path, static_cast<DWORD>(length + 1))) return false;
+    std::memcpy(path, entry.name, length + 1);  // entry names are text already
     size_t n = 0;
     for (; path[n]; ++n) {
         if (path[n] == '/') path[n] = '\\';

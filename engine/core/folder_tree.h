@@ -12,9 +12,9 @@
 // characters. Returning false leaves the entry out of the tree.
 using FolderTreeNameProc = bool (*)(void* context, const HDRSTRUCT& entry, DWORD index, char* path);
 
-// Display path of a stored name as most formats need it: OEM code page to
-// ANSI, slashes to backslashes, a trailing backslash removed. False for an
-// empty or missing name.
+// Display path of an entry name (text already, as the readers give it):
+// slashes to backslashes, a trailing backslash removed. False for an empty
+// or missing name.
 bool DefaultFolderTreeName(void* context, const HDRSTRUCT& entry, DWORD index, char* path);
 
 // Builds the tree of `count` entries and stores its root, answering

@@ -19,6 +19,7 @@
 //     cut to their packed size so memory stays bounded by the file;
 //   - a walk that ends at a damaged or truncated header is reported.
 #include "formats/ace_format.h"
+#include "core/name_text.h"
 
 #include "core/file_io.h"
 #include "core/module.h"
@@ -224,7 +225,7 @@ HRESULT CAceFormat::ListAce() {
         AceStatus rest = reader.FinishEntry(entry);  // the parts in later volumes
         const AceFileHeader& h = entry.header;
         Item item;
-        item.name = h.name;
+        item.name = tessera::StoredText(h.name, tessera::StoredEncoding::kOem);
         item.packed = entry.packedTotal;
         item.size = h.size;
         item.time = h.time;
@@ -235,7 +236,7 @@ HRESULT CAceFormat::ListAce() {
             size_t length = 0;
             tessera::ace::DecodeAceComment(h.packedComment.data(), h.packedComment.size(), comment.data(),
                                            capacity, &length);
-            item.comment.assign(comment.data(), length);  // what decoded before any damage
+            item.comment = tessera::StoredText(comment.data(), length, tessera::StoredEncoding::kOem);  // what decoded before any damage
             item.hasComment = true;
             commentBytes += length;
         }
@@ -308,8 +309,9 @@ HRESULT CAceFormat::DoGetComment(LPSTR buffer, DWORD size) {
     std::vector<char> text(tessera::ace::kAceMaxCommentLength + 1);
     size_t length = 0;
     tessera::ace::DecodeAceComment(packed.data(), packed.size(), text.data(), text.size(), &length);
-    length = std::min<size_t>(length, size - 1);
-    memcpy(buffer, text.data(), length);
+    const std::string shown = tessera::StoredText(text.data(), length, tessera::StoredEncoding::kOem);
+    length = std::min<size_t>(shown.size(), size - 1);
+    memcpy(buffer, shown.data(), length);
     buffer[length] = '\0';
     return S_OK;
 }
@@ -379,8 +381,9 @@ HRESULT CAceFormat::ExtractOrTest() {
         status = reader.NextEntry(entry);
         if (status != AceStatus::kOk) break;
         const AceFileHeader& h = entry.header;
+        const std::string name = tessera::StoredText(h.name, tessera::StoredEncoding::kOem);
         EntrySink quiet(*this, false);
-        if (!IsSelected(h.name.c_str())) {
+        if (!IsSelected(name.c_str())) {
             // Nobody asked for it: a solid archive still needs it decoded.
             if (solid) decode(entry, quiet);
             continue;
@@ -388,8 +391,8 @@ HRESULT CAceFormat::ExtractOrTest() {
         ++reached;
 
         char shown[MAX_PATH];
-        bool named = SUCCEEDED(GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(h.name.c_str()), shown));
-        if (!named) lstrcpynA(shown, h.name.c_str(), 64);
+        bool named = SUCCEEDED(GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(name.c_str()), shown));
+        if (!named) lstrcpynA(shown, name.c_str(), 64);
         EntryReport refusal;
         if (h.IsEncrypted())
             refusal = EntryReport::Of(EntryResult::kEncrypted);
@@ -398,7 +401,7 @@ HRESULT CAceFormat::ExtractOrTest() {
         else if (!h.IsFolder() && h.techType == 1 && !m_decoder->FitsDictionary(h.techParm))
             refusal = EntryReport::Of(EntryResult::kNoMemory);
         else if (!named)
-            refusal = EntryReport::WithValue(EntryResult::kUnsafeName, h.name.size() >= MAX_PATH ? 1 : 0);
+            refusal = EntryReport::WithValue(EntryResult::kUnsafeName, name.size() >= MAX_PATH ? 1 : 0);
         if (refusal.result != EntryResult::kDone) {
             ReportEntry(shown, refusal);
             ++unsupported;
@@ -407,7 +410,7 @@ HRESULT CAceFormat::ExtractOrTest() {
             continue;
         }
 
-        bool output = BeginEntryOutput(h.name.c_str(), DosTimeToFileTime(h.time), h.attributes, h.size,
+        bool output = BeginEntryOutput(name.c_str(), DosTimeToFileTime(h.time), h.attributes, h.size,
                                        static_cast<LPCSTR>(m_currentDetail));
         if (m_cancel) break;
         if (!output && !solid) {

@@ -10,6 +10,7 @@
 // Entries split over volumes are read as far as this volume holds them,
 // with a warning.
 #include "formats/arj_format.h"
+#include "core/name_text.h"
 
 #include "formats/arj/arj_archive.h"
 
@@ -68,6 +69,7 @@ HRESULT CArjFormat::ListArj() {
     ArjHeader h;
     while (!m_cancel && (status = walker.Next(&h)) == ArjStatus::kOk) {
         h.comment.clear();  // not shown; keeps the gathered list small
+        h.name = tessera::StoredText(h.name, tessera::StoredEncoding::kOem);
         nameBytes += h.name.size() + 8;
         found.push_back(std::move(h));
         h = ArjHeader();
@@ -113,6 +115,7 @@ HRESULT CArjFormat::ExtractArj() {
         bool volumeWarned = false;
         ArjHeader h;
         while (result == S_OK && !m_cancel && (status = walker.Next(&h)) == ArjStatus::kOk) {
+            h.name = tessera::StoredText(h.name, tessera::StoredEncoding::kOem);
             if (!IsSelected(h.name.c_str())) {
                 Progress(kProgressAdvance, h.originalSize);
                 continue;

@@ -9,6 +9,7 @@
 
 #include "core/file_io.h"
 #include "core/module.h"
+#include "core/name_text.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,14 @@ namespace {
 const DWORD kSearchSize = 196608;     // how far into a file a cabinet is looked for
 const DWORD kListCapacity = 32768;    // entries of the list
 const DWORD kListBytesPerEntry = 32;  // name share per entry; longer names chain pool blocks
+// A stored name as text: UTF-8 where the entry's attribute says so, else OEM.
+std::string NameText(const NotificationData& data) {
+    constexpr unsigned kNameIsUtf8 = 0x80;
+    return tessera::StoredText(data.name, data.name ? std::strlen(data.name) : 0,
+                               (data.attribs & kNameIsUtf8) ? tessera::StoredEncoding::kUtf8
+                                                            : tessera::StoredEncoding::kOem);
+}
+
 // The attributes an entry keeps: read-only, hidden, system, folder, archive.
 const DWORD kEntryAttributes = 0x37;
 
@@ -281,7 +290,8 @@ intptr_t CCabFormat::ListNotify(void* context, int notification, NotificationDat
     case kNotifyCopyFile: {
         if (self->m_cancel) return -1;
         if (self->m_totals.entries >= self->EntryCapacity()) return 0;  // beyond the list's capacity
-        LPSTR name = self->PoolString(data->name, static_cast<DWORD>(lstrlenA(data->name)));
+        const std::string text = NameText(*data);
+        LPSTR name = self->PoolString(text.c_str(), static_cast<DWORD>(text.size()));
         if (!name) {
             self->ReportError(IDS_OUT_OF_MEMORY);
             self->m_outOfMemory = true;
@@ -345,7 +355,8 @@ intptr_t CCabFormat::ExtractNotify(void* context, int notification, Notification
     case kNotifyCopyFile: {
         ++self->m_entryNumber;
         if (self->m_cancel) return -1;
-        if (!self->IsSelected(data->name)) {
+        const std::string name = NameText(*data);
+        if (!self->IsSelected(name.c_str())) {
             if (!self->m_allSelected) self->Progress(kProgressAdvance, data->size);
             return 0;
         }
@@ -354,11 +365,11 @@ intptr_t CCabFormat::ExtractNotify(void* context, int notification, Notification
         LPCSTR detail = static_cast<LPCSTR>(self->m_currentDetail);
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
             // No data; extraction with folder names makes the folder.
-            if (self->m_op == OP_TEST || self->BeginEntryOutput(data->name, time, attributes, 0, detail))
+            if (self->m_op == OP_TEST || self->BeginEntryOutput(name.c_str(), time, attributes, 0, detail))
                 self->NoteFolder();
             return self->m_cancel ? -1 : 0;
         }
-        if (!self->BeginEntryOutput(data->name, time, attributes, data->size, detail)) {
+        if (!self->BeginEntryOutput(name.c_str(), time, attributes, data->size, detail)) {
             self->Progress(kProgressAdvance, data->size);  // its outcome is noted
             return self->m_cancel ? -1 : 0;
         }

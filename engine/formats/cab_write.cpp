@@ -11,6 +11,7 @@
 #include "formats/cab_format.h"
 
 #include "core/file_io.h"
+#include "core/name_text.h"
 #include "core/module.h"
 #include "core/resource.h"
 #include "core/services.h"
@@ -361,11 +362,8 @@ bool CCabFormat::CollectAddItems(std::vector<AddItem>* items) {
                  static_cast<unsigned long>((uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow) >> 20));
             continue;
         }
-        // Stored names are in the OEM character set.
-        std::vector<char> oem(name.size() + 1);
-        CharToOemBuffA(name.c_str(), oem.data(), static_cast<DWORD>(name.size()));
-        oem[name.size()] = '\0';
-        name = oem.data();
+        bool utf8 = false;  // the builder marks names beyond ASCII as UTF-8
+        name = tessera::NameToStore(name, &utf8);
         if (name.size() > kMaxNameLength) {
             LogSkip(path, IDS_REASON_PATH_TOO_LONG);
             m_warning = TRUE;

@@ -72,8 +72,7 @@ HRESULT ConvertStoredName(LPCSTR name, LPSTR buffer, bool slashes) {
     if (!name || !*name) return E_INVALIDARG;
     int length = lstrlenA(name);
     if (length >= MAX_PATH) return E_FAIL;
-    OemToCharBuffA(name, buffer, static_cast<DWORD>(length));
-    buffer[length] = '\0';
+    lstrcpynA(buffer, name, length + 1);
     if (slashes)
         for (char* p = buffer; *p; ++p)
             if (*p == '/') *p = '\\';

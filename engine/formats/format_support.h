@@ -56,7 +56,8 @@ private:
 // An entry size for the entry list: sizes that do not fit become SIZE_UNKNOWN.
 inline DWORD ClampSize(uint64_t size) { return size >= SIZE_UNKNOWN ? SIZE_UNKNOWN : static_cast<DWORD>(size); }
 
-// GetText kind 3 of the read-only formats: OEM to ANSI, one trailing
+// GetText kind 3 of the read-only formats, whose entry names are already
+// text (the readers convert stored names once, name_text.h): one trailing
 // backslash dropped, and with `slashes` '/' turned into '\' (formats whose
 // names carry '/' separators). E_INVALIDARG for an empty name, E_FAIL when
 // the result would not fit a path.

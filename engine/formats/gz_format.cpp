@@ -5,6 +5,7 @@
 #include "formats/gz_format.h"
 
 #include "core/file_io.h"
+#include "core/name_text.h"
 #include "formats/format_support.h"
 #include "formats/gzip/gzip_reader.h"
 #include "formats/tar_format.h"
@@ -107,8 +108,11 @@ HRESULT CGzFormat::ReadFront(Front& front) {
 }
 
 void CGzFormat::EntryName(const Front& front, char* name, size_t size) {
-    std::string text = front.header.hasName && !front.header.name.empty() ? front.header.name
-                                                                          : NameFromArchivePath(m_archivePath);
+    // FNAME is ISO 8859-1 by definition; today's gzip stores the bytes it
+    // was given, mostly UTF-8.
+    std::string text = front.header.hasName && !front.header.name.empty()
+                           ? tessera::StoredText(front.header.name, tessera::StoredEncoding::kUtf8OrLatin1)
+                           : NameFromArchivePath(m_archivePath);
     lstrcpynA(name, text.c_str(), static_cast<int>(size));
 }
 
@@ -125,8 +129,10 @@ HRESULT CGzFormat::DoList() {
     HDRSTRUCT& h = m_entries[0];
     h = HDRSTRUCT();
     h.name = PoolString(name, static_cast<DWORD>(lstrlenA(name)));
-    if (front.header.hasComment)
-        h.comment = PoolString(front.header.comment.c_str(), static_cast<DWORD>(front.header.comment.size()));
+    if (front.header.hasComment) {
+        const std::string comment = tessera::StoredText(front.header.comment, tessera::StoredEncoding::kUtf8OrLatin1);
+        h.comment = PoolString(comment.c_str(), static_cast<DWORD>(comment.size()));
+    }
     if (!h.name) {
         ReportError(IDS_OUT_OF_MEMORY);
         return E_OUTOFMEMORY;

@@ -6,6 +6,7 @@
 // encryption, damage, a missing volume) is noted in the outcome counts, so
 // the operation ends with S_FALSE and a test with the summary that says so.
 #include "formats/rar_format.h"
+#include "core/name_text.h"
 
 #include "formats/rar/rar_archive.h"
 
@@ -78,6 +79,7 @@ HRESULT CRarFormat::ListRar() {
     RarEntry e;
     while (!m_cancel && (status = walker.Next(&e)) == RarStatus::kOk) {
         if (!e.headerCrcOk && damagedHeaders++ == 0) Warn(IDS_FILE_DAMAGED, static_cast<unsigned>(found.size() + 1));
+        e.name = tessera::StoredText(e.name, tessera::StoredEncoding::kOem);
         nameBytes += e.name.size() + 8;
         found.push_back(e);
     }
@@ -186,6 +188,7 @@ HRESULT CRarFormat::ExtractRar() {
                 }
                 continue;
             }
+            e.name = tessera::StoredText(e.name, tessera::StoredEncoding::kOem);
             if (!IsSelected(e.name.c_str())) {
                 PassOver(reader, e);
                 continue;

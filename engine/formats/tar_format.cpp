@@ -3,6 +3,7 @@
 // file system of the target has no place for them); folder entries create
 // their folders.
 #include "formats/tar_format.h"
+#include "core/name_text.h"
 
 #include "core/file_io.h"
 #include "formats/format_support.h"
@@ -103,6 +104,7 @@ HRESULT CTarFormat::ListTar() {
     TarStatus status;
     while ((status = reader.Next(e)) == TarStatus::Entry) {
         if (m_cancel) break;
+        e.name = tessera::StoredText(e.name, tessera::StoredEncoding::kUtf8OrOem);
         if (m_totals.entries >= EntryCapacity()) break;  // the file grew between the two walks
         LPSTR name = PoolString(e.name.c_str(), static_cast<DWORD>(e.name.size()));
         if (!name) {
@@ -152,6 +154,7 @@ HRESULT CTarFormat::ExtractTar() {
     TarStatus status;
     Progress(kProgressBegin, m_allSelected ? m_totals.totalSize : m_bytesSelected);
     while ((status = reader.Next(e)) == TarStatus::Entry && !m_cancel) {
+        e.name = tessera::StoredText(e.name, tessera::StoredEncoding::kUtf8OrOem);
         if (!IsSelected(e.name.c_str())) continue;  // the walk skips its data
         if (const char* kind = UnextractableKind(e.kind)) {
             char shown[MAX_PATH];

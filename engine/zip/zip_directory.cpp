@@ -398,6 +398,7 @@ void ReadCentralHeaders(BlockReader& reader, const DirectoryLocation& location, 
         }
         e.localPosition = static_cast<int64_t>(h.localOffset) + location.shift;
         e.zip64 = CentralNeedsZip64(h, extra.data(), extra.size());
+        e.unicodeName = UnicodePathName(extra.data(), extra.size(), e.name);
         e.strongEncryption = UsesStrongEncryption(h.flags, h.method);
         walk->entries.push_back(std::move(e));
     }

@@ -140,7 +140,8 @@ bool OpenDirectory(BlockReader& reader, ReadMode mode, DirectoryLocation* locati
 // One central directory entry as read.
 struct DirectoryEntry {
     CentralHeader header;
-    std::string name;          // stored name, OEM bytes, "/" separators
+    std::string name;          // stored name: OEM bytes, or UTF-8 with kFlagUtf8; "/" separators
+    std::string unicodeName;   // UTF-8 name of a matching Unicode path field, else empty
     std::string comment;
     bool hasComment = false;
     int64_t localPosition = 0;  // stored local header offset + shift

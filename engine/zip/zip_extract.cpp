@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/name_text.h"
 #include "zip/zip_directory.h"
 #include "zip/zip_file_input.h"
 #include "zip/zip_member.h"
@@ -85,12 +86,12 @@ HRESULT CZipFormat::DoExtract() { return ExtractOrTest(); }
 
 HRESULT CZipFormat::DoTest() { return ExtractOrTest(); }
 
-void CZipFormat::DisplayName(const char* stored, char (&shown)[MAX_PATH]) {
+void CZipFormat::DisplayName(const char* name, char (&shown)[MAX_PATH]) {
     char converted[GETTEXT_BUFFER];
-    if (SUCCEEDED(GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(stored), converted)))
+    if (SUCCEEDED(GetText(TEXT_PATH, reinterpret_cast<DWORD_PTR>(name), converted)))
         lstrcpynA(shown, converted, MAX_PATH);
     else
-        lstrcpynA(shown, stored, MAX_PATH);
+        lstrcpynA(shown, name, MAX_PATH);
 }
 
 HRESULT CZipFormat::ResultOfLevel(int level) {
@@ -149,7 +150,7 @@ HRESULT CZipFormat::ExtractOrTest() {
         block.clear();
         const size_t last = std::min(entries.size(), first + kBlockEntries);
         for (size_t i = first; i < last && !m_cancel; ++i) {
-            if (!IsSelected(entries[i].name.c_str())) continue;
+            if (!IsSelected(NameText(entries[i]).c_str())) continue;
             void* detail = m_currentDetail;
             if (ExamineEntry(run, i)) block.emplace_back(i, detail);
         }
@@ -182,7 +183,7 @@ bool CZipFormat::ExamineEntry(ExtractRun& run, size_t index) {
         NoteFailed();
         return false;
     }
-    DisplayName(e.name.c_str(), shown);
+    DisplayName(NameText(e).c_str(), shown);
     const unsigned version = VersionNeededOf(h);
     switch (check) {
     case EntryCheck::Zip64:
@@ -247,7 +248,8 @@ bool CZipFormat::ExtractEntry(ExtractRun& run, size_t index, void* detail) {
     if (!DosDateTimeToFileTime(local.header.date, local.header.time, &time)) time = FILETIME{};
     DWORD attributes = ((h.externalAttributes & ~0x20u) | 0x20u) & 0x7Fu;
     if (!local.name.empty() && local.name.back() == '/') attributes |= FILE_ATTRIBUTE_DIRECTORY;
-    if (!BeginEntryOutput(local.name.c_str(), time, attributes, size, static_cast<LPCSTR>(detail))) {
+    // The local name is the directory's (checked above), shown as text.
+    if (!BeginEntryOutput(NameText(e).c_str(), time, attributes, size, static_cast<LPCSTR>(detail))) {
         Progress(kProgressAdvance, ProgressAmount(size));  // its outcome is noted
         return !m_cancel;
     }
@@ -375,10 +377,10 @@ int CZipFormat::CheckPassword(ExtractRun& run, WORD flags, DWORD crc, WORD dosTi
     auto fits = [&]() {
         const int length = lstrlenA(m_password);
         if (length == 0) return false;
-        char oem[ARC_PASSWORD_MAX + 1];
-        CharToOemBuffA(m_password, oem, static_cast<DWORD>(length));
+        const std::string oem = tessera::TextToOem(m_password);
         return ZipCryptoTryPassword(header, reinterpret_cast<const uint8_t*>(m_password), length,
-                                    reinterpret_cast<const uint8_t*>(oem), length, check, &run.keys) != 0;
+                                    reinterpret_cast<const uint8_t*>(oem.data()), oem.size(), check,
+                                    &run.keys) != 0;
     };
     if (fits()) return kPasswordFits;
     // Unattended (no owner and no one answering prompts): nobody to ask.

@@ -6,6 +6,7 @@
 
 #include "core/file_io.h"
 #include "core/module.h"
+#include "core/name_text.h"
 #include "core/registry.h"
 #include "zip/zip_directory.h"
 #include "zip/zip_file_input.h"
@@ -78,6 +79,31 @@ int CZipFormat::ShowReports(const Reports& reports) {
     return reports.level;
 }
 
+namespace {
+
+tessera::StoredEncoding EncodingOf(const CentralHeader& h) {
+    if (h.flags & kFlagUtf8) return tessera::StoredEncoding::kUtf8;
+    const unsigned host = h.versionMadeBy >> 8;
+    constexpr unsigned kHostUnix = 3, kHostDarwin = 19;
+    return host == kHostUnix || host == kHostDarwin ? tessera::StoredEncoding::kUtf8OrOem
+                                                    : tessera::StoredEncoding::kOem;
+}
+
+}  // namespace
+
+std::string CZipFormat::NameText(const CentralHeader& h, const std::string& name, const std::string& unicodeName) {
+    if (!unicodeName.empty()) return tessera::StoredText(unicodeName, tessera::StoredEncoding::kUtf8);
+    return tessera::StoredText(name, EncodingOf(h));
+}
+
+std::string CZipFormat::NameText(const DirectoryEntry& e) { return NameText(e.header, e.name, e.unicodeName); }
+
+std::string CZipFormat::CommentText(const CentralHeader& h, const std::string& comment) {
+    return tessera::StoredText(comment, EncodingOf(h));
+}
+
+std::string CZipFormat::CommentText(const DirectoryEntry& e) { return CommentText(e.header, e.comment); }
+
 HRESULT CZipFormat::DoList() {
     if (!OpenArchiveFile()) return E_FAIL;
     auto closeArchive = tessera::win32::OnScopeExit([this] { CloseArchiveFile(); });
@@ -97,6 +123,7 @@ HRESULT CZipFormat::DoList() {
     // One pool block holds the entry array and every name and comment.
     const DWORD count = static_cast<DWORD>(walk.entries.size());
     unsigned long long textBytes = 0;
+    // (text may come out longer than the stored bytes: a block is added then)
     for (const DirectoryEntry& e : walk.entries) textBytes += e.name.size() + e.comment.size() + 2 * 9;
     const DWORD perEntry = count ? static_cast<DWORD>((textBytes + count - 1) / count) : 0;
     HRESULT hr = AllocEntries(perEntry, count);
@@ -106,8 +133,12 @@ HRESULT CZipFormat::DoList() {
         const ListFields f = ListFieldsOf(e);
         HDRSTRUCT& h = m_entries[i];
         h.flags = f.encrypted ? 1 : 0;
-        h.name = PoolString(e.name.data(), static_cast<DWORD>(e.name.size()));
-        h.comment = e.hasComment ? PoolString(e.comment.data(), static_cast<DWORD>(e.comment.size())) : nullptr;
+        const std::string name = NameText(e);
+        h.name = PoolString(name.data(), static_cast<DWORD>(name.size()));
+        if (e.hasComment) {
+            const std::string comment = CommentText(e);
+            h.comment = PoolString(comment.data(), static_cast<DWORD>(comment.size()));
+        }
         h.ratio = f.ratioUnknown ? RATIO_UNKNOWN : ComputeRatio(f.size, f.packedSize);
         h.packedSize = f.packedSize;
         h.size = f.size;
@@ -165,9 +196,10 @@ HRESULT CZipFormat::DoGetComment(LPSTR buffer, DWORD size) {
     const int level = ShowReports(reports);
     if (level >= kLevelEntryError || location.comment.empty()) return E_FAIL;
     if (buffer && size) {
-        DWORD length = static_cast<DWORD>(location.comment.size());
+        const std::string text = tessera::StoredText(location.comment, tessera::StoredEncoding::kOem);
+        DWORD length = static_cast<DWORD>(text.size());
         if (length > size - 1) length = size - 1;
-        OemToCharBuffA(location.comment.data(), buffer, length);
+        memcpy(buffer, text.data(), length);
         buffer[length] = '\0';
     }
     return S_OK;
@@ -188,8 +220,7 @@ HRESULT STDMETHODCALLTYPE CZipFormat::GetText(int kind, DWORD_PTR value, LPSTR b
         if (!name || !*name) return E_INVALIDARG;
         DWORD length = static_cast<DWORD>(lstrlenA(name));
         if (length > MAX_PATH - 1) return E_FAIL;
-        OemToCharBuffA(name, buffer, length);
-        buffer[length] = '\0';
+        lstrcpynA(buffer, name, static_cast<int>(length) + 1);  // entry names are text already
         for (DWORD i = 0; i < length; ++i)
             if (buffer[i] == '/') buffer[i] = '\\';
         if (length && buffer[length - 1] == '\\') buffer[length - 1] = '\0';
@@ -200,7 +231,7 @@ HRESULT STDMETHODCALLTYPE CZipFormat::GetText(int kind, DWORD_PTR value, LPSTR b
         if (!comment) return S_OK;
         DWORD length = static_cast<DWORD>(lstrlenA(comment));
         if (length > GETTEXT_BUFFER - 1) length = GETTEXT_BUFFER - 1;
-        OemToCharBuffA(comment, buffer, length);
+        memcpy(buffer, comment, length);  // entry comments are text already
         buffer[length] = '\0';
         return S_OK;
     }

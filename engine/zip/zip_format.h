@@ -7,8 +7,12 @@
 
 #include "core/compress_format.h"
 
+#include <string>
+
 namespace tessera::zip {
 struct Reports;
+struct DirectoryEntry;
+struct CentralHeader;
 }
 
 class CZipFormat : public CCompressFormat {
@@ -40,6 +44,15 @@ private:
 private:
     // Shows every report of a run with its catalogue text; returns the run's level.
     int ShowReports(const tessera::zip::Reports& reports);
+    // An entry's name and comment as text: the Unicode path field, else
+    // UTF-8 under the flag, else OEM -- except from Unix hosts, which never
+    // used OEM code pages and store their (UTF-8) names unflagged. Above the
+    // reader names are text.
+    static std::string NameText(const tessera::zip::DirectoryEntry& e);
+    static std::string NameText(const tessera::zip::CentralHeader& h, const std::string& name,
+                                const std::string& unicodeName);
+    static std::string CommentText(const tessera::zip::DirectoryEntry& e);
+    static std::string CommentText(const tessera::zip::CentralHeader& h, const std::string& comment);
 
     // --- extraction and testing (zip_extract.cpp) ---
 public:
@@ -60,7 +73,7 @@ private:
     int CheckPassword(ExtractRun& run, WORD flags, DWORD crc, WORD dosTime);
     // The HRESULT of a run's final level.
     HRESULT ResultOfLevel(int level);
-    // The display path of a stored name, for log lines.
-    void DisplayName(const char* stored, char (&shown)[MAX_PATH]);
+    // The display path of an entry name, for log lines.
+    void DisplayName(const char* name, char (&shown)[MAX_PATH]);
     bool m_skipAllEncrypted = false;  // the password prompt's "skip all", for one run
 };

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "codecs/crc32/crc32.h"
+
 namespace tessera::zip {
 
 bool ParseLocalHeader(const uint8_t* b, LocalHeader* h) {
@@ -126,6 +128,23 @@ bool ExtraHasId(const uint8_t* extra, size_t length, uint16_t id) {
         pos += 4 + blockSize;
     }
     return false;
+}
+
+std::string UnicodePathName(const uint8_t* extra, size_t length, const std::string& headerName) {
+    constexpr uint16_t kUnicodePathId = 0x7075;
+    size_t pos = 0;
+    while (length - pos >= 4) {
+        const uint16_t blockId = GetU16(extra + pos);
+        const size_t blockSize = GetU16(extra + pos + 2);
+        if (blockSize > length - pos - 4) break;
+        const uint8_t* data = extra + pos + 4;
+        // version 1, CRC-32 of the header name, then the name itself
+        if (blockId == kUnicodePathId && blockSize > 5 && data[0] == 1 &&
+            GetU32(data + 1) == Crc32(headerName.data(), headerName.size()))
+            return std::string(reinterpret_cast<const char*>(data + 5), blockSize - 5);
+        pos += 4 + blockSize;
+    }
+    return std::string();
 }
 
 bool CentralNeedsZip64(const CentralHeader& h, const uint8_t* extra, size_t extraLength) {

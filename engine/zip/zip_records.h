@@ -52,6 +52,7 @@ constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint16_t kFlagDeflateOptions = 0x0006;  // bits 1-2: Normal/Maximum/Fast/Super Fast
 constexpr uint16_t kFlagDescriptor = 0x0008;      // CRC and sizes follow the data
 constexpr uint16_t kFlagStrongEncryption = 0x0040;
+constexpr uint16_t kFlagUtf8 = 0x0800;            // name and comment are UTF-8
 
 constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodImplode = 6;
@@ -140,6 +141,10 @@ void SerializeDataDescriptor(const DataDescriptor& d, uint8_t* bytes /*16*/);
 // extra field (id 0x0001) in `extra`.
 bool CentralNeedsZip64(const CentralHeader& h, const uint8_t* extra, size_t extraLength);
 bool ExtraHasId(const uint8_t* extra, size_t extraLength, uint16_t id);
+// The UTF-8 name of the Info-ZIP Unicode path field (id 0x7075), when the
+// field is whole and was written for this very header name (its CRC-32
+// matches); empty otherwise, and the header name stands.
+std::string UnicodePathName(const uint8_t* extra, size_t extraLength, const std::string& headerName);
 
 // Strong encryption (flag bit 6) or the AES method: never decodable here.
 inline bool UsesStrongEncryption(uint16_t flags, uint16_t method) {

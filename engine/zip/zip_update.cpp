@@ -28,6 +28,7 @@
 #include "codecs/deflate/deflate.h"
 #include "codecs/zipcrypto/zipcrypto.h"
 #include "core/file_io.h"
+#include "core/name_text.h"
 #include "core/prompts.h"
 #include "zip/zip_directory.h"
 #include "zip/zip_file_input.h"
@@ -53,6 +54,7 @@ const char kTempPrefix[] = "tsr";
 // until it is compressed).
 struct Item {
     UpdateEntry entry;        // old entry: local header offset absolute in the old file
+    std::string text;         // the entry's name as text: what selections and files match
     bool marked = false;      // to be replaced (add) or dropped (delete)
     std::string path;         // file on disk, for marked and new entries
     uint32_t fileStamp = 0;   // the file's DOS date and time
@@ -62,7 +64,7 @@ struct Item {
 // A file named in the list that no old entry has.
 struct NewFile {
     std::string path;
-    std::string name;   // stored name (OEM)
+    std::string name;   // the name as text; stored by Compress
     bool dosFlag = false;
 };
 
@@ -75,11 +77,6 @@ std::string Upper(const std::string& text) {
     return upper;
 }
 
-std::string ToOem(const std::string& text) {
-    std::string oem = text;
-    if (!oem.empty()) CharToOemBuffA(text.data(), &oem[0], static_cast<DWORD>(text.size()));
-    return oem;
-}
 
 std::string FullPath(const std::string& path) {
     char full[MAX_PATH];
@@ -356,14 +353,20 @@ bool CZipFormat::Updater::Scan() {
     comment_ = std::move(scan.comment);
     prefixLength_ = scan.prefixLength;
     items_.resize(scan.entries.size());
-    for (size_t i = 0; i < items_.size(); ++i) items_[i].entry = std::move(scan.entries[i]);
+    for (size_t i = 0; i < items_.size(); ++i) {
+        UpdateEntry& entry = items_[i].entry;
+        entry = std::move(scan.entries[i]);
+        const auto* extra = reinterpret_cast<const uint8_t*>(entry.centralExtra.data());
+        items_[i].text = NameText(entry.central, entry.name,
+                                  UnicodePathName(extra, entry.centralExtra.size(), entry.name));
+    }
     return true;
 }
 
 void CZipFormat::Updater::SelectForAdd() {
     // Old entries by their upper-cased name.
     std::map<std::string, size_t> byName;
-    for (size_t i = 0; i < items_.size(); ++i) byName.emplace(Upper(items_[i].entry.name), i);
+    for (size_t i = 0; i < items_.size(); ++i) byName.emplace(Upper(items_[i].text), i);
     for (const ADDFILEINFO* file = f_.m_files; file && file->length != 0; file = ADDFILEINFO_NEXT(file)) {
         std::string path = file->path;
         WIN32_FIND_DATAA found;
@@ -382,8 +385,8 @@ void CZipFormat::Updater::SelectForAdd() {
             name = StoredNameFromPath(FullPath(path), f_.m_relativePaths ? f_.m_commonDepth : 0, f_.m_usePaths != 0,
                                       folder);
         }
-        name = ToOem(name);
-        if (name.empty() || name.size() > kMaxFieldLength) continue;
+        bool utf8 = false;
+        if (name.empty() || tessera::NameToStore(name, &utf8).size() > kMaxFieldLength) continue;
         auto old = byName.find(Upper(name));
         if (old != byName.end()) {
             Item& item = items_[old->second];
@@ -403,12 +406,14 @@ void CZipFormat::Updater::SelectForAdd() {
 void CZipFormat::Updater::SelectMarked() {
     for (Item& item : items_) {
         UpdateEntry& entry = item.entry;
-        if (!f_.IsSelected(entry.name.c_str())) continue;
+        if (!f_.IsSelected(item.text.c_str())) continue;
         item.marked = true;
         if (op_ != OP_UPDATEENTRIES || !f_.m_currentDetail) continue;
         const ENTRYPROPS* props = static_cast<const ENTRYPROPS*>(f_.m_currentDetail);
         entry.central.externalAttributes = entry.dosFlag ? (props->attributes & 0xFF) : props->attributes;
-        entry.comment = ToOem(props->comment);
+        bool utf8 = false;  // the entry's flag decides, not the comment
+        entry.comment = (entry.central.flags & kFlagUtf8) ? tessera::NameToStore(props->comment, &utf8)
+                                                          : tessera::TextToOem(props->comment);
         if (entry.comment.size() > kMaxFieldLength) entry.comment.resize(kMaxFieldLength);
     }
 }
@@ -541,7 +546,7 @@ bool CZipFormat::Updater::Write(const Request& request) {
     }
     items_ = std::move(written);
     if (op_ == OP_SETCOMMENT) {
-        comment_ = ToOem(request.newComment ? request.newComment : "");
+        comment_ = tessera::TextToOem(request.newComment ? request.newComment : "");
         if (comment_.size() > kMaxFieldLength) comment_.resize(kMaxFieldLength);
     }
     return WriteDirectory();
@@ -569,7 +574,7 @@ bool CZipFormat::Updater::WritePrefix(const Request& request) {
 // Copied, dropped or replaced; a file that cannot replace its entry leaves
 // the old entry in place.
 bool CZipFormat::Updater::WriteOldEntry(Item& item, std::vector<Item>* written) {
-    const std::string display = DisplayName(item.entry.name);
+    const std::string display = DisplayName(item.text);
     if (!item.marked || op_ == OP_UPDATEENTRIES) {
         f_.Log(IDS_COPYING, display.c_str());
         if (!CopyEntry(item)) return false;
@@ -599,11 +604,11 @@ bool CZipFormat::Updater::WriteOldEntry(Item& item, std::vector<Item>* written) 
 
 bool CZipFormat::Updater::WriteNewFile(const NewFile& file, std::vector<Item>* written) {
     Item item;
-    item.entry.name = file.name;
+    item.text = file.name;
     item.entry.dosFlag = file.dosFlag;
     item.path = file.path;
     item.marked = true;
-    f_.Log(IDS_COMPRESSING, DisplayName(item.entry.name).c_str());
+    f_.Log(IDS_COMPRESSING, DisplayName(item.text).c_str());
     switch (Compress(item)) {
     case FileResult::Done:
         written->push_back(std::move(item));
@@ -659,14 +664,18 @@ CZipFormat::Updater::FileResult CZipFormat::Updater::Compress(Item& item) {
     const FileResult opened = OpenInput(item, &input);
     if (opened != FileResult::Done) return opened;
 
-    // A fresh entry: no extra fields, method by kind and list.
+    // A fresh entry: no extra fields, method by kind and list; a name
+    // beyond ASCII is stored as UTF-8 under the flag.
     UpdateEntry& entry = item.entry;
     entry.localExtra.clear();
     entry.localExtraIsCentral = false;
     entry.centralExtra.clear();
+    bool utf8 = false;
+    entry.name = tessera::NameToStore(item.text, &utf8);
     const bool encrypted = f_.m_password[0] != '\0' && !input.folder;
-    LocalHeader header = FirstLocalHeader(MethodFor(entry.name, input), input.dosTime, input.dosDate, encrypted,
+    LocalHeader header = FirstLocalHeader(MethodFor(item.text, input), input.dosTime, input.dosDate, encrypted,
                                           input.size, static_cast<uint16_t>(entry.name.size()));
+    if (utf8) header.flags |= kFlagUtf8;
     const uint64_t offset = writer_->Position();
     item.newOffset = static_cast<uint32_t>(offset);
     if (!writer_->WriteRaw(LocalRecordBytes(header, entry.name, std::string()).data(),
@@ -701,7 +710,7 @@ CZipFormat::Updater::FileResult CZipFormat::Updater::OpenInput(const Item& item,
         f_.Warn(IDS_ERROR_OPENING_FILE, item.path.c_str(), f_.SystemErrorText());
         return FileResult::Skipped;
     }
-    const std::string& name = item.entry.name;
+    const std::string& name = item.text;
     input->folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const bool folderName = !name.empty() && name.back() == '/';
     if (input->folder != folderName) {
