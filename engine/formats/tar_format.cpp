@@ -65,12 +65,13 @@ HRESULT CTarFormat::DoList() { return ListTar(); }
 
 HRESULT CTarFormat::DoExtract() { return ExtractTar(); }
 
-bool CTarFormat::ReportWalkEnd(int status, const ArchiveFileInput& source) {
+bool CTarFormat::ReportWalkEnd(int status, unsigned damagedHeaders, const ArchiveFileInput& source) {
     if (ReadFailed(source)) return false;
+    // Once, however many headers the walk had to pass over.
+    if (damagedHeaders) Warn(IDS_ARCHIVE_DAMAGED, "a header checksum is wrong");
     switch (static_cast<TarStatus>(status)) {
     case TarStatus::End: break;
     case TarStatus::Truncated: Warn(IDS_ARCHIVE_DAMAGED, "unexpected end of the archive"); break;
-    case TarStatus::BadChecksum: Warn(IDS_ARCHIVE_DAMAGED, "a header checksum is wrong"); break;
     case TarStatus::BadHeader: Warn(IDS_ARCHIVE_DAMAGED, "a header holds an impossible size"); break;
     case TarStatus::Entry: break;
     }
@@ -124,7 +125,7 @@ HRESULT CTarFormat::ListTar() {
         m_totals.totalPacked += h.packedSize;
     }
     TrimPool();
-    bool ok = m_cancel || ReportWalkEnd(static_cast<int>(status), source);
+    bool ok = m_cancel || ReportWalkEnd(static_cast<int>(status), reader.DamagedHeaders(), source);
     CloseArchiveFile();
     return m_cancel ? E_ABORT : ok ? S_OK : E_FAIL;
 }
@@ -199,8 +200,8 @@ HRESULT CTarFormat::ExtractTar() {
         }
     }
     const TarStatus end = status == TarStatus::Entry ? TarStatus::End : status;
-    if (!m_cancel && (end != TarStatus::End || source.Failed())) NoteDamage();
-    bool ok = m_cancel || ReportWalkEnd(static_cast<int>(end), source);
+    if (!m_cancel && (end != TarStatus::End || reader.DamagedHeaders() || source.Failed())) NoteDamage();
+    bool ok = m_cancel || ReportWalkEnd(static_cast<int>(end), reader.DamagedHeaders(), source);
     Progress(kProgressEnd, 0);
     CloseArchiveFile();
     if (m_cancel) return E_ABORT;

@@ -26,7 +26,7 @@ protected:
 
 private:
     // Reports how a walk ended; false when the operation is to fail.
-    bool ReportWalkEnd(int status, const ArchiveFileInput& source);
+    bool ReportWalkEnd(int status, unsigned damagedHeaders, const ArchiveFileInput& source);
     // Writes the data of the current entry; false when the user cancelled.
     // *whole: all of the data arrived and was written.
     bool WriteEntryData(tessera::tar::TarReader& reader, bool* whole);

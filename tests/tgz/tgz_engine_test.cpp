@@ -169,6 +169,8 @@ TEST(TgzEngine, DamageTable) {
     std::vector<uint8_t> cutInData(tar.begin(), tar.begin() + 900);
     std::vector<uint8_t> badSum = tar;
     badSum[1536 + 1] ^= 1;  // the name of b.txt
+    std::vector<uint8_t> badFirst = tar;
+    badFirst[1] ^= 1;  // the name of a.txt: the walk finds b.txt behind a.txt's data
     std::vector<uint8_t> huge = tar;
     std::vector<uint8_t> hugeHeader = TarHeader("a.txt", 077777777777ull);
     std::copy(hugeHeader.begin(), hugeHeader.end(), huge.begin());
@@ -188,6 +190,7 @@ TEST(TgzEngine, DamageTable) {
     const Row rows[] = {
         {"cut.tar", cutInData, S_FALSE, 1, "unexpected end of the archive"},
         {"sum.tar", badSum, S_FALSE, 1, "header checksum is wrong"},
+        {"first.tar", badFirst, S_FALSE, 1, "header checksum is wrong"},
         {"huge.tar", huge, S_FALSE, 1, "unexpected end of the archive"},
         {"cut.tgz", tgzCut, E_FAIL, 0, "Invalid compressed data"},
         {"flip.tgz", tgzFlip, E_FAIL, 0, "Bad checksum"},

@@ -258,7 +258,23 @@ TarStatus TarReader::Next(TarEntry& entry) {
 
         if (IsAllZero(block)) return TarStatus::End;
         if (block[0] == '\0' && !(pending && HeaderChecksumHolds(block))) return TarStatus::End;
-        if (!HeaderChecksumHolds(block)) return TarStatus::BadChecksum;
+        if (!HeaderChecksumHolds(block)) {
+            // Damage: whatever extension headers came before it are lost
+            // with it; the walk goes on at the next block that is a header
+            // (named, with a checksum that holds -- random data practically
+            // never is), so the members after the damage are not lost.
+            ++damagedHeaders_;
+            do {
+                n = Fill(block, kBlockSize);
+                if (n == 0) return TarStatus::End;
+                if (n < kBlockSize) return TarStatus::Truncated;
+            } while (block[0] == '\0' || !HeaderChecksumHolds(block));
+            hasLongName = hasLongLink = false;
+            longName.clear();
+            longLink.clear();
+            local = PaxValues();
+            headerOffset = position_ - kBlockSize;
+        }
 
         int64_t size = 0, mtime = 0, mode = 0;
         if (!ParseNumericField(block + kSizeOffset, kSizeLength, size) || size < 0) return TarStatus::BadHeader;

@@ -55,7 +55,6 @@ struct TarEntry {
 enum class TarStatus {
     Entry,        // `entry` holds the next member
     End,          // end-of-archive block, or the input ended at a block boundary
-    BadChecksum,  // a header block whose checksum does not hold: damage
     BadHeader,    // a number that does not fit, or an oversized extension header
     Truncated,    // the input ended inside a header or inside an entry's data
 };
@@ -78,8 +77,12 @@ public:
     TarReader& operator=(const TarReader&) = delete;
 
     // Skips what is left of the current entry and reads the next header.
-    // After any status other than Entry the walk is over.
+    // After any status other than Entry the walk is over. A block where a
+    // header should be whose checksum does not hold is damage: the walk
+    // counts it and carries on from the next block that is a header.
     TarStatus Next(TarEntry& entry);
+    // Places where the walk had to look for the next header.
+    unsigned DamagedHeaders() const { return damagedHeaders_; }
 
     // Up to `capacity` data bytes of the current entry; 0 when its data is
     // used up (or the input ended early: then Truncated() is true).
@@ -113,6 +116,7 @@ private:
     uint64_t padding_ = 0;   // bytes after the data up to the next block
     bool truncated_ = false;
     bool finished_ = false;
+    unsigned damagedHeaders_ = 0;
     PaxValues global_;
 };
 
