@@ -14,6 +14,7 @@
 #include "win32/com_ptr.h"
 
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -41,23 +42,59 @@ CCompressFormat* NewFormatObject(DWORD id) {
     return nullptr;
 }
 
+// A new object of format row `id` for `path`; null when out of memory.
+tessera::win32::ComPtr<CCompressFormat> MakeObject(UINT id, LPCSTR path) {
+    // A new object has no reference yet: this one is the factory's own.
+    auto format = tessera::win32::ComPtr<CCompressFormat>::Share(NewFormatObject(id));
+    if (!format) return format;
+    format->SetFormatId(id);
+    format->SetOption(0);
+    format->SetArchivePath(path);
+    return format;
+}
+
+// The rows to try by content for `path`: for a self-extracting program
+// every self-extracting row, for a name no row claims every row of its own
+// format (the aliases of gzip left out), in the table's order.
+std::vector<UINT> ContentCandidates(bool selfExtracting) {
+    std::vector<UINT> rows;
+    for (UINT id = 0; id < FORMAT_COUNT; ++id) {
+        const FORMATINFO* row = FormatRow(id);
+        const bool sfx = (row->variant & 0xFF) != 0;
+        if (selfExtracting ? sfx : !sfx && id != FORMAT_TGZ && id != FORMAT_TAZ && id != FORMAT_Z) rows.push_back(id);
+    }
+    return rows;
+}
+
 }  // namespace
 
 TESAPI HRESULT WINAPI ArcCreateObject(HWND owner, LPCSTR path, ICompressFormat** object) {
     if (!path || !object) return E_INVALIDARG;
     FORMATINFO info;
     UINT id = 0;
-    HRESULT hr = ArcGetFormatOf(path, &info, &id);
-    if (FAILED(hr)) return hr;
-    // A new object has no reference yet: this one is the factory's own.
-    auto format = tessera::win32::ComPtr<CCompressFormat>::Share(NewFormatObject(id));
-    if (!format) return E_OUTOFMEMORY;
-    format->SetFormatId(id);
-    format->SetOption(0);
-    format->SetArchivePath(path);
-    if (info.variant & 0xFF) {
-        BOOL flag = FALSE;
-        if (FAILED(format->Check(owner, &flag))) return E_FAIL;
+    const bool named = SUCCEEDED(ArcGetFormatOf(path, &info, &id));
+    if (named && !(info.variant & 0xFF)) {
+        auto format = MakeObject(id, path);
+        if (!format) return E_OUTOFMEMORY;
+        return format->QueryInterface(IID_ICompressFormat, reinterpret_cast<void**>(object));
     }
-    return format->QueryInterface(IID_ICompressFormat, reinterpret_cast<void**>(object));
+    // A self-extracting program may hold any of the formats that have one,
+    // and a file with a name no format claims is tried by its content too.
+    // The checks run quietly (no owner): a refusal is no error while another
+    // format may still accept the file.
+    for (UINT candidate : ContentCandidates(named)) {
+        auto format = MakeObject(candidate, path);
+        if (!format) return E_OUTOFMEMORY;
+        BOOL flag = FALSE;
+        if (SUCCEEDED(format->Check(nullptr, &flag)))
+            return format->QueryInterface(IID_ICompressFormat, reinterpret_cast<void**>(object));
+    }
+    // None: a program is reported as the first row (ZIP) finds it, as ever.
+    if (named) {
+        auto format = MakeObject(id, path);
+        if (!format) return E_OUTOFMEMORY;
+        BOOL flag = FALSE;
+        format->Check(owner, &flag);
+    }
+    return E_FAIL;
 }

@@ -19,10 +19,10 @@
 //     cut to their packed size so memory stays bounded by the file;
 //   - a walk that ends at a damaged or truncated header is reported.
 #include "formats/ace_format.h"
-#include "core/name_text.h"
 
 #include "core/file_io.h"
 #include "core/module.h"
+#include "core/name_text.h"
 #include "core/registry.h"
 #include "formats/format_support.h"
 #include "win32/handles.h"

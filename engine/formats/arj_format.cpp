@@ -10,6 +10,7 @@
 // Entries split over volumes are read as far as this volume holds them,
 // with a warning.
 #include "formats/arj_format.h"
+
 #include "core/name_text.h"
 
 #include "formats/arj/arj_archive.h"
@@ -51,6 +52,19 @@ bool CArjFormat::ReportOpen(int status) {
     default: ReportError(IDS_FILE_DAMAGED, 1u); break;  // the main header
     }
     return false;
+}
+
+// Whether the file is an ARJ archive (also behind a self-extractor's stub).
+HRESULT CArjFormat::DoCheck(BOOL* result) {
+    *result = FALSE;
+    if (!OpenArchiveFile()) return E_FAIL;
+    ArchiveFileInput input(m_archiveFile);
+    ArjWalker walker(input);
+    const ArjStatus status = walker.Open();
+    const bool ok = !ReadFailed(input) && ReportOpen(static_cast<int>(status));
+    CloseArchiveFile();
+    *result = ok;
+    return ok ? S_OK : E_FAIL;
 }
 
 HRESULT CArjFormat::ListArj() {

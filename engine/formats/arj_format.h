@@ -11,6 +11,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetText(int kind, DWORD_PTR value, LPSTR buffer) override;
 
     HRESULT DoList() override;
+    HRESULT DoCheck(BOOL* result) override;
     HRESULT DoExtract() override;
     HRESULT DoTest() override;
 

@@ -116,6 +116,15 @@ void CGzFormat::EntryName(const Front& front, char* name, size_t size) {
     lstrcpynA(name, text.c_str(), static_cast<int>(size));
 }
 
+// Whether the file starts with a gzip member header.
+HRESULT CGzFormat::DoCheck(BOOL* result) {
+    Front front;
+    const HRESULT hr = ReadFront(front);
+    CloseArchiveFile();
+    *result = SUCCEEDED(hr);
+    return hr;
+}
+
 HRESULT CGzFormat::DoList() {
     HRESULT hr = AllocEntries(kNameSpace, 1);
     if (FAILED(hr)) return hr;

@@ -15,6 +15,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetText(int kind, DWORD_PTR value, LPSTR buffer) override;
 
     HRESULT DoList() override;
+    HRESULT DoCheck(BOOL* result) override;
     HRESULT DoExtract() override;
 
     // Whether the last extraction decoded every member without a fault

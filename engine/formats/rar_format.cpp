@@ -6,6 +6,7 @@
 // encryption, damage, a missing volume) is noted in the outcome counts, so
 // the operation ends with S_FALSE and a test with the summary that says so.
 #include "formats/rar_format.h"
+
 #include "core/name_text.h"
 
 #include "formats/rar/rar_archive.h"
@@ -28,7 +29,19 @@ HRESULT STDMETHODCALLTYPE CRarFormat::GetText(int kind, DWORD_PTR value, LPSTR b
     return ConvertStoredName(value, buffer);
 }
 
-HRESULT CRarFormat::DoCheck(BOOL*) { return E_FAIL; }
+// Whether the file is a RAR archive (a self-extracting program holds one
+// behind its stub).
+HRESULT CRarFormat::DoCheck(BOOL* result) {
+    *result = FALSE;
+    if (!OpenArchiveFile()) return E_FAIL;
+    ArchiveFileInput input(m_archiveFile);
+    RarWalker walker(input);
+    const RarStatus status = walker.Open();
+    const bool ok = !ReadFailed(input) && ReportOpen(static_cast<int>(status));
+    CloseArchiveFile();
+    *result = ok;
+    return ok ? S_OK : E_FAIL;
+}
 
 HRESULT CRarFormat::DoList() {
     return RunMemoryChecked(false, [this] { return ListRar(); });

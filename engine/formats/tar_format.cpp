@@ -3,9 +3,9 @@
 // file system of the target has no place for them); folder entries create
 // their folders.
 #include "formats/tar_format.h"
-#include "core/name_text.h"
 
 #include "core/file_io.h"
+#include "core/name_text.h"
 #include "formats/format_support.h"
 #include "formats/tar/tar_reader.h"
 
@@ -62,6 +62,20 @@ HRESULT STDMETHODCALLTYPE CTarFormat::GetText(int kind, DWORD_PTR value, LPSTR b
 }
 
 HRESULT CTarFormat::DoList() { return ListTar(); }
+
+// Whether the file starts with a TAR header: named, with a checksum that holds.
+HRESULT CTarFormat::DoCheck(BOOL* result) {
+    *result = FALSE;
+    if (!OpenArchiveFile()) return E_FAIL;
+    uint8_t block[512];
+    DWORD got = 0;
+    const bool read = EngineReadFile(m_archiveFile, block, sizeof block, &got) != FALSE;
+    CloseArchiveFile();
+    *result = read && got == sizeof block && block[0] != 0 && tessera::tar::HeaderChecksumHolds(block);
+    if (*result) return S_OK;
+    ReportNotArchive();
+    return E_FAIL;
+}
 
 HRESULT CTarFormat::DoExtract() { return ExtractTar(); }
 

@@ -5,6 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
+
+#include "corpus.h"
+#include "engine_session.h"
+#include "test_files.h"
 
 namespace {
 
@@ -120,6 +126,46 @@ TEST(Factory, ObjectsAndFailures) {
     EXPECT_EQ(none, nullptr);
     EXPECT_EQ(object->GetPlainExtension(), nullptr);
     EXPECT_EQ(object->Release(), 0u);
+}
+
+// A self-extracting program of any format, and a file whose name no format
+// claims, open by their content: the object lists what the archive under
+// its own name lists.
+TEST(Factory, ProgramsAndUnnamedFilesOpenByContent) {
+    TESSERA_REQUIRE_CORPUS();
+    const char* samples[] = {"zip/comment_entry_comment.zip",   "ace/ace10_lz77_archive_and_file_comment.ace",
+                             "cab/mszip_gcab.cab",              "rar/rar15_packed_3files.rar",
+                             "arj/arj_method1.arj",             "tar/gnu_longname.tar",
+                             "gz/gzip113_fname.gz"};
+    tessera::testing::ScratchFolder scratch;
+    for (const char* sample : samples) {
+        SCOPED_TRACE(sample);
+        const std::vector<uint8_t> bytes = tessera::testing::ReadWholeFile(tessera::testing::CorpusPath(sample));
+        tessera::testing::OpenedArchive named(tessera::testing::CorpusPath(sample));
+        ASSERT_EQ(named.created, S_OK);
+        ASSERT_TRUE(SUCCEEDED(named.List()));
+        const std::string stem = std::string(std::strrchr(sample, '/') + 1);
+        const bool selfExtracting = stem.find(".tar") == std::string::npos && stem.find(".gz") == std::string::npos;
+        // TAR and gzip have no self-extracting programs; every format goes
+        // without a name it is known by.
+        std::vector<std::string> copies = {scratch / (stem + ".data")};
+        if (selfExtracting) copies.push_back(scratch / (stem + ".exe"));
+        for (const std::string& copy : copies) {
+            tessera::testing::WriteWholeFile(copy, bytes.data(), bytes.size());
+            tessera::testing::OpenedArchive probed(copy);
+            ASSERT_EQ(probed.created, S_OK) << copy;
+            EXPECT_TRUE(SUCCEEDED(probed.List())) << copy << probed.log;
+            EXPECT_EQ(probed.Names(), named.Names()) << copy;
+        }
+    }
+    // Neither a program nor a file of another kind that holds no archive.
+    const std::string junk(4096, 'j');
+    for (const char* name : {"junk.exe", "junk.data"}) {
+        tessera::testing::WriteWholeFile(scratch / name, junk.data(), junk.size());
+        ICompressFormat* object = nullptr;
+        EXPECT_EQ(ArcCreateObject(nullptr, (scratch / name).c_str(), &object), E_FAIL) << name;
+        EXPECT_EQ(object, nullptr);
+    }
 }
 
 TEST(Exports, PlainNames) {

@@ -9,6 +9,7 @@
 #include "formats/rar/rar_archive.h"
 
 #include <cstring>
+#include <vector>
 
 #include "codecs/crc32/crc32.h"
 
@@ -49,8 +50,25 @@ private:
 }  // namespace
 
 RarStatus RarWalker::Open() {
+    RarStatus status = OpenAt(0);
+    if (status != RarStatus::kNotArchive) return status;
+    // A self-extracting program: the archive follows the program, and its
+    // marker is taken only where a whole main header with a good CRC follows.
+    std::vector<uint8_t> window(kSearchPiece + 6);
+    for (uint64_t at = 1; at < kRarSfxSearchLimit && at < input_.Size(); at += kSearchPiece) {
+        const size_t got = input_.ReadUpTo(at, window.data(), window.size());
+        for (size_t i = 0; i + 6 <= got && i < kSearchPiece; ++i) {
+            if (std::memcmp(window.data() + i, kMarker, 6) != 0) continue;
+            status = OpenAt(at + i);
+            if (status == RarStatus::kOk || status == RarStatus::kEncryptedHeaders) return status;
+        }
+    }
+    return RarStatus::kNotArchive;
+}
+
+RarStatus RarWalker::OpenAt(uint64_t start) {
     uint8_t head[7 + kMainHeaderSize];
-    size_t got = input_.ReadUpTo(0, head, sizeof head);
+    size_t got = input_.ReadUpTo(start, head, sizeof head);
     if (got < 7 || std::memcmp(head, kMarker, 6) != 0) return RarStatus::kNotArchive;
     if (head[6] != 0) return head[6] == 0x01 ? RarStatus::kRar5 : RarStatus::kNotArchive;
     if (got < sizeof head) return RarStatus::kBadMainHeader;
@@ -60,7 +78,7 @@ RarStatus RarWalker::Open() {
     if ((Crc32(mh + 2, kMainHeaderSize - 2) & 0xFFFF) != Le16(mh)) return RarStatus::kBadMainHeader;
     mainFlags_ = Le16(mh + 3);
     if (mainFlags_ & kRarHeadersEncrypted) return RarStatus::kEncryptedHeaders;
-    next_ = 7 + static_cast<uint64_t>(headSize);  // skips an archive comment
+    next_ = start + 7 + static_cast<uint64_t>(headSize);  // skips an archive comment
     return RarStatus::kOk;
 }
 

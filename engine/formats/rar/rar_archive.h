@@ -36,6 +36,9 @@ enum class RarStatus {
 };
 
 // Main header flags.
+// A self-extracting program holds its archive within this many bytes.
+constexpr uint64_t kRarSfxSearchLimit = 0x100000;
+
 constexpr uint16_t kRarVolume = 0x0001;
 constexpr uint16_t kRarSolid = 0x0008;
 constexpr uint16_t kRarHeadersEncrypted = 0x0080;
@@ -81,7 +84,8 @@ class RarWalker {
 public:
     explicit RarWalker(RandomAccessInput& input) : input_(input) {}
 
-    // Checks the marker and the main header.
+    // Checks the marker and the main header: at the start of the input, or
+    // for a self-extracting program within its first kRarSfxSearchLimit bytes.
     RarStatus Open();
     uint16_t MainFlags() const { return mainFlags_; }
     bool IsSolid() const { return (mainFlags_ & kRarSolid) != 0; }
@@ -96,6 +100,8 @@ public:
 private:
     RandomAccessInput& input_;
     uint16_t mainFlags_ = 0;
+    static constexpr size_t kSearchPiece = 0x10000;
+    RarStatus OpenAt(uint64_t start);
     uint64_t next_ = 0;
     unsigned blocks_ = 0;
     bool over_ = false;
