@@ -253,7 +253,9 @@ protected:
     LPCSTR m_tempFolder = nullptr;
     HWND m_owner = nullptr;             // owns boxes and prompts
     char m_destination[MAX_PATH] = {};  // Extract: destination folder, ends in '\'
-    char m_outputPath[MAX_PATH] = {};   // current output path
+    // Current output path: the destination (a path) and an entry's name (a
+    // path) together, so it may reach beyond MAX_PATH (long_path.h).
+    char m_outputPath[2 * MAX_PATH] = {};
     char m_knownFolder[MAX_PATH] = {};  // Extract: deepest output folder known to exist (with its separator)
     char m_workPath[MAX_PATH] = {};     // converted names
     char m_archivePath[MAX_PATH] = {};

@@ -3,14 +3,16 @@
 // per-entry output decisions of extraction (where, whether, overwrite).
 //
 // Two places are stricter than a plain reading of the stored data would be:
-//   - every output path is made from a cleaned relative path (path_safety.h)
-//     and must fit MAX_PATH, so no entry is written outside the destination
-//     or to a device;
+//   - every output path is made from a cleaned relative path (path_safety.h),
+//     so no entry is written outside the destination or to a device; the
+//     whole path may pass MAX_PATH and is then used in its long form
+//     (long_path.h);
 //   - ReplaceArchive never deletes the old archive before the new one is in
 //     place: the temporary file replaces it in one move.
 #include "core/compress_format.h"
 
 #include "core/file_io.h"
+#include "core/long_path.h"
 #include "core/path_safety.h"
 #include "core/registry.h"
 
@@ -173,15 +175,15 @@ bool CCompressFormat::CreateFolderLevels(char* path, size_t start) {
         if (i == 0 || path[i - 1] == ':') continue;
         char saved = path[i];
         path[i] = '\0';
-        DWORD attributes = GetFileAttributesA(path);
+        DWORD attributes = tessera::FileAttributesAt(path);
         bool ok = true;
         if (attributes == INVALID_FILE_ATTRIBUTES) {
-            while (!CreateDirectoryA(path, nullptr)) {
+            while (!tessera::CreateDirectoryAt(path)) {
                 DWORD error = GetLastError();
                 if (IsDiskFull(error)) {
                     if (Ask(IDS_DISK_FULL, MB_RETRYCANCEL | MB_ICONSTOP, path[0]) == IDRETRY) continue;
                     Cancel();
-                } else if (error == ERROR_ALREADY_EXISTS && (GetFileAttributesA(path) & FILE_ATTRIBUTE_DIRECTORY)) {
+                } else if (error == ERROR_ALREADY_EXISTS && (tessera::FileAttributesAt(path) & FILE_ATTRIBUTE_DIRECTORY)) {
                     break;
                 } else {
                     Warn(IDS_FOLDER_CANNOT_BE_CREATED, path, SystemErrorText(error));
@@ -260,7 +262,9 @@ bool CCompressFormat::MakeOutputPath(LPCSTR relative, DWORD attributes) {
         memmove(part, FileNamePart(part), strlen(FileNamePart(part)) + 1);
     }
     size_t destination = strlen(m_destination);
-    if (destination + strlen(part) >= MAX_PATH) {
+    // Beyond MAX_PATH the path is used in its long form; a component longer
+    // than any file system takes cannot be made at all.
+    if (destination + strlen(part) >= sizeof m_outputPath || tessera::HasOverlongComponent(part)) {
         LogSkip(relative, IDS_REASON_PATH_TOO_LONG);
         m_warning = TRUE;  // a selected entry is not there: never a clean result
         NoteSkipped(kSkipOther);
@@ -274,8 +278,8 @@ bool CCompressFormat::MakeOutputPath(LPCSTR relative, DWORD attributes) {
 }
 
 int CCompressFormat::CompareWithTarget() {
-    HANDLE file = CreateFileA(m_outputPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = tessera::CreateFileAt(m_outputPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL);
     if (file == INVALID_HANDLE_VALUE) return 0;
     FILETIME written;
     BOOL ok = GetFileTime(file, nullptr, nullptr, &written);
@@ -297,7 +301,7 @@ bool CCompressFormat::BeginEntryOutput(LPCSTR storedName, const FILETIME& localT
         return false;
     }
     converted[GETTEXT_BUFFER] = '\0';
-    lstrcpynA(m_outputPath, converted, MAX_PATH);
+    lstrcpynA(m_outputPath, converted, sizeof m_outputPath);
 
     if (m_op == OP_TEST) {
         LPCSTR name = FileNamePart(m_outputPath);
@@ -307,7 +311,7 @@ bool CCompressFormat::BeginEntryOutput(LPCSTR storedName, const FILETIME& localT
     }
 
     if (overridePath) {
-        lstrcpynA(m_outputPath, overridePath, MAX_PATH);
+        lstrcpynA(m_outputPath, overridePath, sizeof m_outputPath);
     } else {
         char safe[MAX_PATH];
         switch (MakeSafeRelativePath(converted, safe, sizeof safe)) {
@@ -372,18 +376,19 @@ bool CCompressFormat::BeginEntryOutput(LPCSTR storedName, const FILETIME& localT
 
 HRESULT CCompressFormat::CreateTargetFile() {
     auto createNew = [this] {
-        m_outputFile = CreateFileA(m_outputPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+        m_outputFile = tessera::CreateFileAt(m_outputPath, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
+                                             FILE_ATTRIBUTE_NORMAL);
         return m_outputFile != INVALID_HANDLE_VALUE;
     };
     // Most targets are new: try that first, and look at what stands there
     // only when it fails.
     if (createNew()) return S_OK;
-    DWORD attributes = GetFileAttributesA(m_outputPath);
+    DWORD attributes = tessera::FileAttributesAt(m_outputPath);
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) return S_FALSE;
-        if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(m_outputPath, attributes & ~FILE_ATTRIBUTE_READONLY);
-        if (!DeleteFileA(m_outputPath)) {
+        if (attributes & FILE_ATTRIBUTE_READONLY)
+            tessera::SetFileAttributesAt(m_outputPath, attributes & ~FILE_ATTRIBUTE_READONLY);
+        if (!tessera::DeleteFileAt(m_outputPath)) {
             Warn(IDS_CANNOT_BE_REPLACED, m_outputPath, SystemErrorText());
             return E_ACCESSDENIED;
         }
@@ -431,7 +436,7 @@ void CCompressFormat::FinishTargetFile() {
         basic.LastWriteTime = basic.LastAccessTime;
     }
     if (!haveTime || !SetFileInformationByHandle(m_outputFile, FileBasicInfo, &basic, sizeof basic)) {
-        if (!SetFileAttributesA(m_outputPath, attributes)) Log(IDS_ATTRIBUTES_CANNOT_BE_SET, SystemErrorText());
+        if (!tessera::SetFileAttributesAt(m_outputPath, attributes)) Log(IDS_ATTRIBUTES_CANNOT_BE_SET, SystemErrorText());
         if (!haveTime || !SetFileTime(m_outputFile, nullptr, &utc, &utc)) Log(IDS_TIME_CANNOT_BE_SET, SystemErrorText());
     }
     CloseHandle(m_outputFile);

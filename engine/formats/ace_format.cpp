@@ -21,6 +21,7 @@
 #include "formats/ace_format.h"
 
 #include "core/file_io.h"
+#include "core/long_path.h"
 #include "core/module.h"
 #include "core/name_text.h"
 #include "core/registry.h"
@@ -424,7 +425,7 @@ HRESULT CAceFormat::ExtractOrTest() {
         AceEntryOutcome outcome = decode(entry, sink);
         const bool fileOpen = m_outputFile != INVALID_HANDLE_VALUE;
         sink.Close(outcome.input == AceStatus::kOk && outcome.codec == CodecResult::kOk);
-        if (m_cancel && fileOpen) DeleteFileA(m_outputPath);  // a partly written file is no use
+        if (m_cancel && fileOpen) tessera::DeleteFileAt(m_outputPath);  // a partly written file is no use
         if (m_cancel) break;
         if (!output) continue;  // decoded only to keep the solid run in step
         if (ReportEntry(shown, Report(entry, outcome), &sink)) {
@@ -486,7 +487,7 @@ HRESULT CAceFormat::WriteArchiveCopy(LPCSTR target, const void* module, DWORD mo
     ShowStatus(IDS_COPYING, FileNamePart(m_archivePath));
     tessera::win32::FileHandle out(CreateArchiveFile(target));
     if (!out) return E_FAIL;                     // reported, or declined
-    lstrcpynA(m_outputPath, target, MAX_PATH);   // the drive named by a disk-full question
+    lstrcpynA(m_outputPath, target, sizeof m_outputPath);   // the drive named by a disk-full question
     m_outputFile = out.get();
     Progress(kProgressBegin, static_cast<DWORD>(count));
     bool ok = moduleSize == 0 || WriteOutput(module, moduleSize);

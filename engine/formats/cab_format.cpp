@@ -8,6 +8,7 @@
 #include "formats/cab_format.h"
 
 #include "core/file_io.h"
+#include "core/long_path.h"
 #include "core/module.h"
 #include "core/name_text.h"
 
@@ -393,7 +394,7 @@ intptr_t CCabFormat::ExtractNotify(void* context, int notification, Notification
                 // A partly decoded file is not left behind as if it were whole.
                 CloseHandle(self->m_outputFile);
                 self->m_outputFile = INVALID_HANDLE_VALUE;
-                DeleteFileA(self->m_outputPath);
+                tessera::DeleteFileAt(self->m_outputPath);
             }
         }
         if (!whole && !self->m_cancel) {

@@ -261,7 +261,7 @@ FileHandle CCabFormat::OpenSource(void* context, const char* path, uint16_t* dat
     *date = dosDate;
     *time = dosTime;
     *attribs = static_cast<uint16_t>(attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes & kSourceAttributes);
-    lstrcpynA(self->m_outputPath, path, MAX_PATH);  // for a read error's report
+    lstrcpynA(self->m_outputPath, path, sizeof self->m_outputPath);  // for a read error's report
     self->m_sourceFile = file;
     return FileOf(file);
 }

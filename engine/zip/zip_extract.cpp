@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "core/name_text.h"
+#include "core/long_path.h"
 #include "zip/zip_directory.h"
 #include "zip/zip_file_input.h"
 #include "zip/zip_member.h"
@@ -350,7 +351,7 @@ bool CZipFormat::ExtractEntry(ExtractRun& run, size_t index, void* detail) {
             // Nothing half-written stays behind as if it were the file.
             CloseHandle(m_outputFile);
             m_outputFile = INVALID_HANDLE_VALUE;
-            DeleteFileA(m_outputPath);
+            tessera::DeleteFileAt(m_outputPath);
         } else {
             FinishTargetFile();
         }
