@@ -75,7 +75,7 @@ std::u16string JoinPath(const std::u16string& folder, const std::u16string& name
 
 uint32_t RecordedRegistryRoot(const std::vector<UninstallRecord>& records) {
     for (const UninstallRecord& record : records) {
-        if (record.type == RecordType::DeleteRegistryValue || record.type == RecordType::DeleteRegistryKey)
+        if (record.type == RecordType::ValueToDelete || record.type == RecordType::KeyToDelete)
             return record.rootKey;
     }
     return 0;
@@ -98,7 +98,7 @@ bool RecordsWithinInstallation(const std::vector<UninstallRecord>& records, cons
     for (size_t i = 0; i < records.size(); ++i) {
         const UninstallRecord& record = records[i];
         switch (record.type) {
-        case RecordType::DeleteFile: {
+        case RecordType::FileToDelete: {
             if (!IsPlainAbsolutePath(record.path)) return refuse(i, "not a plain absolute path");
             const bool allowed = IsBelow(record.path, folders.installation) ||
                                  SamePath(record.path, JoinPath(folders.desktop, kDesktopShortcutName)) ||
@@ -108,12 +108,12 @@ bool RecordsWithinInstallation(const std::vector<UninstallRecord>& records, cons
             if (!allowed) return refuse(i, "a file Setup does not create");
             break;
         }
-        case RecordType::RemoveFolder:
+        case RecordType::FolderToRemove:
             if (!IsPlainAbsolutePath(record.path)) return refuse(i, "not a plain absolute path");
             if (!IsBelow(record.path, folders.installation) && !SamePath(record.path, folders.programGroup))
                 return refuse(i, "a folder Setup does not create");
             break;
-        case RecordType::DeleteRegistryValue: {
+        case RecordType::ValueToDelete: {
             if (record.rootKey != root) return refuse(i, "a second registry root");
             const bool allowed = EqualFolded(record.path, kUninstallKey) &&
                                  (EqualFolded(record.valueName, kDisplayNameValue) ||
@@ -121,7 +121,7 @@ bool RecordsWithinInstallation(const std::vector<UninstallRecord>& records, cons
             if (!allowed) return refuse(i, "a registry value Setup does not write");
             break;
         }
-        case RecordType::DeleteRegistryKey:
+        case RecordType::KeyToDelete:
             if (record.rootKey != root) return refuse(i, "a second registry root");
             if (!EqualFolded(record.path, kAppPathsKey)) return refuse(i, "a registry key Setup does not write");
             break;

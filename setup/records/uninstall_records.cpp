@@ -45,10 +45,10 @@ std::optional<std::u16string> GetText(const uint8_t* at) {
 
 size_t DataLength(RecordType type) {
     switch (type) {
-    case RecordType::DeleteFile:
-    case RecordType::RemoveFolder: return kPathRecordBytes;
-    case RecordType::DeleteRegistryValue: return kValueRecordBytes;
-    case RecordType::DeleteRegistryKey: return kKeyRecordBytes;
+    case RecordType::FileToDelete:
+    case RecordType::FolderToRemove: return kPathRecordBytes;
+    case RecordType::ValueToDelete: return kValueRecordBytes;
+    case RecordType::KeyToDelete: return kKeyRecordBytes;
     case RecordType::Invalid: break;
     }
     return 0;
@@ -60,12 +60,12 @@ bool PutRecord(std::vector<uint8_t>& out, const UninstallRecord& record) {
     Put32(out, static_cast<uint32_t>(record.type));
     Put32(out, static_cast<uint32_t>(length));
     switch (record.type) {
-    case RecordType::DeleteFile:
-    case RecordType::RemoveFolder: return PutText(out, record.path);
-    case RecordType::DeleteRegistryValue:
+    case RecordType::FileToDelete:
+    case RecordType::FolderToRemove: return PutText(out, record.path);
+    case RecordType::ValueToDelete:
         Put32(out, record.rootKey);
         return PutText(out, record.path) && PutText(out, record.valueName);
-    case RecordType::DeleteRegistryKey:
+    case RecordType::KeyToDelete:
         Put32(out, record.rootKey);
         return PutText(out, record.path);
     case RecordType::Invalid: break;
@@ -77,21 +77,21 @@ bool PutRecord(std::vector<uint8_t>& out, const UninstallRecord& record) {
 
 UninstallRecord UninstallRecord::File(std::u16string path) {
     UninstallRecord record;
-    record.type = RecordType::DeleteFile;
+    record.type = RecordType::FileToDelete;
     record.path = std::move(path);
     return record;
 }
 
 UninstallRecord UninstallRecord::Folder(std::u16string path) {
     UninstallRecord record;
-    record.type = RecordType::RemoveFolder;
+    record.type = RecordType::FolderToRemove;
     record.path = std::move(path);
     return record;
 }
 
 UninstallRecord UninstallRecord::RegistryValue(uint32_t root, std::u16string key, std::u16string value) {
     UninstallRecord record;
-    record.type = RecordType::DeleteRegistryValue;
+    record.type = RecordType::ValueToDelete;
     record.rootKey = root;
     record.path = std::move(key);
     record.valueName = std::move(value);
@@ -100,7 +100,7 @@ UninstallRecord UninstallRecord::RegistryValue(uint32_t root, std::u16string key
 
 UninstallRecord UninstallRecord::RegistryKey(uint32_t root, std::u16string key) {
     UninstallRecord record;
-    record.type = RecordType::DeleteRegistryKey;
+    record.type = RecordType::KeyToDelete;
     record.rootKey = root;
     record.path = std::move(key);
     return record;
@@ -146,14 +146,14 @@ std::optional<std::vector<UninstallRecord>> ReadUninstallFile(const uint8_t* dat
         if (length != expected) return std::nullopt;
         UninstallRecord record;
         record.type = type;
-        if (type == RecordType::DeleteRegistryValue || type == RecordType::DeleteRegistryKey) {
+        if (type == RecordType::ValueToDelete || type == RecordType::KeyToDelete) {
             record.rootKey = Get32(field);
             field += 4;
         }
         std::optional<std::u16string> path = GetText(field);
         if (!path) return std::nullopt;
         record.path = std::move(*path);
-        if (type == RecordType::DeleteRegistryValue) {
+        if (type == RecordType::ValueToDelete) {
             std::optional<std::u16string> value = GetText(field + kTextBytes);
             if (!value) return std::nullopt;
             record.valueName = std::move(*value);

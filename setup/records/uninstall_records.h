@@ -29,10 +29,10 @@ namespace tessera::setup {
 
 enum class RecordType : uint32_t {
     Invalid = 0,
-    DeleteFile = 1,
-    RemoveFolder = 2,
-    DeleteRegistryValue = 3,
-    DeleteRegistryKey = 4,
+    FileToDelete = 1,
+    FolderToRemove = 2,
+    ValueToDelete = 3,
+    KeyToDelete = 4,
 };
 
 // The predefined registry roots as the records store them (the values of
@@ -47,7 +47,7 @@ struct UninstallRecord {
     RecordType type = RecordType::Invalid;
     uint32_t rootKey = 0;    // registry records
     std::u16string path;     // the file or folder; the key path of a registry record
-    std::u16string valueName;  // DeleteRegistryValue
+    std::u16string valueName;  // ValueToDelete
 
     static UninstallRecord File(std::u16string path);
     static UninstallRecord Folder(std::u16string path);
