@@ -1,0 +1,136 @@
+// Setup.exe as an administrator runs it unattended: a distribution folder
+// made of the build's Setup.exe and a few files is installed for the
+// machine and for the current user, recognised as an installation, and
+// uninstalled by the installed copy, whose batch file then removes the
+// program and the folder. The user's desktop and Programs folders are
+// redirected to scratch folders for the test (as folder redirection does).
+#include "setup/engine/installer.h"
+#include "setup_test_support.h"
+#include "test_files.h"
+#include "win32/handles.h"
+
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+using namespace tessera::setup;
+using namespace tessera::setup::testing;
+using tessera::testing::HostPathToNative;
+using tessera::testing::ScratchFolder;
+using tessera::win32::KernelHandle;
+using tessera::win32::RegistryKey;
+
+const wchar_t kUserShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+
+// Points a shell folder of the current user elsewhere while it lives.
+class RedirectedShellFolder {
+public:
+    RedirectedShellFolder(const wchar_t* name, const std::wstring& folder) : name_(name) {
+        previous_ = RegistryString(HKEY_CURRENT_USER, kUserShellFolders, name);
+        Set(folder);
+    }
+    ~RedirectedShellFolder() {
+        if (previous_) {
+            Set(*previous_);
+        } else {
+            RegistryKey key;
+            if (RegOpenKeyExW(HKEY_CURRENT_USER, kUserShellFolders, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS)
+                RegDeleteValueW(key.get(), name_);
+        }
+    }
+    RedirectedShellFolder(const RedirectedShellFolder&) = delete;
+    RedirectedShellFolder& operator=(const RedirectedShellFolder&) = delete;
+
+private:
+    void Set(const std::wstring& folder) {
+        RegistryKey key;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kUserShellFolders, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                  key.put(), nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(key.get(), name_, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                       static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+    }
+    const wchar_t* name_;
+    std::optional<std::wstring> previous_;
+};
+
+// Runs a program to its end; its exit code, or -1 when it did not start or end.
+int RunProgram(const std::wstring& program, const std::wstring& arguments) {
+    std::wstring command = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return -1;
+    KernelHandle processHandle(process.hProcess), threadHandle(process.hThread);
+    if (WaitForSingleObject(process.hProcess, 120000) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    return static_cast<int>(code);
+}
+
+bool WaitUntilGone(const std::wstring& path, DWORD milliseconds) {
+    for (DWORD waited = 0; waited < milliseconds; waited += 100) {
+        if (!Exists(path)) return true;
+        Sleep(100);
+    }
+    return !Exists(path);
+}
+
+class SetupProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        const char* binary = std::getenv("TESSERA_BINARY_DIR");
+        ASSERT_NE(binary, nullptr) << "TESSERA_BINARY_DIR not set";
+        for (const wchar_t* name : {L"dist", L"desktop", L"programs"})
+            CreateDirectoryW((Root() + L"\\" + name).c_str(), nullptr);
+        MakeDistribution(Root() + L"\\dist", Wide(HostPathToNative(std::string(binary) + "/dist/Setup.exe")));
+    }
+    void TearDown() override { CoUninitialize(); }
+
+    std::wstring Root() const { return Wide(scratch_.Path()); }
+    std::wstring DistributedSetup() const { return Root() + L"\\dist\\Setup.exe"; }
+
+    ScratchFolder scratch_;
+    RedirectedShellFolder desktop_{L"Desktop", Root() + L"\\desktop"};
+    RedirectedShellFolder programs_{L"Programs", Root() + L"\\programs"};
+};
+
+TEST_F(SetupProgramTest, InstallsAndUninstallsUnattendedForTheMachineAndForTheUser) {
+    struct Case {
+        const wchar_t* option;
+        HKEY root;
+    };
+    for (const Case& c : {Case{L"/ALLUSERS", HKEY_LOCAL_MACHINE}, Case{L"/PERUSER", HKEY_CURRENT_USER}}) {
+        SCOPED_TRACE(std::string(c.option, c.option + wcslen(c.option)));
+        const InstalledSystem system = {Root() + L"\\Program Files\\Tessera", Root() + L"\\desktop",
+                                        Root() + L"\\programs", c.root};
+        ForgetRegistry(c.root);
+        ASSERT_EQ(RunProgram(DistributedSetup(), L"/S " + std::wstring(c.option) + L" \"/D=" + system.folder + L"\""),
+                  kExitDone);
+        ExpectInstalled(system);
+        // A second start of the installed copy is a maintenance start.
+        EXPECT_TRUE(LoadUninstallInformation(system.folder, DesktopFolder(), ProgramsFolder()).valid);
+
+        ASSERT_EQ(RunProgram(system.folder + L"\\Setup.exe", L"/U /S"), kExitDone);
+        // Its batch file deletes the program once it has ended, then the folder.
+        EXPECT_TRUE(WaitUntilGone(system.folder, 30000));
+        ExpectRemoved(system);
+        for (const std::wstring& name : kDistributionFiles)
+            EXPECT_TRUE(Exists(Root() + L"\\dist\\" + name)) << "the distribution lost a file";
+    }
+}
+
+TEST_F(SetupProgramTest, UninstallWithoutInformationDeletesNothing) {
+    EXPECT_EQ(RunProgram(DistributedSetup(), L"/U /S"), kExitNoUninstallInfo);
+    for (const std::wstring& name : kDistributionFiles) EXPECT_TRUE(Exists(Root() + L"\\dist\\" + name));
+    EXPECT_EQ(RunProgram(DistributedSetup(), L"/S /X"), kExitUsage);
+}
+
+}  // namespace
