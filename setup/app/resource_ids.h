@@ -55,6 +55,7 @@
 #define IDC_CHOOSE_UNINSTALL 1010
 #define IDC_FINISHED_TITLE 1011
 #define IDC_ELEVATION_NOTE 1012
+#define IDC_UNINSTALL_QUESTION 1013
 
 // The window class of the step indicators on the ready page.
 #define INSTALL_STATUS_CLASS "InstallStatus32"

@@ -257,6 +257,7 @@ protected:
     DWORD Buttons() const override { return Checked(IDC_CHOOSE_UNINSTALL) ? PSWIZB_NEXT : 0; }
     BOOL OnCommand(int id, int code, HWND control) override {
         if (id == IDC_CHOOSE_UNINSTALL && code == BN_CLICKED) {
+            Check(IDC_CHOOSE_UNINSTALL, true);
             SetButtons(Buttons());
             return TRUE;
         }

@@ -22,41 +22,6 @@ using namespace tessera::setup::testing;
 using tessera::testing::HostPathToNative;
 using tessera::testing::ScratchFolder;
 using tessera::win32::KernelHandle;
-using tessera::win32::RegistryKey;
-
-const wchar_t kUserShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-
-// Points a shell folder of the current user elsewhere while it lives.
-class RedirectedShellFolder {
-public:
-    RedirectedShellFolder(const wchar_t* name, const std::wstring& folder) : name_(name) {
-        previous_ = RegistryString(HKEY_CURRENT_USER, kUserShellFolders, name);
-        Set(folder);
-    }
-    ~RedirectedShellFolder() {
-        if (previous_) {
-            Set(*previous_);
-        } else {
-            RegistryKey key;
-            if (RegOpenKeyExW(HKEY_CURRENT_USER, kUserShellFolders, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS)
-                RegDeleteValueW(key.get(), name_);
-        }
-    }
-    RedirectedShellFolder(const RedirectedShellFolder&) = delete;
-    RedirectedShellFolder& operator=(const RedirectedShellFolder&) = delete;
-
-private:
-    void Set(const std::wstring& folder) {
-        RegistryKey key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kUserShellFolders, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                  key.put(), nullptr),
-                  ERROR_SUCCESS);
-        RegSetValueExW(key.get(), name_, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
-                       static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
-    }
-    const wchar_t* name_;
-    std::optional<std::wstring> previous_;
-};
 
 // Runs a program to its end; its exit code, or -1 when it did not start or end.
 int RunProgram(const std::wstring& program, const std::wstring& arguments) {

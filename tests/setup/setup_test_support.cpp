@@ -132,6 +132,34 @@ void ExpectRemoved(const InstalledSystem& system, const std::vector<std::wstring
     EXPECT_FALSE(KeyExists(system.root, kUninstall));
 }
 
+namespace {
+const wchar_t kUserShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+}  // namespace
+
+RedirectedShellFolder::RedirectedShellFolder(const wchar_t* name, const std::wstring& folder) : name_(name) {
+    previous_ = RegistryString(HKEY_CURRENT_USER, kUserShellFolders, name);
+    Set(folder);
+}
+
+RedirectedShellFolder::~RedirectedShellFolder() {
+    if (previous_) {
+        Set(*previous_);
+        return;
+    }
+    RegistryKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kUserShellFolders, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS)
+        RegDeleteValueW(key.get(), name_);
+}
+
+void RedirectedShellFolder::Set(const std::wstring& folder) {
+    RegistryKey key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kUserShellFolders, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(),
+                              nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(key.get(), name_, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                   static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+}
+
 void ForgetRegistry(HKEY root) {
     RegDeleteKeyW(root, kAppPaths.c_str());
     RegDeleteKeyW(root, kUninstall.c_str());

@@ -45,6 +45,21 @@ void ExpectInstalled(const InstalledSystem& system);
 // named in `left` (what the uninstaller's batch file deletes after it).
 void ExpectRemoved(const InstalledSystem& system, const std::vector<std::wstring>& left = {});
 
+// Points a shell folder of the current user ("Desktop", "Programs")
+// elsewhere while it lives, as folder redirection does.
+class RedirectedShellFolder {
+public:
+    RedirectedShellFolder(const wchar_t* name, const std::wstring& folder);
+    ~RedirectedShellFolder();
+    RedirectedShellFolder(const RedirectedShellFolder&) = delete;
+    RedirectedShellFolder& operator=(const RedirectedShellFolder&) = delete;
+
+private:
+    void Set(const std::wstring& folder);
+    const wchar_t* name_;
+    std::optional<std::wstring> previous_;
+};
+
 // Deletes every trace an installation could have left in the registry
 // (for a clean start after a failed test).
 void ForgetRegistry(HKEY root);

@@ -1,0 +1,181 @@
+// The wizards of Setup.exe as a user goes through them (under Xvfb): the
+// installation wizard page by page -- welcome, license (Next only once
+// accepted), folder (just for the user, into a scratch folder), ready,
+// finished -- then the maintenance wizard of the installed copy, which
+// uninstalls. The test drives the program from outside through the
+// property sheet's messages, as an accessibility tool would.
+#include "setup/app/resource_ids.h"
+#include "setup/engine/installer.h"
+#include "setup_test_support.h"
+#include "test_files.h"
+#include "win32/handles.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+
+namespace {
+
+using namespace tessera::setup;
+using namespace tessera::setup::testing;
+using tessera::testing::HostPathToNative;
+using tessera::testing::ScratchFolder;
+using tessera::win32::KernelHandle;
+
+constexpr int kNextButton = 0x3024;  // the wizard's Next button
+
+bool WaitFor(const std::function<bool()>& condition, DWORD milliseconds = 20000) {
+    for (DWORD waited = 0; waited < milliseconds; waited += 50) {
+        if (condition()) return true;
+        Sleep(50);
+    }
+    return condition();
+}
+
+// A visible top-level window of the process with the caption, or any when
+// the caption is null.
+HWND FindProcessWindow(DWORD process, const char* caption) {
+    struct Search {
+        DWORD process;
+        const char* caption;
+        HWND found;
+    } search = {process, caption, nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM parameter) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(parameter);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            char text[64] = "";
+            GetWindowTextA(window, text, sizeof text);
+            if (owner != s->process || !IsWindowVisible(window) || (s->caption && strcmp(text, s->caption) != 0))
+                return TRUE;
+            s->found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+class RunningSetup {
+public:
+    explicit RunningSetup(const std::wstring& program) {
+        std::wstring command = L"\"" + program + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                            &process))
+            return;
+        process_.reset(process.hProcess);
+        KernelHandle thread(process.hThread);
+        id_ = process.dwProcessId;
+        WaitFor([&] { return (sheet_ = FindProcessWindow(id_, nullptr)) != nullptr; });
+    }
+    ~RunningSetup() {
+        if (process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) TerminateProcess(process_.get(), 99);
+    }
+    RunningSetup(const RunningSetup&) = delete;
+    RunningSetup& operator=(const RunningSetup&) = delete;
+
+    HWND Sheet() const { return sheet_; }
+    // The current page once it holds the control.
+    HWND PageWith(int control) const {
+        HWND page = nullptr;
+        WaitFor([&] {
+            page = reinterpret_cast<HWND>(SendMessageA(sheet_, PSM_GETCURRENTPAGEHWND, 0, 0));
+            return page && GetDlgItem(page, control);
+        });
+        return page && GetDlgItem(page, control) ? page : nullptr;
+    }
+    bool NextEnabled() const { return IsWindowEnabled(GetDlgItem(sheet_, kNextButton)) != FALSE; }
+    void Press(int button) const { PostMessageA(sheet_, PSM_PRESSBUTTON, button, 0); }
+    // Answers the message box titled "Tessera" with OK; its text.
+    std::string AnswerMessage() const {
+        HWND box = nullptr;
+        WaitFor([&] { return (box = FindProcessWindow(id_, "Tessera")) != nullptr; });
+        if (!box) return {};
+        char text[512] = "";
+        GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // the message's static control
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        return text;
+    }
+    int ExitCode() const {
+        if (!process_ || WaitForSingleObject(process_.get(), 30000) != WAIT_OBJECT_0) return -1;
+        DWORD code = 0;
+        GetExitCodeProcess(process_.get(), &code);
+        return static_cast<int>(code);
+    }
+
+private:
+    KernelHandle process_;
+    DWORD id_ = 0;
+    HWND sheet_ = nullptr;
+};
+
+TEST(SetupWizard, InstallsPageByPageAndUninstallsThroughMaintenance) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const char* binary = std::getenv("TESSERA_BINARY_DIR");
+    ASSERT_NE(binary, nullptr);
+    ScratchFolder scratch;
+    const std::wstring root = Wide(scratch.Path());
+    for (const wchar_t* name : {L"dist", L"desktop", L"programs"}) CreateDirectoryW((root + L"\\" + name).c_str(), nullptr);
+    MakeDistribution(root + L"\\dist", Wide(HostPathToNative(std::string(binary) + "/dist/Setup.exe")));
+    RedirectedShellFolder desktop(L"Desktop", root + L"\\desktop");
+    RedirectedShellFolder programs(L"Programs", root + L"\\programs");
+    const InstalledSystem system = {root + L"\\Mine\\Tessera", root + L"\\desktop", root + L"\\programs",
+                                    HKEY_CURRENT_USER};
+    ForgetRegistry(HKEY_CURRENT_USER);
+
+    {
+        RunningSetup setup(root + L"\\dist\\Setup.exe");
+        ASSERT_TRUE(setup.Sheet()) << "no wizard";
+        ASSERT_TRUE(setup.PageWith(IDC_WELCOME_TITLE));
+        setup.Press(PSBTN_NEXT);
+
+        HWND license = setup.PageWith(IDC_ACCEPT);
+        ASSERT_TRUE(license);
+        char text[64] = "";
+        GetDlgItemTextA(license, IDC_LICENSE_TEXT, text, sizeof text);
+        EXPECT_STREQ(text, "content of License.txt");
+        EXPECT_TRUE(WaitFor([&] { return !setup.NextEnabled(); }, 3000)) << "Next before the license is accepted";
+        SendMessageA(GetDlgItem(license, IDC_ACCEPT), BM_CLICK, 0, 0);
+        EXPECT_TRUE(WaitFor([&] { return setup.NextEnabled(); }));
+        setup.Press(PSBTN_NEXT);
+
+        HWND folder = setup.PageWith(IDC_FOLDER);
+        ASSERT_TRUE(folder);
+        SendMessageA(GetDlgItem(folder, IDC_JUST_ME), BM_CLICK, 0, 0);
+        SetDlgItemTextW(folder, IDC_FOLDER, (system.folder + L"\\").c_str());
+        setup.Press(PSBTN_NEXT);
+
+        ASSERT_TRUE(setup.PageWith(IDC_COPY_STATUS));
+        setup.Press(PSBTN_NEXT);
+        ASSERT_TRUE(setup.PageWith(IDC_FINISHED_TITLE)) << "the installation did not finish";
+        setup.Press(PSBTN_FINISH);
+        EXPECT_EQ(setup.ExitCode(), kExitDone);
+    }
+    ExpectInstalled(system);
+
+    {
+        RunningSetup setup(system.folder + L"\\Setup.exe");
+        HWND maintenance = setup.PageWith(IDC_CHOOSE_UNINSTALL);
+        ASSERT_TRUE(maintenance) << "no maintenance wizard";
+        EXPECT_TRUE(WaitFor([&] { return !setup.NextEnabled(); }, 3000)) << "Next before a choice";
+        SendMessageA(GetDlgItem(maintenance, IDC_CHOOSE_UNINSTALL), BM_CLICK, 0, 0);
+        EXPECT_TRUE(WaitFor([&] { return setup.NextEnabled(); }));
+        setup.Press(PSBTN_NEXT);
+        ASSERT_TRUE(setup.PageWith(IDC_UNINSTALL_QUESTION));
+        setup.Press(PSBTN_FINISH);
+        EXPECT_EQ(setup.AnswerMessage(), "Tessera has been successfully uninstalled.");
+        EXPECT_EQ(setup.ExitCode(), kExitDone);
+    }
+    EXPECT_TRUE(WaitFor([&] { return !Exists(system.folder); }, 30000));
+    ExpectRemoved(system);
+    CoUninitialize();
+}
+
+}  // namespace
