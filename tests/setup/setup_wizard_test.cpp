@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 
 namespace {
@@ -36,27 +37,30 @@ bool WaitFor(const std::function<bool()>& condition, DWORD milliseconds = 20000)
     return condition();
 }
 
+struct WindowSearch {
+    DWORD process;
+    const char* caption;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<WindowSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char text[64] = "";
+    GetWindowTextA(window, text, sizeof text);
+    if (owner != search->process || !IsWindowVisible(window) ||
+        (search->caption && strcmp(text, search->caption) != 0))
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
 // A visible top-level window of the process with the caption, or any when
 // the caption is null.
 HWND FindProcessWindow(DWORD process, const char* caption) {
-    struct Search {
-        DWORD process;
-        const char* caption;
-        HWND found;
-    } search = {process, caption, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(parameter);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            char text[64] = "";
-            GetWindowTextA(window, text, sizeof text);
-            if (owner != s->process || !IsWindowVisible(window) || (s->caption && strcmp(text, s->caption) != 0))
-                return TRUE;
-            s->found = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search = {process, caption, nullptr};
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
