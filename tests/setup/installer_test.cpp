@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace {
 
 using namespace tessera::setup;
@@ -204,6 +206,28 @@ TEST_F(InstallerTest, FileInUseIsDeletedAtTheNextStart) {
     running.reset();
     EXPECT_TRUE(Exists(busy));
     DeleteFileW(busy.c_str());
+    ExpectRemoved(system_);
+}
+
+TEST_F(InstallerTest, RegistersTheShellExtensionAndUnregistersItBeforeDeletingIt) {
+    const char* binary = std::getenv("TESSERA_BINARY_DIR");
+    ASSERT_NE(binary, nullptr);
+    const std::wstring standIn =
+        Wide(tessera::testing::HostPathToNative(std::string(binary) + "/tests/setup/shell_stand_in/tesshell.dll"));
+    ASSERT_TRUE(CopyFileW(standIn.c_str(), (Root() + L"\\dist\\tesshell.dll").c_str(), FALSE));
+    const std::wstring registration = L"Software\\Tessera Tests\\Shell Extension";
+    RegDeleteKeyW(HKEY_CURRENT_USER, registration.c_str());
+
+    const InstallationResult result = Install(Request());
+    ASSERT_TRUE(result.succeeded());
+    EXPECT_FALSE(result.shellExtensionFailed);
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, registration));
+
+    const UninstallationResult removal = Uninstall(Information());
+    EXPECT_EQ(removal.failed, 0u);
+    EXPECT_TRUE(removal.atRestart.empty()) << "the library was still loaded";
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, registration));
+    EXPECT_FALSE(Exists(system_.folder + L"\\tesshell.dll"));
     ExpectRemoved(system_);
 }
 
