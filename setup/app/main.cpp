@@ -2,7 +2,8 @@
 // the installation folder, uninstalls it again. Without options it shows the
 // installation wizard (or the maintenance wizard when it lies in an
 // installation); "/U" shows the uninstall wizard; "/S" runs either without
-// a window and answers with its exit code (setup_options.h).
+// a window and answers with its exit code; "/assoc ZIP", which the program
+// asks for, associates ".zip" files with it (setup_options.h).
 #include "setup/app/resource_ids.h"
 #include "setup/app/wizard.h"
 #include "setup/engine/installer.h"
@@ -142,6 +143,16 @@ int RunSetup(HINSTANCE program) {
     }
     context.uninstallInformation = LoadUninstallInformation(context.sourceFolder, DesktopFolder(), ProgramsFolder());
 
+    if (options->action == SetupAction::AssociateZip) {
+        const DWORD error = AssociateZip(context.sourceFolder, DesktopFolder(), ProgramsFolder());
+        if (error == ERROR_SUCCESS) return kExitDone;
+        Report(L"the association failed: " + SystemErrorText(error));
+        if (!options->unattended) {
+            ShowMessage(nullptr, LoadText(context.resources, IDS_ASSOCIATION_FAILED) + ToAnsi(SystemErrorText(error)),
+                        MB_OK | MB_ICONSTOP);
+        }
+        return kExitFailed;
+    }
     if (options->unattended) {
         return options->action == SetupAction::Uninstall ? UninstallUnattended(context)
                                                          : InstallUnattended(*options, context);

@@ -76,6 +76,36 @@ bool KeyIsEmpty(HKEY key) {
            subkeys == 0 && values == 0;
 }
 
+std::wstring ReadString(HKEY root, const wchar_t* key, const wchar_t* name);
+
+bool SetKeyString(HKEY key, const wchar_t* name, const std::wstring& data) {
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                          static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+// Gives an extension that Setup associated back to the owner it had before
+// (none: the machine's association shows again). An extension someone else
+// has taken over since keeps its new owner.
+bool HandBackExtension(HKEY root, const std::wstring& classKey) {
+    RegistryKey key;
+    const LONG status = RegOpenKeyExW(root, classKey.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.put());
+    if (status == ERROR_FILE_NOT_FOUND) return true;
+    if (status != ERROR_SUCCESS) return false;
+    const std::wstring owner = ReadString(root, classKey.c_str(), nullptr);
+    const std::wstring previous = ReadString(root, classKey.c_str(), ToWide(kPreviousOwnerValue).c_str());
+    bool done = true;
+    if (_wcsicmp(owner.c_str(), ToWide(kProgramClass).c_str()) == 0) {
+        done = previous.empty() ? RegDeleteValueW(key.get(), nullptr) == ERROR_SUCCESS
+                                : SetKeyString(key.get(), nullptr, previous);
+    }
+    RegDeleteValueW(key.get(), ToWide(kPreviousOwnerValue).c_str());
+    if (KeyIsEmpty(key.get())) {
+        key.reset();
+        RegDeleteKeyW(root, classKey.c_str());
+    }
+    return done;
+}
+
 // Carries out one record; false when it could not be (a missing file or
 // key counts as done, a folder still holding the user's files too).
 bool CarryOut(const UninstallRecord& record, const std::wstring& keepFile, UninstallationResult& result) {
@@ -126,6 +156,7 @@ bool CarryOut(const UninstallRecord& record, const std::wstring& keepFile, Unins
         const LONG status = RegDeleteKeyW(RootKey(record.rootKey), path.c_str());
         return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
     }
+    case RecordType::AssociationToRestore: return HandBackExtension(RootKey(record.rootKey), path);
     case RecordType::Invalid: break;
     }
     return false;
@@ -136,6 +167,21 @@ void CarryOutAll(const std::vector<UninstallRecord>& records, const std::wstring
     for (const UninstallRecord& record : records) {
         if (!CarryOut(record, keepFile, result)) ++result.failed;
     }
+}
+
+// Writes the uninstall file; ERROR_SUCCESS or why not.
+DWORD SaveUninstallFile(const std::wstring& path, const std::vector<UninstallRecord>& records) {
+    const auto bytes = WriteUninstallFile(records);
+    if (!bytes) return ERROR_FILENAME_EXCED_RANGE;
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return GetLastError();
+    DWORD written = 0;
+    if (!WriteFile(file.get(), bytes->data(), static_cast<DWORD>(bytes->size()), &written, nullptr) ||
+        written != bytes->size() || !FlushFileBuffers(file.get())) {
+        const DWORD error = GetLastError();
+        return error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error;
+    }
+    return ERROR_SUCCESS;
 }
 
 // Calls DllRegisterServer or DllUnregisterServer of the shell extension
@@ -323,21 +369,13 @@ private:
 
     bool WriteUninstallInformation() {
         const std::wstring path = Join(target_, ToWide(kUninstallFileName));
+        const bool existed = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
         records_.push_back(UninstallRecord::File(ToRecordText(path)));
-        const auto bytes = WriteUninstallFile(records_);
-        if (!bytes) return Fail(ERROR_FILENAME_EXCED_RANGE, target_);
-        FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr));
-        if (!file) {
-            records_.pop_back();  // not made: an earlier installation's file stays
-            return Fail(GetLastError(), path);
-        }
-        DWORD written = 0;
-        if (!WriteFile(file.get(), bytes->data(), static_cast<DWORD>(bytes->size()), &written, nullptr) ||
-            written != bytes->size() || !FlushFileBuffers(file.get()))
-            return Fail(GetLastError(), path);
-        file.reset();
-        return true;
+        const DWORD error = SaveUninstallFile(path, records_);
+        if (error == ERROR_SUCCESS) return true;
+        // Not made: an earlier installation's file (or whatever stands there) stays.
+        if (existed) records_.pop_back();
+        return Fail(error, path);
     }
 
     void Undo() {
@@ -435,6 +473,80 @@ UninstallationResult Uninstall(const UninstallInformation& information, const st
     }
     CarryOutAll(information.records, keepFile, result);
     return result;
+}
+
+DWORD AssociateZip(const std::wstring& installationFolder, const std::wstring& desktopFolder,
+                   const std::wstring& programsFolder) {
+    UninstallInformation information = LoadUninstallInformation(installationFolder, desktopFolder, programsFolder);
+    if (!information.valid) return ERROR_FILE_NOT_FOUND;
+    const std::wstring folder = WithoutBackslash(installationFolder);
+    const std::wstring program = Join(folder, kProgramFile);
+    const std::wstring programClass = ToWide(kProgramClassKey);
+    const std::wstring zipClass = ToWide(kZipClassKey);
+    const uint32_t root = RecordedRegistryRoot(information.records) == kRootLocalMachine ? kRootLocalMachine
+                                                                                          : kRootCurrentUser;
+    const HKEY classes = RootKey(root);
+
+    // What undoes the association, in the order it is carried out: the
+    // class's keys deepest first, then the extension handed back.
+    std::vector<UninstallRecord> added;
+    for (const char16_t* subkey : kProgramClassSubkeys)
+        added.push_back(UninstallRecord::RegistryKey(root, kProgramClassKey + std::u16string(subkey)));
+    added.push_back(UninstallRecord::RegistryKey(root, kProgramClassKey));
+    added.push_back(UninstallRecord::Association(root, kZipClassKey));
+    auto undo = [&] {
+        UninstallationResult ignored;
+        CarryOutAll(added, {}, ignored);
+    };
+    const std::pair<const wchar_t*, std::wstring> values[] = {
+        {L"\\shell\\open\\command", L"\"" + program + L"\" \"%1\""},
+        {L"\\shell\\open", L"&Open"},
+        {L"\\shell", L"open"},
+        {L"\\DefaultIcon", program + L",0"},
+        {L"", L"ZIP archive"},
+    };
+    for (const auto& [subkey, data] : values) {
+        RegistryKey key;
+        LONG status = RegCreateKeyExW(classes, (programClass + subkey).c_str(), 0, nullptr, 0,
+                                      KEY_SET_VALUE, nullptr, key.put(), nullptr);
+        if (status == ERROR_SUCCESS && !SetKeyString(key.get(), nullptr, data)) status = ERROR_WRITE_FAULT;
+        if (status != ERROR_SUCCESS) {
+            undo();
+            return static_cast<DWORD>(status);
+        }
+    }
+
+    // The extension: its owner so far is kept, once (a second association keeps the first owner).
+    RegistryKey extension;
+    LONG status = RegCreateKeyExW(classes, zipClass.c_str(), 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                                  nullptr, extension.put(), nullptr);
+    if (status != ERROR_SUCCESS) {
+        undo();
+        return static_cast<DWORD>(status);
+    }
+    const std::wstring owner = ReadString(classes, zipClass.c_str(), nullptr);
+    const bool ours = _wcsicmp(owner.c_str(), ToWide(kProgramClass).c_str()) == 0;
+    if (!ours && !owner.empty() && !SetKeyString(extension.get(), ToWide(kPreviousOwnerValue).c_str(), owner)) {
+        undo();
+        return ERROR_WRITE_FAULT;
+    }
+    if (!SetKeyString(extension.get(), nullptr, ToWide(kProgramClass))) {
+        undo();
+        return ERROR_WRITE_FAULT;
+    }
+    extension.reset();
+
+    std::vector<UninstallRecord> records = information.records;
+    for (const UninstallRecord& record : added) {
+        if (std::find(records.begin(), records.end(), record) == records.end()) records.push_back(record);
+    }
+    const DWORD error = SaveUninstallFile(Join(folder, ToWide(kUninstallFileName)), records);
+    if (error != ERROR_SUCCESS) {
+        undo();
+        SaveUninstallFile(Join(folder, ToWide(kUninstallFileName)), information.records);
+    }
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+    return error;
 }
 
 bool StartSelfDeletion(const std::wstring& program) {

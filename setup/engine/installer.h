@@ -77,6 +77,16 @@ struct UninstallationResult {
 // running Setup.exe, deleted afterwards by its batch file) is left alone.
 UninstallationResult Uninstall(const UninstallInformation& information, const std::wstring& keepFile = {});
 
+// Makes the program of an installation the program for ".zip" files, in
+// the installation's registry root (the machine's classes or the current
+// user's): its class "Tessera.File" with icon and open command, the
+// extension's previous owner kept beside it. The installation's uninstall
+// information (which must be valid) gains the records that undo it, so that
+// uninstalling hands the extension back; when they cannot be saved the
+// association is undone. ERROR_SUCCESS, or why it failed.
+DWORD AssociateZip(const std::wstring& installationFolder, const std::wstring& desktopFolder,
+                   const std::wstring& programsFolder);
+
 // Writes "Complete_Tessera_Uninstallation.bat" to the temporary folder and
 // starts it hidden: it waits until `program` has ended, deletes it, removes
 // its folder when empty and deletes itself.

@@ -73,9 +73,22 @@ std::u16string JoinPath(const std::u16string& folder, const std::u16string& name
     return path + name;
 }
 
+namespace {
+
+bool IsAssociationKey(const std::u16string& key) {
+    if (EqualFolded(key, kProgramClassKey)) return true;
+    for (const char16_t* subkey : kProgramClassSubkeys) {
+        if (EqualFolded(key, std::u16string(kProgramClassKey) + subkey)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 uint32_t RecordedRegistryRoot(const std::vector<UninstallRecord>& records) {
     for (const UninstallRecord& record : records) {
-        if (record.type == RecordType::ValueToDelete || record.type == RecordType::KeyToDelete)
+        if (record.type == RecordType::ValueToDelete || record.type == RecordType::KeyToDelete ||
+            record.type == RecordType::AssociationToRestore)
             return record.rootKey;
     }
     return 0;
@@ -123,7 +136,12 @@ bool RecordsWithinInstallation(const std::vector<UninstallRecord>& records, cons
         }
         case RecordType::KeyToDelete:
             if (record.rootKey != root) return refuse(i, "a second registry root");
-            if (!EqualFolded(record.path, kAppPathsKey)) return refuse(i, "a registry key Setup does not write");
+            if (!EqualFolded(record.path, kAppPathsKey) && !IsAssociationKey(record.path))
+                return refuse(i, "a registry key Setup does not write");
+            break;
+        case RecordType::AssociationToRestore:
+            if (record.rootKey != root) return refuse(i, "a second registry root");
+            if (!EqualFolded(record.path, kZipClassKey)) return refuse(i, "an association Setup does not make");
             break;
         case RecordType::Invalid: return refuse(i, "an invalid record");
         }

@@ -24,6 +24,17 @@ inline constexpr char16_t kUninstallKey[] = u"Software\\Microsoft\\Windows\\Curr
 inline constexpr char16_t kDisplayNameValue[] = u"DisplayName";
 inline constexpr char16_t kUninstallStringValue[] = u"UninstallString";
 
+// The ".zip" association ("Setup /assoc ZIP"), in the installation's root:
+// the program's class and the extension's key, which keeps the owner it had
+// before in a value of its own.
+inline constexpr char16_t kProgramClass[] = u"Tessera.File";
+inline constexpr char16_t kProgramClassKey[] = u"Software\\Classes\\Tessera.File";
+inline constexpr char16_t kZipClassKey[] = u"Software\\Classes\\.zip";
+inline constexpr char16_t kPreviousOwnerValue[] = u"Tessera.PreviousOwner";
+// The keys below the program's class, deepest first (the order they are deleted in).
+inline constexpr const char16_t* kProgramClassSubkeys[] = {u"\\shell\\open\\command", u"\\shell\\open",
+                                                          u"\\shell", u"\\DefaultIcon"};
+
 // The folders an installation writes into, each an absolute path without a
 // trailing backslash.
 struct InstallationFolders {
@@ -51,13 +62,15 @@ std::u16string WithoutTrailingBackslash(std::u16string path);
 // creates: files and folders below the installation folder, the shortcuts
 // and the program group by their names, the App Paths key and the two
 // uninstall values, all in one registry root (the current user's or the
-// machine's). When not, `why` says which record failed.
+// machine's), with the ".zip" association (the program's class keys and
+// the extension to hand back). When not, `why` says which
+// record failed.
 bool RecordsWithinInstallation(const std::vector<UninstallRecord>& records, const InstallationFolders& folders,
                                std::string* why = nullptr);
 
-// The registry root the records name (kRootLocalMachine for a machine-wide
-// installation, kRootCurrentUser for one of the current user); 0 when they
-// name none.
+// The registry root of the installation's keys (kRootLocalMachine for a
+// machine-wide installation, kRootCurrentUser for one of the current user);
+// 0 when the records name none.
 uint32_t RecordedRegistryRoot(const std::vector<UninstallRecord>& records);
 
 }  // namespace tessera::setup

@@ -28,6 +28,10 @@ std::optional<SetupOptions> ParseSetupOptions(const std::vector<std::u16string>&
             understood = i == 0;
         } else if (EqualsIgnoringCase(argument, u"/U")) {
             options.action = SetupAction::Uninstall;
+        } else if (EqualsIgnoringCase(argument, u"/ASSOC")) {
+            understood = i + 1 < arguments.size() && EqualsIgnoringCase(arguments[i + 1], u"ZIP");
+            options.action = SetupAction::AssociateZip;
+            ++i;
         } else if (EqualsIgnoringCase(argument, u"/S")) {
             options.unattended = true;
         } else if (EqualsIgnoringCase(argument, u"/PERUSER") || EqualsIgnoringCase(argument, u"/ALLUSERS")) {

@@ -7,6 +7,8 @@
 //                         an unattended installation into FOLDER (default:
 //                         the default folder of the chosen kind)
 //   Setup /U /S           an unattended uninstallation
+//   Setup /assoc ZIP      makes the program beside Setup the current user's
+//                         program for ".zip" files (the program asks for it)
 //
 // An unattended run asks nothing, shows nothing and answers with its exit
 // code. A first argument that does not start with "/" is ignored, as before.
@@ -18,7 +20,7 @@
 
 namespace tessera::setup {
 
-enum class SetupAction { Install, Uninstall };
+enum class SetupAction { Install, Uninstall, AssociateZip };
 // Who an installation is for: the machine (Program Files, HKEY_LOCAL_MACHINE;
 // needs an elevated process) or the current user (the user's local
 // application folder, HKEY_CURRENT_USER; needs no elevation).

@@ -48,7 +48,8 @@ size_t DataLength(RecordType type) {
     case RecordType::FileToDelete:
     case RecordType::FolderToRemove: return kPathRecordBytes;
     case RecordType::ValueToDelete: return kValueRecordBytes;
-    case RecordType::KeyToDelete: return kKeyRecordBytes;
+    case RecordType::KeyToDelete:
+    case RecordType::AssociationToRestore: return kKeyRecordBytes;
     case RecordType::Invalid: break;
     }
     return 0;
@@ -66,6 +67,7 @@ bool PutRecord(std::vector<uint8_t>& out, const UninstallRecord& record) {
         Put32(out, record.rootKey);
         return PutText(out, record.path) && PutText(out, record.valueName);
     case RecordType::KeyToDelete:
+    case RecordType::AssociationToRestore:
         Put32(out, record.rootKey);
         return PutText(out, record.path);
     case RecordType::Invalid: break;
@@ -103,6 +105,12 @@ UninstallRecord UninstallRecord::RegistryKey(uint32_t root, std::u16string key) 
     record.type = RecordType::KeyToDelete;
     record.rootKey = root;
     record.path = std::move(key);
+    return record;
+}
+
+UninstallRecord UninstallRecord::Association(uint32_t root, std::u16string classKey) {
+    UninstallRecord record = RegistryKey(root, std::move(classKey));
+    record.type = RecordType::AssociationToRestore;
     return record;
 }
 
@@ -146,7 +154,8 @@ std::optional<std::vector<UninstallRecord>> ReadUninstallFile(const uint8_t* dat
         if (length != expected) return std::nullopt;
         UninstallRecord record;
         record.type = type;
-        if (type == RecordType::ValueToDelete || type == RecordType::KeyToDelete) {
+        if (type == RecordType::ValueToDelete || type == RecordType::KeyToDelete ||
+            type == RecordType::AssociationToRestore) {
             record.rootKey = Get32(field);
             field += 4;
         }

@@ -9,8 +9,10 @@
 //   2 folder to remove      path as for 1                        (520 bytes)
 //   3 registry value        32-bit root key, key path, value name (1044 bytes)
 //   4 registry key          32-bit root key, key path            (524 bytes)
+//   5 association to hand back  32-bit root key, path of the extension's
+//                           class key                            (524 bytes)
 //
-// Type 0 and a type 1-4 record of any other length make the file invalid;
+// Type 0 and a type 1-5 record of any other length make the file invalid;
 // other types are skipped whatever their length. The last record must end
 // exactly at the end of the file.
 //
@@ -33,6 +35,9 @@ enum class RecordType : uint32_t {
     FolderToRemove = 2,
     ValueToDelete = 3,
     KeyToDelete = 4,
+    // The extension goes back to the owner it had before Setup associated
+    // it (kept in the class key's value "Tessera.PreviousOwner").
+    AssociationToRestore = 5,
 };
 
 // The predefined registry roots as the records store them (the values of
@@ -53,6 +58,7 @@ struct UninstallRecord {
     static UninstallRecord Folder(std::u16string path);
     static UninstallRecord RegistryValue(uint32_t root, std::u16string key, std::u16string value);
     static UninstallRecord RegistryKey(uint32_t root, std::u16string key);
+    static UninstallRecord Association(uint32_t root, std::u16string classKey);
 
     bool operator==(const UninstallRecord& other) const;
 };

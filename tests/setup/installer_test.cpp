@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -229,6 +230,54 @@ TEST_F(InstallerTest, RegistersTheShellExtensionAndUnregistersItBeforeDeletingIt
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, registration));
     EXPECT_FALSE(Exists(system_.folder + L"\\tesshell.dll"));
     ExpectRemoved(system_);
+}
+
+TEST_F(InstallerTest, AssociatesZipFilesAndUninstallingHandsThemBack) {
+    // A machine-wide installation associates in the machine's classes.
+    InstallationRequest request = Request();
+    request.scope = InstallScope::Machine;
+    system_.root = HKEY_LOCAL_MACHINE;
+    ForgetRegistry(HKEY_LOCAL_MACHINE);
+    const std::wstring zipClass = ToWide(kZipClassKey);
+    const std::optional<std::wstring> before = RegistryString(HKEY_LOCAL_MACHINE, zipClass, nullptr);
+    auto setOwner = [&](const std::wstring& owner) {
+        HKEY extension = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, zipClass.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                  &extension, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(extension, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(owner.c_str()),
+                       static_cast<DWORD>((owner.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(extension);
+    };
+    const std::wstring other = L"Other.Archiver";
+    setOwner(other);
+
+    ASSERT_TRUE(Install(request).succeeded());
+    for (int time = 0; time < 2; ++time) {  // a second association changes nothing
+        ASSERT_EQ(AssociateZip(system_.folder, system_.desktop, system_.programs), static_cast<DWORD>(ERROR_SUCCESS));
+    }
+    // As the program's association check reads it.
+    EXPECT_EQ(RegistryString(HKEY_CLASSES_ROOT, L".zip", nullptr), std::wstring(L"Tessera.File"));
+    EXPECT_EQ(RegistryString(HKEY_CLASSES_ROOT, L"Tessera.File\\shell\\open\\command", nullptr),
+              L"\"" + system_.folder + L"\\tessera.exe\" \"%1\"");
+    EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, zipClass, L"Tessera.PreviousOwner"), other);
+    UninstallInformation information = Information();
+    ASSERT_TRUE(information.valid) << information.problem;
+    EXPECT_EQ(std::count(information.records.begin(), information.records.end(),
+                         UninstallRecord::Association(kRootLocalMachine, kZipClassKey)),
+              1);
+    ExpectInstalled(system_);
+
+    Uninstall(information);
+    ExpectRemoved(system_);
+    EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, zipClass, nullptr), other);
+    EXPECT_FALSE(RegistryString(HKEY_LOCAL_MACHINE, zipClass, L"Tessera.PreviousOwner"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ToWide(kProgramClassKey)));
+    if (before) {
+        setOwner(*before);
+    } else {
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, zipClass.c_str());
+    }
 }
 
 TEST(DefaultInstallationFolder, EarlierInstallationThenProgramFiles) {

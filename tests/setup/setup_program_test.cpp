@@ -82,11 +82,17 @@ TEST_F(SetupProgramTest, InstallsAndUninstallsUnattendedForTheMachineAndForTheUs
         ExpectInstalled(system);
         // A second start of the installed copy is a maintenance start.
         EXPECT_TRUE(LoadUninstallInformation(system.folder, DesktopFolder(), ProgramsFolder()).valid);
+        // The program asks the installed copy for the ".zip" association.
+        const std::wstring zipClass = ToWide(kZipClassKey);
+        const std::optional<std::wstring> owner = RegistryString(c.root, zipClass, nullptr);
+        ASSERT_EQ(RunProgram(system.folder + L"\\Setup.exe", L"/assoc ZIP"), kExitDone);
+        EXPECT_EQ(RegistryString(c.root, zipClass, nullptr), std::wstring(L"Tessera.File"));
 
         ASSERT_EQ(RunProgram(system.folder + L"\\Setup.exe", L"/U /S"), kExitDone);
         // Its batch file deletes the program once it has ended, then the folder.
         EXPECT_TRUE(WaitUntilGone(system.folder, 30000));
         ExpectRemoved(system);
+        EXPECT_EQ(RegistryString(c.root, zipClass, nullptr), owner);
         for (const std::wstring& name : kDistributionFiles)
             EXPECT_TRUE(Exists(Root() + L"\\dist\\" + name)) << "the distribution lost a file";
     }

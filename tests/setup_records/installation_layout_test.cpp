@@ -28,6 +28,11 @@ std::vector<UninstallRecord> AnInstallation(uint32_t root) {
         UninstallRecord::RegistryValue(root, kUninstallKey, kDisplayNameValue),
         UninstallRecord::RegistryValue(root, kUninstallKey, kUninstallStringValue),
         UninstallRecord::File(u"C:\\Program Files\\Tessera\\Uninstall.dat"),
+        // The ".zip" association, later.
+        UninstallRecord::RegistryKey(root, u"Software\\Classes\\Tessera.File\\shell\\open\\command"),
+        UninstallRecord::RegistryKey(root, u"Software\\Classes\\Tessera.File\\DefaultIcon"),
+        UninstallRecord::RegistryKey(root, u"Software\\Classes\\Tessera.File"),
+        UninstallRecord::Association(root, u"Software\\Classes\\.zip"),
     };
 }
 
@@ -68,6 +73,11 @@ TEST(InstallationLayout, RefusesARecordOutsideTheInstallation) {
         {"a value of another key", UninstallRecord::RegistryValue(kRootLocalMachine, kAppPathsKey, u"Path")},
         // The first registry record sets the root; the installation's own come after it.
         {"a second root", UninstallRecord::RegistryKey(kRootCurrentUser, kAppPathsKey), "record 10"},
+        {"the user's classes", UninstallRecord::RegistryKey(kRootCurrentUser, kProgramClassKey), "record 10"},
+        {"another class", UninstallRecord::RegistryKey(kRootLocalMachine, u"Software\\Classes\\exefile")},
+        {"another class below", UninstallRecord::RegistryKey(kRootLocalMachine, u"Software\\Classes\\Tessera.File\\x")},
+        {"another extension", UninstallRecord::Association(kRootLocalMachine, u"Software\\Classes\\.exe")},
+        {"the user's extension", UninstallRecord::Association(kRootCurrentUser, kZipClassKey), "record 10"},
     };
     for (const Case& c : cases) {
         std::vector<UninstallRecord> records = AnInstallation(kRootLocalMachine);

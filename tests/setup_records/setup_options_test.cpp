@@ -26,6 +26,7 @@ TEST(SetupOptions, Forms) {
         {{u"/S", u"/PerUser", u"/D=C:\\My Programs\\Tessera"}, SetupAction::Install, true, InstallScope::CurrentUser,
          u"C:\\My Programs\\Tessera"},
         {{u"/s", u"/ALLUSERS"}, SetupAction::Install, true, InstallScope::Machine, u""},
+        {{u"/assoc", u"ZIP"}, SetupAction::AssociateZip, false, InstallScope::Default, u""},
     };
     for (const Case& c : cases) {
         auto options = ParseSetupOptions(c.arguments);
@@ -39,7 +40,7 @@ TEST(SetupOptions, Forms) {
 
 TEST(SetupOptions, RefusesWhatItDoesNotKnow) {
     const std::vector<std::vector<std::u16string>> cases = {
-        {u"/X"}, {u"/S", u"stray"}, {u"/D="}, {u"/PERUSER", u"/ALLUSERS"}, {u"/US"}};
+        {u"/X"}, {u"/S", u"stray"}, {u"/D="}, {u"/PERUSER", u"/ALLUSERS"}, {u"/US"}, {u"/assoc"}, {u"/assoc", u"RAR"}};
     for (const auto& arguments : cases) {
         std::u16string problem;
         EXPECT_FALSE(ParseSetupOptions(arguments, &problem));

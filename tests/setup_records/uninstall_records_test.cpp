@@ -51,12 +51,13 @@ const std::vector<UninstallRecord> kInstallation = {
                                  u"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\tessera.exe"),
     UninstallRecord::RegistryValue(kRootCurrentUser, u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessera",
                                    u"DisplayName"),
+    UninstallRecord::Association(kRootCurrentUser, u"Software\\Classes\\.zip"),
 };
 
 TEST(UninstallRecords, RoundTripKeepsTheOrderTheRecordsWereMadeIn) {
     auto bytes = WriteUninstallFile(kInstallation);
     ASSERT_TRUE(bytes);
-    EXPECT_EQ(bytes->size(), 58u + 3 * (8 + 520) + (8 + 524) + (8 + 1044));
+    EXPECT_EQ(bytes->size(), 58u + 3 * (8 + 520) + 2 * (8 + 524) + (8 + 1044));
     auto records = ReadUninstallFile(*bytes);
     ASSERT_TRUE(records);
     EXPECT_EQ(*records, kInstallation);
@@ -118,6 +119,7 @@ TEST(UninstallRecords, RejectsMalformedFilesAsAWhole) {
     cases.push_back({"unknown type overrunning", good().U32(9).U32(50).Zeros(49).bytes});
     cases.push_back({"type 0", good().U32(0).U32(0).bytes});
     cases.push_back({"type 3 with a key's length", good().U32(3).U32(524).U32(kRootLocalMachine).Field(u"K").bytes});
+    cases.push_back({"type 5 of a file's length", good().U32(5).U32(520).Field(u"K").bytes});
     cases.push_back({"type 4 with a value's length",
                      good().U32(4).U32(1044).U32(kRootLocalMachine).Field(u"K").Field(u"V").bytes});
     {
