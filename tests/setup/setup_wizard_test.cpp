@@ -64,6 +64,43 @@ HWND FindProcessWindow(DWORD process, const char* caption) {
     return search.found;
 }
 
+// With TESSERA_SETUP_SCREENSHOTS naming a folder, the screen under the
+// wizard is saved there as NAME.bmp (scripts/setup_screenshots turns them
+// into the pictures of the pages).
+void Snapshot(HWND sheet, const char* name) {
+    const char* folder = std::getenv("TESSERA_SETUP_SCREENSHOTS");
+    if (!folder || !sheet) return;
+    Sleep(700);  // let the page paint
+    RECT area;
+    GetWindowRect(sheet, &area);
+    const int width = area.right - area.left, height = area.bottom - area.top;
+    BITMAPINFOHEADER header = {};
+    header.biSize = sizeof header;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    void* bits = nullptr;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    tessera::win32::BitmapHandle picture(
+        CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0));
+    HGDIOBJ previous = SelectObject(memory, picture.get());
+    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+    SelectObject(memory, previous);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof header;
+    file.bfSize = file.bfOffBits + stride * static_cast<DWORD>(height);
+    std::string bytes(reinterpret_cast<const char*>(&file), sizeof file);
+    bytes.append(reinterpret_cast<const char*>(&header), sizeof header);
+    bytes.append(static_cast<const char*>(bits), stride * static_cast<DWORD>(height));
+    tessera::testing::WriteWholeFile(std::string(folder) + "\\" + name + ".bmp", bytes);
+}
+
 class RunningSetup {
 public:
     explicit RunningSetup(const std::wstring& program) {
@@ -127,7 +164,10 @@ TEST(SetupWizard, InstallsPageByPageAndUninstallsThroughMaintenance) {
     ScratchFolder scratch;
     const std::wstring root = Wide(scratch.Path());
     for (const wchar_t* name : {L"dist", L"desktop", L"programs"}) CreateDirectoryW((root + L"\\" + name).c_str(), nullptr);
-    MakeDistribution(root + L"\\dist", Wide(HostPathToNative(std::string(binary) + "/dist/Setup.exe")));
+    const std::string dist = std::string(binary) + "/dist/";
+    MakeDistribution(root + L"\\dist", Wide(HostPathToNative(dist + "Setup.exe")));
+    ASSERT_TRUE(CopyFileW(Wide(HostPathToNative(dist + "License.txt")).c_str(), (root + L"\\dist\\License.txt").c_str(),
+                          FALSE));
     RedirectedShellFolder desktop(L"Desktop", root + L"\\desktop");
     RedirectedShellFolder programs(L"Programs", root + L"\\programs");
     const InstalledSystem system = {root + L"\\Mine\\Tessera", root + L"\\desktop", root + L"\\programs",
@@ -138,27 +178,32 @@ TEST(SetupWizard, InstallsPageByPageAndUninstallsThroughMaintenance) {
         RunningSetup setup(root + L"\\dist\\Setup.exe");
         ASSERT_TRUE(setup.Sheet()) << "no wizard";
         ASSERT_TRUE(setup.PageWith(IDC_WELCOME_TITLE));
+        Snapshot(setup.Sheet(), "welcome");
         setup.Press(PSBTN_NEXT);
 
         HWND license = setup.PageWith(IDC_ACCEPT);
         ASSERT_TRUE(license);
         char text[64] = "";
         GetDlgItemTextA(license, IDC_LICENSE_TEXT, text, sizeof text);
-        EXPECT_STREQ(text, "content of License.txt");
+        EXPECT_EQ(std::string(text).rfind("TESSERA SOFTWARE LICENSE AGREEMENT\r\n", 0), 0u) << text;
         EXPECT_TRUE(WaitFor([&] { return !setup.NextEnabled(); }, 3000)) << "Next before the license is accepted";
         SendMessageA(GetDlgItem(license, IDC_ACCEPT), BM_CLICK, 0, 0);
         EXPECT_TRUE(WaitFor([&] { return setup.NextEnabled(); }));
+        Snapshot(setup.Sheet(), "license");
         setup.Press(PSBTN_NEXT);
 
         HWND folder = setup.PageWith(IDC_FOLDER);
         ASSERT_TRUE(folder);
         SendMessageA(GetDlgItem(folder, IDC_JUST_ME), BM_CLICK, 0, 0);
+        Snapshot(setup.Sheet(), "folder");
         SetDlgItemTextW(folder, IDC_FOLDER, (system.folder + L"\\").c_str());
         setup.Press(PSBTN_NEXT);
 
         ASSERT_TRUE(setup.PageWith(IDC_COPY_STATUS));
+        Snapshot(setup.Sheet(), "ready");
         setup.Press(PSBTN_NEXT);
         ASSERT_TRUE(setup.PageWith(IDC_FINISHED_TITLE)) << "the installation did not finish";
+        Snapshot(setup.Sheet(), "finished");
         setup.Press(PSBTN_FINISH);
         EXPECT_EQ(setup.ExitCode(), kExitDone);
     }
@@ -171,8 +216,10 @@ TEST(SetupWizard, InstallsPageByPageAndUninstallsThroughMaintenance) {
         EXPECT_TRUE(WaitFor([&] { return !setup.NextEnabled(); }, 3000)) << "Next before a choice";
         SendMessageA(GetDlgItem(maintenance, IDC_CHOOSE_UNINSTALL), BM_CLICK, 0, 0);
         EXPECT_TRUE(WaitFor([&] { return setup.NextEnabled(); }));
+        Snapshot(setup.Sheet(), "maintenance");
         setup.Press(PSBTN_NEXT);
         ASSERT_TRUE(setup.PageWith(IDC_UNINSTALL_QUESTION));
+        Snapshot(setup.Sheet(), "uninstall");
         setup.Press(PSBTN_FINISH);
         EXPECT_EQ(setup.AnswerMessage(), "Tessera has been successfully uninstalled.");
         EXPECT_EQ(setup.ExitCode(), kExitDone);
