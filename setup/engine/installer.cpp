@@ -232,7 +232,12 @@ public:
         : request_(request), observe_(observe), target_(WithoutBackslash(request.installationFolder)) {}
 
     InstallationResult Run() {
-        if (!CopyFiles() || !(CreateLinks(), true) || !WriteRegistry() || !WriteUninstallInformation()) {
+        bool done = CopyFiles();
+        if (done) {
+            CreateLinks();  // a shortcut that fails is reported, not fatal
+            done = WriteRegistry() && WriteUninstallInformation();
+        }
+        if (!done) {
             Undo();
             return result_;
         }

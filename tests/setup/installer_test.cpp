@@ -191,19 +191,18 @@ TEST_F(InstallerTest, FileInUseIsDeletedAtTheNextStart) {
     ASSERT_EQ(result.atRestart.size(), 1u);
     EXPECT_EQ(result.atRestart[0], busy);
     // Windows keeps the list of what to delete at the next start here.
-    HKEY sessionManager = nullptr;
+    tessera::win32::RegistryKey sessionManager;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0,
-                            KEY_QUERY_VALUE | KEY_SET_VALUE, &sessionManager),
+                            KEY_QUERY_VALUE | KEY_SET_VALUE, sessionManager.put()),
               ERROR_SUCCESS);
     std::vector<wchar_t> pending(65536);
     DWORD size = static_cast<DWORD>(pending.size() * sizeof(wchar_t));
-    ASSERT_EQ(RegQueryValueExW(sessionManager, L"PendingFileRenameOperations", nullptr, nullptr,
+    ASSERT_EQ(RegQueryValueExW(sessionManager.get(), L"PendingFileRenameOperations", nullptr, nullptr,
                                reinterpret_cast<BYTE*>(pending.data()), &size),
               ERROR_SUCCESS);
     const std::wstring operations(pending.data(), size / sizeof(wchar_t));
     EXPECT_NE(operations.find(L"tessera.exe"), std::wstring::npos);
-    RegDeleteValueW(sessionManager, L"PendingFileRenameOperations");
-    RegCloseKey(sessionManager);
+    RegDeleteValueW(sessionManager.get(), L"PendingFileRenameOperations");
     running.reset();
     EXPECT_TRUE(Exists(busy));
     DeleteFileW(busy.c_str());
@@ -241,13 +240,12 @@ TEST_F(InstallerTest, AssociatesZipFilesAndUninstallingHandsThemBack) {
     const std::wstring zipClass = ToWide(kZipClassKey);
     const std::optional<std::wstring> before = RegistryString(HKEY_LOCAL_MACHINE, zipClass, nullptr);
     auto setOwner = [&](const std::wstring& owner) {
-        HKEY extension = nullptr;
+        tessera::win32::RegistryKey extension;
         ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, zipClass.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                  &extension, nullptr),
+                                  extension.put(), nullptr),
                   ERROR_SUCCESS);
-        RegSetValueExW(extension, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(owner.c_str()),
+        RegSetValueExW(extension.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(owner.c_str()),
                        static_cast<DWORD>((owner.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(extension);
     };
     const std::wstring other = L"Other.Archiver";
     setOwner(other);
@@ -290,13 +288,14 @@ TEST(DefaultInstallationFolder, EarlierInstallationThenProgramFiles) {
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, appPaths.c_str());
     EXPECT_EQ(DefaultInstallationFolder(InstallScope::Machine), std::wstring(programFiles) + L"\\Tessera");
 
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, appPaths.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                              nullptr),
-              ERROR_SUCCESS);
-    const wchar_t earlier[] = L"D:\\Tools\\Tessera\\";
-    RegSetValueExW(key, L"Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(earlier), sizeof earlier);
-    RegCloseKey(key);
+    {
+        tessera::win32::RegistryKey key;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, appPaths.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                  key.put(), nullptr),
+                  ERROR_SUCCESS);
+        const wchar_t earlier[] = L"D:\\Tools\\Tessera\\";
+        RegSetValueExW(key.get(), L"Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(earlier), sizeof earlier);
+    }
     EXPECT_EQ(DefaultInstallationFolder(InstallScope::Machine), L"D:\\Tools\\Tessera");
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, appPaths.c_str());
 

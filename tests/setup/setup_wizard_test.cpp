@@ -9,6 +9,7 @@
 #include "setup_test_support.h"
 #include "test_files.h"
 #include "win32/handles.h"
+#include "win32/scope.h"
 
 #include <commctrl.h>
 #include <objbase.h>
@@ -82,14 +83,15 @@ void Snapshot(HWND sheet, const char* name) {
     header.biBitCount = 24;
     void* bits = nullptr;
     HDC screen = GetDC(nullptr);
+    auto releaseScreen = tessera::win32::OnScopeExit([&] { ReleaseDC(nullptr, screen); });
     HDC memory = CreateCompatibleDC(screen);
+    auto deleteMemory = tessera::win32::OnScopeExit([&] { DeleteDC(memory); });
     tessera::win32::BitmapHandle picture(
         CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!picture) return;
     HGDIOBJ previous = SelectObject(memory, picture.get());
     BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
     SelectObject(memory, previous);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
     const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
     BITMAPFILEHEADER file = {};
     file.bfType = 0x4D42;
