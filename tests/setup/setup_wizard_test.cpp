@@ -2,7 +2,8 @@
 // installation wizard page by page -- welcome, license (Next only once
 // accepted), folder (just for the user, into a scratch folder), ready,
 // finished -- then the maintenance wizard of the installed copy, which
-// uninstalls. The test drives the program from outside through the
+// uninstalls, and the uninstall wizard ("/U") of a folder holding no
+// installation, which deletes nothing. The test drives the program from outside through the
 // property sheet's messages, as an accessibility tool would.
 #include "setup/app/resource_ids.h"
 #include "setup/engine/installer.h"
@@ -105,8 +106,8 @@ void Snapshot(HWND sheet, const char* name) {
 
 class RunningSetup {
 public:
-    explicit RunningSetup(const std::wstring& program) {
-        std::wstring command = L"\"" + program + L"\"";
+    explicit RunningSetup(const std::wstring& program, const std::wstring& arguments = {}) {
+        std::wstring command = L"\"" + program + L"\" " + arguments;
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process = {};
@@ -159,7 +160,7 @@ private:
     HWND sheet_ = nullptr;
 };
 
-TEST(SetupWizard, InstallsPageByPageAndUninstallsThroughMaintenance) {
+TEST(SetupWizard, InstallsPageByPageThenUninstallsThroughMaintenance) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     const char* binary = std::getenv("TESSERA_BINARY_DIR");
     ASSERT_NE(binary, nullptr);
@@ -228,6 +229,18 @@ TEST(SetupWizard, InstallsPageByPageAndUninstallsThroughMaintenance) {
     }
     EXPECT_TRUE(WaitFor([&] { return !Exists(system.folder); }, 30000));
     ExpectRemoved(system);
+
+    // "/U" where nothing was installed: Finish says so and deletes nothing.
+    {
+        RunningSetup setup(root + L"\\dist\\Setup.exe", L"/U");
+        ASSERT_TRUE(setup.PageWith(IDC_UNINSTALL_QUESTION)) << "no uninstall wizard";
+        setup.Press(PSBTN_FINISH);
+        EXPECT_EQ(setup.AnswerMessage(),
+                  "The installation wizard cannot uninstall the application, because uninstallation information were "
+                  "not found.");
+        EXPECT_EQ(setup.ExitCode(), kExitDone);
+    }
+    for (const std::wstring& name : kDistributionFiles) EXPECT_TRUE(Exists(root + L"\\dist\\" + name));
     CoUninitialize();
 }
 
