@@ -301,8 +301,8 @@ private:
             const std::wstring to = Join(target_, tree.files[i]);
             if (!CopyFileW(from.c_str(), to.c_str(), FALSE)) {
                 copied = Fail(GetLastError(), to);
-                // A read-only file of an earlier installation would stop every later update.
             } else {
+                // A read-only copy would stop the next installation over this one.
                 SetFileAttributesW(to.c_str(), GetFileAttributesW(to.c_str()) & ~FILE_ATTRIBUTE_READONLY);
                 records_.push_back(UninstallRecord::File(ToRecordText(to)));
             }
@@ -345,7 +345,8 @@ private:
     bool SetString(HKEY key, const wchar_t* name, const std::wstring& data, const std::wstring& keyPath) {
         const LONG status = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                                            static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
-        return status == ERROR_SUCCESS || Fail(static_cast<DWORD>(status), keyPath + L"\\" + name);
+        return status == ERROR_SUCCESS ||
+               Fail(static_cast<DWORD>(status), keyPath + L"\\" + (name ? name : L"(default)"));
     }
 
     bool WriteRegistry() {
