@@ -91,9 +91,8 @@ bool CommonControlsUsable(const SetupContext& context) {
     DLLVERSIONINFO version = {};
     version.cbSize = sizeof version;
     HMODULE controls = GetModuleHandleA("comctl32.dll");
-    auto getVersion =
-        controls ? reinterpret_cast<DLLGETVERSIONPROC>(reinterpret_cast<void*>(GetProcAddress(controls, "DllGetVersion")))
-                 : nullptr;
+    FARPROC entry = controls ? GetProcAddress(controls, "DllGetVersion") : nullptr;
+    auto getVersion = reinterpret_cast<DLLGETVERSIONPROC>(reinterpret_cast<void*>(entry));
     if (!getVersion || FAILED(getVersion(&version))) version.dwMajorVersion = 1, version.dwMinorVersion = 0;
     if (version.dwMajorVersion > 5 || (version.dwMajorVersion == 5 && version.dwMinorVersion >= 80)) return true;
     const std::wstring update = context.sourceFolder + L"\\50comupd.exe";

@@ -194,8 +194,8 @@ private:
         std::string path = chosen;
         if (path.empty()) return;
         if (path.back() != '\\') path += '\\';
-        if (StrStrIA(path.c_str(), "Tessera") == nullptr && Message(IDS_APPEND_TESSERA, MB_YESNO | MB_ICONQUESTION) == IDYES)
-            path += "Tessera\\";
+        const bool named = StrStrIA(path.c_str(), "Tessera") != nullptr;
+        if (!named && Message(IDS_APPEND_TESSERA, MB_YESNO | MB_ICONQUESTION) == IDYES) path += "Tessera\\";
         SetText(IDC_FOLDER, path);
     }
 };

@@ -173,7 +173,8 @@ void CarryOutAll(const std::vector<UninstallRecord>& records, const std::wstring
 DWORD SaveUninstallFile(const std::wstring& path, const std::vector<UninstallRecord>& records) {
     const auto bytes = WriteUninstallFile(records);
     if (!bytes) return ERROR_FILENAME_EXCED_RANGE;
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return GetLastError();
     DWORD written = 0;
     if (!WriteFile(file.get(), bytes->data(), static_cast<DWORD>(bytes->size()), &written, nullptr) ||
@@ -445,8 +446,8 @@ UninstallInformation LoadUninstallInformation(const std::wstring& installationFo
     }
     std::vector<uint8_t> bytes(static_cast<size_t>(size.QuadPart));
     DWORD read = 0;
-    if (!bytes.empty() &&
-        (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) || read != bytes.size())) {
+    const DWORD wanted = static_cast<DWORD>(bytes.size());
+    if (wanted != 0 && (!ReadFile(file.get(), bytes.data(), wanted, &read, nullptr) || read != wanted)) {
         information.problem = "uninstall information unreadable";
         return information;
     }

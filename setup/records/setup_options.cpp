@@ -37,7 +37,8 @@ std::optional<SetupOptions> ParseSetupOptions(const std::vector<std::u16string>&
         } else if (EqualsIgnoringCase(argument, u"/PERUSER") || EqualsIgnoringCase(argument, u"/ALLUSERS")) {
             understood = !scopeGiven;
             scopeGiven = true;
-            options.scope = argument[1] == u'P' || argument[1] == u'p' ? InstallScope::CurrentUser : InstallScope::Machine;
+            const bool perUser = argument[1] == u'P' || argument[1] == u'p';
+            options.scope = perUser ? InstallScope::CurrentUser : InstallScope::Machine;
         } else if (argument.size() > 3 && EqualsIgnoringCase(argument.substr(0, 3), u"/D=")) {
             options.folder = argument.substr(3);
         } else {

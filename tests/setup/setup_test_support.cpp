@@ -87,7 +87,8 @@ std::wstring Group(const InstalledSystem& system) { return ProgramGroupFolder(sy
 }  // namespace
 
 void ExpectInstalled(const InstalledSystem& system) {
-    for (const std::wstring& name : kDistributionFiles) EXPECT_TRUE(Exists(system.folder + L"\\" + name)) << name.c_str();
+    for (const std::wstring& name : kDistributionFiles)
+        EXPECT_TRUE(Exists(system.folder + L"\\" + name)) << std::string(name.begin(), name.end());
     EXPECT_TRUE(Exists(system.folder + L"\\Uninstall.dat"));
 
     EXPECT_EQ(RegistryString(system.root, kAppPaths, nullptr), system.folder + L"\\tessera.exe");

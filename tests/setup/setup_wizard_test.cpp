@@ -166,7 +166,8 @@ TEST(SetupWizard, InstallsPageByPageThenUninstallsThroughMaintenance) {
     ASSERT_NE(binary, nullptr);
     ScratchFolder scratch;
     const std::wstring root = Wide(scratch.Path());
-    for (const wchar_t* name : {L"dist", L"desktop", L"programs"}) CreateDirectoryW((root + L"\\" + name).c_str(), nullptr);
+    for (const wchar_t* name : {L"dist", L"desktop", L"programs"})
+        CreateDirectoryW((root + L"\\" + name).c_str(), nullptr);
     const std::string dist = std::string(binary) + "/dist/";
     MakeDistribution(root + L"\\dist", Wide(HostPathToNative(dist + "Setup.exe")));
     ASSERT_TRUE(CopyFileW(Wide(HostPathToNative(dist + "License.txt")).c_str(), (root + L"\\dist\\License.txt").c_str(),

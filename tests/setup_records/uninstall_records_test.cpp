@@ -49,7 +49,8 @@ const std::vector<UninstallRecord> kInstallation = {
     UninstallRecord::Folder(u"C:\\Users\\me\\Start Menu\\Programs\\Tessera 3.0"),
     UninstallRecord::RegistryKey(kRootLocalMachine,
                                  u"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\tessera.exe"),
-    UninstallRecord::RegistryValue(kRootCurrentUser, u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessera",
+    UninstallRecord::RegistryValue(kRootCurrentUser,
+                                   u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessera",
                                    u"DisplayName"),
     UninstallRecord::Association(kRootCurrentUser, u"Software\\Classes\\.zip"),
 };
@@ -147,7 +148,8 @@ TEST(UninstallRecords, RejectsMalformedFilesAsAWhole) {
 TEST(UninstallRecords, WriterRefusesTextsThatDoNotFitTheirField) {
     EXPECT_TRUE(WriteUninstallFile({UninstallRecord::File(u"C:\\" + std::u16string(256, u'a'))}));  // 259 units
     EXPECT_FALSE(WriteUninstallFile({UninstallRecord::File(u"C:\\" + std::u16string(257, u'a'))}));
-    EXPECT_FALSE(WriteUninstallFile({UninstallRecord::RegistryValue(kRootLocalMachine, u"K", std::u16string(300, u'v'))}));
+    EXPECT_FALSE(
+        WriteUninstallFile({UninstallRecord::RegistryValue(kRootLocalMachine, u"K", std::u16string(300, u'v'))}));
     EXPECT_FALSE(WriteUninstallFile({UninstallRecord::File(std::u16string(u"C:\\a\0b", 6))}));
     EXPECT_FALSE(WriteUninstallFile({UninstallRecord{}}));
 }
