@@ -1,7 +1,8 @@
 // The wizards of Setup.exe as a user goes through them (under Xvfb): the
 // installation wizard page by page -- welcome, license (Next only once
 // accepted), folder (just for the user, into a scratch folder), ready,
-// finished -- then the maintenance wizard of the installed copy, which
+// finished, after a first try that fails on a locked file and stays on the
+// ready page -- then the maintenance wizard of the installed copy, which
 // uninstalls, and the uninstall wizard ("/U") of a folder holding no
 // installation, which deletes nothing. The test drives the program from outside through the
 // property sheet's messages, as an accessibility tool would.
@@ -205,6 +206,16 @@ TEST(SetupWizard, InstallsPageByPageThenUninstallsThroughMaintenance) {
 
         ASSERT_TRUE(setup.PageWith(IDC_COPY_STATUS));
         Snapshot(setup.Sheet(), "ready");
+        {
+            // A file that cannot be read: the failure is shown, undone, and the page stays.
+            tessera::win32::FileHandle locked(CreateFileW((root + L"\\dist\\docs\\guide.txt").c_str(), GENERIC_READ,
+                                                          0, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(locked);
+            setup.Press(PSBTN_NEXT);
+            EXPECT_EQ(setup.AnswerMessage().rfind("Tessera could not be installed", 0), 0u);
+            EXPECT_TRUE(setup.PageWith(IDC_COPY_STATUS));
+            EXPECT_FALSE(Exists(system.folder));
+        }
         setup.Press(PSBTN_NEXT);
         ASSERT_TRUE(setup.PageWith(IDC_FINISHED_TITLE)) << "the installation did not finish";
         Snapshot(setup.Sheet(), "finished");
