@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The download: scripts/package zips the distribution folder with tescmd;
+# unzip must list exactly the folder's files, test them clean and extract
+# each to the bytes in the folder. The folder holds what an installation
+# needs and nothing else.
+#
+# usage: package_check.sh BINARY_DIR ARCH
+set -u
+binary=$1 arch=$2
+here=$(cd "$(dirname "$0")" && pwd)
+command -v unzip >/dev/null || { echo "SKIPPED: unzip missing"; exit 0; }
+dist=$binary/dist
+work=$(mktemp -d /tmp/package_check.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+allowed=" Setup.exe tessera.exe tescore.dll tescmd.exe tesshell.dll tesstub.dll License.txt Readme.htm "
+for needed in Setup.exe tessera.exe tescore.dll tescmd.exe License.txt Readme.htm; do
+  [ -f "$dist/$needed" ] || fail "dist lacks $needed"
+done
+for f in "$dist"/*; do
+  name=${f##*/}
+  case "$allowed" in *" $name "*) ;; *) fail "dist holds $name, which an installation does not need" ;; esac
+done
+
+"$here/../../scripts/package" "$binary" "$arch" "$work/Tessera.zip" >"$work/package.log" 2>&1 ||
+  { cat "$work/package.log"; fail "scripts/package failed"; }
+if [ -f "$work/Tessera.zip" ]; then
+  diff <(unzip -Z1 "$work/Tessera.zip" | sort) <(ls "$dist" | sort) || fail "the zip's names differ from the folder's"
+  unzip -tq "$work/Tessera.zip" >/dev/null || fail "unzip -t reports errors"
+  mkdir "$work/out" && unzip -q "$work/Tessera.zip" -d "$work/out" || fail "unzip cannot extract"
+  for f in "$dist"/*; do
+    cmp -s "$f" "$work/out/${f##*/}" || fail "${f##*/} extracted differs"
+  done
+else
+  fail "no zip written"
+fi
+[ "$failures" = 0 ] && echo "package check passed"
+exit $((failures > 0))
