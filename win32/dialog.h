@@ -1,12 +1,14 @@
 // A dialog box as an object: the dialog procedure keeps `this` in the
 // dialog's DWLP_USER from WM_INITDIALOG on and routes messages to member
 // functions. Derive, override the handlers needed, call RunModal (or
-// CreateModeless, or ServeFileDialogArea for the extra area of an Open or
-// Save dialog). Handlers return TRUE for a message they handled.
+// CreateModeless, ServeFileDialogArea for the extra area of an Open or
+// Save dialog, or ServePropertyPage for a page of a property sheet).
+// Handlers return TRUE for a message they handled.
 #pragma once
 
 #include <windows.h>
 #include <commdlg.h>
+#include <prsht.h>
 
 #include <string>
 
@@ -42,6 +44,15 @@ public:
     void ServeFileDialogArea(OPENFILENAMEA* dialog) {
         dialog->lpfnHook = FileDialogHook;
         dialog->lCustData = reinterpret_cast<LPARAM>(this);
+    }
+
+    // A page of a property sheet (CreatePropertySheetPageA): this object
+    // serves the page from its WM_INITDIALOG, whose PROPSHEETPAGEA carries
+    // the object, to its WM_DESTROY. The object must outlive the page's
+    // window (delete it in the page's PSPCB_RELEASE callback).
+    void ServePropertyPage(PROPSHEETPAGEA* page) {
+        page->pfnDlgProc = PropertyPageProcedure;
+        page->lParam = reinterpret_cast<LPARAM>(this);
     }
 
     HWND Handle() const { return dialog_; }
@@ -121,6 +132,10 @@ private:
     static UINT_PTR CALLBACK FileDialogHook(HWND area, UINT message, WPARAM wParam, LPARAM lParam) {
         if (message == WM_INITDIALOG) lParam = reinterpret_cast<const OPENFILENAMEA*>(lParam)->lCustData;
         return static_cast<UINT_PTR>(Procedure(area, message, wParam, lParam));
+    }
+    static INT_PTR CALLBACK PropertyPageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_INITDIALOG) lParam = reinterpret_cast<const PROPSHEETPAGEA*>(lParam)->lParam;
+        return Procedure(page, message, wParam, lParam);
     }
 
     HWND dialog_ = nullptr;
