@@ -84,10 +84,13 @@ bool WaitUntilUnloadable() {
     return false;
 }
 
+using GetClassObjectFunction = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+
 template <class T>
-ComPtr<T> NewObject(REFCLSID clsid, REFIID iid) {
+ComPtr<T> NewObject(REFCLSID clsid, REFIID iid, GetClassObjectFunction getClassObject = nullptr) {
+    if (!getClassObject) getClassObject = Shell().getClassObject;
     ComPtr<IClassFactory> factory;
-    EXPECT_EQ(Shell().getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(factory.put())), S_OK);
+    EXPECT_EQ(getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(factory.put())), S_OK);
     ComPtr<T> object;
     if (factory) {
         EXPECT_EQ(factory->CreateInstance(nullptr, iid, reinterpret_cast<void**>(object.put())), S_OK);
@@ -164,8 +167,9 @@ private:
     ULONG references_ = 1;
 };
 
-ComPtr<IContextMenu> MenuExtensionFor(const std::vector<std::string>& paths, const std::string& dropFolder = "") {
-    auto init = NewObject<IShellExtInit>(kShellExtClsid, IID_IShellExtInit);
+ComPtr<IContextMenu> MenuExtensionFor(const std::vector<std::string>& paths, const std::string& dropFolder = "",
+                                      GetClassObjectFunction getClassObject = nullptr) {
+    auto init = NewObject<IShellExtInit>(kShellExtClsid, IID_IShellExtInit, getClassObject);
     ComPtr<IDataObject> data = DataObjectOf(paths);
     if (!init || !data) return ComPtr<IContextMenu>();
     tessera::win32::TaskMemory<ITEMIDLIST> drop(dropFolder.empty() ? nullptr : ILCreateFromPathA(dropFolder.c_str()));
@@ -710,6 +714,102 @@ TEST_F(ShellExtTest, FindExtensionHasNoMenuOfItsOwn) {
     EXPECT_EQ(find->QueryContextMenu(menu.get(), 0, 1, 10, CMF_NORMAL), E_NOTIMPL);
     char text[64];
     EXPECT_EQ(find->GetCommandString(0, GCS_HELPTEXTA, nullptr, text, sizeof text), E_NOTIMPL);
+}
+
+// --- the command lines tessera is started with ---
+
+// A copy of the extension and its engine in a folder whose name has blanks
+// and a comma, with the recorder as its tessera.exe.
+class CopiedExtension {
+public:
+    explicit CopiedExtension(const std::string& folder) : folder_(folder) {
+        CreateDirectoryA(folder.c_str(), nullptr);
+        CopyInto(DistPath("tesshell.dll"), folder + "\\tesshell.dll");
+        CopyInto(DistPath("tescore.dll"), folder + "\\tescore.dll");
+        CopyInto(HostPathToNative(SHELLEXT_RECORDER), Program());
+        module_ = LoadLibraryExA((folder + "\\tesshell.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        if (module_) {
+            getClassObject = reinterpret_cast<GetClassObjectFunction>(
+                reinterpret_cast<void (*)()>(GetProcAddress(module_, "DllGetClassObject")));
+            canUnloadNow_ = reinterpret_cast<HRESULT(WINAPI*)()>(
+                reinterpret_cast<void (*)()>(GetProcAddress(module_, "DllCanUnloadNow")));
+        }
+    }
+    ~CopiedExtension() {
+        if (!module_) return;
+        for (int round = 0; round < 500 && canUnloadNow_() != S_OK; ++round) Sleep(20);
+        FreeLibrary(module_);
+    }
+    bool Loaded() const { return module_ && getClassObject && canUnloadNow_; }
+    std::string Program() const { return folder_ + "\\tessera.exe"; }
+
+    // The program and the rest of the command line of the next start.
+    std::pair<std::string, std::string> NextStart() const {
+        const std::string record = Program() + ".args";
+        for (int round = 0; round < 1500 && !FileExists(record); ++round) {
+            PumpMessages();
+            Sleep(20);
+        }
+        if (!FileExists(record)) return {"<not started>", ""};
+        const std::vector<uint8_t> bytes = ReadWholeFile(record);
+        DeleteFileA(record.c_str());
+        const std::string line(bytes.begin(), bytes.end());
+        size_t end = line[0] == '"' ? line.find('"', 1) : line.find(' ');
+        if (end == std::string::npos) return {line, ""};
+        std::string program = line[0] == '"' ? line.substr(1, end - 1) : line.substr(0, end);
+        size_t rest = line.find_first_not_of(' ', end + (line[0] == '"' ? 1 : 0));
+        return {program, rest == std::string::npos ? "" : line.substr(rest)};
+    }
+
+    GetClassObjectFunction getClassObject = nullptr;
+
+private:
+    std::string folder_;
+    HMODULE module_ = nullptr;
+    HRESULT(WINAPI* canUnloadNow_)() = nullptr;
+};
+
+std::string Quote(const std::string& text) { return "\"" + text + "\""; }
+
+TEST_F(ShellExtTest, TesseraStartsFromTheExtensionsFolderWithQuotedPaths) {
+    CopiedExtension copy(scratch_ / "Tessera, a copy");
+    ASSERT_TRUE(copy.Loaded());
+    const std::string first = In("my file, one.txt");
+    const std::string second = In("second file.txt");
+    const std::string zip = In("an archive, v1.zip");
+    WriteWholeFile(first, std::string("one"));
+    WriteWholeFile(second, std::string("two"));
+    CopyInto(BuildArchive("shell-tree.zip"), zip);
+    struct Case {
+        std::vector<std::string> selected;
+        UINT offset;
+        DWORD mask;
+        std::string parameters;
+    };
+    const Case cases[] = {
+        {{first, second}, 0, 0, "/a " + Quote(first) + " " + Quote(second)},                  // Compress...
+        {{first, second}, 1, CMIC_MASK_SHIFT_DOWN,                                            // Add to, Shift held
+         Quote("/a:" + work_ + ".zip") + " -h " + Quote(first) + " " + Quote(second)},
+        {{zip}, 0, 0, "/e " + Quote(zip)},                                                     // Extract to...
+        {{zip}, 2, 0, Quote("/s:" + In("an archive, v1.exe")) + " " + Quote(zip)},            // Create .exe
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.parameters);
+        auto menu = MenuExtensionFor(c.selected, "", copy.getClassObject);
+        ASSERT_TRUE(menu);
+        ASSERT_GT(HRESULT_CODE(Show(menu.get()).result), static_cast<int>(c.offset));
+        EXPECT_EQ(Invoke(menu.get(), c.offset, c.mask), S_OK);
+        auto [program, parameters] = copy.NextStart();
+        EXPECT_EQ(_stricmp(program.c_str(), copy.Program().c_str()), 0) << program;
+        EXPECT_EQ(parameters, c.parameters);
+    }
+    // The Find extension opens the archive search.
+    auto find = NewObject<IContextMenu>(kFindArchivesClsid, IID_IContextMenu, copy.getClassObject);
+    ASSERT_TRUE(find);
+    EXPECT_EQ(Invoke(find.get(), 0), S_OK);
+    auto [program, parameters] = copy.NextStart();
+    EXPECT_EQ(_stricmp(program.c_str(), copy.Program().c_str()), 0) << program;
+    EXPECT_EQ(parameters, "/F");
 }
 
 // --- registration ---
