@@ -11,6 +11,7 @@
 #include <shellapi.h>
 
 #include <memory>
+#include <mutex>
 #include <new>
 #include <utility>
 
@@ -30,7 +31,12 @@ struct EngineJob {
     ModuleReference live;
 };
 
+// The engine keeps some state per process (the cabinet reader's current
+// object, the prompt handler): its commands run one after another.
+std::mutex g_engineCommands;
+
 void RunJob(EngineJob& job) {
+    std::lock_guard<std::mutex> oneAtATime(g_engineCommands);
     ComPtr<ICompressFormat> archive;
     if (FAILED(ArcCreateObject(job.owner, job.archive.c_str(), archive.put())) || !archive) return;
     switch (job.kind) {

@@ -602,6 +602,34 @@ TEST_F(ShellExtTest, AddToMakesAZipOfTheSelection) {
     EXPECT_EQ(created.Names(), std::vector<std::string>{"README"});
 }
 
+TEST_F(ShellExtTest, SelfExtractorIsExtractedAndConvertedBack) {
+    // A program image with the ZIP archive after it.
+    std::vector<uint8_t> program = ProgramWith("");
+    const std::vector<uint8_t> zip = ReadWholeFile(BuildArchive("shell-tree.zip"));
+    program.insert(program.end(), zip.begin(), zip.end());
+    const std::string sfx = In("tree-sfx.exe");
+    WriteWholeFile(sfx, program.data(), program.size());
+    tessera::testing::OwnerWindow owner;
+    {
+        auto menu = MenuExtensionFor({sfx});
+        ASSERT_EQ(Show(menu.get()).lines,
+                  (std::vector<std::string>{"Open with &Tessera", "-", "Extract &to...", ExtractToLabel(In("tree-sfx")),
+                                            "&Convert to tree-sfx.zip", "-"}));
+        EXPECT_EQ(Invoke(menu.get(), 2, 0, owner.Handle()), S_OK);
+        EXPECT_EQ(Invoke(menu.get(), 3, 0, owner.Handle()), S_OK);
+    }
+    ASSERT_TRUE(WaitUntilUnloadable());
+    EXPECT_EQ(FilesBelow(In("tree-sfx")), FilesBelow(BuildArchive("shell-tree.reference")));
+    ArcSetPromptHandler(&kQuietAnswers);
+    OpenedArchive converted(In("tree-sfx.zip"));
+    ASSERT_EQ(converted.created, S_OK);
+    ASSERT_EQ(converted.List(), S_OK) << converted.log;
+    EXPECT_EQ(converted.Names().size(), 3u);
+    const std::vector<uint8_t> bytes = ReadWholeFile(In("tree-sfx.zip"));
+    ASSERT_GE(bytes.size(), 4u);
+    EXPECT_EQ(std::memcmp(bytes.data(), "PK\x03\x04", 4), 0) << "the program image is gone";
+}
+
 // --- the property page ---
 
 BOOL CALLBACK CollectPage(HPROPSHEETPAGE page, LPARAM pages) {
