@@ -543,9 +543,14 @@ TEST_F(ShellExtTest, ExtractHereAndToFolderWriteTheArchivesFiles) {
     ASSERT_TRUE(WaitUntilUnloadable());
     EXPECT_EQ(FilesBelow(drop), expected);
     {
+        // This time by the item's verb.
         auto menu = MenuExtensionFor({In("shell-tree.zip")});
         ASSERT_EQ(Show(menu.get()).lines.size(), 5u);
-        EXPECT_EQ(Invoke(menu.get(), 1, 0, owner.Handle()), S_OK);
+        CMINVOKECOMMANDINFO invocation = {};
+        invocation.cbSize = sizeof invocation;
+        invocation.hwnd = owner.Handle();
+        invocation.lpVerb = "tessera.extracttofolder";
+        EXPECT_EQ(menu->InvokeCommand(&invocation), S_OK);
     }
     ASSERT_TRUE(WaitUntilUnloadable());
     EXPECT_EQ(FilesBelow(In("shell-tree")), expected);
@@ -706,6 +711,32 @@ TEST_F(ShellExtTest, CommentPageShowsAndWritesTheComment) {
     OpenedArchive archive(zip);
     ASSERT_EQ(archive.List(), S_OK);
     EXPECT_EQ(archive.Names().size(), 3u);
+}
+
+TEST_F(ShellExtTest, CommentThatCannotBeWrittenKeepsThePage) {
+    const std::string zip = In("shell-tree.zip");
+    std::vector<HPROPSHEETPAGE> pages = PagesFor(zip);
+    ASSERT_EQ(pages.size(), 1u);
+    HWND sheet = nullptr;
+    HWND page = OpenSheet(pages[0], &sheet);
+    ASSERT_NE(page, nullptr);
+    SendDlgItemMessageA(page, 1001, EM_SETSEL, 0, -1);
+    SendDlgItemMessageA(page, 1001, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>("never written"));
+    SendDlgItemMessageA(page, 1001, EM_SETMODIFY, TRUE, 0);
+    const std::vector<uint8_t> before = ReadWholeFile(zip);
+    {
+        // Another program has the archive open and shares it with nobody.
+        tessera::win32::FileHandle held(
+            CreateFileA(zip.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held);
+        PropSheet_Apply(sheet);
+        PumpMessages();
+    }
+    EXPECT_TRUE(SendDlgItemMessageA(page, 1001, EM_GETMODIFY, 0, 0)) << "still modified";
+    EXPECT_EQ(PropSheet_GetCurrentPageHwnd(sheet), page);
+    DestroyWindow(sheet);
+    PumpMessages();
+    EXPECT_EQ(ReadWholeFile(zip), before);
 }
 
 TEST_F(ShellExtTest, CommentPageOnlyForArchivesWithComments) {
