@@ -79,14 +79,23 @@ bool IdListFits(const BYTE* block, SIZE_T size, SIZE_T offset) {
     return false;
 }
 
+// The file-system path of an item in the ANSI code page the engine takes
+// names in; "" when it has none or its name does not fit that code page
+// (a best-fit or '?' replacement would name another file, or none).
 std::string PathOfIdList(PCIDLIST_ABSOLUTE list) {
+    wchar_t wide[MAX_PATH];
+    if (!list || !SHGetPathFromIDListW(list, wide)) return std::string();
     char path[MAX_PATH];
-    if (!list || !SHGetPathFromIDListA(list, path)) return std::string();
+    BOOL replaced = FALSE;
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, path, MAX_PATH, nullptr, &replaced) == 0 ||
+        replaced)
+        return std::string();
     return path;
 }
 
-// The full paths of the items of a "Shell IDList Array" block; items
-// without a file-system path are left out.
+// The full paths of the items of a "Shell IDList Array" block. A selection
+// with an item that has no usable path gives no items at all: a command on
+// part of what the user chose would surprise.
 std::vector<SelectedItem> ItemsOfIdArray(HGLOBAL block) {
     std::vector<SelectedItem> items;
     tessera::win32::LockedGlobal<BYTE> data(block);
@@ -104,7 +113,7 @@ std::vector<SelectedItem> ItemsOfIdArray(HGLOBAL block) {
         auto child = reinterpret_cast<PCUIDLIST_RELATIVE>(data.get() + offsets[index]);
         tessera::win32::TaskMemory<ITEMIDLIST> full(ILCombine(parent, child));
         std::string path = PathOfIdList(full.get());
-        if (path.empty()) continue;
+        if (path.empty()) return {};
         const DWORD attributes = GetFileAttributesA(path.c_str());
         items.push_back({path, attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)});
     }

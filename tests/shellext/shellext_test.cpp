@@ -428,6 +428,51 @@ TEST_F(ShellExtTest, ContextMenuOfFilesAndFolders) {
     ExpectMenu(Show(MenuExtensionFor({In("shell-tree.zip")}).get()), {"-", "-"});
 }
 
+// The engine takes names in the ANSI code page: a selection with a name
+// outside it gets no items rather than commands on the wrong files.
+TEST_F(ShellExtTest, NamesOutsideTheCodePageGetNoItems) {
+    const std::wstring wideName = L"\u4E2D\u6587 \u0416.txt";
+    char narrow[MAX_PATH];
+    BOOL replaced = FALSE;
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wideName.c_str(), -1, narrow, MAX_PATH, nullptr, &replaced);
+    if (!replaced) GTEST_SKIP() << "the ANSI code page holds the name";
+    std::wstring folder(work_.begin(), work_.end());
+    tessera::win32::FileHandle file(CreateFileW((folder + L"\\" + wideName).c_str(), GENERIC_WRITE, 0, nullptr,
+                                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file);
+    file.reset();
+    // The item list names it; the data object comes from the folder.
+    ComPtr<IShellFolder> desktop, shellFolder;
+    ASSERT_EQ(SHGetDesktopFolder(desktop.put()), S_OK);
+    tessera::win32::TaskMemory<ITEMIDLIST> folderList(ILCreateFromPathA(work_.c_str()));
+    ASSERT_EQ(desktop->BindToObject(folderList.get(), nullptr, IID_IShellFolder,
+                                    reinterpret_cast<void**>(shellFolder.put())),
+              S_OK);
+    for (bool withPlainFile : {false, true}) {
+        std::wstring name = wideName;
+        std::vector<tessera::win32::TaskMemory<ITEMIDLIST>> lists;
+        std::vector<PCUITEMID_CHILD> children;
+        for (const std::wstring& child : withPlainFile ? std::vector<std::wstring>{name, L"notes.txt"}
+                                                       : std::vector<std::wstring>{name}) {
+            PIDLIST_RELATIVE list = nullptr;
+            ASSERT_EQ(shellFolder->ParseDisplayName(nullptr, nullptr, const_cast<LPWSTR>(child.c_str()), nullptr,
+                                                    &list, nullptr),
+                      S_OK);
+            lists.emplace_back(list);
+            children.push_back(reinterpret_cast<PCUITEMID_CHILD>(list));
+        }
+        ComPtr<IDataObject> data;
+        ASSERT_EQ(shellFolder->GetUIObjectOf(nullptr, static_cast<UINT>(children.size()), children.data(),
+                                             IID_IDataObject, nullptr, reinterpret_cast<void**>(data.put())),
+                  S_OK);
+        auto init = NewObject<IShellExtInit>(kShellExtClsid, IID_IShellExtInit);
+        ASSERT_EQ(init->Initialize(nullptr, data.get(), nullptr), S_OK);
+        ComPtr<IContextMenu> menu;
+        ASSERT_EQ(init.As(IID_IContextMenu, &menu), S_OK);
+        ExpectMenu(Show(menu.get()), {});
+    }
+}
+
 TEST_F(ShellExtTest, ProgramsAreArchivesOnlyWithAnArchiveAfterTheImage) {
     std::string aceHead(14, '\0');
     std::memcpy(&aceHead[7], "**ACE**", 7);
