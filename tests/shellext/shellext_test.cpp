@@ -407,8 +407,6 @@ TEST_F(ShellExtTest, ContextMenuOfFilesAndFolders) {
         std::vector<std::string> selected;
         std::string target;  // "" for no "Add to" item
     };
-    const std::string scratchName = scratch_.Path().substr(scratch_.Path().find_last_of('\\') + 1);
-    (void)scratchName;
     const Case cases[] = {
         {{"notes.txt"}, "notes.zip"},
         {{"README"}, "README.zip"},  // no extension: ".zip" appended
