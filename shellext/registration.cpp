@@ -6,6 +6,12 @@
 // shallowest of them are recorded in the extension's own CLSID key so that
 // unregistering removes them again once they hold nothing else, and never
 // a parent that was there before.
+//
+// On 64-bit Windows both libraries are registered side by side. Their CLSID
+// keys live apart (one per registry view), but most class keys ("*",
+// "Directory", ...) are one key for both views: when the other library is
+// still registered, unregistering leaves such shared keys to it and hands
+// it the record of the parents they need removed later.
 #include "registration.h"
 
 #include "clsids.h"
@@ -27,6 +33,8 @@ using tessera::win32::RegistryKey;
 // The view of this library's architecture (the 32-bit library registers
 // itself where a 32-bit process looks, the 64-bit one in the native view).
 constexpr REGSAM kView = sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+// The other architecture's view (the same as ours on a 32-bit system).
+constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
 constexpr wchar_t kCreatedParentsValue[] = L"Tessera created keys";
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
@@ -96,10 +104,10 @@ bool IsAtOrBelow(const std::wstring& path, const std::wstring& root) {
     return path.size() == root.size() || path[root.size()] == L'\\';
 }
 
-std::vector<std::wstring> ReadCreatedParents(HKEY hive, const std::wstring& recordKey) {
+std::vector<std::wstring> ReadCreatedParents(HKEY hive, const std::wstring& recordKey, REGSAM view = kView) {
     std::vector<std::wstring> parents;
     RegistryKey key;
-    if (RegOpenKeyExW(hive, recordKey.c_str(), 0, KEY_READ | kView, key.put()) != ERROR_SUCCESS) return parents;
+    if (RegOpenKeyExW(hive, recordKey.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) return parents;
     DWORD type = 0, size = 0;
     if (RegQueryValueExW(key.get(), kCreatedParentsValue, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
         type != REG_MULTI_SZ || size > 65536)
@@ -163,11 +171,63 @@ LSTATUS DeleteOwnedKey(HKEY hive, const std::wstring& path) {
     return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
+// Whether the other architecture's library is registered (its class in its
+// own view). Asked after our own class key is gone, so on a 32-bit system,
+// where both views are one, the answer is no.
+bool OtherLibraryRegistered(HKEY hive, const std::wstring& classKey) {
+    RegistryKey key;
+    return RegOpenKeyExW(hive, (classKey + L"\\InprocServer32").c_str(), 0, KEY_READ | kOtherView, key.put()) ==
+           ERROR_SUCCESS;
+}
+
+// Whether the other library still needs our key `path`: it is one key for
+// both views (a value written through ours is seen through the other), or
+// the other view does not show it at all -- then which key the other
+// library's process reaches cannot be told from here (some registries share
+// a class key with 32-bit processes but hide it from the 32-bit view of a
+// 64-bit one), and the key stays for the library unregistered last.
+bool NeededByOtherLibrary(HKEY hive, const std::wstring& path) {
+    RegistryKey ours, theirs;
+    if (RegOpenKeyExW(hive, path.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE | kView, ours.put()) != ERROR_SUCCESS)
+        return false;
+    if (RegOpenKeyExW(hive, path.c_str(), 0, KEY_QUERY_VALUE | kOtherView, theirs.put()) != ERROR_SUCCESS)
+        return true;
+    static const wchar_t kProbe[] = L"Tessera view probe";
+    const DWORD one = 1;
+    if (RegSetValueExW(ours.get(), kProbe, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one) !=
+        ERROR_SUCCESS)
+        return true;
+    const bool seen = RegQueryValueExW(theirs.get(), kProbe, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    RegDeleteValueW(ours.get(), kProbe);
+    return seen;
+}
+
+// Adds `parents` to the other library's record.
+void HandOverCreatedParents(HKEY hive, const std::wstring& classKey, const std::vector<std::wstring>& parents) {
+    std::vector<std::wstring> merged = ReadCreatedParents(hive, classKey, kOtherView);
+    for (const std::wstring& parent : parents)
+        if (std::find(merged.begin(), merged.end(), parent) == merged.end()) merged.push_back(parent);
+    RegistryKey key;
+    if (RegOpenKeyExW(hive, classKey.c_str(), 0, KEY_SET_VALUE | kOtherView, key.put()) == ERROR_SUCCESS)
+        WriteCreatedParents(key.get(), merged);
+}
+
 HRESULT Unregister(HKEY hive) {
     const std::vector<OwnedKey> keys = OwnedKeys(std::wstring());
-    const std::vector<std::wstring> createdParents = ReadCreatedParents(hive, keys.front().path);
+    const std::wstring& classKey = keys.front().path;
+    const std::vector<std::wstring> createdParents = ReadCreatedParents(hive, classKey);
     LSTATUS failure = ERROR_SUCCESS;
-    for (const OwnedKey& owned : keys) {
+    bool otherLibrary = false;
+    bool keptShared = false;
+    for (size_t index = 0; index < keys.size(); ++index) {
+        const OwnedKey& owned = keys[index];
+        // The two class keys come first; then it is known whether the other
+        // library still needs the shared keys.
+        if (index == 2) otherLibrary = OtherLibraryRegistered(hive, classKey);
+        if (index >= 2 && otherLibrary && NeededByOtherLibrary(hive, owned.path)) {
+            keptShared = true;
+            continue;
+        }
         LSTATUS status = DeleteOwnedKey(hive, owned.path);
         if (status != ERROR_SUCCESS) failure = status;
         // Up the parents this registration made, while they are empty.
@@ -178,6 +238,7 @@ HRESULT Unregister(HKEY hive) {
             if (!ours || !DeleteIfEmpty(hive, parent)) break;
         }
     }
+    if (keptShared && !createdParents.empty()) HandOverCreatedParents(hive, classKey, createdParents);
     return failure == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(failure);
 }
 

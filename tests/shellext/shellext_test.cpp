@@ -992,11 +992,15 @@ bool ProcessIsElevated() {
     return elevated;
 }
 
-DWORD RunRegsvr32(const std::string& arguments) {
-    char system[MAX_PATH];
-    GetSystemDirectoryA(system, MAX_PATH);
+// regsvr32 of the system folder on `library` (or, with `wow64`, the 32-bit
+// one of a 64-bit system); its exit code.
+DWORD RunRegsvr32(const std::string& arguments, const std::string& library = DistPath("tesshell.dll"),
+                  bool wow64 = false) {
+    char system[MAX_PATH] = "";
+    if (wow64) GetSystemWow64DirectoryA(system, MAX_PATH);
+    else GetSystemDirectoryA(system, MAX_PATH);
     std::string program = std::string(system) + "\\regsvr32.exe";
-    std::string commandLine = "regsvr32.exe " + arguments + " \"" + DistPath("tesshell.dll") + "\"";
+    std::string commandLine = "regsvr32.exe " + arguments + " \"" + library + "\"";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
@@ -1022,6 +1026,32 @@ TEST_F(ShellExtTest, Regsvr32WritesAndRemovesExactlyTheKeys) {
     EXPECT_EQ(DumpRegistration(), registered);
     ASSERT_EQ(RunRegsvr32("/u /s"), 0u);
     EXPECT_EQ(DumpRegistration(), before);
+}
+
+// On a 64-bit system both libraries are registered side by side; either may
+// be unregistered first without taking the shell keys from the other, and
+// after both nothing is left.
+TEST_F(ShellExtTest, BothArchitecturesSideBySide) {
+    if (sizeof(void*) != 8) GTEST_SKIP() << "the 64-bit test registers both";
+    const char* binary = std::getenv("TESSERA_BINARY_DIR");
+    const std::string library32 = HostPathToNative(std::string(binary ? binary : ".") + "/../i686/dist/tesshell.dll");
+    char wow64[MAX_PATH] = "";
+    if (!FileExists(library32) || GetSystemWow64DirectoryA(wow64, MAX_PATH) == 0)
+        GTEST_SKIP() << "no 32-bit build beside this one, or no 32-bit side of the system";
+    const HKEY hive = ProcessIsElevated() ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    const std::string handler = "Software\\Classes\\*\\shellex\\ContextMenuHandlers\\Tessera";
+    const RegistryDump before = DumpRegistration();
+    for (bool sixtyFourFirst : {true, false}) {
+        SCOPED_TRACE(sixtyFourFirst ? "64-bit unregistered first" : "32-bit unregistered first");
+        ASSERT_EQ(RunRegsvr32("/s"), 0u);
+        ASSERT_EQ(RunRegsvr32("/s", library32, true), 0u);
+        ExpectRegistered(hive);
+        ASSERT_EQ(RunRegsvr32("/u /s", sixtyFourFirst ? DistPath("tesshell.dll") : library32, !sixtyFourFirst), 0u);
+        // The one left still has its handlers.
+        EXPECT_EQ(ReadValue(hive, handler, nullptr), "{B4EF89C1-8BE3-11D2-B601-008048EF14D8}");
+        ASSERT_EQ(RunRegsvr32("/u /s", sixtyFourFirst ? library32 : DistPath("tesshell.dll"), sixtyFourFirst), 0u);
+        EXPECT_EQ(DumpRegistration(), before);
+    }
 }
 
 // A thread running with the caller's limited token registers for the user.
