@@ -782,6 +782,27 @@ TEST_F(ShellExtTest, CommentThatCannotBeWrittenKeepsThePage) {
     EXPECT_EQ(ReadWholeFile(zip), before);
 }
 
+// A damaged archive is judged by its name for the menu; its page opens with
+// an empty comment.
+TEST_F(ShellExtTest, DamagedArchiveIsHandledLikeAnyOther) {
+    const std::string zip = In("damaged.zip");
+    std::string bytes(70000, '\0');
+    for (size_t index = 0; index < bytes.size(); ++index) bytes[index] = static_cast<char>(index * 7919 >> 3);
+    std::memcpy(&bytes[bytes.size() - 22], "PK\x05\x06", 4);  // an end record pointing nowhere
+    WriteWholeFile(zip, bytes);
+    ExpectMenu(Show(MenuExtensionFor({zip}).get()),
+               {"-", "Extract &to...", ExtractToLabel(In("damaged")), "&Create damaged.exe", "-"});
+    std::vector<HPROPSHEETPAGE> pages = PagesFor(zip);
+    ASSERT_EQ(pages.size(), 1u);
+    HWND sheet = nullptr;
+    HWND page = OpenSheet(pages[0], &sheet);
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(ItemText(page, 1001), "");
+    EXPECT_EQ(ItemText(page, 1002), "0 character(s)");
+    DestroyWindow(sheet);
+    PumpMessages();
+}
+
 TEST_F(ShellExtTest, CommentPageOnlyForArchivesWithComments) {
     EXPECT_TRUE(PagesFor(In("plain.tar")).empty());
     EXPECT_TRUE(PagesFor(In("notes.txt")).empty());
