@@ -46,9 +46,11 @@ public:
         dialog->lCustData = reinterpret_cast<LPARAM>(this);
     }
 
-    // A page of a property sheet or wizard: this object serves it from its
-    // WM_INITDIALOG (which carries the sheet's copy of the PROPSHEETPAGEA)
-    // to its WM_DESTROY. The caller fills in the template and the flags.
+    // A page of a property sheet or wizard (CreatePropertySheetPageA): this
+    // object serves it from its WM_INITDIALOG (which carries the sheet's copy
+    // of the PROPSHEETPAGEA) to its WM_DESTROY. The caller fills in the
+    // template and the flags; the object must outlive the page's window
+    // (delete it in the page's PSPCB_RELEASE callback where the page owns it).
     void ServePropertyPage(PROPSHEETPAGEA* page) {
         page->pfnDlgProc = PropertyPageProcedure;
         page->lParam = reinterpret_cast<LPARAM>(this);
