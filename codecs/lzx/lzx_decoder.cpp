@@ -10,6 +10,8 @@
 #include <cstring>
 #include <new>
 
+#include "codecs/exceptions.h"
+
 namespace tessera::lzx {
 
 // ---------------------------------------------------------------- Huffman
@@ -148,13 +150,13 @@ bool LzxDecoder::Init(int windowBits) {
     windowBits_ = windowBits;
     windowSize_ = 1u << windowBits;
     mainSymbols_ = kNumChars + PositionSlots(windowBits) * 8;
-    try {
+    TESSERA_TRY {
         window_.assign(windowSize_, 0);
         pretree_.Init(kPretreeSymbols);
         mainTree_.Init(mainSymbols_);
         lengthTree_.Init(kNumSecondaryLengths);
         alignedTree_.Init(kAlignedSymbols);
-    } catch (const std::bad_alloc&) {
+    } TESSERA_CATCH(const std::bad_alloc&) {
         outOfMemory_ = true;
         return false;
     }
