@@ -90,6 +90,26 @@ void ApplyCreationOption(CreationSettings& settings, const std::string& token, I
     }
 }
 
+std::string BatchFileText(const CreationSettings& settings, const std::string& programPath,
+                          const std::string& archivePath) {
+    std::string text = "@echo off\r\n";
+    text += "\"" + programPath + "\" /S \"" + archivePath + "\"";
+    if (!settings.outputFile.empty()) text += " \"-p:" + settings.outputFile + "\"";
+    if (settings.forSetup) text += " -i";
+    LANGID language = settings.language ? settings.language : GetUserDefaultLangID();
+    text += " -l:" + LanguageAbbreviation(language);
+    text += " \"-e" + std::to_string(settings.folderBase + 1);
+    if (!settings.folderName.empty()) text += ":" + settings.folderName;
+    text += "\"";
+    if (settings.run && !settings.programName.empty())
+        text += " \"-x" + std::to_string(settings.programBase + 1) + ":" + settings.programName + "\"";
+    if (settings.deleteAfterRun) text += " -d";
+    if (settings.overwrite) text += " -o";
+    text += " -q";
+    text += "\r\nCLS\r\n@echo on\r\n";
+    return text;
+}
+
 bool BuildStubWithBlock(ICompressFormat* archive, HMODULE library, const CreationSettings& settings,
                         std::string* bytes) {
     DWORD id = 0;

@@ -52,6 +52,11 @@ CreationSettings DefaultCreationSettings(const std::string& archivePath);
 void ApplyCreationOption(CreationSettings& settings, const std::string& token, ICompressFormat* archive,
                          HMODULE library);
 
+// The batch file that repeats a creation: the program `programPath` run
+// with "/S", the archive and the options of `settings`.
+std::string BatchFileText(const CreationSettings& settings, const std::string& programPath,
+                          const std::string& archivePath);
+
 // The stub image followed by the configuration block; false when the
 // format has no stub or the library lacks it in the chosen language.
 bool BuildStubWithBlock(ICompressFormat* archive, HMODULE library, const CreationSettings& settings,
