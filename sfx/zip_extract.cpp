@@ -173,7 +173,9 @@ bool ExtractAppendedArchive(Extraction& run) {
     uint16_t count = U16(end + 10);
     uint32_t directorySize = U32(end + 12), directoryOffset = U32(end + 16);
     uint64_t endAt = tailAt + static_cast<uint64_t>(found);
-    if ((directorySize == 0 && directoryOffset == 0 && count != 0) ||
+    // A directory of size 0 at offset 0 is what an end record without an
+    // archive in front of it says: nothing to extract is damage here.
+    if ((directorySize == 0 && directoryOffset == 0) ||
         static_cast<uint64_t>(directoryOffset) + directorySize > endAt) {
         run.Message(IDS_DAMAGED);
         return false;
