@@ -1,0 +1,211 @@
+// The interactive stub driven through its window, as a user would: the
+// German texts of the main dialog and of the overwrite question, the
+// destination typed into the folder field, a run stopped at the question
+// (everything extracted so far is deleted again and the dialog stays open)
+// and a second run that completes.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sfxlib/sfx_creation.h"
+#include "tescore.h"
+#include "test_files.h"
+#include "win32/com_ptr.h"
+#include "win32/handles.h"
+
+namespace {
+
+using tessera::testing::FileExists;
+using tessera::testing::ReadWholeFile;
+using tessera::testing::ScratchFolder;
+using tessera::testing::WriteWholeFile;
+
+void Put16(std::string& out, uint32_t value) {
+    out += static_cast<char>(value & 0xFF);
+    out += static_cast<char>((value >> 8) & 0xFF);
+}
+void Put32(std::string& out, uint32_t value) {
+    Put16(out, value & 0xFFFF);
+    Put16(out, value >> 16);
+}
+
+// A ZIP of stored entries, written field by field.
+std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& entries) {
+    std::string zip, directory;
+    for (const auto& [name, data] : entries) {
+        uint32_t crc = tessera::testing::ReferenceCrc32(data.data(), data.size());
+        uint32_t offset = static_cast<uint32_t>(zip.size());
+        std::string common;
+        Put16(common, 10);  // version needed
+        Put16(common, 0);   // flags
+        Put16(common, 0);   // stored
+        Put16(common, 0x6000);
+        Put16(common, 0x5B8B);
+        Put32(common, crc);
+        Put32(common, static_cast<uint32_t>(data.size()));
+        Put32(common, static_cast<uint32_t>(data.size()));
+        Put16(common, static_cast<uint32_t>(name.size()));
+        Put16(common, 0);
+        Put32(zip, 0x04034B50);
+        zip += common + name + data;
+        Put32(directory, 0x02014B50);
+        Put16(directory, 20);
+        directory += common;
+        Put16(directory, 0);  // comment
+        Put16(directory, 0);  // disk
+        Put16(directory, 0);  // internal attributes
+        Put32(directory, 0x20);
+        Put32(directory, offset);
+        directory += name;
+    }
+    uint32_t directoryAt = static_cast<uint32_t>(zip.size());
+    zip += directory;
+    Put32(zip, 0x06054B50);
+    Put32(zip, 0);
+    Put16(zip, static_cast<uint32_t>(entries.size()));
+    Put16(zip, static_cast<uint32_t>(entries.size()));
+    Put32(zip, static_cast<uint32_t>(directory.size()));
+    Put32(zip, directoryAt);
+    Put16(zip, 0);
+    return zip;
+}
+
+// The self-extracting program of `zipPath` with the German ZIP stub.
+bool MakeProgram(const std::string& zipPath, const std::string& programPath) {
+    const char* binary = std::getenv("TESSERA_BINARY_DIR");
+    std::string libraryPath = std::string(binary ? binary : ".") + "/dist/tesstub.dll";
+    tessera::win32::ModuleHandle library(LoadLibraryExA(libraryPath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    tessera::win32::ComPtr<ICompressFormat> archive;
+    if (!library || FAILED(ArcCreateObject(nullptr, zipPath.c_str(), archive.put())) ||
+        FAILED(archive->List(nullptr)))
+        return false;
+    tessera::sfx::CreationSettings settings = tessera::sfx::DefaultCreationSettings(zipPath);
+    settings.outputFile = programPath;
+    std::string temp = tessera::testing::HostPathToNative("/tmp");
+    return tessera::sfx::CreateSelfExtractor(archive.get(), library.get(), settings, nullptr, temp.c_str()) == S_OK;
+}
+
+struct Search {
+    DWORD process;
+    const char* title;
+    HWND found;
+};
+
+BOOL CALLBACK MatchDialog(HWND window, LPARAM context) {
+    auto* s = reinterpret_cast<Search*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char text[128] = "", kind[32] = "";
+    GetWindowTextA(window, text, sizeof text);
+    GetClassNameA(window, kind, sizeof kind);
+    if (owner == s->process && IsWindowVisible(window) && !strcmp(kind, "#32770") && !strcmp(text, s->title)) {
+        s->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A dialog of `process` with `title`, waited for up to 30 seconds.
+HWND WaitForDialog(DWORD process, const char* title) {
+    for (int attempt = 0; attempt < 300; ++attempt) {
+        Search search{process, title, nullptr};
+        EnumWindows(MatchDialog,
+            reinterpret_cast<LPARAM>(&search));
+        if (search.found) return search.found;
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+std::string ItemText(HWND dialog, int id) {
+    char text[256] = "";
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+
+// Waits until the control is enabled again (the run has ended).
+bool WaitEnabled(HWND dialog, int id) {
+    for (int attempt = 0; attempt < 300; ++attempt) {
+        if (IsWindowEnabled(GetDlgItem(dialog, id))) return true;
+        Sleep(100);
+    }
+    return false;
+}
+
+TEST(SfxDialog, InteractiveStubThroughItsWindow) {
+    ScratchFolder folder;
+    const std::string first(200000, 'a'), second = "the file that already exists, new content\r\n";
+    std::string zip = StoredZip({{"sub/first.txt", first}, {"second.txt", second}});
+    WriteWholeFile(folder / "in.zip", zip);
+    ASSERT_TRUE(MakeProgram(folder / "in.zip", folder / "in.exe"));
+
+    // The destination exists and holds second.txt: the question comes after
+    // sub\first.txt has been extracted.
+    std::string destination = folder / "dest";
+    CreateDirectoryA(destination.c_str(), nullptr);
+    WriteWholeFile(destination + "\\second.txt", std::string("old\r\n"));
+
+    std::string command = "\"" + (folder / "in.exe") + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.Path().c_str(),
+                               &startup, &started));
+    tessera::win32::KernelHandle process(started.hProcess), thread(started.hThread);
+    auto endProcess = [&] {
+        if (WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) TerminateProcess(process.get(), 99);
+    };
+
+    HWND dialog = WaitForDialog(started.dwProcessId, "Tessera");
+    if (!dialog) endProcess();
+    ASSERT_TRUE(dialog) << "the main dialog did not appear";
+    EXPECT_EQ(ItemText(dialog, IDOK), "&Entpacken");
+    EXPECT_EQ(ItemText(dialog, IDCANCEL), "&Schlie\xdf" "en");
+    EXPECT_EQ(ItemText(dialog, 1003), "&Ordner \xe4" "ndern...");
+    EXPECT_EQ(ItemText(dialog, 1000), "Dateien ohne Nachfrage &\xfc" "berschreiben");
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, 3)));  // "&Abbrechen" until a run starts
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, 1007)));  // no program configured
+
+    // First run: stopped at the question with "A&bbrechen".
+    SetDlgItemTextA(dialog, 1002, destination.c_str());
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    HWND question = WaitForDialog(started.dwProcessId, "\xdc" "berschreiben best\xe4" "tigen");
+    if (!question) endProcess();
+    ASSERT_TRUE(question) << "no overwrite question";
+    EXPECT_EQ(ItemText(question, 1002), destination + "\\second.txt");
+    EXPECT_EQ(ItemText(question, 6), "&Ja");
+    EXPECT_EQ(ItemText(question, 1093), "Ja bei &allen");
+    EXPECT_EQ(ItemText(question, 7), "&Nein");
+    EXPECT_TRUE(FileExists(destination + "\\sub\\first.txt"));  // written before the question
+    PostMessageA(question, WM_COMMAND, 1011, 0);
+    ASSERT_TRUE(WaitEnabled(dialog, IDOK));
+    EXPECT_FALSE(FileExists(destination + "\\sub\\first.txt")) << "a cancelled run left a file";
+    EXPECT_FALSE(FileExists(destination + "\\sub")) << "a cancelled run left its folder";
+    auto old = ReadWholeFile(destination + "\\second.txt");
+    EXPECT_EQ(std::string(old.begin(), old.end()), "old\r\n");
+    EXPECT_EQ(WaitForSingleObject(process.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the dialog closed";
+
+    // Second run: "&Ja" overwrites, the run completes and the program ends.
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    question = WaitForDialog(started.dwProcessId, "\xdc" "berschreiben best\xe4" "tigen");
+    if (!question) endProcess();
+    ASSERT_TRUE(question);
+    PostMessageA(question, WM_COMMAND, IDYES, 0);
+    DWORD ended = WaitForSingleObject(process.get(), 30000);
+    endProcess();
+    ASSERT_EQ(ended, static_cast<DWORD>(WAIT_OBJECT_0)) << "the dialog stayed open after a complete run";
+    DWORD code = 99;
+    GetExitCodeProcess(process.get(), &code);
+    EXPECT_EQ(code, 0u);
+    auto written = ReadWholeFile(destination + "\\sub\\first.txt");
+    EXPECT_EQ(std::string(written.begin(), written.end()), first);
+    written = ReadWholeFile(destination + "\\second.txt");
+    EXPECT_EQ(std::string(written.begin(), written.end()), second);
+}
+
+}  // namespace
