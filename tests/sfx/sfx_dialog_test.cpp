@@ -209,3 +209,65 @@ TEST(SfxDialog, InteractiveStubThroughItsWindow) {
 }
 
 }  // namespace
+
+namespace {
+
+// The program's "/S" form without options: dialog 132 on the archive, its
+// settings, "Cr&eate" and the message that follows.
+TEST(SfxDialog, CreateExeDialogOfTheProgram) {
+    ScratchFolder folder;
+    WriteWholeFile(folder / "in.zip", StoredZip({{"readme.txt", "text\r\n"}}));
+    const char* binary = std::getenv("TESSERA_BINARY_DIR");
+    ASSERT_TRUE(binary);
+    std::string command = "\"" + tessera::testing::HostPathToNative(std::string(binary) + "/dist/tessera.exe") +
+                          "\" /S \"" + (folder / "in.zip") + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.Path().c_str(),
+                               &startup, &started));
+    tessera::win32::KernelHandle process(started.hProcess), thread(started.hThread);
+    auto endProcess = [&] {
+        if (WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) TerminateProcess(process.get(), 99);
+    };
+
+    HWND dialog = WaitForDialog(started.dwProcessId, "Create .exe file");
+    if (!dialog) endProcess();
+    ASSERT_TRUE(dialog) << "dialog 132 did not appear";
+    EXPECT_EQ(ItemText(dialog, 1053), folder / "in.exe");  // the archive's name with .exe
+    EXPECT_EQ(IsDlgButtonChecked(dialog, 1061), static_cast<UINT>(BST_CHECKED));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, 1064)));  // "&Test" before a creation
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, 1057)));  // running is off
+    EXPECT_EQ(SendDlgItemMessageA(dialog, 1070, CB_GETCOUNT, 0, 0), 1);  // the ZIP stub: German only
+    EXPECT_EQ(SendDlgItemMessageA(dialog, 1070, CB_GETITEMDATA, 0, 0), MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN));
+    EXPECT_EQ(SendDlgItemMessageA(dialog, 1055, CB_GETCURSEL, 0, 0), 1);  // "Current directory"
+
+    // Extract to another folder, then create.
+    SendDlgItemMessageA(dialog, 1055, CB_SETCURSEL, 3, 0);
+    std::string target = folder / "unpacked";
+    SetDlgItemTextA(dialog, 1054, target.c_str());
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    HWND message = WaitForDialog(started.dwProcessId, "Tessera");
+    if (!message) endProcess();
+    ASSERT_TRUE(message) << "no message after Create";
+    char text[256] = "";
+    GetDlgItemTextA(message, 0xFFFF, text, sizeof text);  // the message box's text
+    EXPECT_STREQ(text, "Self-extracting archive 'in.exe' has been created successfully.");
+    PostMessageA(message, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitEnabled(dialog, 1064)) << "\"&Test\" stays disabled after a creation";
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    DWORD ended = WaitForSingleObject(process.get(), 30000);
+    endProcess();
+    ASSERT_EQ(ended, static_cast<DWORD>(WAIT_OBJECT_0)) << "the program did not end with the dialog";
+
+    // The program made extracts to the folder chosen in the dialog.
+    std::string run = "\"" + (folder / "in.exe") + "\" -y";
+    PROCESS_INFORMATION extracted = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &run[0], nullptr, nullptr, FALSE, 0, nullptr, folder.Path().c_str(),
+                               &startup, &extracted));
+    tessera::win32::KernelHandle extractor(extracted.hProcess), extractorThread(extracted.hThread);
+    ASSERT_EQ(WaitForSingleObject(extractor.get(), 30000), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_TRUE(FileExists(target + "\\readme.txt"));
+}
+
+}  // namespace
