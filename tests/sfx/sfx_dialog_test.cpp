@@ -271,3 +271,65 @@ TEST(SfxDialog, CreateExeDialogOfTheProgram) {
 }
 
 }  // namespace
+
+namespace {
+
+BOOL CALLBACK FirstVisibleWindow(HWND window, LPARAM context) {
+    auto* s = reinterpret_cast<Search*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char text[128] = "";
+    GetWindowTextA(window, text, sizeof text);
+    if (owner == s->process && IsWindowVisible(window) && strstr(text, s->title)) {
+        s->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// "Remove .exe module" in the explorer window on a self-extracting ZIP:
+// the archive beside it, byte for byte the one the program was made from,
+// and message 70.
+TEST(SfxDialog, RemoveExeModuleOfTheProgram) {
+    ScratchFolder folder;
+    std::string zip = StoredZip({{"readme.txt", "text\r\n"}, {"sub/more.txt", "more\r\n"}});
+    WriteWholeFile(folder / "source.zip", zip);
+    ASSERT_TRUE(MakeProgram(folder / "source.zip", folder / "prog.exe"));
+    const char* binary = std::getenv("TESSERA_BINARY_DIR");
+    ASSERT_TRUE(binary);
+    std::string command = "\"" + tessera::testing::HostPathToNative(std::string(binary) + "/dist/tessera.exe") +
+                          "\" \"" + (folder / "prog.exe") + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.Path().c_str(),
+                               &startup, &started));
+    tessera::win32::KernelHandle process(started.hProcess), thread(started.hThread);
+    auto endProcess = [&] {
+        if (WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) TerminateProcess(process.get(), 99);
+    };
+    Search search{started.dwProcessId, "prog.exe", nullptr};
+    for (int attempt = 0; attempt < 300 && !search.found; ++attempt) {
+        EnumWindows(FirstVisibleWindow, reinterpret_cast<LPARAM>(&search));
+        if (!search.found) Sleep(100);
+    }
+    if (!search.found) endProcess();
+    ASSERT_TRUE(search.found) << "no explorer window on prog.exe";
+    Sleep(1000);  // the list is filled after the window shows
+    PostMessageA(search.found, WM_COMMAND, 40032, 0);
+    HWND message = WaitForDialog(started.dwProcessId, "Tessera");
+    if (!message) endProcess();
+    ASSERT_TRUE(message) << "no message after Remove .exe module";
+    char text[256] = "";
+    GetDlgItemTextA(message, 0xFFFF, text, sizeof text);
+    EXPECT_STREQ(text, "Archive 'prog.zip' has been created successfully. ");
+    PostMessageA(message, WM_COMMAND, IDOK, 0);
+    Sleep(500);
+    PostMessageA(search.found, WM_CLOSE, 0, 0);
+    WaitForSingleObject(process.get(), 30000);
+    endProcess();
+    auto back = ReadWholeFile(folder / "prog.zip");
+    EXPECT_TRUE(std::string(back.begin(), back.end()) == zip) << "the archive differs from the one the program was made from";
+}
+
+}  // namespace
