@@ -143,6 +143,16 @@ run ./start.exe -y
 for _ in 1 2 3 4 5 6; do [ -f ran.txt ] && break; sleep 1; done
 [ -f ran.txt ] || fail "the program did not run"
 
+# A program name that climbs out of the set is taken from inside it: there
+# is no marker.exe above the destination, so only the set's copy can run.
+scenario="program name with .."
+rm -rf inst ran.txt
+make_sfx run.zip climb.exe -e2:inst '-x1:..\marker.exe'
+run ./climb.exe -y
+[ $? = 0 ] || { fail "exit code"; cat run.log; }
+for _ in 1 2 3 4 5 6; do [ -f ran.txt ] && break; sleep 1; done
+[ -f ran.txt ] || fail "the program of the set did not run"
+
 scenario="setup program: an existing folder and its files stay"
 rm -rf inst ran.txt && mkdir inst && echo keep >inst/keep.txt
 make_sfx run.cab setup2.exe -i -e2:inst -x1:marker.exe -d
