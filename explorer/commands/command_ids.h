@@ -130,6 +130,9 @@
 #define TESCMD_IDC_SFX_LANGUAGES 1070
 #define TESCMD_IDC_SFX_PROGRAM_PLUS 1071
 #define TESCMD_IDC_SFX_AUTOMATE 1127
+// Browse for folder (116): the folder browser (1050) and this combo.
+#define TESCMD_IDD_BROWSE_FOLDER 116
+#define TESCMD_IDC_BROWSE_LAST_FOLDER 1176
 #define TESCMD_IDS_CANNOT_EXECUTE 21     // "%s cannot be executed: %s"
 #define TESCMD_IDS_FOLDER_BASES 23
 #define TESCMD_IDS_BATCH_CREATED 49

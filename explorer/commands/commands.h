@@ -11,7 +11,7 @@
 //   resources: the program's script includes tescommands.rc (and
 //             tesview.rc); CommandHost::Resources() returns the program's
 //             instance. tescommands.rc holds dialogs 101, 103, 108, 109,
-//             111, 112, 115, 117, 118, 122, 125, 126, 132, menu 311 (popups
+//             111, 112, 115, 116, 117, 118, 122, 125, 126, 132, menu 311 (popups
 //             "Add" and "Opt", apart from the window's menu 301) and the
 //             strings 11, 21, 22, 23, 34, 35, 42, 45, 49, 52, 54, 60, 61,
 //             64, 65, 66, 67, 68, 69, 70;

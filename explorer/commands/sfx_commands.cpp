@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "command_ids.h"
 #include "dialog_support.h"
+#include "folder_browser.h"
 #include "sfxlib/sfx_creation.h"
 #include "win32/com_ptr.h"
 #include "win32/dialog.h"
@@ -45,6 +46,54 @@ bool Build(ICompressFormat* archive, HMODULE library, const CreationSettings& se
     HRESULT hr = host ? host->RunOperation(call, kOfferLogOnWarnings) : call(archive, owner);
     return hr != tessera::sfx::kNoStub && SUCCEEDED(hr);
 }
+
+// Browse for folder (116): the shell's folders in a tree, the folder
+// chosen so far in the "&Last folder:" field, which may also be typed.
+class BrowseFolderDialog : public tessera::win32::Dialog {
+public:
+    BrowseFolderDialog(HINSTANCE resources, const std::string& folder) : resources_(resources), folder_(folder) {}
+    INT_PTR Run(HWND owner) { return RunModal(resources_, TESCMD_IDD_BROWSE_FOLDER, owner); }
+    const std::string& Folder() const { return folder_; }
+
+private:
+    BOOL OnInitDialog() override {
+        CenterDialog(Handle());
+        browser_.Attach(Item(TESCMD_IDC_FOLDER_BROWSER));
+        HWND last = Item(TESCMD_IDC_BROWSE_LAST_FOLDER);
+        SendMessageA(last, CB_LIMITTEXT, MAX_PATH - 1, 0);
+        if (!folder_.empty()) {
+            SendMessageA(last, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(folder_.c_str()));
+            SetText(TESCMD_IDC_BROWSE_LAST_FOLDER, folder_);
+            browser_.SelectPath(folder_.c_str());
+        }
+        return TRUE;
+    }
+    BOOL OnNotify(NMHDR* header) override {
+        if (header->idFrom == TESCMD_IDC_FOLDER_BROWSER &&
+            (header->code == TVN_SELCHANGEDA || header->code == TVN_SELCHANGEDW)) {
+            std::string path = browser_.SelectedPath();
+            if (!path.empty()) SetText(TESCMD_IDC_BROWSE_LAST_FOLDER, path);
+            return TRUE;
+        }
+        LRESULT result = 0;
+        if (!browser_.HandleNotify(header, &result)) return FALSE;
+        SetResult(result);
+        return TRUE;
+    }
+    BOOL OnCommand(int id, int code, HWND control) override {
+        if (id == IDOK) {
+            folder_ = Text(TESCMD_IDC_BROWSE_LAST_FOLDER);
+            if (!folder_.empty()) End(IDOK);
+            return TRUE;
+        }
+        return Dialog::OnCommand(id, code, control);
+    }
+    void OnDestroy() override { browser_.Detach(); }
+
+    HINSTANCE resources_;
+    std::string folder_;
+    FolderBrowser browser_;
+};
 
 class CreateExeDialog : public tessera::win32::Dialog {
 public:
@@ -162,19 +211,14 @@ private:
         settings_.overwrite = !settings_.forSetup && Checked(TESCMD_IDC_SFX_OVERWRITE);
     }
 
-    // The output file's folder, chosen with the shell's folder browser; the
-    // file's name stays.
+    // The output file's folder, chosen in dialog 116; the file's name stays.
     void ChangeFolder() {
         std::string file = Text(TESCMD_IDC_SFX_FILE);
-        char chosen[MAX_PATH] = "";
-        BROWSEINFOA info = {};
-        info.hwndOwner = Handle();
-        info.pszDisplayName = chosen;
-        info.ulFlags = BIF_RETURNONLYFSDIRS;
-        tessera::win32::TaskMemory<ITEMIDLIST> list(SHBrowseForFolderA(&info));
-        if (!list || !SHGetPathFromIDListA(list.get(), chosen)) return;
-        std::string folder = chosen;
-        if (folder.empty() || folder.back() != '\\') folder += '\\';
+        size_t slash = file.find_last_of("\\/");
+        BrowseFolderDialog browse(resources_, slash == std::string::npos ? std::string() : file.substr(0, slash));
+        if (browse.Run(Handle()) != IDOK) return;
+        std::string folder = browse.Folder();
+        if (folder.back() != '\\') folder += '\\';
         SetText(TESCMD_IDC_SFX_FILE, folder + FileNamePart(file));
     }
 

@@ -242,6 +242,20 @@ TEST(SfxDialog, CreateExeDialogOfTheProgram) {
     EXPECT_EQ(SendDlgItemMessageA(dialog, 1070, CB_GETITEMDATA, 0, 0), MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN));
     EXPECT_EQ(SendDlgItemMessageA(dialog, 1055, CB_GETCURSEL, 0, 0), 1);  // "Current directory"
 
+    // "C&hange Folder...": the program goes into the folder chosen in 116.
+    std::string other = folder / "other";
+    CreateDirectoryA(other.c_str(), nullptr);
+    PostMessageA(dialog, WM_COMMAND, 1069, 0);
+    HWND browse = WaitForDialog(started.dwProcessId, "Browse for folder");
+    if (!browse) endProcess();
+    ASSERT_TRUE(browse) << "dialog 116 did not appear";
+    EXPECT_EQ(ItemText(browse, 1176), folder.Path());  // the "&Last folder:" field
+    SetDlgItemTextA(browse, 1176, other.c_str());
+    PostMessageA(browse, WM_COMMAND, IDOK, 0);
+    for (int attempt = 0; attempt < 100 && ItemText(dialog, 1053) != other + "\\in.exe"; ++attempt) Sleep(100);
+    EXPECT_EQ(ItemText(dialog, 1053), other + "\\in.exe");
+    SetDlgItemTextA(dialog, 1053, (folder / "in.exe").c_str());
+
     // Extract to another folder, then create.
     SendDlgItemMessageA(dialog, 1055, CB_SETCURSEL, 3, 0);
     std::string target = folder / "unpacked";
