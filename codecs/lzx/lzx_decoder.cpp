@@ -10,6 +10,8 @@
 #include <cstring>
 #include <new>
 
+#include "codecs/exceptions.h"
+
 namespace tessera::lzx {
 
 // ------------------------------------------------------------- bit reader
@@ -76,9 +78,9 @@ bool LzxDecoder::Init(int windowBits) {
     windowBits_ = windowBits;
     windowSize_ = 1u << windowBits;
     mainSymbols_ = kNumChars + PositionSlots(windowBits) * 8;
-    try {
+    TESSERA_TRY {
         window_.assign(windowSize_, 0);
-    } catch (const std::bad_alloc&) {
+    } TESSERA_CATCH(const std::bad_alloc&) {
         outOfMemory_ = true;
         return false;
     }

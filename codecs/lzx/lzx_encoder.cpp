@@ -11,6 +11,8 @@
 #include <cstring>
 #include <new>
 
+#include "codecs/exceptions.h"
+
 namespace tessera::lzx {
 namespace {
 
@@ -199,14 +201,14 @@ bool LzxEncoder::Init(int windowBits) {
     windowBits_ = windowBits;
     windowSize_ = 1u << windowBits;
     mainSymbols_ = kNumChars + PositionSlots(windowBits) * 8;
-    try {
+    TESSERA_TRY {
         history_.assign(size_t{2} * windowSize_, 0);
         hashBits_ = std::min(windowBits, kMaxHashBits);
         head_.assign(size_t{1} << hashBits_, -1);
         prev_.assign(history_.size(), -1);
         tokens_.reserve(kFrameSize);
         scratch_.assign(kFrameSize + kMaxFrameGrowth + 64, 0);
-    } catch (const std::bad_alloc&) {
+    } TESSERA_CATCH(const std::bad_alloc&) {
         outOfMemory_ = true;
         return false;
     }

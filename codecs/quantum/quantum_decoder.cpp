@@ -12,6 +12,8 @@
 
 #include <new>
 
+#include "codecs/exceptions.h"
+
 namespace tessera::quantum {
 namespace {
 
@@ -77,9 +79,9 @@ bool QuantumDecoder::Init(int windowBits) {
     if (windowBits < kMinWindowBits || windowBits > kMaxWindowBits) return false;
     windowBits_ = windowBits;
     windowSize_ = 1u << windowBits;
-    try {
+    TESSERA_TRY {
         window_.assign(windowSize_, 0);
-    } catch (const std::bad_alloc&) {
+    } TESSERA_CATCH(const std::bad_alloc&) {
         outOfMemory_ = true;
         return false;
     }

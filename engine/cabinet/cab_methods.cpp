@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "codecs/exceptions.h"
 #include "codecs/lzx/lzx_decoder.h"
 #include "codecs/lzx/lzx_encoder.h"
 #include "codecs/mszip/mszip.h"
@@ -14,7 +15,7 @@ namespace tessera::cab {
 
 void* CallbackMemory::do_allocate(size_t bytes, size_t /*alignment*/) {
     void* p = allocate_(context_, bytes);
-    if (!p) throw std::bad_alloc();
+    if (!p) TESSERA_THROW_BAD_ALLOC();
     return p;
 }
 
@@ -60,13 +61,13 @@ struct LzxEncoderContext final : MethodContext {
 template <typename T>
 T* NewContext(std::pmr::memory_resource* memory) {
     void* p = memory->allocate(sizeof(T), alignof(std::max_align_t));
-    try {
+    TESSERA_TRY {
         T* context = new (p) T(memory);
         context->allocationSize = sizeof(T);
         return context;
-    } catch (...) {
+    } TESSERA_CATCH(...) {
         memory->deallocate(p, sizeof(T), alignof(std::max_align_t));
-        throw;
+        TESSERA_RETHROW;
     }
 }
 
@@ -91,7 +92,7 @@ MethodResult CreateDecompressor(uint16_t typeWord, std::pmr::memory_resource* me
                                 uint32_t* maxInput) {
     *context = nullptr;
     *maxInput = 0;
-    try {
+    TESSERA_TRY {
         switch (MethodOf(typeWord)) {
         case kMethodNone:
             *context = NewContext<NoneDecoder>(memory);
@@ -132,7 +133,7 @@ MethodResult CreateDecompressor(uint16_t typeWord, std::pmr::memory_resource* me
         default:
             return MethodResult::kBadMethod;
         }
-    } catch (const std::bad_alloc&) {
+    } TESSERA_CATCH(const std::bad_alloc&) {
         return MethodResult::kOutOfMemory;
     }
 }
@@ -184,7 +185,7 @@ MethodResult CreateCompressor(uint16_t typeWord, std::pmr::memory_resource* memo
                               uint32_t* maxOutput) {
     *context = nullptr;
     *maxOutput = 0;
-    try {
+    TESSERA_TRY {
         switch (MethodOf(typeWord)) {
         case kMethodNone:
             *context = NewContext<NoneEncoder>(memory);
@@ -214,7 +215,7 @@ MethodResult CreateCompressor(uint16_t typeWord, std::pmr::memory_resource* memo
         default:
             return MethodResult::kBadMethod;
         }
-    } catch (const std::bad_alloc&) {
+    } TESSERA_CATCH(const std::bad_alloc&) {
         return MethodResult::kOutOfMemory;
     }
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "codecs/exceptions.h"
 #include "engine/cabinet/cab_format.h"
 #include "engine/cabinet/cab_methods.h"
 
@@ -207,7 +208,7 @@ struct CabReader::Impl {
         cab.setID = info.setID;
         cab.iCabinet = info.iCabinet;
         uint32_t coffFiles = Get32(h + 16);
-        try {
+        TESSERA_TRY {
             if (info.hasReserve) {
                 uint8_t r[4];
                 if (!s->Read(r, 4)) return Fail(kErrorCorruptCabinet);
@@ -239,7 +240,7 @@ struct CabReader::Impl {
                 if (cab.FileFromPrev(r)) cab.continuesFromPrev = info.hasPrev;
                 cab.files.push_back(std::move(r));
             }
-        } catch (const std::bad_alloc&) {
+        } TESSERA_CATCH(const std::bad_alloc&) {
             return Fail(kErrorOutOfMemory);
         }
         return true;
@@ -292,9 +293,9 @@ struct CabReader::Impl {
                 continue;
             }
             *err = ErrorRecord{};
-            try {
+            TESSERA_TRY {
                 set.push_back(std::move(next));
-            } catch (const std::bad_alloc&) {
+            } TESSERA_CATCH(const std::bad_alloc&) {
                 return Fail(kErrorOutOfMemory);
             }
             return true;
@@ -325,10 +326,10 @@ struct CabReader::Impl {
         if (r == MethodResult::kOutOfMemory) return Fail(kErrorOutOfMemory);
         if (r != MethodResult::kOk) return Fail(kErrorDecompressorFailure);
         decoderType = type;
-        try {
+        TESSERA_TRY {
             blockIn.assign(maxInput, 0);
             blockOut.assign(kBlockSize, 0);
-        } catch (const std::bad_alloc&) {
+        } TESSERA_CATCH(const std::bad_alloc&) {
             DestroyDecompressor(decoder);
             decoder = nullptr;
             return Fail(kErrorOutOfMemory);

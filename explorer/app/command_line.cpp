@@ -149,10 +149,18 @@ bool ProcessCommandLine(const char* commandLine) {
         // "/F" (Browse Archives) is accepted and opens no window: the
         // program ends.
         return false;
-    case 'S':
-        // "/S" (self-extractor creation) is accepted and builds nothing:
-        // the program ends.
+    case 'S': {
+        // "/S archive [options]": a self-extracting program, with the
+        // dialog or, given options, without a window; then the program
+        // ends. Text after "/S:" is accepted and not used.
+        if (tokens.size() < 3) {
+            ShowMessage(nullptr, IDS_NO_ARCHIVE, MB_ICONSTOP);
+            return false;
+        }
+        std::vector<std::string> options(tokens.begin() + 3, tokens.end());
+        tescommands::CreateExeFromCommandLine(App().instance, tokens[2], options);
         return false;
+    }
     default:
         ShowMessage(nullptr, IDS_INVALID_COMMAND, MB_ICONSTOP, first.size() > 1 ? first[1] : ' ');
         return false;

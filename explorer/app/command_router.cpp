@@ -108,12 +108,18 @@ void RunArchiveCommand(ExplorerWindow& window, UINT command) {
     case CMD_ADD:
         tescommands::AddFilesCommand(host, {});
         break;
+    case CMD_CREATE_EXE:
+        tescommands::CreateExeCommand(host);
+        break;
+    case CMD_REMOVE_EXE:
+        tescommands::RemoveExeCommand(host);
+        break;
     case CMD_VIEW_OUTPUT:
         window.ShowOutputWindow();
         break;
     default:
-        // Archive-file commands, viewing, clipboard, self-extractors,
-        // properties, printing, mail and options keep their enabled state
+        // Archive-file commands, viewing, clipboard, properties,
+        // printing, mail and options keep their enabled state
         // and do nothing.
         break;
     }

@@ -11,9 +11,10 @@
 //   resources: the program's script includes tescommands.rc (and
 //             tesview.rc); CommandHost::Resources() returns the program's
 //             instance. tescommands.rc holds dialogs 101, 103, 108, 109,
-//             111, 112, 115, 117, 118, 122, 125, 126, menu 311 (popups
+//             111, 112, 115, 116, 117, 118, 122, 125, 126, 132, menu 311 (popups
 //             "Add" and "Opt", apart from the window's menu 301) and the
-//             strings 11, 22, 34, 35, 42, 45, 52, 54, 60, 61, 64, 65, 66;
+//             strings 11, 21, 22, 23, 34, 35, 42, 45, 49, 52, 54, 60, 61,
+//             64, 65, 66, 67, 68, 69, 70;
 //             the program's own table must not define those numbers.
 //             Engine messages (4096 and up) are loaded from tescore.dll.
 //   RunOperation: the frame of every changing or extracting operation --
@@ -34,6 +35,9 @@
 //   drop, archive open:      AddFilesCommand(host, DroppedPaths(block))
 //   "/A:archive -h files":   AddWithoutWindow(instance, archive, files, settings)
 //   40034, Yes to question 50: ShowOutputWindow(window, instance, log text)
+//   40033:                   CreateExeCommand(host)
+//   40032:                   RemoveExeCommand(host)
+//   "/S archive [options]":  CreateExeFromCommandLine(instance, archive, options)
 //   The commands run only while no other operation of the window is in
 //   progress (they are modal); the archive object is the host's throughout.
 #pragma once
@@ -113,6 +117,16 @@ public:
 void ExtractCommand(CommandHost& host, int scopePreset, IArchiveFolder* folder);
 void DeleteCommand(CommandHost& host, int scopePreset, IArchiveFolder* folder);
 void TestCommand(CommandHost& host);
+
+// Create .exe file (40033): dialog 132 on the open archive.
+void CreateExeCommand(CommandHost& host);
+// Remove .exe module (40032): the archive without its program part, beside
+// it with the format's plain extension.
+void RemoveExeCommand(CommandHost& host);
+// The start-up form "/S": without options the dialog (no owner, no output
+// log), with options a windowless creation. The program ends afterwards.
+void CreateExeFromCommandLine(HINSTANCE resources, const std::string& archivePath,
+                              const std::vector<std::string>& options);
 
 // Create command (32770). initialFolder: the dialog's folder, or null for
 // "Settings"/"CreateDir". forDroppedFiles: the variant with template 111,

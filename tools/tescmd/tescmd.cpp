@@ -12,6 +12,7 @@
 //   tescmd d ARCHIVE [-b] [-t] NAMES...
 //   tescmd c ARCHIVE [-m TEXT]
 //   tescmd attr ARCHIVE NAME ATTRIBUTES [COMMENT]
+//   tescmd sfx ARCHIVE [-p:OUT.exe] [-i] [-l:LNG] [-e1..-e4[:FOLDER]] [-x1..-x5:PROGRAM] [-d] [-o]
 //   tescmd sfx ARCHIVE MODULE-FILE OUT.exe
 //   tescmd unsfx ARCHIVE OUT
 //
@@ -32,6 +33,7 @@
 // make the Nth write or read of the engine's operation fail with ERROR
 // (ArcTestingSetFileFault); the engine itself reads no environment.
 #include "add_file_list.h"
+#include "sfxlib/sfx_creation.h"
 #include "tescore.h"
 #include "tescore_testing.h"
 #include "win32/com_ptr.h"
@@ -67,8 +69,19 @@ const char kUsage[] =
     "  tescmd c ARCHIVE -m TEXT             set the archive comment (empty TEXT removes it)\n"
     "  tescmd attr ARCHIVE NAME ATTR [TEXT] set an entry's attributes (hex, or letters of RHSA)\n"
     "                                       and its comment (kept when TEXT is left out)\n"
+    "  tescmd sfx ARCHIVE [options]         make a self-extracting program with a stub of tesstub.dll\n"
     "  tescmd sfx ARCHIVE MODULE OUT.exe    write MODULE followed by the archive to OUT.exe\n"
     "  tescmd unsfx ARCHIVE OUT             write the archive without its program part to OUT\n"
+    "options of sfx (those of the program's /S form):\n"
+    "  -p:OUT.exe  the program to write (default: the archive's name with .exe)\n"
+    "  -i          the stub for setup programs (no questions, starts and waits)\n"
+    "  -l:LNG      stub language by its abbreviation (DEU, ENU; after -i)\n"
+    "  -e1..-e4    extract to the temporary, current, Windows or the named folder;\n"
+    "              :FOLDER right behind names the folder (below the base for -e1..-e3)\n"
+    "  -x1..-x5:P  run P after extracting, from the extract, temporary, current,\n"
+    "              Windows folder, or P is a whole command line (-x5)\n"
+    "  -d          delete the extracted files after P ends (after -x)\n"
+    "  -o          overwrite without asking (interactive stubs; after -i)\n"
     "options of x and e:\n"
     "  -oDIR       destination folder (default: the current folder)\n"
     "  -y          overwrite existing files\n"
@@ -392,6 +405,32 @@ int MakeExe(const char* path, const char* modulePath, const char* out) {
     }
     archive->SetMessageCallback(PrintLog, 0);
     HRESULT hr = archive->MakeEXE(nullptr, TempFolder().c_str(), out, module.data(), size);
+    return ExitCode(hr);
+}
+
+// Makes a self-extracting program with a stub of tesstub.dll, the options
+// being those of the program's /S form.
+int MakeExeFromStubLibrary(const char* path, char** options, int count) {
+    Archive archive;
+    if (FAILED(CreateArchiveObject(path, &archive))) {
+        fprintf(stderr, "tescmd: %s: not an archive of a known format\n", path);
+        return kExitFailed;
+    }
+    archive->SetMessageCallback(PrintLog, 0);
+    if (FAILED(archive->List(nullptr))) return kExitFailed;  // the totals go into the block
+    tessera::win32::ModuleHandle library = tessera::sfx::LoadStubLibrary();
+    if (!library) {
+        fprintf(stderr, "tescmd: tesstub.dll cannot be loaded\n");
+        return kExitFailed;
+    }
+    tessera::sfx::CreationSettings settings = tessera::sfx::DefaultCreationSettings(archive->GetArchivePath());
+    for (int i = 0; i < count; ++i) tessera::sfx::ApplyCreationOption(settings, options[i], archive.get(), library.get());
+    HRESULT hr = tessera::sfx::CreateSelfExtractor(archive.get(), library.get(), settings, nullptr, TempFolder().c_str());
+    if (hr == tessera::sfx::kNoStub) {
+        fprintf(stderr, "tescmd: %s: tesstub.dll has no self-extractor of this kind and language\n", path);
+        return kExitFailed;
+    }
+    if (SUCCEEDED(hr)) printf("%s\n", settings.outputFile.c_str());
     return ExitCode(hr);
 }
 
@@ -727,7 +766,10 @@ int main(int argc, char** argv) {
         if (argc == 5 && !strcmp(argv[3], "-m")) return SetComment(argv[2], argv[4]);
         return Usage("c takes ARCHIVE [-m TEXT]");
     }
-    if (command == "sfx") return argc == 5 ? MakeExe(argv[2], argv[3], argv[4]) : Usage("sfx takes ARCHIVE MODULE OUT");
+    if (command == "sfx") {
+        if (argc == 5 && argv[3][0] != '-') return MakeExe(argv[2], argv[3], argv[4]);
+        return MakeExeFromStubLibrary(argv[2], argv + 3, argc - 3);
+    }
     if (command == "unsfx") return argc == 4 ? RemoveExe(argv[2], argv[3]) : Usage("unsfx takes ARCHIVE OUT");
     if (command == "attr") {
         if (argc != 5 && argc != 6) return Usage("attr takes ARCHIVE NAME ATTRIBUTES [COMMENT]");
