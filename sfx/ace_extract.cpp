@@ -120,8 +120,8 @@ bool ExtractAppendedArchive(Extraction& run) {
             continue;
         }
         bool whole = outcome.Ok();
-        if (!whole && !run.Cancelled() && outcome.codec != AceCodecResult::kAborted) {
-            if (!outcome.encrypted && outcome.codec == AceCodecResult::kOk && outcome.input == AceStatus::kOk)
+        if (!whole && !run.Cancelled() && outcome.codec != CodecResult::kAborted) {
+            if (!outcome.encrypted && outcome.codec == CodecResult::kOk && outcome.input == AceStatus::kOk)
                 run.Message(IDS_BAD_CHECKSUM, static_cast<unsigned long>(~outcome.crcFound),
                             static_cast<unsigned long>(~outcome.crcExpected));
             else

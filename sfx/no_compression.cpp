@@ -13,7 +13,7 @@ struct Deflater::Buffers {};
 
 Deflater::Deflater() { std::abort(); }
 Deflater::~Deflater() = default;
-int Deflater::Compress(ByteSource&, ByteSink&, DeflateFile&) { std::abort(); }
+CodecResult Deflater::Compress(ByteSource&, ByteSink&, DeflateFile&) { std::abort(); }
 
 namespace lzx {
 

@@ -124,10 +124,10 @@ EntryResult ExtractEntry(Extraction& run, Inflater& inflater, const CentralEntry
             whole = false;
         }
     } else {
-        int result = inflater.Inflate(packed, sink);
-        if (result == kInflateOk) whole = true;
-        else if (result == kInflateNoMemory) run.Message(IDS_NO_MEMORY);
-        else if (result != kInflateAborted) run.Message(IDS_DAMAGED);
+        const CodecResult result = inflater.Inflate(packed, sink);
+        if (result == CodecResult::kOk) whole = true;
+        else if (result == CodecResult::kNoMemory) run.Message(IDS_NO_MEMORY);
+        else if (result != CodecResult::kAborted) run.Message(IDS_DAMAGED);
     }
     if (whole && run.Crc() != entry.crc) {
         run.Message(IDS_BAD_CHECKSUM, static_cast<unsigned long>(run.Crc()), static_cast<unsigned long>(entry.crc));
