@@ -332,6 +332,17 @@ TEST(Tescmd, Cabinets) {
     run = Tescmd("unsfx one.exe back.cab", folder.Path());
     EXPECT_EQ(run.exitCode, 0u) << run.err;
     EXPECT_EQ(tessera::testing::ReadWholeFile(folder / "back.cab"), tessera::testing::ReadWholeFile(folder / "one.cab"));
+
+    // A real self-extracting cabinet (interactive and setup stubs) opens as
+    // the cabinet it carries.
+    for (const char* options : {"", " -i"}) {
+        run = Tescmd(std::string("sfx one.cab -p:real.exe") + options, folder.Path());
+        EXPECT_EQ(run.exitCode, 0u) << options << run.err;
+        run = Tescmd("t real.exe", folder.Path());
+        EXPECT_EQ(run.exitCode, 0u) << options << run.out << run.err;
+        run = Tescmd("l real.exe", folder.Path());
+        EXPECT_NE(run.out.find("a.bin"), std::string::npos) << options << run.out;
+    }
 }
 
 }  // namespace
