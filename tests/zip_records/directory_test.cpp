@@ -187,9 +187,14 @@ TEST(ZipDirectory, ListFieldsAndTotals) {
     EXPECT_EQ(totals.folders, 1u);
     EXPECT_EQ(totals.size, 41u);
     EXPECT_EQ(totals.packedSize, 41u);
-    run.walk.entries[1].header.compressedSize = 0xFFFFFFFF;
+    // A ZIP64 size over 4 GiB shows as unknown in the 32-bit fields.
+    run.walk.entries[1].compressedSize = uint64_t{5} << 30;
     EXPECT_EQ(TotalsOf(run.walk.entries).packedSize, 0xFFFFFFFFu);
+    EXPECT_EQ(ListFieldsOf(run.walk.entries[1]).packedSize, 0xFFFFFFFFu);
     EXPECT_TRUE(ListFieldsOf(run.walk.entries[1]).ratioUnknown);
+    run.walk.entries[2].uncompressedSize = uint64_t{6} << 30;
+    EXPECT_EQ(ListFieldsOf(run.walk.entries[2]).size, 0xFFFFFFFFu);
+    EXPECT_EQ(TotalsOf(run.walk.entries).size, (uint64_t{6} << 30) + 41 - run.walk.entries[2].header.uncompressedSize);
 }
 
 // Local headers as extraction finds them: with the shift, without it when the
@@ -433,7 +438,7 @@ TEST(ZipDirectory, TruncatedAndDamagedArchives) {
         // An entry not marked damaged lies before the directory, with the
         // shift or (behind a prefix) without it.
         for (const DirectoryEntry& e : run.walk.entries) {
-            if (e.damaged || e.zip64) continue;
+            if (e.damaged) continue;
             auto fits = [&](int64_t start) {
                 return start >= 0 && static_cast<uint64_t>(start) + 30 + e.header.nameLength +
                                              e.header.compressedSize <= run.location.centralStart;
