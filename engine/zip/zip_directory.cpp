@@ -322,10 +322,13 @@ int64_t ComputeShift(DirectoryLocation* location, Reports* reports) {
     int64_t shift = static_cast<int64_t>(location->directoryEnd) - (centralOffset + centralSize);
     if (shift < 0) {
         reports->Add(Message::MissingBytes, kLevelEntryError, static_cast<uint64_t>(-shift));
+        location->recovered = true;
     } else if (shift > 0 && centralOffset == 0 && centralSize != 0) {
         centralOffset = shift;  // offsets of the entries are taken as stored
         shift = 0;
-        reports->Raise(kLevelEntryError);
+        // The directory's offset is wrong, though the directory is found.
+        reports->Add(Message::ArchiveDamaged, kLevelEntryError);
+        location->recovered = true;
     } else if (shift > 0) {
         reports->Raise(kLevelWarning);  // a self-extracting prefix
     }

@@ -125,6 +125,8 @@ struct DirectoryLocation {
     int64_t shift = 0;          // added to every stored local header offset
     uint64_t centralStart = 0;  // real position of the first central header
     bool empty = false;         // no central directory at all ("archive is empty")
+    bool recovered = false;     // bytes are missing in front, or the directory offset is 0
+                                // behind a prefix: reported, and read anyway
     bool zip64Locator = false;  // a ZIP64 end locator sits in front of the end record
     bool zip64 = false;         // the ZIP64 end record gave the directory's place and count
     // The directory as the end record (or the ZIP64 end record) describes it.

@@ -113,6 +113,8 @@ TEST(ZipFormat, ProblemsAreReported) {
     ScratchFolder scratch;
     Fixture cut = BuildZip({{"first.txt", std::string(100, 'a')}, {"second.txt", "b"}});
     cut.bytes.erase(0, 40);
+    Fixture zeroOffset = BuildZip({{"p.txt", "prefixed"}}, {std::string(700, 'P'), true});
+    PatchU32(&zeroOffset.bytes, zeroOffset.endPosition + 16, 0);
     Fixture later = BuildZip({{"a.txt", "a"}});
     PatchU16(&later.bytes, later.endPosition + 4, 3);
     Fixture bomb = BuildZip({{"a.txt", std::string(100, 'a')}, {"b.txt", "b"}});
@@ -125,7 +127,10 @@ TEST(ZipFormat, ProblemsAreReported) {
         HRESULT list;
         const char* message;
     } cases[] = {
-        {"cut.zip", cut.bytes, E_FAIL, "Missing 40 bytes in archive (try to process anyway)."},
+        // Missing leading bytes: listed with the warning (the first entry's
+        // header is gone with them).
+        {"cut.zip", cut.bytes, S_FALSE, "Missing 40 bytes in archive (try to process anyway)."},
+        {"zero-offset.zip", zeroOffset.bytes, S_FALSE, "Archive is damaged: "},
         {"later.zip", later.bytes, E_FAIL, "is a multi-part archive. Disk #3 was inserted, but the last disk is required!"},
         {"bomb.zip", bomb.bytes, E_FAIL, "File in archive #2 is damaged."},
         {"empty.zip", BuildZip({}).bytes, S_FALSE, "Warning: archive is empty."},
@@ -138,6 +143,9 @@ TEST(ZipFormat, ProblemsAreReported) {
         ASSERT_TRUE(Open(path, &zip)) << c.file;
         EXPECT_EQ(zip.object->List(nullptr), c.list) << c.file;
         EXPECT_NE(zip.Log().find(c.message), std::string::npos) << c.file << ": " << zip.Log();
+        if (c.list == S_FALSE && std::string(c.file) != "empty.zip") {
+            EXPECT_EQ(zip.object->GetEntryCount(), std::string(c.file) == "cut.zip" ? 2u : 1u) << c.file;
+        }
     }
 
     const std::string path = scratch / "truncated.zip";
