@@ -26,6 +26,7 @@ Unreducer::~Unreducer() = default;
 
 CodecResult Unreducer::Unreduce(ByteSource& source, ByteSink& sink, unsigned factor, uint64_t uncompressedSize) {
     if (factor < 1 || factor > 4) return CodecResult::kUnknownMethod;
+    if (uncompressedSize == 0) return CodecResult::kOk;  // nothing to decode, whatever the data holds
     if (!window_) window_.reset(new (std::nothrow) uint8_t[kWindowSize]);
     if (!followers_) followers_.reset(new (std::nothrow) uint8_t[256 * kSetCapacity]);
     if (!window_ || !followers_) return CodecResult::kNoMemory;
@@ -39,7 +40,7 @@ CodecResult Unreducer::Unreduce(ByteSource& source, ByteSink& sink, unsigned fac
         setSize[set] = static_cast<uint8_t>(count);
         for (unsigned i = 0; i < count; ++i) followers_[set * kSetCapacity + i] = static_cast<uint8_t>(bits.Get(8));
     }
-    if (bits.Exhausted()) return uncompressedSize == 0 ? CodecResult::kOk : CodecResult::kTruncated;
+    if (bits.Exhausted()) return CodecResult::kTruncated;
 
     const unsigned lengthMask = 0x7Fu >> (factor - 1);
     uint64_t remaining = uncompressedSize;
