@@ -121,6 +121,7 @@ TEST(Unreduce, LiteralsEscapesAndMatchesOfEveryFactor) {
              std::string("z\0\0\0\0", 5)},
             {"output stops at the declared size", {'a', 'b', 'c', 144, 3, 2}, 5, CodecResult::kOk, "abcab"},
             {"input ends early", Bytes("ab"), 5, CodecResult::kTruncated, "ab"},
+            {"an empty entry reads nothing", Bytes("ab"), 0, CodecResult::kOk, ""},
         };
         for (const Row& r : rows) {
             SCOPED_TRACE(r.what);
