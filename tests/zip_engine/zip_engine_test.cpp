@@ -70,7 +70,7 @@ TEST(ZipEngine, PeerArchivesComeOutAsUnzipExtractsThem) {
         }
     }
     for (const char* maker : {"zip -0", "zip -9", "zip -P", "zip to a pipe", "zip -fz", "7zz Deflate", "7zz Copy",
-                              "python zipfile", "python zipfile force_zip64", "python zipfile, 65,600 entries",
+                              "python zipfile", "python zipfile force_zip64", "python zipfile, 65,600 entries", "7zz, 65,600 files in 40 folders",
                               "prefix + zip", "prefix + zip -A"})
         EXPECT_NE(std::find(makers.begin(), makers.end(), maker), makers.end()) << maker << " not seen";
 }

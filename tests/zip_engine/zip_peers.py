@@ -128,6 +128,16 @@ def main(out):
             add(name, "", "ok", "7zz " + method)
         run(["7zz", "a", "-tzip", "-mx=9", os.path.join(out, "7zz-ultra.zip"), "."], tree)
         add("7zz-ultra.zip", "", "ok", "7zz -mx=9")
+        # 65,600 files in 40 folders: 7zz counts them in a ZIP64 end record.
+        many = os.path.join(out, "many")
+        for i in range(65600):
+            folder = os.path.join(many, "d%02d" % (i % 40))
+            os.makedirs(folder, exist_ok=True)
+            with open(os.path.join(folder, "f%05d.txt" % i), "w") as f:
+                f.write("entry %d\n" % i)
+        run(["7zz", "a", "-tzip", "-mx=1", os.path.join(out, "7zz-65640.zip"), "."], many)
+        shutil.rmtree(many)
+        add("7zz-65640.zip", "", "count=65640", "7zz, 65,600 files in 40 folders")
     for name, compression, streamed in (("py-stored.zip", zipfile.ZIP_STORED, False),
                                         ("py-deflated.zip", zipfile.ZIP_DEFLATED, False),
                                         ("py-descriptors.zip", zipfile.ZIP_DEFLATED, True)):
