@@ -49,31 +49,34 @@ bool EndRecordFound(SearchResult result, bool silent, Reports* reports) {
 }
 
 // Bytes a local entry occupies at least, known from its central header alone.
-uint64_t MinimalExtent(const CentralHeader& h) {
-    return kLocalHeaderSize + static_cast<uint64_t>(h.nameLength) + h.compressedSize;
+uint64_t MinimalExtent(const DirectoryEntry& e) {
+    return kLocalHeaderSize + static_cast<uint64_t>(e.header.nameLength) + e.compressedSize;
 }
+
+// Full-width values beyond this cannot describe bytes of a real file; they
+// are refused before any sum of them could wrap.
+constexpr uint64_t kWideLimit = uint64_t{1} << 62;
 
 void MarkDamagedEntries(const DirectoryLocation& location, DirectoryWalk* walk, Reports* reports) {
     std::vector<DirectoryEntry>& entries = walk->entries;
     const uint64_t dataLimit = location.centralStart;
-    auto fits = [&](int64_t position, const CentralHeader& h) {
-        return position >= 0 && static_cast<uint64_t>(position) + MinimalExtent(h) <= dataLimit;
+    auto fits = [&](int64_t position, const DirectoryEntry& e) {
+        return position >= 0 && static_cast<uint64_t>(position) + MinimalExtent(e) <= dataLimit;
     };
     std::vector<Extent> extents;  // of the entries in `placed`
     std::vector<size_t> placed;
     for (size_t i = 0; i < entries.size(); ++i) {
         DirectoryEntry& e = entries[i];
-        if (e.zip64) continue;  // sentinel values: the class refuses these entries anyway
+        if (e.damaged) continue;  // a ZIP64 value is missing
         // Extraction also looks for a header without the shift (offsets
         // written absolute behind a prefix), so either place will do.
         int64_t start = e.localPosition;
-        if (!fits(start, e.header) && location.shift > 0) start = static_cast<int64_t>(e.header.localOffset);
-        if (!fits(start, e.header) ||
-            ((e.header.flags & kFlagEncrypted) && e.header.compressedSize < kEncryptionHeaderSize)) {
+        if (!fits(start, e) && location.shift > 0) start = static_cast<int64_t>(e.localOffset);
+        if (!fits(start, e) || ((e.header.flags & kFlagEncrypted) && e.compressedSize < kEncryptionHeaderSize)) {
             e.damaged = true;
             continue;
         }
-        extents.push_back({static_cast<uint64_t>(start), MinimalExtent(e.header)});
+        extents.push_back({static_cast<uint64_t>(start), MinimalExtent(e)});
         placed.push_back(i);
     }
     const std::vector<bool> overlapping = OverlappingExtents(extents);
@@ -228,10 +231,55 @@ bool ReadEndRecordAt(BlockReader& reader, uint64_t position, DirectoryLocation* 
     return true;
 }
 
-// ZIP64 records (refused when the end record holds their sentinels) and the
-// disk fields (a later disk than the directory's is refused).
+// The ZIP64 end record that the locator in front of the end record points
+// to: just in front of the locator (a record without extensible data, also
+// behind a prefix), else at its stored offset. Its counts, size and offset
+// replace the end record's.
+bool ReadZip64EndRecord(BlockReader& reader, uint64_t locatorAt, DirectoryLocation* location, bool* readError) {
+    uint8_t bytes[kZip64EndRecordSize];
+    if (ReadExact(reader, static_cast<int64_t>(locatorAt), bytes, kZip64LocatorSize) != ReadStatus::Ok) {
+        *readError = reader.LastStatus() == ReadStatus::ReadError;
+        return false;
+    }
+    Zip64Locator locator;
+    ParseZip64Locator(bytes, &locator);
+    const uint64_t candidates[] = {locatorAt >= kZip64EndRecordSize ? locatorAt - kZip64EndRecordSize : UINT64_MAX,
+                                   locator.endOffset};
+    for (const uint64_t at : candidates) {
+        if (at >= locatorAt || locatorAt - at < kZip64EndRecordSize) continue;
+        const ReadStatus status = ReadExact(reader, static_cast<int64_t>(at), bytes, sizeof bytes);
+        if (status == ReadStatus::ReadError) {
+            *readError = true;
+            return false;
+        }
+        Zip64EndRecord record;
+        if (status != ReadStatus::Ok || !ParseZip64EndRecord(bytes, &record)) continue;
+        // The record (with its extensible data) must end by the locator.
+        if (record.recordSize < kZip64EndRecordSize - 12 || record.recordSize > locatorAt - at - 12) continue;
+        if (record.centralSize >= kWideLimit || record.centralOffset >= kWideLimit) continue;
+        location->zip64 = true;
+        location->totalEntries = record.totalEntries;
+        location->centralSize = record.centralSize;
+        location->centralOffset = record.centralOffset;
+        location->directoryEnd = at;
+        location->zip64ThisDisk = record.thisDisk;
+        location->zip64CentralDisk = record.centralDisk;
+        return true;
+    }
+    return false;
+}
+
+// ZIP64 records (the ZIP64 end record replaces the end record's values; a
+// locator whose record cannot be found is damage when the end record holds
+// sentinels, and ignored otherwise) and the disk fields (a later disk than
+// the directory's is refused).
 bool CheckEndRecord(BlockReader& reader, DirectoryLocation* location, Reports* reports) {
     const EndRecord& end = location->end;
+    location->totalEntries = end.totalEntries;
+    location->centralSize = end.centralSize;
+    location->centralOffset = end.centralOffset;
+    location->directoryEnd = location->endPosition;
+    uint32_t thisDisk = end.thisDisk, centralDisk = end.centralDisk;
     if (location->endPosition >= kZip64LocatorSize) {
         uint8_t sig[4];
         const int64_t locatorAt = static_cast<int64_t>(location->endPosition - kZip64LocatorSize);
@@ -241,13 +289,22 @@ bool CheckEndRecord(BlockReader& reader, DirectoryLocation* location, Reports* r
     const bool sentinels = end.thisDisk == kSentinel16 || end.centralDisk == kSentinel16 ||
                            end.entriesOnDisk == kSentinel16 || end.totalEntries == kSentinel16 ||
                            end.centralSize == kSentinel32 || end.centralOffset == kSentinel32;
-    if (location->zip64Locator && sentinels) {
-        reports->Add(Message::Zip64NotSupported, kLevelDamaged);
-        return false;
+    if (location->zip64Locator) {
+        bool readError = false;
+        if (ReadZip64EndRecord(reader, location->endPosition - kZip64LocatorSize, location, &readError)) {
+            thisDisk = location->zip64ThisDisk;
+            centralDisk = location->zip64CentralDisk;
+        } else if (readError) {
+            reports->Add(Message::ReadError, kLevelReadError);
+            return false;
+        } else if (sentinels) {
+            reports->Add(Message::ArchiveDamaged, kLevelDamaged);
+            return false;
+        }
     }
-    if (end.thisDisk != end.centralDisk) {
-        if (end.centralDisk < end.thisDisk) {
-            reports->Add(Message::MultiPartWrongDisk, kLevelNothingFound, end.thisDisk);
+    if (thisDisk != centralDisk) {
+        if (centralDisk < thisDisk) {
+            reports->Add(Message::MultiPartWrongDisk, kLevelNothingFound, thisDisk);
             return false;
         }
         reports->Raise(kLevelWarning);
@@ -259,15 +316,19 @@ bool CheckEndRecord(BlockReader& reader, DirectoryLocation* location, Reports* r
 // is. Returns the directory offset to look at (corrected when the stored one
 // is 0 behind a prefix).
 int64_t ComputeShift(DirectoryLocation* location, Reports* reports) {
-    const EndRecord& end = location->end;
-    int64_t centralOffset = end.centralOffset;
-    int64_t shift = static_cast<int64_t>(location->endPosition) - (centralOffset + static_cast<int64_t>(end.centralSize));
+    // Both values are below 2^62 (32-bit fields, or checked ZIP64 ones).
+    int64_t centralOffset = static_cast<int64_t>(location->centralOffset);
+    const int64_t centralSize = static_cast<int64_t>(location->centralSize);
+    int64_t shift = static_cast<int64_t>(location->directoryEnd) - (centralOffset + centralSize);
     if (shift < 0) {
         reports->Add(Message::MissingBytes, kLevelEntryError, static_cast<uint64_t>(-shift));
-    } else if (shift > 0 && centralOffset == 0 && end.centralSize != 0) {
+        location->recovered = true;
+    } else if (shift > 0 && centralOffset == 0 && centralSize != 0) {
         centralOffset = shift;  // offsets of the entries are taken as stored
         shift = 0;
-        reports->Raise(kLevelEntryError);
+        // The directory's offset is wrong, though the directory is found.
+        reports->Add(Message::ArchiveDamaged, kLevelEntryError);
+        location->recovered = true;
     } else if (shift > 0) {
         reports->Raise(kLevelWarning);  // a self-extracting prefix
     }
@@ -298,10 +359,9 @@ bool ReadArchiveComment(BlockReader& reader, DirectoryLocation* location, Report
 // the reader is left standing there. An archive without a directory is empty.
 bool FindCentralDirectory(BlockReader& reader, int64_t centralOffset, DirectoryLocation* location,
                           Reports* reports) {
-    const EndRecord& end = location->end;
     // An end record that claims no entries and an empty directory at its own
     // position is empty too, wherever its offset points.
-    if (end.centralSize == 0 && (end.centralOffset == 0 || end.totalEntries == 0)) {
+    if (location->centralSize == 0 && (location->centralOffset == 0 || location->totalEntries == 0)) {
         location->empty = true;
         reports->Add(Message::ArchiveEmpty, kLevelWarning);
         return true;
@@ -325,7 +385,7 @@ bool FindCentralDirectory(BlockReader& reader, int64_t centralOffset, DirectoryL
         reports->Add(Message::ReadError, kLevelReadError);
         return false;
     } else {
-        reports->Add(location->zip64Locator ? Message::Zip64NotSupported : Message::ArchiveDamaged, kLevelDamaged);
+        reports->Add(Message::ArchiveDamaged, kLevelDamaged);
         return false;
     }
     reader.Seek(static_cast<int64_t>(location->centralStart));
@@ -364,7 +424,7 @@ void ReadCentralHeaders(BlockReader& reader, const DirectoryLocation& location, 
         return;
     }
     std::vector<uint8_t> extra;
-    for (uint32_t i = 0; i < location.end.totalEntries; ++i) {
+    for (uint64_t i = 0; i < location.totalEntries; ++i) {
         const uint64_t number = i + 1;
         const uint64_t headerAt = reader.Position();
         uint8_t bytes[kCentralHeaderSize];
@@ -381,7 +441,7 @@ void ReadCentralHeaders(BlockReader& reader, const DirectoryLocation& location, 
         const CentralHeader& h = e.header;
         // A header must end before the end record: the walk never runs into
         // the end record or past the file however many entries are claimed.
-        if (headerAt + CentralRecordSize(h) > location.endPosition) {
+        if (headerAt + CentralRecordSize(h) > location.directoryEnd) {
             reports->Add(Message::EntryDamaged, kLevelDamaged, number);
             return;
         }
@@ -396,15 +456,23 @@ void ReadCentralHeaders(BlockReader& reader, const DirectoryLocation& location, 
             else reports->Add(Message::EntryDamaged, kLevelDamaged, number);
             return;
         }
-        e.localPosition = static_cast<int64_t>(h.localOffset) + location.shift;
-        e.zip64 = CentralNeedsZip64(h, extra.data(), extra.size());
+        WideFields wide;
+        // A sentinel without its value, or values no file can hold: damaged.
+        e.damaged = !WideCentralFields(h, extra.data(), extra.size(), &wide) || wide.compressedSize >= kWideLimit ||
+                    wide.uncompressedSize >= kWideLimit || wide.localOffset >= kWideLimit;
+        e.compressedSize = e.damaged ? 0 : wide.compressedSize;
+        e.uncompressedSize = e.damaged ? 0 : wide.uncompressedSize;
+        e.localOffset = e.damaged ? 0 : wide.localOffset;
+        e.localPosition = static_cast<int64_t>(e.localOffset) + location.shift;
         e.unicodeName = UnicodePathName(extra.data(), extra.size(), e.name);
         e.strongEncryption = UsesStrongEncryption(h.flags, h.method);
         walk->entries.push_back(std::move(e));
     }
     walk->complete = true;
     uint8_t sig[4];
-    walk->endSignatureFollows = reader.Read(sig, 4) == ReadStatus::Ok && GetU32(sig) == kEndSignature;
+    // A ZIP64 end record follows a directory that one describes.
+    walk->endSignatureFollows = reader.Read(sig, 4) == ReadStatus::Ok &&
+                                GetU32(sig) == (location.zip64 ? kZip64EndSignature : kEndSignature);
 }
 
 }  // namespace
@@ -420,11 +488,13 @@ ListFields ListFieldsOf(const DirectoryEntry& entry) {
     const CentralHeader& h = entry.header;
     ListFields f;
     f.encrypted = (h.flags & kFlagEncrypted) != 0;
-    f.packedSize = h.compressedSize;
-    if (f.encrypted && h.compressedSize != kSentinel32)
-        f.packedSize = h.compressedSize >= kEncryptionHeaderSize ? h.compressedSize - 12 : 0;
-    f.size = h.uncompressedSize;
-    f.ratioUnknown = h.compressedSize == kSentinel32 || h.uncompressedSize == kSentinel32;
+    // The listing's fields are 32 bits wide: a larger size shows as unknown.
+    auto narrow = [](uint64_t v) { return v >= kSentinel32 ? kSentinel32 : static_cast<uint32_t>(v); };
+    uint64_t packed = entry.compressedSize;
+    if (f.encrypted) packed = packed >= kEncryptionHeaderSize ? packed - kEncryptionHeaderSize : 0;
+    f.packedSize = entry.compressedSize >= kSentinel32 ? kSentinel32 : narrow(packed);
+    f.size = narrow(entry.uncompressedSize);
+    f.ratioUnknown = entry.compressedSize >= kSentinel32 || entry.uncompressedSize >= kSentinel32;
     f.dosDate = h.date;
     f.dosTime = h.time;
     f.host = h.versionMadeBy >> 8;
@@ -440,11 +510,11 @@ ListTotals TotalsOf(const std::vector<DirectoryEntry>& entries) {
     for (const DirectoryEntry& e : entries) {
         ++t.entries;
         if (e.header.externalAttributes & kAttributeFolder) ++t.folders;
-        t.size += e.header.uncompressedSize;
-        if (t.packedSize == kSentinel32 || e.header.compressedSize == kSentinel32) {
+        t.size += e.uncompressedSize;
+        if (t.packedSize == kSentinel32 || e.compressedSize >= kSentinel32) {
             t.packedSize = kSentinel32;
         } else {
-            uint64_t sum = static_cast<uint64_t>(t.packedSize) + e.header.compressedSize;
+            uint64_t sum = static_cast<uint64_t>(t.packedSize) + e.compressedSize;
             t.packedSize = sum >= kSentinel32 ? kSentinel32 : static_cast<uint32_t>(sum);
         }
     }
@@ -463,7 +533,7 @@ bool LocalHeaderLocator::SignatureAt(BlockReader& reader, int64_t position, bool
 
 LocalResult LocalHeaderLocator::Locate(BlockReader& reader, const DirectoryEntry& entry, LocalEntry* out) {
     constexpr size_t kNameLimit = 259;
-    const int64_t stored = static_cast<int64_t>(entry.header.localOffset);
+    const int64_t stored = static_cast<int64_t>(entry.localOffset);  // below 2^62
     bool readError = false;
     bool found = SignatureAt(reader, stored + shift_, &readError);
     if (!found && !readError) {
@@ -488,20 +558,26 @@ LocalResult LocalHeaderLocator::Locate(BlockReader& reader, const DirectoryEntry
     if (status != ReadStatus::Ok) return LocalResult::Damaged;
     LocalHeader& h = out->header;
     ParseLocalHeader(bytes, &h);
-    const bool deferred = (h.flags & kFlagDescriptor) != 0;
-    out->crc = deferred ? entry.header.crc : h.crc;
-    out->compressedSize = deferred ? entry.header.compressedSize : h.compressedSize;
-    out->uncompressedSize = h.uncompressedSize;
-
     const size_t kept = h.nameLength < kNameLimit ? h.nameLength : kNameLimit;
     out->name.resize(kept);
+    extra_.resize(h.extraLength);
     if ((kept && reader.Read(&out->name[0], kept) != ReadStatus::Ok) ||
-        reader.Skip(static_cast<uint64_t>(h.nameLength - kept) + h.extraLength) != ReadStatus::Ok)
+        reader.Skip(static_cast<uint64_t>(h.nameLength - kept)) != ReadStatus::Ok ||
+        (h.extraLength && reader.Read(extra_.data(), extra_.size()) != ReadStatus::Ok))
         return reader.LastStatus() == ReadStatus::ReadError ? LocalResult::ReadError : LocalResult::Damaged;
     out->dataStart = reader.Position();
+
+    const bool deferred = (h.flags & kFlagDescriptor) != 0;
+    WideFields wide;
+    // With bit 3 the sizes may be left 0 (or sentinels without values): the
+    // directory's count then.
+    if (!WideLocalFields(h, extra_.data(), extra_.size(), &wide) && !deferred) return LocalResult::Damaged;
+    out->crc = deferred ? entry.header.crc : h.crc;
+    out->compressedSize = deferred ? entry.compressedSize : wide.compressedSize;
+    out->uncompressedSize = deferred ? entry.uncompressedSize : wide.uncompressedSize;
     // The data the decoder will be handed must be the data the directory
     // describes, and must end before the directory.
-    if (out->compressedSize != entry.header.compressedSize ||
+    if (out->compressedSize != entry.compressedSize || out->compressedSize > dataLimit_ ||
         out->dataStart + out->compressedSize > dataLimit_)
         return LocalResult::Damaged;
     return LocalResult::Ok;

@@ -125,7 +125,16 @@ struct DirectoryLocation {
     int64_t shift = 0;          // added to every stored local header offset
     uint64_t centralStart = 0;  // real position of the first central header
     bool empty = false;         // no central directory at all ("archive is empty")
+    bool recovered = false;     // bytes are missing in front, or the directory offset is 0
+                                // behind a prefix: reported, and read anyway
     bool zip64Locator = false;  // a ZIP64 end locator sits in front of the end record
+    bool zip64 = false;         // the ZIP64 end record gave the directory's place and count
+    // The directory as the end record (or the ZIP64 end record) describes it.
+    uint64_t totalEntries = 0;
+    uint64_t centralSize = 0;
+    uint64_t centralOffset = 0;
+    uint64_t directoryEnd = 0;  // real position where the directory must end
+    uint32_t zip64ThisDisk = 0, zip64CentralDisk = 0;
     std::string comment;        // Comment mode: the archive comment as far as present
 };
 
@@ -144,10 +153,15 @@ struct DirectoryEntry {
     std::string unicodeName;   // UTF-8 name of a matching Unicode path field, else empty
     std::string comment;
     bool hasComment = false;
+    // Sizes and local header offset at full width (from the ZIP64 extra
+    // field where the header holds a sentinel).
+    uint64_t compressedSize = 0;
+    uint64_t uncompressedSize = 0;
+    uint64_t localOffset = 0;
     int64_t localPosition = 0;  // stored local header offset + shift
-    bool zip64 = false;         // ZIP64 fields: sizes/offset are not usable
     bool strongEncryption = false;
-    bool damaged = false;       // points outside the file or overlaps another entry
+    bool damaged = false;       // points outside the file, overlaps another entry or
+                                // lacks a ZIP64 value its header announces
 };
 
 struct DirectoryWalk {
@@ -165,9 +179,9 @@ void WalkCentralDirectory(BlockReader& reader, const DirectoryLocation& location
 // The entry record that a listing fills for one central entry.
 struct ListFields {
     bool encrypted;
-    uint32_t packedSize;        // central compressed size, minus the encryption header
-    uint32_t size;
-    bool ratioUnknown;          // a size is 0xFFFFFFFF: ratio 0x7FFFFFFF
+    uint32_t packedSize;        // compressed size minus the encryption header; 0xFFFFFFFF when over 4 GiB
+    uint32_t size;              // 0xFFFFFFFF when over 4 GiB
+    bool ratioUnknown;          // a size does not fit 32 bits: ratio 0x7FFFFFFF
     uint16_t dosDate, dosTime;  // converted to a file time by the class, no time-zone change
     uint32_t host;              // high byte of version made by
     uint32_t version;           // low byte of version made by
@@ -193,8 +207,8 @@ struct LocalEntry {
     LocalHeader header;
     std::string name;         // the local name, cut at 259 characters (the rest is skipped)
     uint32_t crc = 0;         // from the local header, or the central one with bit 3
-    uint32_t compressedSize = 0;
-    uint32_t uncompressedSize = 0;  // always the local value
+    uint64_t compressedSize = 0;
+    uint64_t uncompressedSize = 0;  // always the local value (full width)
     uint64_t dataStart = 0;   // the reader stands here after Locate
 };
 
@@ -223,6 +237,7 @@ private:
 
     int64_t shift_;
     uint64_t dataLimit_;
+    std::vector<uint8_t> extra_;  // the local extra field of the entry being located
     bool first_ = true;
     bool haveRemembered_ = false;
     int64_t remembered_ = 0;

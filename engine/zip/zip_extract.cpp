@@ -3,8 +3,9 @@
 // A run opens the archive like the reading hooks, walks the central
 // directory (which also marks entries pointing outside the data area or
 // overlapping others as damaged), and then goes through it in blocks of 64
-// entries: each selected entry of a block is examined first (unsupported
-// versions, methods, ZIP64 and strong encryption are skipped with a report),
+// entries: each selected entry of a block is examined first (patched data,
+// methods without a decoder and strong encryption are skipped with a report;
+// the version an entry claims decides nothing by itself),
 // then the block's remaining entries are extracted or tested in order. The
 // directory is held for the whole run: the overlap test needs all of it
 // before the first byte is written, and its size is bounded by the file.
@@ -40,12 +41,17 @@ constexpr int kPasswordPrompts = 3;   // prompts for one entry before it is skip
 enum PasswordVerdict { kPasswordFits, kPasswordSkip, kPasswordCancel, kPasswordError, kPasswordDamaged,
                        kPasswordReadError };
 
-DWORD ProgressAmount(uint32_t size) { return size == kSentinel32 ? 0 : size; }
+DWORD ProgressAmount(uint64_t size) { return size >= kSentinel32 ? 0 : static_cast<DWORD>(size); }
 
 const char* DecoderName(uint16_t method) {
     switch (method) {
     case kMethodDeflate: return "Inflate";
     case kMethodImplode: return "Implode";
+    case kMethodShrink: return "Unshrink";
+    case kMethodReduce1:
+    case kMethodReduce1 + 1:
+    case kMethodReduce1 + 2:
+    case kMethodReduce4: return "Unreduce";
     default: return "Store";
     }
 }
@@ -139,7 +145,7 @@ HRESULT CZipFormat::ExtractOrTest() {
     std::vector<DirectoryEntry>& entries = run.walk.entries;
     uint64_t total = 0;
     if (m_allSelected) {
-        for (const DirectoryEntry& e : entries) total += ProgressAmount(e.header.uncompressedSize);
+        for (const DirectoryEntry& e : entries) total += ProgressAmount(e.uncompressedSize);
     } else {
         total = m_bytesSelected;
     }
@@ -185,12 +191,8 @@ bool CZipFormat::ExamineEntry(ExtractRun& run, size_t index) {
         return false;
     }
     DisplayName(NameText(e).c_str(), shown);
-    const unsigned version = VersionNeededOf(h);
+    const unsigned version = UnsupportedVersionOf(h.flags);
     switch (check) {
-    case EntryCheck::Zip64:
-        LogSkip(shown, IDS_REQUIRES_VERSION, "PK", kVersionZip64 / 10u, kVersionZip64 % 10u,
-                kHighestVersionNeeded / 10u, kHighestVersionNeeded % 10u);
-        break;
     case EntryCheck::StrongEncryption:
         LogSkip(shown, IDS_DECRYPTION_NOT_SUPPORTED);
         break;
@@ -208,7 +210,7 @@ bool CZipFormat::ExamineEntry(ExtractRun& run, size_t index) {
     ++run.counts.skippedUnsupported;
     NoteSkipped(kSkipUnsupported);
     m_warning = TRUE;
-    Progress(kProgressAdvance, ProgressAmount(h.uncompressedSize));
+    Progress(kProgressAdvance, ProgressAmount(e.uncompressedSize));
     return false;
 }
 
@@ -233,7 +235,7 @@ bool CZipFormat::ExtractEntry(ExtractRun& run, size_t index, void* detail) {
         Warn(located == LocalResult::NotFound ? IDS_FILE_NOT_FOUND : IDS_FILE_DAMAGED, number);
         run.Raise(kLevelDamaged);
         NoteFailed();
-        Progress(kProgressAdvance, ProgressAmount(h.uncompressedSize));
+        Progress(kProgressAdvance, ProgressAmount(e.uncompressedSize));
         return true;
     case LocalResult::ReadError:
         ReportError(IDS_ERROR_READING_ARCHIVE, SystemErrorText());
@@ -242,15 +244,15 @@ bool CZipFormat::ExtractEntry(ExtractRun& run, size_t index, void* detail) {
         return false;
     }
 
-    // With bit 3 the local sizes may be zero; the directory holds the real ones.
-    const bool deferred = (local.header.flags & kFlagDescriptor) != 0;
-    const uint32_t size = deferred ? h.uncompressedSize : local.uncompressedSize;
+    // With bit 3 the local sizes may be zero; the locator took the directory's.
+    const uint64_t size = local.uncompressedSize;
+    const DWORD shownSize = size >= kSentinel32 ? kSentinel32 : static_cast<DWORD>(size);
     FILETIME time = {};
     if (!DosDateTimeToFileTime(local.header.date, local.header.time, &time)) time = FILETIME{};
     DWORD attributes = ((h.externalAttributes & ~0x20u) | 0x20u) & 0x7Fu;
     if (!local.name.empty() && local.name.back() == '/') attributes |= FILE_ATTRIBUTE_DIRECTORY;
     // The local name is the directory's (checked above), shown as text.
-    if (!BeginEntryOutput(NameText(e).c_str(), time, attributes, size, static_cast<LPCSTR>(detail))) {
+    if (!BeginEntryOutput(NameText(e).c_str(), time, attributes, shownSize, static_cast<LPCSTR>(detail))) {
         Progress(kProgressAdvance, ProgressAmount(size));  // its outcome is noted
         return !m_cancel;
     }

@@ -158,6 +158,12 @@ HRESULT CZipFormat::DoList() {
         }
     }
     TrimPool();
+    // A directory read whole despite missing leading bytes or a wrong offset
+    // lists as extraction reads it: every entry, with the reports above.
+    if (level >= kLevelEntryError && location.recovered && walk.complete && level <= kLevelDamaged) {
+        m_warning = TRUE;
+        return S_OK;
+    }
     return level < kLevelEntryError ? S_OK : E_FAIL;
 }
 

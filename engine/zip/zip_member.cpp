@@ -6,6 +6,8 @@
 #include "codecs/crc32/crc32.h"
 #include "codecs/deflate/inflate.h"
 #include "codecs/explode/explode.h"
+#include "codecs/unreduce/unreduce.h"
+#include "codecs/unshrink/unshrink.h"
 
 namespace tessera::zip {
 namespace {
@@ -67,12 +69,10 @@ bool CopyStored(ByteSource& source, ByteSink& sink) {
 
 EntryCheck CheckEntry(const DirectoryEntry& entry) {
     const CentralHeader& h = entry.header;
-    if (entry.zip64) return EntryCheck::Zip64;
     if (entry.strongEncryption) return EntryCheck::StrongEncryption;
     if (entry.damaged) return EntryCheck::Damaged;
-    if (VersionNeededOf(h) > kHighestVersionNeeded) return EntryCheck::Version;
-    if (h.method == kMethodStored || h.method == kMethodImplode || h.method == kMethodDeflate)
-        return EntryCheck::Supported;
+    if (UnsupportedVersionOf(h.flags) != 0) return EntryCheck::Version;
+    if (h.method <= kMethodImplode || h.method == kMethodDeflate) return EntryCheck::Supported;
     return h.method < kMethodNamedLimit ? EntryCheck::Method : EntryCheck::UnknownMethod;
 }
 
@@ -111,6 +111,27 @@ MemberResult MemberDecoder::Decode(BlockReader& reader, uint16_t method, uint16_
         } else if (r != CodecResult::kOk) {
             result.kind = MemberResult::BadData;
         }
+        break;
+    }
+    case kMethodShrink: {
+        if (!unshrinker_) unshrinker_.reset(new (std::nothrow) Unshrinker);
+        const CodecResult r = unshrinker_ ? unshrinker_->Unshrink(source, checked, uncompressedSize)
+                                          : CodecResult::kNoMemory;
+        if (r == CodecResult::kNoMemory) result.kind = MemberResult::NoMemory;
+        else if (r == CodecResult::kAborted) refused = true;
+        else if (r != CodecResult::kOk) result.kind = MemberResult::BadData;
+        break;
+    }
+    case kMethodReduce1:
+    case kMethodReduce1 + 1:
+    case kMethodReduce1 + 2:
+    case kMethodReduce4: {
+        if (!unreducer_) unreducer_.reset(new (std::nothrow) Unreducer);
+        const CodecResult r = unreducer_ ? unreducer_->Unreduce(source, checked, method - kMethodShrink, uncompressedSize)
+                                         : CodecResult::kNoMemory;
+        if (r == CodecResult::kNoMemory) result.kind = MemberResult::NoMemory;
+        else if (r == CodecResult::kAborted) refused = true;
+        else if (r != CodecResult::kOk) result.kind = MemberResult::BadData;
         break;
     }
     default:

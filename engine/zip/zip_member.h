@@ -1,6 +1,6 @@
 // The portable half of ZIP extraction and testing: which central entries can
 // be decoded at all, the decoding of one member's data (stored, Inflate,
-// Explode, with the traditional decryption) into a sink, and the rule that
+// Explode, Unshrink, Unreduce, with the traditional decryption) into a sink, and the rule that
 // turns a run's counts into its final result level.
 //
 // The decoder never trusts the sizes it is given further than the file
@@ -20,6 +20,8 @@
 namespace tessera {
 class Inflater;
 class Exploder;
+class Unshrinker;
+class Unreducer;
 }  // namespace tessera
 
 namespace tessera::zip {
@@ -27,18 +29,17 @@ namespace tessera::zip {
 // Why a selected central entry is or is not decoded.
 enum class EntryCheck {
     Supported,
-    Damaged,           // outside the data area or overlapping (the walk reported it)
-    Zip64,             // ZIP64 sizes or offsets: "requires PK v4.5"
+    Damaged,           // outside the data area, overlapping or without its ZIP64 values (reported)
     StrongEncryption,  // strong encryption or AES: "decryption not supported"
-    Version,           // version needed above 2.0: "requires PK vX.Y"
-    Method,            // a named method without a decoder (1-5, 7, 9, 10)
+    Version,           // patched data: "requires PK v2.7"
+    Method,            // a named method without a decoder (7, 9, 10)
     UnknownMethod,     // method 11 and above
 };
 EntryCheck CheckEntry(const DirectoryEntry& entry);
 
-// The version needed that the check compares: the low byte (some writers put
-// a host number in the high byte of this field too).
-inline unsigned VersionNeededOf(const CentralHeader& h) { return h.versionNeeded & 0xFF; }
+// An entry is judged by what it uses -- method, encryption, patch and ZIP64
+// fields -- not by the version needed it claims: writers put 4.5, 5.1 or
+// 6.3 there for archives whose entries need nothing beyond Deflate.
 
 // How decoding one member ended.
 struct MemberResult {
@@ -67,13 +68,15 @@ public:
 
     // Decodes the member whose data (after any encryption header) starts at
     // the reader's position and takes `compressedSize` bytes. `keys`, when
-    // given, decrypt the data as it is read. `method` is 0, 6 or 8.
+    // given, decrypt the data as it is read. `method` is 0-6 or 8.
     MemberResult Decode(BlockReader& reader, uint16_t method, uint16_t flags, uint64_t compressedSize,
                         uint64_t uncompressedSize, ZipCryptoKeys* keys, ByteSink& sink);
 
 private:
     std::unique_ptr<Inflater> inflater_;
     std::unique_ptr<Exploder> exploder_;
+    std::unique_ptr<Unshrinker> unshrinker_;
+    std::unique_ptr<Unreducer> unreducer_;
 };
 
 // Counts of one extract-or-test run.

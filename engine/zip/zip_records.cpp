@@ -116,6 +116,118 @@ void SerializeDataDescriptor(const DataDescriptor& d, uint8_t* b) {
     PutU32(b + 12, d.uncompressedSize);
 }
 
+bool ParseZip64Locator(const uint8_t* b, Zip64Locator* l) {
+    if (GetU32(b) != kZip64LocatorSignature) return false;
+    l->endDisk = GetU32(b + 4);
+    l->endOffset = GetU64(b + 8);
+    l->totalDisks = GetU32(b + 16);
+    return true;
+}
+
+bool ParseZip64EndRecord(const uint8_t* b, Zip64EndRecord* r) {
+    if (GetU32(b) != kZip64EndSignature) return false;
+    r->recordSize = GetU64(b + 4);
+    r->versionMadeBy = GetU16(b + 12);
+    r->versionNeeded = GetU16(b + 14);
+    r->thisDisk = GetU32(b + 16);
+    r->centralDisk = GetU32(b + 20);
+    r->entriesOnDisk = GetU64(b + 24);
+    r->totalEntries = GetU64(b + 32);
+    r->centralSize = GetU64(b + 40);
+    r->centralOffset = GetU64(b + 48);
+    return true;
+}
+
+void SerializeZip64Locator(const Zip64Locator& l, uint8_t* b) {
+    PutU32(b, kZip64LocatorSignature);
+    PutU32(b + 4, l.endDisk);
+    PutU64(b + 8, l.endOffset);
+    PutU32(b + 16, l.totalDisks);
+}
+
+void SerializeZip64EndRecord(const Zip64EndRecord& r, uint8_t* b) {
+    PutU32(b, kZip64EndSignature);
+    PutU64(b + 4, r.recordSize);
+    PutU16(b + 12, r.versionMadeBy);
+    PutU16(b + 14, r.versionNeeded);
+    PutU32(b + 16, r.thisDisk);
+    PutU32(b + 20, r.centralDisk);
+    PutU64(b + 24, r.entriesOnDisk);
+    PutU64(b + 32, r.totalEntries);
+    PutU64(b + 40, r.centralSize);
+    PutU64(b + 48, r.centralOffset);
+}
+
+bool FindExtraBlock(const uint8_t* extra, size_t length, uint16_t id, const uint8_t** data, size_t* size) {
+    size_t pos = 0;
+    while (extra && length - pos >= 4) {
+        const uint16_t blockId = GetU16(extra + pos);
+        const size_t blockSize = GetU16(extra + pos + 2);
+        if (blockSize > length - pos - 4) break;
+        if (blockId == id) {
+            *data = extra + pos + 4;
+            *size = blockSize;
+            return true;
+        }
+        pos += 4 + blockSize;
+    }
+    return false;
+}
+
+namespace {
+
+// Takes the next `width` bytes of a ZIP64 extra block into *value when
+// `wanted`; false when the block is too short.
+bool TakeWide(bool wanted, unsigned width, const uint8_t* data, size_t size, size_t* pos, uint64_t* value) {
+    if (!wanted) return true;
+    if (size - *pos < width) return false;
+    *value = width == 8 ? GetU64(data + *pos) : GetU32(data + *pos);
+    *pos += width;
+    return true;
+}
+
+}  // namespace
+
+bool WideCentralFields(const CentralHeader& h, const uint8_t* extra, size_t extraLength, WideFields* out) {
+    out->uncompressedSize = h.uncompressedSize;
+    out->compressedSize = h.compressedSize;
+    out->localOffset = h.localOffset;
+    out->diskStart = h.diskStart;
+    const bool wantSize = h.uncompressedSize == kSentinel32, wantPacked = h.compressedSize == kSentinel32,
+               wantOffset = h.localOffset == kSentinel32, wantDisk = h.diskStart == kSentinel16;
+    if (!wantSize && !wantPacked && !wantOffset && !wantDisk) return true;
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    if (!FindExtraBlock(extra, extraLength, kZip64ExtraId, &data, &size)) return false;
+    size_t pos = 0;
+    uint64_t disk = out->diskStart;
+    if (!TakeWide(wantSize, 8, data, size, &pos, &out->uncompressedSize) ||
+        !TakeWide(wantPacked, 8, data, size, &pos, &out->compressedSize) ||
+        !TakeWide(wantOffset, 8, data, size, &pos, &out->localOffset) || !TakeWide(wantDisk, 4, data, size, &pos, &disk))
+        return false;
+    out->diskStart = static_cast<uint32_t>(disk);
+    return true;
+}
+
+bool WideLocalFields(const LocalHeader& h, const uint8_t* extra, size_t extraLength, WideFields* out) {
+    out->uncompressedSize = h.uncompressedSize;
+    out->compressedSize = h.compressedSize;
+    const bool wantSize = h.uncompressedSize == kSentinel32, wantPacked = h.compressedSize == kSentinel32;
+    if (!wantSize && !wantPacked) return true;
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    if (!FindExtraBlock(extra, extraLength, kZip64ExtraId, &data, &size)) return false;
+    // A local header's block holds both sizes whenever it holds one.
+    if (size >= 16) {
+        if (wantSize) out->uncompressedSize = GetU64(data);
+        if (wantPacked) out->compressedSize = GetU64(data + 8);
+        return true;
+    }
+    size_t pos = 0;
+    return TakeWide(wantSize, 8, data, size, &pos, &out->uncompressedSize) &&
+           TakeWide(wantPacked, 8, data, size, &pos, &out->compressedSize);
+}
+
 bool ExtraHasId(const uint8_t* extra, size_t length, uint16_t id) {
     // Extra fields are a chain of (id, size, data) blocks; a block that runs
     // past the end stops the walk.

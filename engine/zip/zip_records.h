@@ -21,6 +21,9 @@ inline uint32_t GetU32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
+inline uint64_t GetU64(const uint8_t* p) {
+    return static_cast<uint64_t>(GetU32(p)) | (static_cast<uint64_t>(GetU32(p + 4)) << 32);
+}
 inline void PutU16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
@@ -32,29 +35,40 @@ inline void PutU32(uint8_t* p, uint32_t v) {
     p[3] = static_cast<uint8_t>(v >> 24);
 }
 
+inline void PutU64(uint8_t* p, uint64_t v) {
+    PutU32(p, static_cast<uint32_t>(v));
+    PutU32(p + 4, static_cast<uint32_t>(v >> 32));
+}
+
 // --- signatures and sizes ----------------------------------------------------
 
 constexpr uint32_t kLocalSignature = 0x04034B50;       // "PK\3\4"
 constexpr uint32_t kCentralSignature = 0x02014B50;     // "PK\1\2"
 constexpr uint32_t kEndSignature = 0x06054B50;         // "PK\5\6"
 constexpr uint32_t kDescriptorSignature = 0x08074B50;  // "PK\7\8"
-constexpr uint32_t kZip64LocatorSignature = 0x07064B50;  // only detected, never read
+constexpr uint32_t kZip64LocatorSignature = 0x07064B50;
+constexpr uint32_t kZip64EndSignature = 0x06064B50;
 
 constexpr size_t kLocalHeaderSize = 30;
 constexpr size_t kCentralHeaderSize = 46;
 constexpr size_t kEndRecordSize = 22;
 constexpr size_t kDescriptorSize = 16;
 constexpr size_t kZip64LocatorSize = 20;
+constexpr size_t kZip64EndRecordSize = 56;  // without its extensible data
 constexpr size_t kEncryptionHeaderSize = 12;
 
 // General purpose flag bits.
 constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint16_t kFlagDeflateOptions = 0x0006;  // bits 1-2: Normal/Maximum/Fast/Super Fast
 constexpr uint16_t kFlagDescriptor = 0x0008;      // CRC and sizes follow the data
+constexpr uint16_t kFlagPatchData = 0x0020;  // compressed patched data: needs the patch's base file
 constexpr uint16_t kFlagStrongEncryption = 0x0040;
 constexpr uint16_t kFlagUtf8 = 0x0800;            // name and comment are UTF-8
 
 constexpr uint16_t kMethodStored = 0;
+constexpr uint16_t kMethodShrink = 1;
+constexpr uint16_t kMethodReduce1 = 2;  // Reduce factors 1-4: methods 2-5
+constexpr uint16_t kMethodReduce4 = 5;
 constexpr uint16_t kMethodImplode = 6;
 constexpr uint16_t kMethodDeflate = 8;
 constexpr uint16_t kMethodAes = 99;  // AES strong encryption: never decoded
@@ -64,6 +78,7 @@ constexpr uint16_t kHighestVersionNeeded = 20;   // 2.0
 constexpr uint16_t kVersionNeededStored = 10;
 constexpr uint16_t kVersionNeededDeflate = 20;
 constexpr uint16_t kVersionZip64 = 45;           // version needed of the ZIP64 extensions
+constexpr uint16_t kVersionPatchData = 27;       // version needed of patched data
 constexpr uint16_t kVersionMadeByOwn = 0x0B16;   // host 11, version 2.2
 constexpr uint32_t kAttributeFolder = 0x10;
 
@@ -115,6 +130,35 @@ struct EndRecord {
     uint16_t commentLength = 0;
 };
 
+// The ZIP64 end locator, just in front of the end record.
+struct Zip64Locator {
+    uint32_t endDisk = 0;      // disk holding the ZIP64 end record
+    uint64_t endOffset = 0;    // stored offset of the ZIP64 end record
+    uint32_t totalDisks = 0;
+};
+
+// The ZIP64 end record: the 64-bit counts, size and offset of the directory.
+struct Zip64EndRecord {
+    uint64_t recordSize = 0;  // bytes after this field
+    uint16_t versionMadeBy = 0;
+    uint16_t versionNeeded = 0;
+    uint32_t thisDisk = 0;
+    uint32_t centralDisk = 0;
+    uint64_t entriesOnDisk = 0;
+    uint64_t totalEntries = 0;
+    uint64_t centralSize = 0;
+    uint64_t centralOffset = 0;
+};
+
+// An entry's sizes, offset and disk at full width: the 32-bit header values,
+// or the ZIP64 extra field's where a header field holds its sentinel.
+struct WideFields {
+    uint64_t uncompressedSize = 0;
+    uint64_t compressedSize = 0;
+    uint64_t localOffset = 0;
+    uint32_t diskStart = 0;
+};
+
 struct DataDescriptor {
     uint32_t crc = 0;
     uint32_t compressedSize = 0;
@@ -127,6 +171,18 @@ bool ParseLocalHeader(const uint8_t* bytes /*30*/, LocalHeader* out);
 bool ParseCentralHeader(const uint8_t* bytes /*46*/, CentralHeader* out);
 bool ParseEndRecord(const uint8_t* bytes /*22*/, EndRecord* out);
 bool ParseDataDescriptor(const uint8_t* bytes /*16*/, DataDescriptor* out);
+bool ParseZip64Locator(const uint8_t* bytes /*20*/, Zip64Locator* out);
+bool ParseZip64EndRecord(const uint8_t* bytes /*56*/, Zip64EndRecord* out);
+void SerializeZip64Locator(const Zip64Locator& l, uint8_t* bytes /*20*/);
+void SerializeZip64EndRecord(const Zip64EndRecord& r, uint8_t* bytes /*56*/);
+
+// The full-width fields of a central header: every field holding its
+// sentinel takes the next 8 (offset, sizes) or 4 (disk) bytes of the ZIP64
+// extra field, in the order uncompressed size, compressed size, offset, disk.
+// False when a sentinel's value is missing from the extra field.
+bool WideCentralFields(const CentralHeader& h, const uint8_t* extra, size_t extraLength, WideFields* out);
+// The same for a local header, which carries only the two sizes.
+bool WideLocalFields(const LocalHeader& h, const uint8_t* extra, size_t extraLength, WideFields* out);
 
 void SerializeLocalHeader(const LocalHeader& h, uint8_t* bytes /*30*/);
 void SerializeCentralHeader(const CentralHeader& h, uint8_t* bytes /*46*/);
@@ -145,6 +201,18 @@ bool ExtraHasId(const uint8_t* extra, size_t extraLength, uint16_t id);
 // field is whole and was written for this very header name (its CRC-32
 // matches); empty otherwise, and the header name stands.
 std::string UnicodePathName(const uint8_t* extra, size_t extraLength, const std::string& headerName);
+// The data of the first extra block with `id`: false when there is none (or
+// it runs past the end of the field).
+bool FindExtraBlock(const uint8_t* extra, size_t extraLength, uint16_t id, const uint8_t** data, size_t* size);
+
+// What an entry really needs of a reader, judged from what it uses rather
+// than from the version it claims: patched data needs version 2.7 (the only
+// feature of that kind this system lacks without a method of its own);
+// 0 when nothing the entry uses is beyond what the method and encryption
+// checks already decide.
+inline uint16_t UnsupportedVersionOf(uint16_t flags) {
+    return (flags & kFlagPatchData) ? kVersionPatchData : 0;
+}
 
 // Strong encryption (flag bit 6) or the AES method: never decodable here.
 inline bool UsesStrongEncryption(uint16_t flags, uint16_t method) {

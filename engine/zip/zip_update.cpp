@@ -340,7 +340,17 @@ int CZipFormat::Updater::Plan() {
         return kUpdateEmpty;
     }
     if (IsAddingOperation(op_)) RefineMarks();
-    return SomethingToDo() ? kUpdateDone : kUpdateAborted;
+    if (!SomethingToDo()) return kUpdateAborted;
+    // More entries than the end record can count would need ZIP64 records,
+    // which this writer does not make: refused before anything is written.
+    size_t entries = items_.size() + newFiles_.size();
+    if (op_ == OP_DELETE)
+        for (const Item& item : items_) entries -= item.marked ? 1 : 0;
+    if (entries > kMaxEntries) {
+        f_.ReportError(IDS_ARCHIVE_CANNOT_BE_WRITTEN, f_.SystemErrorText(ERROR_FILE_TOO_LARGE));
+        return kUpdateAborted;
+    }
+    return kUpdateDone;
 }
 
 bool CZipFormat::Updater::Scan() {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the Deflate-family fuzz targets (libFuzzer, ASan + UBSan):
 #   fuzz/deflate/run.sh [seconds per target] [target...]
-# Targets: inflate, explode, deflate_roundtrip (all three by default), one
+# Targets: inflate, explode, unshrink, unreduce, deflate_roundtrip (all by default), one
 # after the other. The working corpus grows in build/fuzz/corpus/<target>,
 # starting from the seeds in fuzz/deflate/seeds/<target> (made by
 # make_seeds.cpp with our own encoders); findings land in build/fuzz/findings.
@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-600}
 shift || true
-targets=("${@:-inflate explode deflate_roundtrip}")
+targets=("${@:-inflate explode unshrink unreduce deflate_roundtrip}")
 dir=build/fuzz
 [ -f "$dir/build.ninja" ] ||
   CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DTESSERA_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -30,12 +30,13 @@ void ReadingRun(const uint8_t* data, size_t size, ReadMode mode) {
     // An entry not marked damaged lies before the directory (with the shift,
     // or without it behind a prefix).
     for (const DirectoryEntry& e : walk.entries) {
-        if (e.damaged || e.zip64) continue;
+        if (e.damaged) continue;
         auto fits = [&](int64_t start) {
             return start >= 0 && static_cast<uint64_t>(start) + kLocalHeaderSize + e.header.nameLength +
-                                         e.header.compressedSize <= location.centralStart;
+                                         e.compressedSize <= location.centralStart;
         };
-        if (!fits(e.localPosition) && !(location.shift > 0 && fits(e.header.localOffset))) __builtin_trap();
+        if (!fits(e.localPosition) && !(location.shift > 0 && fits(static_cast<int64_t>(e.localOffset))))
+            __builtin_trap();
     }
     // What extraction does next: the local header and the entry's data, read
     // through the bounded entry source.
@@ -44,7 +45,7 @@ void ReadingRun(const uint8_t* data, size_t size, ReadMode mode) {
     for (const DirectoryEntry& e : walk.entries) {
         ListFields fields = ListFieldsOf(e);
         (void)MethodName(fields.methodWord);
-        if (e.damaged || e.zip64) continue;
+        if (e.damaged) continue;
         LocalEntry local;
         if (locator.Locate(reader, e, &local) != LocalResult::Ok) continue;
         if (local.dataStart + local.compressedSize > location.centralStart) __builtin_trap();

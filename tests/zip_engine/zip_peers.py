@@ -6,8 +6,9 @@ under Wine. Every archive is made by a peer (Info-ZIP zip, 7zz, Python's
 zipfile) from one small source tree, checked with `unzip -t`, and extracted
 with `unzip` into <archive>.ref/, the bytes the engine must reproduce.
 Writes <out>/manifest.tsv, one line per archive:
-"<archive>\t<password>\t<expect>\t<maker>", expect being "ok" or "refused"
-(outside this system's design: the engine must not answer success).
+"<archive>\t<password>\t<expect>\t<maker>", expect being "ok", "refused"
+(outside this system's design: the engine must not answer success) or
+"count=N" (listed and tested only: N entries, too many to extract in a test).
 Tools that are missing are left out (the test names what it did not see).
 """
 import io
@@ -109,8 +110,8 @@ def main(out):
         run(["zip", "-q", "-r", "-z", os.path.join(out, "zip-comment.zip"), "."], tree,
             input=b"archive comment\nsecond line\n")
         add("zip-comment.zip", "", "ok", "zip -z")
-        run(["zip", "-q", "-r", "-fz", os.path.join(out, "zip-fz.zip"), "readme.txt"], tree)
-        add("zip-fz.zip", "", "refused", "zip -fz")
+        run(["zip", "-q", "-r", "-fz", os.path.join(out, "zip-fz.zip"), "."], tree)
+        add("zip-fz.zip", "", "ok", "zip -fz")
         # Self-extracting shapes: a prefix with offsets counted from the ZIP
         # data, and the same adjusted to absolute offsets with zip -A.
         prefix = b"MZ" + bytes(random.Random(5).getrandbits(8) for _ in range(5000))
@@ -127,11 +128,33 @@ def main(out):
             add(name, "", "ok", "7zz " + method)
         run(["7zz", "a", "-tzip", "-mx=9", os.path.join(out, "7zz-ultra.zip"), "."], tree)
         add("7zz-ultra.zip", "", "ok", "7zz -mx=9")
+        # 65,600 files in 40 folders: 7zz counts them in a ZIP64 end record.
+        many = os.path.join(out, "many")
+        for i in range(65600):
+            folder = os.path.join(many, "d%02d" % (i % 40))
+            os.makedirs(folder, exist_ok=True)
+            with open(os.path.join(folder, "f%05d.txt" % i), "w") as f:
+                f.write("entry %d\n" % i)
+        run(["7zz", "a", "-tzip", "-mx=1", os.path.join(out, "7zz-65640.zip"), "."], many)
+        shutil.rmtree(many)
+        add("7zz-65640.zip", "", "count=65640", "7zz, 65,600 files in 40 folders")
     for name, compression, streamed in (("py-stored.zip", zipfile.ZIP_STORED, False),
                                         ("py-deflated.zip", zipfile.ZIP_DEFLATED, False),
                                         ("py-descriptors.zip", zipfile.ZIP_DEFLATED, True)):
         python_archive(os.path.join(out, name), tree, files, compression, streamed)
         add(name, "", "ok", "python zipfile")
+    # ZIP64 from zipfile: 64-bit sizes in every entry's extra fields, and
+    # 65,600 entries, which only the ZIP64 end record can count.
+    with zipfile.ZipFile(os.path.join(out, "py-zip64.zip"), "w", zipfile.ZIP_DEFLATED) as z:
+        z.mkdir("docs") if hasattr(z, "mkdir") else z.writestr("docs/", b"")
+        for name in sorted(files):
+            with open(os.path.join(tree, name), "rb") as src, z.open(name, "w", force_zip64=True) as dst:
+                dst.write(src.read())
+    add("py-zip64.zip", "", "ok", "python zipfile force_zip64")
+    with zipfile.ZipFile(os.path.join(out, "py-65600.zip"), "w", zipfile.ZIP_DEFLATED) as z:
+        for i in range(65600):
+            z.writestr("d%02d/f%05d.txt" % (i % 40, i), "entry %d\n" % i)
+    add("py-65600.zip", "", "count=65600", "python zipfile, 65,600 entries")
     # End-record search edges: a file of 65,536 bytes (tail 0, two whole
     # blocks) and one of exactly 32,768 bytes (read in one piece).
     for name, size, content in (("tail0.zip", 65536, "block.bin"), ("exact32k.zip", 32768, "readme.txt")):
@@ -143,10 +166,11 @@ def main(out):
     with open(os.path.join(out, "manifest.tsv"), "w") as manifest:
         for name, password, expect, maker in made:
             archive = os.path.join(out, name)
-            if expect == "ok":
+            if expect == "ok" or expect.startswith("count="):
                 pw = ["-P", password] if password else []
                 # unzip answers 1 (a warning) for bytes in front of the ZIP data.
-                for args in (["-tq"] + pw + [archive], ["-q", "-o"] + pw + [archive, "-d", archive + ".ref"]):
+                checks = [["-tq"] + pw + [archive], ["-q", "-o"] + pw + [archive, "-d", archive + ".ref"]]
+                for args in checks[:1] if expect.startswith("count=") else checks:
                     done = subprocess.run(["unzip"] + args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                     if done.returncode not in (0, 1):
                         sys.exit("unzip %s failed on %s" % (args[0], name))

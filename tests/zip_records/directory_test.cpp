@@ -187,9 +187,14 @@ TEST(ZipDirectory, ListFieldsAndTotals) {
     EXPECT_EQ(totals.folders, 1u);
     EXPECT_EQ(totals.size, 41u);
     EXPECT_EQ(totals.packedSize, 41u);
-    run.walk.entries[1].header.compressedSize = 0xFFFFFFFF;
+    // A ZIP64 size over 4 GiB shows as unknown in the 32-bit fields.
+    run.walk.entries[1].compressedSize = uint64_t{5} << 30;
     EXPECT_EQ(TotalsOf(run.walk.entries).packedSize, 0xFFFFFFFFu);
+    EXPECT_EQ(ListFieldsOf(run.walk.entries[1]).packedSize, 0xFFFFFFFFu);
     EXPECT_TRUE(ListFieldsOf(run.walk.entries[1]).ratioUnknown);
+    run.walk.entries[2].uncompressedSize = uint64_t{6} << 30;
+    EXPECT_EQ(ListFieldsOf(run.walk.entries[2]).size, 0xFFFFFFFFu);
+    EXPECT_EQ(TotalsOf(run.walk.entries).size, (uint64_t{6} << 30) + 41 - run.walk.entries[2].header.uncompressedSize);
 }
 
 // Local headers as extraction finds them: with the shift, without it when the
@@ -394,6 +399,80 @@ namespace {
 // Every cut of an archive, and randomly damaged copies (fixed seed): no walk
 // runs past the file, a cut archive is never taken for whole, and the update
 // scan accepts only what it can copy exactly.
+// The fixture's end record turned into sentinels, with a ZIP64 end record
+// and locator in front of it describing the directory.
+std::string WithZip64End(const Fixture& f, uint64_t entries, uint64_t centralSize, uint64_t centralOffset,
+                         bool withRecord = true, size_t prefix = 0) {
+    std::string bytes = f.bytes;
+    std::string records;
+    uint8_t record[kZip64EndRecordSize];
+    Zip64EndRecord r;
+    r.recordSize = kZip64EndRecordSize - 12;
+    r.versionMadeBy = r.versionNeeded = 45;
+    r.entriesOnDisk = r.totalEntries = entries;
+    r.centralSize = centralSize;
+    r.centralOffset = centralOffset;
+    SerializeZip64EndRecord(r, record);
+    if (withRecord) records.append(reinterpret_cast<const char*>(record), sizeof record);
+    Zip64Locator l;
+    l.endOffset = f.endPosition - prefix;  // stored without the prefix
+    l.totalDisks = 1;
+    uint8_t locator[kZip64LocatorSize];
+    SerializeZip64Locator(l, locator);
+    records.append(reinterpret_cast<const char*>(locator), sizeof locator);
+    bytes.insert(f.endPosition, records);
+    const size_t end = f.endPosition + records.size();
+    PatchU16(&bytes, end + 8, 0xFFFF);
+    PatchU16(&bytes, end + 10, 0xFFFF);
+    PatchU32(&bytes, end + 12, 0xFFFFFFFF);
+    PatchU32(&bytes, end + 16, 0xFFFFFFFF);
+    return bytes;
+}
+
+// The ZIP64 end record gives the directory's count, size and offset, also
+// behind a prefix; one that cannot be found or holds impossible values is
+// damage, never a guess; an entry whose sentinel has no value is damaged.
+TEST(ZipDirectory, Zip64EndRecords) {
+    const Fixture plain = BuildZip(ThreeEntries());
+    const uint64_t size = plain.endPosition - plain.centralStart;
+    const Fixture prefixed = BuildZip(ThreeEntries(), {std::string(3000, 'P'), false});
+    ListRun run = ListBytes(WithZip64End(plain, 3, size, plain.centralStart));
+    ASSERT_TRUE(run.opened);
+    EXPECT_TRUE(run.location.zip64);
+    EXPECT_EQ(run.reports.level, kLevelOk);
+    EXPECT_EQ(Names(run.walk), (std::vector<std::string>{"first.txt", "dir/", "dir/second.bin"}));
+    EXPECT_TRUE(run.walk.endSignatureFollows);
+
+    run = ListBytes(WithZip64End(prefixed, 3, size, prefixed.centralStart - 3000, true, 3000));
+    ASSERT_TRUE(run.opened);
+    EXPECT_EQ(run.location.shift, 3000);
+    EXPECT_EQ(run.walk.entries.size(), 3u);
+    EXPECT_EQ(run.walk.entries[0].localPosition, 3000);
+
+    // Hostile: no record behind the locator, sizes no file can hold.
+    for (const std::string& bytes : {WithZip64End(plain, 3, size, plain.centralStart, false),
+                                     WithZip64End(plain, 3, uint64_t{1} << 63, plain.centralStart),
+                                     WithZip64End(plain, 3, size, uint64_t{1} << 63)}) {
+        run = ListBytes(bytes);
+        EXPECT_FALSE(run.opened);
+        EXPECT_TRUE(run.reports.Has(Message::ArchiveDamaged));
+    }
+    // A count far beyond what the directory holds stops at the end record.
+    run = ListBytes(WithZip64End(plain, uint64_t{1} << 40, size, plain.centralStart));
+    ASSERT_TRUE(run.opened);
+    EXPECT_EQ(run.walk.entries.size(), 3u);
+    EXPECT_FALSE(run.walk.complete);
+
+    // A central size sentinel without its value in the extra field.
+    Fixture sentinel = BuildZip(ThreeEntries());
+    PatchU32(&sentinel.bytes, sentinel.centralPositions[2] + 20, 0xFFFFFFFF);
+    run = ListBytes(sentinel.bytes);
+    ASSERT_TRUE(run.opened);
+    EXPECT_FALSE(run.walk.entries[0].damaged);
+    EXPECT_TRUE(run.walk.entries[2].damaged);
+    EXPECT_TRUE(run.reports.Has(Message::EntryDamaged));
+}
+
 TEST(ZipDirectory, TruncatedAndDamagedArchives) {
     Fixture f = BuildZip({{"a.txt", std::string(70, 'a')},
                           {"dir/", "", 0, 0, 0x10},
@@ -433,7 +512,7 @@ TEST(ZipDirectory, TruncatedAndDamagedArchives) {
         // An entry not marked damaged lies before the directory, with the
         // shift or (behind a prefix) without it.
         for (const DirectoryEntry& e : run.walk.entries) {
-            if (e.damaged || e.zip64) continue;
+            if (e.damaged) continue;
             auto fits = [&](int64_t start) {
                 return start >= 0 && static_cast<uint64_t>(start) + 30 + e.header.nameLength +
                                              e.header.compressedSize <= run.location.centralStart;

@@ -3,7 +3,6 @@
 // the peer tools.
 #include <gtest/gtest.h>
 
-#include <cstring>
 
 #include "codecs/crc32/crc32.h"
 #include "test_files.h"
@@ -168,6 +167,96 @@ TEST(ZipRecords, ZipSixtyFourAndStrongEncryptionAreRecognised) {
     EXPECT_TRUE(UsesStrongEncryption(0x41, 8));
     EXPECT_TRUE(UsesStrongEncryption(0x01, 99));
     EXPECT_FALSE(UsesStrongEncryption(0x09, 8));
+}
+
+// Full-width fields: a header field holding its sentinel takes the next
+// value of the ZIP64 extra block, in the fixed order; a missing value fails.
+TEST(ZipRecords, Zip64ValuesComeFromTheExtraFieldWhereTheHeaderHoldsSentinels) {
+    auto block = [](std::initializer_list<uint64_t> values, std::initializer_list<uint8_t> tail = {}) {
+        std::vector<uint8_t> b = {0x0A, 0x00, 0x04, 0x00, 9, 9, 9, 9};  // another block first
+        b.insert(b.end(), {0x01, 0x00, 0, 0});
+        for (uint64_t v : values)
+            for (int i = 0; i < 8; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+        b.insert(b.end(), tail);
+        b[10] = static_cast<uint8_t>(b.size() - 12);
+        return b;
+    };
+    const uint64_t big = uint64_t{5} << 32, bigger = uint64_t{6} << 32, far = uint64_t{7} << 32;
+    struct Row {
+        const char* what;
+        uint32_t size, packed, offset;
+        uint16_t disk;
+        std::vector<uint8_t> extra;
+        bool ok;
+        WideFields want;
+    };
+    const Row rows[] = {
+        {"no sentinels", 10, 5, 100, 0, {}, true, {10, 5, 100, 0}},
+        {"compressed size only", 10, kSentinel32, 100, 0, block({big}), true, {10, big, 100, 0}},
+        {"all four", kSentinel32, kSentinel32, kSentinel32, kSentinel16, block({big, bigger, far}, {3, 0, 0, 0}), true,
+         {big, bigger, far, 3}},
+        {"offset only", 10, 5, kSentinel32, 0, block({far}), true, {10, 5, far, 0}},
+        {"sentinel without a block", kSentinel32, 5, 100, 0, {}, false, {}},
+        {"block too short for two values", kSentinel32, kSentinel32, 100, 0, block({big}), false, {}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        CentralHeader h;
+        h.uncompressedSize = r.size;
+        h.compressedSize = r.packed;
+        h.localOffset = r.offset;
+        h.diskStart = r.disk;
+        WideFields got;
+        EXPECT_EQ(WideCentralFields(h, r.extra.data(), r.extra.size(), &got), r.ok);
+        if (!r.ok) continue;
+        EXPECT_EQ(got.uncompressedSize, r.want.uncompressedSize);
+        EXPECT_EQ(got.compressedSize, r.want.compressedSize);
+        EXPECT_EQ(got.localOffset, r.want.localOffset);
+        EXPECT_EQ(got.diskStart, r.want.diskStart);
+    }
+    // A local header's block holds both sizes whenever it holds one.
+    LocalHeader local;
+    local.uncompressedSize = 10;
+    local.compressedSize = kSentinel32;
+    const std::vector<uint8_t> both = block({big, bigger});
+    WideFields got;
+    ASSERT_TRUE(WideLocalFields(local, both.data(), both.size(), &got));
+    EXPECT_EQ(got.uncompressedSize, 10u);
+    EXPECT_EQ(got.compressedSize, bigger);
+    const std::vector<uint8_t> one = block({big});
+    ASSERT_TRUE(WideLocalFields(local, one.data(), one.size(), &got));
+    EXPECT_EQ(got.compressedSize, big);
+
+    // The ZIP64 end record and locator, byte for byte.
+    Zip64EndRecord record;
+    record.recordSize = 44;
+    record.versionMadeBy = 45;
+    record.versionNeeded = 45;
+    record.thisDisk = 1;
+    record.centralDisk = 2;
+    record.entriesOnDisk = 70000;
+    record.totalEntries = 70001;
+    record.centralSize = big;
+    record.centralOffset = far;
+    uint8_t bytes[kZip64EndRecordSize];
+    SerializeZip64EndRecord(record, bytes);
+    Zip64EndRecord back;
+    ASSERT_TRUE(ParseZip64EndRecord(bytes, &back));
+    EXPECT_EQ(back.totalEntries, 70001u);
+    EXPECT_EQ(back.centralSize, big);
+    EXPECT_EQ(back.centralOffset, far);
+    EXPECT_EQ(back.centralDisk, 2u);
+    EXPECT_EQ(GetU64(bytes + 40), big);
+    Zip64Locator locator;
+    locator.endOffset = far;
+    locator.totalDisks = 1;
+    uint8_t locatorBytes[kZip64LocatorSize];
+    SerializeZip64Locator(locator, locatorBytes);
+    Zip64Locator locatorBack;
+    ASSERT_TRUE(ParseZip64Locator(locatorBytes, &locatorBack));
+    EXPECT_EQ(locatorBack.endOffset, far);
+    bytes[0] = 'X';
+    EXPECT_FALSE(ParseZip64EndRecord(bytes, &back));
 }
 
 #ifndef _WIN32

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "add_file_list.h"
+#include "corpus.h"
 #include "engine_session.h"
 #include "tescore.h"
 #include "test_files.h"
@@ -451,6 +452,71 @@ TEST(ZipUpdate, ADamagedArchiveIsNotRewritten) {
     EXPECT_EQ(AddTo(w.archive, {w.Src("sub\\more.txt")}, AddArgs(), &log), E_FAIL);
     EXPECT_NE(log.find("Archive is damaged: "), std::string::npos) << log;
     EXPECT_EQ(ReadWholeFile(w.archive), bytes);
+    EXPECT_FALSE(HasTemporaryFile(w.scratch.Path()));
+}
+
+// An archive of `count` empty stored entries, written field by field.
+std::string EmptyEntries(unsigned count) {
+    std::string local, central;
+    // Little-endian fields; a zero run may be longer than 4 bytes.
+    auto put = [](std::string* out, uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) out->push_back(i < 4 ? static_cast<char>(value >> (8 * i)) : '\0');
+    };
+    for (unsigned i = 0; i < count; ++i) {
+        char name[16];
+        wsprintfA(name, "e%05u", i);
+        const uint32_t offset = static_cast<uint32_t>(local.size());
+        put(&local, 0x04034B50, 4);
+        put(&local, 10, 2);
+        put(&local, 0, 20);  // flags, method, time, date, CRC, sizes
+        put(&local, 6, 2);
+        put(&local, 0, 2);
+        local += name;
+        put(&central, 0x02014B50, 4);
+        put(&central, 10, 2);
+        put(&central, 10, 2);
+        put(&central, 0, 20);
+        put(&central, 6, 2);
+        put(&central, 0, 12);  // extra, comment, disk, attributes
+        put(&central, offset, 4);
+        central += name;
+    }
+    std::string end;
+    put(&end, 0x06054B50, 4);
+    put(&end, 0, 4);
+    put(&end, count, 2);
+    put(&end, count, 2);
+    put(&end, static_cast<uint32_t>(central.size()), 4);
+    put(&end, static_cast<uint32_t>(local.size()), 4);
+    put(&end, 0, 2);
+    return local + central + end;
+}
+
+// An update that would need ZIP64 -- more than 65,535 entries, or an archive
+// that already has ZIP64 records -- is refused with its message, and the
+// archive stays as it was.
+TEST(ZipUpdate, WhatWouldNeedZip64IsRefusedCleanly) {
+    Workspace w;
+    ArmFaults("0", "0");
+    const std::string full = EmptyEntries(0xFFFF);
+    WriteWholeFile(w.archive, full.data(), full.size());
+    ASSERT_EQ(ListArchive(w.archive).size(), 0xFFFFu);
+    std::string log;
+    EXPECT_EQ(AddTo(w.archive, {w.Src("text.txt")}, AddArgs(), &log), E_FAIL);
+    EXPECT_NE(log.find("Archive cannot be written: "), std::string::npos) << log;
+    EXPECT_TRUE(ReadWholeFile(w.archive) == std::vector<uint8_t>(full.begin(), full.end()));
+    EXPECT_FALSE(HasTemporaryFile(w.scratch.Path()));
+
+    if (CorpusSamplesOf("zip").empty()) {
+        GTEST_SKIP() << "sample corpus not found: the ZIP64 archive case is skipped";
+    }
+    const std::vector<uint8_t> zip64 = ReadWholeFile(CorpusPath("zip/zip64_forced_infozip.zip"));
+    ASSERT_FALSE(zip64.empty());
+    WriteWholeFile(w.archive, zip64.data(), zip64.size());
+    log.clear();
+    EXPECT_EQ(AddTo(w.archive, {w.Src("text.txt")}, AddArgs(), &log), E_FAIL);
+    EXPECT_NE(log.find("requires PK v4.5, supported is v2.0"), std::string::npos) << log;
+    EXPECT_EQ(ReadWholeFile(w.archive), zip64);
     EXPECT_FALSE(HasTemporaryFile(w.scratch.Path()));
 }
 
