@@ -25,9 +25,16 @@ endif()
 
 # tessera_add_test(NAME SOURCES... LIBS ...): one test program, registered with
 # CTest. Windows programs run under Wine through CMAKE_CROSSCOMPILING_EMULATOR.
+# Windows test programs run as our programs do, with the UTF-8 code page of
+# their manifest; HOST_CODE_PAGE keeps the system's code page for a test that
+# stands for a host process (the shell).
 function(tessera_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "HOST_CODE_PAGE" "" "SOURCES;LIBS" ${ARGN})
+  if(WIN32 AND NOT T_HOST_CODE_PAGE AND NOT "${TESSERA_RC}" IN_LIST T_SOURCES)
+    list(APPEND T_SOURCES ${CMAKE_SOURCE_DIR}/win32/program_manifest.rc)
+  endif()
   add_executable(${name} ${T_SOURCES})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/win32)
   target_link_libraries(${name} PRIVATE ${T_LIBS} tessera_test_support GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES
