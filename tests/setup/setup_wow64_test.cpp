@@ -95,4 +95,41 @@ TEST(SetupOn64BitWindows, RegistersBothShellExtensionsAndUnregistersThemOnUninst
     }
 }
 
+// A 64-bit extension the 64-bit regsvr32 cannot load (here the 32-bit
+// library in its place) is reported; the installation stands, and nothing
+// of the extension is left in the 64-bit view.
+TEST(SetupOn64BitWindows, ReportsA64BitExtensionThatCannotBeRegistered) {
+    const char* binary = std::getenv("TESSERA_BINARY_DIR");
+    ASSERT_NE(binary, nullptr) << "TESSERA_BINARY_DIR not set";
+    ScratchFolder scratch;
+    const std::wstring root = Wide(scratch.Path());
+    for (const wchar_t* name : {L"\\dist", L"\\dist\\x64", L"\\desktop", L"\\programs"})
+        ASSERT_TRUE(CreateDirectoryW((root + name).c_str(), nullptr));
+    MakeDistribution(root + L"\\dist");
+    const std::wstring wrongLibrary = Wide(HostPathToNative(std::string(binary) + "/dist/tesshell.dll"));
+    ASSERT_TRUE(CopyFileW(wrongLibrary.c_str(), (root + L"\\dist\\x64\\tesshell.dll").c_str(), FALSE));
+
+    const HKEY hive = IsProcessElevated() ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    const std::wstring server =
+        L"Software\\Classes\\CLSID\\" + Wide(tesshell::kShellExtClsidText) + L"\\InprocServer32";
+    InstallationRequest request;
+    request.sourceFolder = root + L"\\dist";
+    request.installationFolder = root + L"\\Tessera";
+    request.desktopFolder = root + L"\\desktop";
+    request.programsFolder = root + L"\\programs";
+    request.scope = hive == HKEY_LOCAL_MACHINE ? InstallScope::Machine : InstallScope::CurrentUser;
+    const InstallationResult result = Install(request);
+    ASSERT_TRUE(result.succeeded()) << result.error;
+    EXPECT_TRUE(result.shellExtensionFailed);
+    EXPECT_TRUE(Exists(request.installationFolder + L"\\x64\\tesshell.dll"));
+    EXPECT_FALSE(DefaultString(hive, server, KEY_WOW64_64KEY));
+
+    const UninstallInformation information =
+        LoadUninstallInformation(request.installationFolder, request.desktopFolder, request.programsFolder);
+    ASSERT_TRUE(information.valid) << information.problem;
+    EXPECT_EQ(Uninstall(information).failed, 0u);
+    // The folder itself is left to Setup's batch file.
+    EXPECT_FALSE(Exists(request.installationFolder + L"\\x64"));
+}
+
 }  // namespace
