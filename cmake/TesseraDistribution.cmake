@@ -16,6 +16,11 @@ foreach(deliverable IN LISTS TESSERA_DELIVERABLES)
   endif()
 endforeach()
 
+# The i686 build's 64-bit shell extension (dist/x64, see shellext/).
+if(TARGET shell_x64)
+  list(APPEND distributed shell_x64)
+endif()
+
 set(TESSERA_DIST_TEXTS ${CMAKE_SOURCE_DIR}/setup/dist/License.txt ${CMAKE_SOURCE_DIR}/setup/dist/Readme.htm)
 set(dist_text_outputs)
 foreach(text IN LISTS TESSERA_DIST_TEXTS)

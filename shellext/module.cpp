@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace tesshell {
@@ -28,8 +29,15 @@ std::string ModuleFolder() {
 }
 
 std::string ExplorerProgramPath() {
-    std::string folder = ModuleFolder();
-    return folder.empty() ? folder : folder + "tessera.exe";
+    const std::string folder = ModuleFolder();
+    if (folder.empty()) return folder;
+    const std::string beside = folder + "tessera.exe";
+    if (GetFileAttributesA(beside.c_str()) != INVALID_FILE_ATTRIBUTES) return beside;
+    // The 64-bit library of the 32-bit product lies in the installation's "x64" folder.
+    const size_t slash = folder.find_last_of("\\/", folder.size() - 2);
+    if (slash != std::string::npos && _stricmp(folder.c_str() + slash + 1, "x64\\") == 0)
+        return folder.substr(0, slash + 1) + "tessera.exe";
+    return beside;
 }
 
 std::string LoadText(UINT id) {

@@ -21,7 +21,8 @@ LONG LiveObjectCount();
 // The folder of tesshell.dll, ending in a backslash (ANSI).
 std::string ModuleFolder();
 // The program started for the commands that need the explorer's dialogs:
-// tessera.exe beside this library, never one found on a search path.
+// tessera.exe beside this library (above it for the 64-bit library in the
+// "x64" folder of the 32-bit product), never one found on a search path.
 std::string ExplorerProgramPath();
 
 // A string of this library's table ("" when missing).

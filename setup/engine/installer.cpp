@@ -24,6 +24,11 @@ constexpr wchar_t kProgramFile[] = L"tessera.exe";
 constexpr wchar_t kSetupFile[] = L"Setup.exe";
 constexpr wchar_t kReadmeFile[] = L"Readme.htm";
 constexpr wchar_t kShellExtensionFile[] = L"tesshell.dll";
+// The 64-bit shell extension of the 32-bit product, below the installation
+// folder; the 64-bit shell of 64-bit Windows loads only this one.
+constexpr wchar_t kNativeShellExtensionFolder[] = L"x64";
+// How long regsvr32 may take before its registration counts as failed.
+constexpr DWORD kRegistrarTimeout = 60000;
 constexpr int kUninstallIconIndex = 2;
 // Uninstall information larger than this is not ours (a real one holds a
 // few dozen records of at most 1,052 bytes).
@@ -197,6 +202,48 @@ bool CallShellExtension(const std::wstring& folder, const char* function) {
     return !entry || SUCCEEDED(entry());
 }
 
+// A 32-bit process on 64-bit Windows.
+bool RunsUnderWow64() {
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+// Registers (or unregisters) a 64-bit library through the 64-bit
+// regsvr32.exe: a 32-bit process cannot load it, and only "Sysnative"
+// names the real System32 folder to it (the file system redirector turns
+// System32 into SysWOW64). ERROR_SUCCESS, or why not.
+DWORD RunNativeRegistrar(const std::wstring& library, bool unregister) {
+    wchar_t windows[MAX_PATH];
+    const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return ERROR_PATH_NOT_FOUND;
+    const std::wstring registrar = Join(windows, L"Sysnative\\regsvr32.exe");
+    std::wstring command = L"\"" + registrar + (unregister ? L"\" /u /s \"" : L"\" /s \"") + library + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(registrar.c_str(), &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &process))
+        return GetLastError();
+    win32::KernelHandle processHandle(process.hProcess), threadHandle(process.hThread);
+    if (WaitForSingleObject(process.hProcess, kRegistrarTimeout) != WAIT_OBJECT_0) return WAIT_TIMEOUT;
+    DWORD code = 0;
+    if (!GetExitCodeProcess(process.hProcess, &code)) return GetLastError();
+    // regsvr32 ends with 0 when the library's entry point succeeded.
+    return code == 0 ? ERROR_SUCCESS : ERROR_GEN_FAILURE;
+}
+
+// Registers the 64-bit shell extension when it lies in the installation and
+// Setup runs on 64-bit Windows; false only when that failed (what it got
+// written is taken back).
+bool RegisterNativeShellExtension(const std::wstring& installationFolder) {
+    if (!RunsUnderWow64()) return true;
+    const std::wstring library = Join(Join(installationFolder, kNativeShellExtensionFolder), kShellExtensionFile);
+    if (GetFileAttributesW(library.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+    if (RunNativeRegistrar(library, false) == ERROR_SUCCESS) return true;
+    RunNativeRegistrar(library, true);
+    return false;
+}
+
 bool SaveShortcut(const std::wstring& file, const std::wstring& target, const std::wstring& arguments,
                   const std::wstring& iconFile, const std::wstring& workingFolder) {
     ComPtr<IShellLinkW> link;
@@ -243,6 +290,7 @@ public:
             return result_;
         }
         if (!CallShellExtension(target_, "DllRegisterServer")) result_.shellExtensionFailed = true;
+        if (!RegisterNativeShellExtension(target_)) result_.shellExtensionFailed = true;
         return result_;
     }
 
@@ -468,14 +516,24 @@ UninstallInformation LoadUninstallInformation(const std::wstring& installationFo
 UninstallationResult Uninstall(const UninstallInformation& information, const std::wstring& keepFile) {
     UninstallationResult result;
     if (!information.valid) return result;
-    // The shell extension lets go of its registration while its file is still there.
+    // The shell extensions let go of their registration while their files
+    // are still there: ours in-process, the 64-bit one (in its folder of
+    // its own) through the 64-bit regsvr32 on 64-bit Windows.
     for (const UninstallRecord& record : information.records) {
         const std::wstring path = ToWide(record.path);
         const size_t separator = path.find_last_of(L'\\');
-        if (record.type == RecordType::FileToDelete && separator != std::wstring::npos &&
-            _wcsicmp(path.c_str() + separator + 1, kShellExtensionFile) == 0) {
+        if (record.type != RecordType::FileToDelete || separator == std::wstring::npos ||
+            _wcsicmp(path.c_str() + separator + 1, kShellExtensionFile) != 0)
+            continue;
+        const std::wstring folder = path.substr(0, separator);
+        const size_t parent = folder.find_last_of(L'\\');
+        const bool native = parent != std::wstring::npos &&
+                            _wcsicmp(folder.c_str() + parent + 1, kNativeShellExtensionFolder) == 0;
+        if (!native) {
             ComApartment com;
-            CallShellExtension(path.substr(0, separator), "DllUnregisterServer");
+            CallShellExtension(folder, "DllUnregisterServer");
+        } else if (RunsUnderWow64() && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            RunNativeRegistrar(path, true);
         }
     }
     CarryOutAll(information.records, keepFile, result);

@@ -15,6 +15,13 @@
 // something an installation into those folders creates (a damaged or edited
 // file deletes nothing) and replays the records in the order they were made.
 // A file in use is scheduled for deletion at the next start of Windows.
+//
+// The shell extension tesshell.dll in the installation folder is registered
+// in-process through its DllRegisterServer after a successful installation.
+// A 32-bit Setup on 64-bit Windows also registers the 64-bit one in the
+// folder "x64" (the 64-bit shell loads no other) through the 64-bit
+// regsvr32.exe; its file record in "Uninstall.dat" makes the uninstallation
+// unregister it the same way ("/u") before anything is deleted.
 #pragma once
 
 #include "setup/records/installation_layout.h"
@@ -52,7 +59,7 @@ struct InstallationResult {
     DWORD error = ERROR_SUCCESS;  // why the installation failed (and was undone)
     std::wstring subject;         // the file, folder or key it failed on
     bool linksFailed = false;     // a shortcut could not be saved
-    bool shellExtensionFailed = false;  // tesshell.dll refused its registration
+    bool shellExtensionFailed = false;  // a tesshell.dll refused its registration
     bool succeeded() const { return error == ERROR_SUCCESS; }
 };
 

@@ -841,16 +841,19 @@ TEST_F(ShellExtTest, FindExtensionHasNoMenuOfItsOwn) {
 
 // --- the command lines tessera is started with ---
 
-// A copy of the extension and its engine in a folder whose name has blanks
-// and a comma, with the recorder as its tessera.exe.
+// A copy of the extension and its engine in a folder (or a subfolder of it,
+// as the 64-bit library of the 32-bit product), with the recorder as the
+// folder's tessera.exe.
 class CopiedExtension {
 public:
-    explicit CopiedExtension(const std::string& folder) : folder_(folder) {
+    explicit CopiedExtension(const std::string& folder, const std::string& subfolder = "") : folder_(folder) {
         CreateDirectoryA(folder.c_str(), nullptr);
-        CopyInto(DistPath("tesshell.dll"), folder + "\\tesshell.dll");
-        CopyInto(DistPath("tescore.dll"), folder + "\\tescore.dll");
+        const std::string libraries = subfolder.empty() ? folder : folder + "\\" + subfolder;
+        CreateDirectoryA(libraries.c_str(), nullptr);
+        CopyInto(DistPath("tesshell.dll"), libraries + "\\tesshell.dll");
+        CopyInto(DistPath("tescore.dll"), libraries + "\\tescore.dll");
         CopyInto(HostPathToNative(SHELLEXT_RECORDER), Program());
-        module_ = LoadLibraryExA((folder + "\\tesshell.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        module_ = LoadLibraryExA((libraries + "\\tesshell.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
         if (module_) {
             getClassObject = reinterpret_cast<GetClassObjectFunction>(
                 reinterpret_cast<void (*)()>(GetProcAddress(module_, "DllGetClassObject")));
@@ -933,6 +936,16 @@ TEST_F(ShellExtTest, TesseraStartsFromTheExtensionsFolderWithQuotedPaths) {
     auto [program, parameters] = copy.NextStart();
     EXPECT_EQ(_stricmp(program.c_str(), copy.Program().c_str()), 0) << program;
     EXPECT_EQ(parameters, "/F");
+}
+
+TEST_F(ShellExtTest, TheLibraryInAnX64FolderStartsTheTesseraAboveIt) {
+    CopiedExtension copy(scratch_ / "Tessera", "x64");
+    ASSERT_TRUE(copy.Loaded());
+    auto find = NewObject<IContextMenu>(kFindArchivesClsid, IID_IContextMenu, copy.getClassObject);
+    ASSERT_TRUE(find);
+    EXPECT_EQ(Invoke(find.get(), 0), S_OK);
+    auto [program, parameters] = copy.NextStart();
+    EXPECT_EQ(_stricmp(program.c_str(), copy.Program().c_str()), 0) << program;
 }
 
 // --- registration ---
