@@ -263,10 +263,11 @@ def icon_image(size):
     return c
 
 
-def write_ico(path, sizes):
+def write_ico(path, sizes, image=None):
+    """An icon file of the canvases `image(size)` draws (default: the program's)."""
     images = []
     for size in sizes:
-        c = icon_image(size)
+        c = (image or icon_image)(size)
         xor = b""
         for row in reversed(c.pixels):
             xor += b"".join(bytes((0, 0, 0, 0)) if p is None else bytes((p[2], p[1], p[0], 255)) for p in row)

@@ -11,7 +11,6 @@
 
 Usage: make_setup_art.py OUTPUT_FOLDER"""
 import os
-import struct
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -75,31 +74,8 @@ def icon_canvas(size, kind):
     return c
 
 
-def write_ico(path, kind, sizes=(16, 32)):
-    images = []
-    for size in sizes:
-        c = icon_canvas(size, kind)
-        xor = b""
-        for row in reversed(c.pixels):
-            xor += b"".join(bytes((0, 0, 0, 0)) if p is None else bytes((p[2], p[1], p[0], 255)) for p in row)
-        stride = (size + 31) // 32 * 4
-        mask = b""
-        for row in reversed(c.pixels):
-            bits = bytearray(stride)
-            for x, p in enumerate(row):
-                if p is None:
-                    bits[x // 8] |= 0x80 >> (x % 8)
-            mask += bytes(bits)
-        info = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, len(xor) + len(mask), 0, 0, 0, 0)
-        images.append((size, info + xor + mask))
-    offset = 6 + 16 * len(images)
-    directory = struct.pack("<HHH", 0, 1, len(images))
-    body = b""
-    for size, data in images:
-        directory += struct.pack("<BBBBHHII", size, size, 0, 0, 1, 32, len(data), offset + len(body))
-        body += data
-    with open(path, "wb") as f:
-        f.write(directory + body)
+def write_ico(path, kind):
+    art.write_ico(path, (16, 32), lambda size: icon_canvas(size, kind))
 
 
 def main():
