@@ -23,22 +23,6 @@ using tessera::testing::HostPathToNative;
 using tessera::testing::ScratchFolder;
 using tessera::win32::KernelHandle;
 
-// Runs a program to its end; its exit code, or -1 when it did not start or end.
-int RunProgram(const std::wstring& program, const std::wstring& arguments) {
-    std::wstring command = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
-        return -1;
-    KernelHandle processHandle(process.hProcess), threadHandle(process.hThread);
-    if (WaitForSingleObject(process.hProcess, 120000) != WAIT_OBJECT_0) return -1;
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    return static_cast<int>(code);
-}
-
 bool WaitUntilGone(const std::wstring& path, DWORD milliseconds) {
     for (DWORD waited = 0; waited < milliseconds; waited += 100) {
         if (!Exists(path)) return true;

@@ -23,6 +23,10 @@ extern const std::vector<std::wstring> kDistributionFiles;
 // stand-in) into `folder`, which exists.
 void MakeDistribution(const std::wstring& folder, const std::wstring& setupProgram = {});
 
+// Runs a program to its end; its exit code, or -1 when it did not start or
+// did not end within `milliseconds`.
+int RunProgram(const std::wstring& program, const std::wstring& arguments, DWORD milliseconds = 120000);
+
 bool Exists(const std::wstring& path);
 std::optional<std::wstring> RegistryString(HKEY root, const std::wstring& key, const wchar_t* value);
 bool KeyExists(HKEY root, const std::wstring& key);

@@ -24,21 +24,6 @@ using tessera::testing::ScratchFolder;
 using tessera::win32::KernelHandle;
 using tessera::win32::RegistryKey;
 
-int RunProgram(const std::wstring& program, const std::wstring& arguments) {
-    std::wstring command = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
-        return -1;
-    KernelHandle processHandle(process.hProcess), threadHandle(process.hThread);
-    if (WaitForSingleObject(process.hProcess, 180000) != WAIT_OBJECT_0) return -1;
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    return static_cast<int>(code);
-}
-
 // A key's default string in one registry view; nothing when the key is missing.
 std::optional<std::wstring> DefaultString(HKEY root, const std::wstring& key, REGSAM view) {
     RegistryKey opened;
@@ -79,14 +64,14 @@ TEST(SetupOn64BitWindows, RegistersBothShellExtensionsAndUnregistersThemOnUninst
     const std::wstring menu = L"Software\\Classes\\*\\shellex\\ContextMenuHandlers\\Tessera";
     ASSERT_FALSE(DefaultString(hive, server, KEY_WOW64_64KEY)) << "the prefix holds an earlier registration";
 
-    ASSERT_EQ(RunProgram(dist + L"\\Setup.exe", L"/S \"/D=" + folder + L"\""), kExitDone);
+    ASSERT_EQ(RunProgram(dist + L"\\Setup.exe", L"/S \"/D=" + folder + L"\"", 180000), kExitDone);
     EXPECT_TRUE(Exists(folder + L"\\x64\\tesshell.dll"));
     EXPECT_TRUE(Exists(folder + L"\\x64\\tescore.dll"));
     EXPECT_EQ(DefaultString(hive, server, KEY_WOW64_64KEY), folder + L"\\x64\\tesshell.dll");
     EXPECT_EQ(DefaultString(hive, server, KEY_WOW64_32KEY), folder + L"\\tesshell.dll");
     EXPECT_EQ(DefaultString(hive, menu, KEY_WOW64_64KEY), Wide(clsid));
 
-    ASSERT_EQ(RunProgram(folder + L"\\Setup.exe", L"/U /S"), kExitDone);
+    ASSERT_EQ(RunProgram(folder + L"\\Setup.exe", L"/U /S", 180000), kExitDone);
     EXPECT_TRUE(WaitUntilGone(folder, 30000));
     for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
         SCOPED_TRACE(view == KEY_WOW64_64KEY ? "64-bit view" : "32-bit view");
