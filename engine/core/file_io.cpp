@@ -6,7 +6,7 @@
 namespace {
 
 struct Fault {
-    DWORD countdown = 0;  // 0: disarmed
+    volatile LONG countdown = 0;  // 0: disarmed; counted down by every thread that reads or writes
     DWORD error = 0;
 };
 Fault g_writeFault;
@@ -18,10 +18,14 @@ Fault g_standingRead;
 
 // True when this call is the one that must fail.
 bool Fires(Fault& fault) {
-    if (fault.countdown == 0) return false;
-    if (--fault.countdown != 0) return false;
-    SetLastError(fault.error);
-    return true;
+    for (;;) {
+        const LONG left = fault.countdown;
+        if (left == 0) return false;
+        if (InterlockedCompareExchange(&fault.countdown, left - 1, left) != left) continue;
+        if (left != 1) return false;
+        SetLastError(fault.error);
+        return true;
+    }
 }
 
 }  // namespace
@@ -43,13 +47,13 @@ BOOL EngineWriteFile(HANDLE file, const void* data, DWORD size) {
     return TRUE;
 }
 
-void SetWriteFault(DWORD nth, DWORD error) { g_writeFault = {nth, error}; }
-void SetReadFault(DWORD nth, DWORD error) { g_readFault = {nth, error}; }
+void SetWriteFault(DWORD nth, DWORD error) { g_writeFault = {static_cast<LONG>(nth), error}; }
+void SetReadFault(DWORD nth, DWORD error) { g_readFault = {static_cast<LONG>(nth), error}; }
 
 void SetStandingFileFault(FileFaultKind kind, DWORD nth, DWORD error) {
     Fault& standing = kind == FileFaultKind::kWrite ? g_standingWrite : g_standingRead;
     Fault& current = kind == FileFaultKind::kWrite ? g_writeFault : g_readFault;
-    standing = {nth, error};
+    standing = {static_cast<LONG>(nth), error};
     if (nth == 0) current = {};
 }
 

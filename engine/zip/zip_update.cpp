@@ -24,12 +24,13 @@
 #include <string>
 #include <vector>
 
-#include "codecs/crc32/crc32.h"
 #include "codecs/deflate/deflate.h"
 #include "codecs/zipcrypto/zipcrypto.h"
 #include "core/file_io.h"
 #include "core/name_text.h"
 #include "core/prompts.h"
+#include "core/services.h"
+#include "zip/compress_ahead.h"
 #include "zip/zip_directory.h"
 #include "zip/zip_file_input.h"
 #include "zip/zip_writer.h"
@@ -46,7 +47,6 @@ constexpr int kUpdateEmpty = 13;    // no entries and nothing to add
 constexpr int kUpdateSkipped = 18;  // done, but a file could not be added or updated
 constexpr int kUpdateAborted = -1;  // failed; the old archive is untouched
 
-constexpr DWORD kStoreChunk = 16384;
 const char kTempPrefix[] = "tsr";
 
 // One entry of the update list: an entry of the old archive as the scan read
@@ -128,12 +128,6 @@ private:
     // The output writer: encrypts (when asked) and writes, asking Retry on a
     // full disk; false when the run must abort.
     class Writer;
-    // The file reader: CRC, count and progress of the file being added.
-    class FileSource;
-    // The file being compressed, as examined before anything is written.
-    struct InputFile;
-    // How the data of one compressed entry came out.
-    struct EntryData;
 
     // Plan: scan the old archive, select, refine the marks; nothing is
     // written. kUpdateDone when the write may start.
@@ -154,13 +148,14 @@ private:
     bool WriteOldEntry(Item& item, std::vector<Item>* written);
     bool WriteNewFile(const NewFile& file, std::vector<Item>* written);
     bool CopyEntry(Item& item);
+    bool Recompressed(const Item& item) const;
+    static uint16_t ChooseMethod(const CompressAhead::Settings& settings, const std::string& name,
+                                 const SourceFile& source);
+    bool StartCompressing();
     FileResult Compress(Item& item);
-    FileResult OpenInput(const Item& item, InputFile* input);
-    uint16_t MethodFor(const std::string& name, const InputFile& input) const;
-    bool WriteData(const InputFile& input, bool encrypted, FileSource& source, EntryData* data);
-    bool DeflateData(FileSource& source, EntryData* data);
-    bool StoreData(FileSource& source);
-    bool FinishLocalRecord(uint64_t offset, bool encrypted, const FileSource& source, const EntryData& data,
+    void WarnSourceProblem(const Item& item, const CompressAhead::Result& examined);
+    bool WriteData(const Item& item, const CompressAhead::Result& examined, CompressAhead::Result* finished);
+    bool FinishLocalRecord(uint64_t offset, uint64_t dataStart, bool encrypted, const CompressAhead::Result& finished,
                            LocalHeader* header);
     bool WriteDirectory();
 
@@ -182,10 +177,11 @@ private:
     LPCSTR storeOnly_ = nullptr;      // null: the store-only list is not used
     OutputFile output_;
     std::unique_ptr<Writer> writer_;
-    std::unique_ptr<Deflater> deflater_;
     std::vector<std::string> addedFiles_;  // files whose data went into the archive
     bool progressStarted_ = false;
     int result_ = kUpdateDone;
+    // Last: its workers stop before anything they might use goes.
+    std::unique_ptr<CompressAhead> ahead_;
 };
 
 class CZipFormat::Updater::Writer final : public ByteSink {
@@ -264,38 +260,6 @@ private:
     bool encrypting_ = false;
     ZipCryptoKeys keys_;
     std::vector<uint8_t> scratch_;
-};
-
-class CZipFormat::Updater::FileSource final : public ByteSource {
-public:
-    FileSource(CZipFormat& format, HANDLE file, const std::string& path) : f_(format), file_(file), path_(path) {}
-
-    size_t Read(uint8_t* buffer, size_t capacity) override {
-        if (f_.m_cancel || failed_) return 0;
-        DWORD got = 0;
-        const DWORD want = capacity > 0x100000 ? 0x100000 : static_cast<DWORD>(capacity);
-        if (!EngineReadFile(file_, buffer, want, &got)) {
-            f_.ReportError(IDS_ERROR_READING_FILE, path_.c_str(), f_.SystemErrorText());
-            failed_ = true;
-            return 0;
-        }
-        crc_ = Crc32Update(crc_, buffer, got);
-        count_ += got;
-        if (got) f_.Progress(kProgressAdvance, got);
-        return got;
-    }
-
-    uint32_t Crc() const { return ~crc_; }
-    uint64_t Count() const { return count_; }
-    bool Failed() const { return failed_; }
-
-private:
-    CZipFormat& f_;
-    HANDLE file_;
-    std::string path_;
-    uint32_t crc_ = 0xFFFFFFFFu;
-    uint64_t count_ = 0;
-    bool failed_ = false;
 };
 
 // --- the procedure: plan, write, commit ---
@@ -545,7 +509,7 @@ bool CZipFormat::Updater::OpenOutput(const Request& request) {
 
 // Prefix, old entries, new files, central directory and end record.
 bool CZipFormat::Updater::Write(const Request& request) {
-    if (!WritePrefix(request)) return false;
+    if (!WritePrefix(request) || !StartCompressing()) return false;
     std::vector<Item> written;
     written.reserve(items_.size() + newFiles_.size());
     for (Item& item : items_) {
@@ -555,6 +519,7 @@ bool CZipFormat::Updater::Write(const Request& request) {
         if (f_.m_cancel || !WriteNewFile(file, &written)) return false;
     }
     items_ = std::move(written);
+    ahead_.reset();
     if (op_ == OP_SETCOMMENT) {
         comment_ = tessera::TextToOem(request.newComment ? request.newComment : "");
         if (comment_.size() > kMaxFieldLength) comment_.resize(kMaxFieldLength);
@@ -585,7 +550,7 @@ bool CZipFormat::Updater::WritePrefix(const Request& request) {
 // the old entry in place.
 bool CZipFormat::Updater::WriteOldEntry(Item& item, std::vector<Item>* written) {
     const std::string display = DisplayName(item.text);
-    if (!item.marked || op_ == OP_UPDATEENTRIES) {
+    if (!item.marked || op_ == OP_UPDATEENTRIES) {  // see Recompressed
         f_.Log(IDS_COPYING, display.c_str());
         if (!CopyEntry(item)) return false;
     } else if (op_ == OP_DELETE) {
@@ -651,28 +616,65 @@ bool CZipFormat::Updater::CopyEntry(Item& item) {
     return true;
 }
 
-struct CZipFormat::Updater::InputFile {
-    tessera::win32::FileHandle file;        // not opened for a folder
-    bool folder = false;
-    uint32_t size = 0;
-    uint32_t attributes = 0;  // Windows attributes as read
-    WORD dosDate = 0;
-    WORD dosTime = 0;
-};
+// Whether Write compresses the item's file again: it calls Compress for
+// exactly these items of the list, in list order, then for every new file.
+bool CZipFormat::Updater::Recompressed(const Item& item) const {
+    return item.marked && op_ != OP_UPDATEENTRIES && op_ != OP_DELETE;
+}
 
-struct CZipFormat::Updater::EntryData {
-    uint16_t method = kMethodStored;  // final: the encoder may fall back to storing
-    uint16_t flags = 0;
-    uint16_t internalAttributes = 0;
-    uint64_t start = 0;               // output position of the data, behind any encryption header
-};
+uint16_t CZipFormat::Updater::ChooseMethod(const CompressAhead::Settings& settings, const std::string& name,
+                                           const SourceFile& source) {
+    const bool store = source.folder || source.size == 0 || settings.level == 0 ||
+                       (settings.storeOnly && MatchesExtensionList(name.c_str(), settings.storeOnly));
+    return store ? kMethodStored : kMethodDeflate;
+}
+
+namespace {
+
+// "CompressionThreads" in "Settings" caps the threads; missing or 0: one per processor.
+unsigned CompressionThreads() {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    DWORD threads = system.dwNumberOfProcessors ? system.dwNumberOfProcessors : 1;
+    DWORD cap = 0;
+    if (ReadSettingInt("Settings", "CompressionThreads", &cap) && cap != 0 && cap < threads) threads = cap;
+    return threads > 64 ? 64u : static_cast<unsigned>(threads);
+}
+
+}  // namespace
+
+// Hands every file Write will compress to the workers, in the order Write
+// reaches them.
+bool CZipFormat::Updater::StartCompressing() {
+    std::vector<CompressAhead::File> files;
+    for (const Item& item : items_) {
+        if (Recompressed(item)) files.push_back({item.path, item.text});
+    }
+    for (const NewFile& file : newFiles_) files.push_back({file.path, file.name});
+    if (files.empty()) return true;
+    CompressAhead::Settings settings;
+    settings.level = f_.m_deflateLevel;
+    settings.storeOnly = storeOnly_;
+    settings.outputSeekable = GetFileType(output_.file.get()) == FILE_TYPE_DISK;
+    settings.threads = CompressionThreads();
+    ahead_.reset(new (std::nothrow) CompressAhead(settings, &ChooseMethod, std::move(files)));
+    if (!ahead_ || !ahead_->Start()) {
+        f_.ReportError(IDS_OUT_OF_MEMORY);
+        return false;
+    }
+    return true;
+}
 
 // One file into a new entry: local header as far as known, encryption
 // header, data, then the final values in the local header.
 CZipFormat::Updater::FileResult CZipFormat::Updater::Compress(Item& item) {
-    InputFile input;
-    const FileResult opened = OpenInput(item, &input);
-    if (opened != FileResult::Done) return opened;
+    CompressAhead::Result examined;
+    if (!ahead_->Next([this] { return !f_.m_cancel; }, &examined)) return FileResult::Abort;
+    if (examined.problem != SourceProblem::kNone) {
+        WarnSourceProblem(item, examined);
+        return FileResult::Skipped;
+    }
+    const SourceFile& source = examined.source;
 
     // A fresh entry: no extra fields, method by kind and list; a name
     // beyond ASCII is stored as UTF-8 under the flag.
@@ -682,9 +684,9 @@ CZipFormat::Updater::FileResult CZipFormat::Updater::Compress(Item& item) {
     entry.centralExtra.clear();
     bool utf8 = false;
     entry.name = tessera::NameToStore(item.text, &utf8);
-    const bool encrypted = f_.m_password[0] != '\0' && !input.folder;
-    LocalHeader header = FirstLocalHeader(MethodFor(item.text, input), input.dosTime, input.dosDate, encrypted,
-                                          input.size, static_cast<uint16_t>(entry.name.size()));
+    const bool encrypted = f_.m_password[0] != '\0' && !source.folder;
+    LocalHeader header = FirstLocalHeader(examined.method, source.dosTime, source.dosDate, encrypted, source.size,
+                                          static_cast<uint16_t>(entry.name.size()));
     if (utf8) header.flags |= kFlagUtf8;
     const uint64_t offset = writer_->Position();
     item.newOffset = static_cast<uint32_t>(offset);
@@ -692,136 +694,95 @@ CZipFormat::Updater::FileResult CZipFormat::Updater::Compress(Item& item) {
                            kLocalHeaderSize + entry.name.size()))
         return FileResult::Abort;
 
-    FileSource source(f_, input.file.get(), item.path);
-    EntryData data;
-    data.method = header.method;
-    data.flags = header.flags;
-    if (!WriteData(input, encrypted, source, &data)) return FileResult::Abort;
-    input.file.reset();
-    // A file that could not be read to its end is not stored cut short: the
-    // update stops and the old archive stays as it was.
-    if (source.Failed() || f_.m_cancel) return FileResult::Abort;
-    if (!FinishLocalRecord(offset, encrypted, source, data, &header)) return FileResult::Abort;
+    CompressAhead::Result finished = examined;
+    const uint64_t dataStart = writer_->Position() + (encrypted ? kZipCryptoHeaderSize : 0);
+    if (!WriteData(item, examined, &finished)) return FileResult::Abort;
+    if (!FinishLocalRecord(offset, dataStart, encrypted, finished, &header)) return FileResult::Abort;
 
-    const uint32_t attributes = input.attributes & ~FILE_ATTRIBUTE_NORMAL;
+    const uint32_t attributes = source.attributes & ~FILE_ATTRIBUTE_NORMAL;
     entry.local = header;
-    entry.central = CentralFromLocal(header, VersionMadeByFor(entry.dosFlag, f_.m_shortNames != 0),
-                                     data.internalAttributes, ExternalAttributesFor(attributes, entry.dosFlag),
-                                     item.newOffset, static_cast<uint16_t>(entry.comment.size()));
-    if (!input.folder) addedFiles_.push_back(item.path);
+    entry.central = CentralFromLocal(header, VersionMadeByFor(entry.dosFlag, f_.m_shortNames != 0), finished.internalAttributes,
+                                     ExternalAttributesFor(attributes, entry.dosFlag), item.newOffset,
+                                     static_cast<uint16_t>(entry.comment.size()));
+    if (!source.folder) addedFiles_.push_back(item.path);
     return FileResult::Done;
 }
 
-// What the file is, and the file opened for reading; Skipped with a warning
-// when it cannot be taken.
-CZipFormat::Updater::FileResult CZipFormat::Updater::OpenInput(const Item& item, InputFile* input) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(item.path.c_str(), GetFileExInfoStandard, &data)) {
-        f_.Warn(IDS_ERROR_OPENING_FILE, item.path.c_str(), f_.SystemErrorText());
-        return FileResult::Skipped;
+void CZipFormat::Updater::WarnSourceProblem(const Item& item, const CompressAhead::Result& examined) {
+    switch (examined.problem) {
+    case SourceProblem::kCannotOpen:
+        f_.Warn(IDS_ERROR_OPENING_FILE, item.path.c_str(), f_.SystemErrorText(examined.error));
+        break;
+    case SourceProblem::kFileAndFolderSame:
+        f_.Warn(IDS_FILE_AND_FOLDER_SAME_NAME, DisplayName(item.text).c_str());
+        break;
+    case SourceProblem::kTooLarge:
+        f_.Warn(IDS_FILE_TOO_LARGE, item.path.c_str(), static_cast<unsigned long>(examined.megabytes));
+        break;
+    case SourceProblem::kNone:
+        break;
     }
-    const std::string& name = item.text;
-    input->folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    const bool folderName = !name.empty() && name.back() == '/';
-    if (input->folder != folderName) {
-        f_.Warn(IDS_FILE_AND_FOLDER_SAME_NAME, DisplayName(name).c_str());
-        return FileResult::Skipped;
-    }
-    if (data.nFileSizeHigh != 0 || data.nFileSizeLow > 0xFFFFFFFFu - 0x10000u) {
-        const unsigned long megabytes =
-            static_cast<unsigned long>(((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) >> 20);
-        f_.Warn(IDS_FILE_TOO_LARGE, item.path.c_str(), megabytes);
-        return FileResult::Skipped;
-    }
-    input->size = input->folder ? 0 : data.nFileSizeLow;
-    input->attributes = data.dwFileAttributes;
-    FILETIME local;
-    FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
-    FileTimeToDosDateTime(&local, &input->dosDate, &input->dosTime);
-    if (input->folder) return FileResult::Done;
-    input->file.reset(CreateFileA(item.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!input->file) {
-        f_.Warn(IDS_ERROR_OPENING_FILE, item.path.c_str(), f_.SystemErrorText());
-        return FileResult::Skipped;
-    }
-    return FileResult::Done;
 }
 
-uint16_t CZipFormat::Updater::MethodFor(const std::string& name, const InputFile& input) const {
-    const bool store = input.folder || input.size == 0 || f_.m_deflateLevel == 0 ||
-                       (storeOnly_ && MatchesExtensionList(name.c_str(), storeOnly_));
-    return store ? kMethodStored : kMethodDeflate;
-}
-
-// The encryption header (with a password) and the data. The cipher covers
-// exactly this span: the scope stops it on every way out.
-bool CZipFormat::Updater::WriteData(const InputFile& input, bool encrypted, FileSource& source, EntryData* data) {
+// The encryption header (with a password) and the data the workers made.
+// The cipher covers exactly this span: the scope stops it on every way out.
+// A file that could not be read to its end is not stored cut short: the
+// update stops and the old archive stays as it was.
+bool CZipFormat::Updater::WriteData(const Item& item, const CompressAhead::Result& examined,
+                                    CompressAhead::Result* finished) {
+    if (examined.source.folder) return true;
     Writer::EncryptionScope encryption(*writer_);
-    if (encrypted) {
+    if (f_.m_password[0] != '\0') {
         uint8_t crypt[kZipCryptoHeaderSize];
         ZipCryptoKeys keys;
         ZipCryptoMakeHeader(reinterpret_cast<const uint8_t*>(f_.m_password),
-                            static_cast<size_t>(lstrlenA(f_.m_password)), static_cast<uint32_t>(input.dosTime) << 16,
-                            crypt, &keys);
+                            static_cast<size_t>(lstrlenA(f_.m_password)),
+                            static_cast<uint32_t>(examined.source.dosTime) << 16, crypt, &keys);
         if (!writer_->WriteRaw(crypt, sizeof crypt)) return false;
         encryption.Start(keys);
     }
-    data->start = writer_->Position();
-    if (data->method == kMethodDeflate) return DeflateData(source, data);
-    return input.folder || StoreData(source);
-}
-
-bool CZipFormat::Updater::DeflateData(FileSource& source, EntryData* data) {
-    if (!deflater_) {
-        deflater_.reset(new (std::nothrow) Deflater);
-        if (!deflater_) {
-            f_.ReportError(IDS_OUT_OF_MEMORY);
-            return false;
-        }
-    }
-    DeflateFile job;
-    job.level = f_.m_deflateLevel;
-    job.outputSeekable = GetFileType(output_.file.get()) == FILE_TYPE_DISK;
-    job.flags = data->flags;
-    const CodecResult result = deflater_->Compress(source, *writer_, job);
-    if (result == CodecResult::kNoMemory) {
-        f_.ReportError(IDS_OUT_OF_MEMORY);
-        return false;
-    }
-    if (result != CodecResult::kOk) return false;
-    data->method = job.method;
-    data->flags = job.flags;
-    data->internalAttributes = InternalAttributesFor(job.method, job.internalAttributes == kInternalAttributeText);
-    return true;
-}
-
-bool CZipFormat::Updater::StoreData(FileSource& source) {
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kStoreChunk]);
-    if (!buffer) {
-        f_.ReportError(IDS_OUT_OF_MEMORY);
-        return false;
-    }
+    // Waiting for the workers keeps the windows alive and the Cancel button working.
+    const CompressAhead::Idle idle = [this] {
+        f_.Progress(kProgressAdvance, 0);
+        return !f_.m_cancel;
+    };
+    uint64_t reported = 0;
+    std::vector<uint8_t> chunk;
     for (;;) {
-        const size_t got = source.Read(buffer.get(), kStoreChunk);
-        if (got == 0) return true;
-        if (!writer_->Write(buffer.get(), got)) return false;
+        uint64_t readSoFar = 0;
+        bool ended = false;
+        if (!ahead_->Chunk(idle, &chunk, &readSoFar, &ended, finished)) return false;
+        if (ended) break;
+        if (!writer_->Write(chunk.data(), chunk.size())) return false;
+        f_.Progress(kProgressAdvance, static_cast<DWORD>(readSoFar - reported));
+        reported = readSoFar;
     }
+    if (finished->count > reported) f_.Progress(kProgressAdvance, static_cast<DWORD>(finished->count - reported));
+    if (finished->readFailed) {
+        f_.ReportError(IDS_ERROR_READING_FILE, item.path.c_str(), f_.SystemErrorText(finished->error));
+        return false;
+    }
+    if (finished->codec == CodecResult::kNoMemory) {
+        f_.ReportError(IDS_OUT_OF_MEMORY);
+        return false;
+    }
+    return finished->codec == CodecResult::kOk && !f_.m_cancel;
 }
 
 // The final values into the local header: rewritten in place on a disk file,
 // where bit 3 then stays only for an encrypted entry; a descriptor follows
 // the data wherever bit 3 stays.
-bool CZipFormat::Updater::FinishLocalRecord(uint64_t offset, bool encrypted, const FileSource& source,
-                                            const EntryData& data, LocalHeader* header) {
-    const uint64_t compressed = writer_->Position() - data.start + (encrypted ? kZipCryptoHeaderSize : 0);
-    if (source.Count() > 0xFFFFFFFFull || compressed > 0xFFFFFFFFull) {
+// The encoder's option bits 1-2 join the header's own flags.
+bool CZipFormat::Updater::FinishLocalRecord(uint64_t offset, uint64_t dataStart, bool encrypted,
+                                            const CompressAhead::Result& finished, LocalHeader* header) {
+    const uint64_t compressed = writer_->Position() - dataStart + (encrypted ? kZipCryptoHeaderSize : 0);
+    if (finished.count > 0xFFFFFFFFull || compressed > 0xFFFFFFFFull) {
         f_.ReportError(IDS_ARCHIVE_CANNOT_BE_WRITTEN, f_.SystemErrorText(ERROR_FILE_TOO_LARGE));
         return false;
     }
-    header->flags = data.flags;
-    FinishLocalHeader(header, data.method, source.Crc(), static_cast<uint32_t>(compressed),
-                      static_cast<uint32_t>(source.Count()));
+    header->flags = static_cast<uint16_t>((header->flags & ~6u) | finished.flags);
+    FinishLocalHeader(header, finished.method, finished.crc, static_cast<uint32_t>(compressed),
+                      static_cast<uint32_t>(finished.count));
 
     if (GetFileType(output_.file.get()) == FILE_TYPE_DISK) {
         const uint64_t end = writer_->Position();
