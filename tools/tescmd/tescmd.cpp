@@ -804,7 +804,10 @@ int main(int argc, char** argv) {
         } else if (!extracting) {
             return Usage("unexpected argument");
         } else if (arg[0] == '-' && arg[1] == 'o' && arg[2]) {
-            options.destination = arg + 2;
+            // Absolute once here, not resolved again for every file written.
+            char full[MAX_PATH];
+            const DWORD length = GetFullPathNameA(arg + 2, MAX_PATH, full, nullptr);
+            options.destination = length > 0 && length < MAX_PATH ? std::string(full, length) : std::string(arg + 2);
         } else if (!strcmp(arg, "-y")) {
             options.overwrite = OVERWRITE_ALL;
         } else if (!strcmp(arg, "-n")) {
