@@ -66,6 +66,7 @@ struct NewFile {
     std::string path;
     std::string name;   // the name as text; stored by Compress
     bool dosFlag = false;
+    uint64_t size = 0;  // as found when selected: the progress total
 };
 
 bool IsAddingOperation(DWORD op) { return op == OP_ADD || op == OP_UPDATE || op == OP_FRESHEN; }
@@ -372,6 +373,7 @@ void CZipFormat::Updater::SelectForAdd() {
             record.path = path;
             record.name = name;
             record.dosFlag = f_.m_shortNames != 0;
+            record.size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
             newFiles_.push_back(std::move(record));
         }
     }
@@ -468,10 +470,7 @@ void CZipFormat::Updater::StartProgress(const Request& request) {
         if (item.marked && op_ == OP_DELETE) continue;
         total += item.marked && op_ != OP_UPDATEENTRIES ? item.entry.central.uncompressedSize : item.entry.copyLength;
     }
-    for (const NewFile& file : newFiles_) {
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        if (GetFileAttributesExA(file.path.c_str(), GetFileExInfoStandard, &data)) total += data.nFileSizeLow;
-    }
+    for (const NewFile& file : newFiles_) total += file.size;
     f_.Progress(kProgressBegin, total > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(total));
     progressStarted_ = true;
 }
