@@ -69,6 +69,15 @@ entries=$(unzip -Z1 "$work/out.zip" | wc -l)
 tes_time=$(cd "$parent" && best_time "$wine_run" "$build/dist/tescmd.exe" a "$work/out.zip" -l2 "$name")
 tes_size=$(stat -c %s "$work/out.zip")
 tes_entries=$(unzip -Z1 "$work/out.zip" | wc -l)
+cp "$work/out.zip" "$work/threads.zip"
+# The same on one thread ("CompressionThreads" 1): the archive must be the same bytes.
+settings='HKCU\Software\Quellsoft\Tessera\Settings'
+"$wine_run" reg add "$settings" /v CompressionThreads /t REG_DWORD /d 1 /f >/dev/null 2>&1
+tes1_time=$(cd "$parent" && best_time "$wine_run" "$build/dist/tescmd.exe" a "$work/out.zip" -l2 "$name")
+"$wine_run" reg delete "$settings" /v CompressionThreads /f >/dev/null 2>&1
+same_threads="the same bytes as with one thread per processor"
+cmp -s "$work/out.zip" "$work/threads.zip" || same_threads="DIFFERENT bytes from the one with one thread per processor"
+cp "$work/threads.zip" "$work/out.zip"
 check="unzip -t and 7zz t pass"
 unzip -tq "$work/out.zip" >/dev/null 2>&1 || check="unzip -t FAILS"
 7zz t "$work/out.zip" >/dev/null 2>&1 || check="$check; 7zz t FAILS"
@@ -98,8 +107,10 @@ echo "|---|---|---|---|---|"
 echo "| zip -6 | $entries | $zip_size | 1.0000 | $(secs "$zip_time") |"
 echo "| zip -6 -X | $entries | $zipx_size | $(ratio "$zipx_size" "$zip_size") | $(secs "$zipx_time") |"
 echo "| tescmd a -l2 (Wine) | $tes_entries | $tes_size | $(ratio "$tes_size" "$zip_size") | $(secs "$tes_time") |"
+echo "| tescmd a -l2, one thread (Wine) | $tes_entries | $tes_size | $(ratio "$tes_size" "$zip_size") | $(secs "$tes1_time") |"
 echo
-echo "our archive: $check"
+echo "our archive: $check; on one thread: $same_threads"
+echo "create: zip -6 / tescmd a -l2 = $(ratio "$zip_time" "$tes_time") (one thread: $(ratio "$zip_time" "$tes1_time"))"
 echo
 echo "| operation | peer | peer seconds | tescmd seconds (Wine) | peer / tescmd |"
 echo "|---|---|---|---|---|"
