@@ -62,6 +62,10 @@ bool ExtractForTransfer(const TempContext& context, const std::vector<DWORD>& in
     }
     TempFileTracker* tracker = TempFileTracker::Of(context.archive);
     if (!tracker) return false;
+    if (folderPath == "\\") {
+        paths->push_back(tracker->Folder());
+        return true;
+    }
     if (!folderPath.empty()) {
         paths->push_back(tracker->Folder() + "\\" + folderPath);
         return true;

@@ -35,7 +35,8 @@ std::string FolderDisplayPath(IArchiveFolder* folder);
 // Extracts the entries into the archive's temporary folder (paths kept,
 // only newer) and gives the paths a transfer offers: one per entry, or,
 // with a folderPath, the single path of that folder in the temporary
-// folder. False when the extraction failed.
+// folder ("\\" for the tree's root: the temporary folder itself). False
+// when the extraction failed.
 bool ExtractForTransfer(const TempContext& context, const std::vector<DWORD>& indices,
                         const std::string& folderPath, std::vector<std::string>* paths);
 
