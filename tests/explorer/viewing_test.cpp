@@ -197,6 +197,12 @@ protected:
         for (WindowList::Node* node = App().windows.First(); node; node = node->next) last = node;
         return last ? static_cast<ExplorerWindow*>(last->object) : nullptr;
     }
+    // unzip reads it after the tests (peers.sh).
+    static void KeepForPeers(const std::string& path, const char* name) {
+        const std::string folder = files::HostPathToNative(std::string(EXPLORER_ARCHIVE_DIR) + "/peer");
+        CreateDirectoryA(folder.c_str(), nullptr);
+        EXPECT_TRUE(CopyFileA(path.c_str(), (folder + "\\" + name).c_str(), FALSE)) << name;
+    }
     static DWORD EntryIndex(ICompressFormat* archive, const char* name) {
         for (DWORD index = 0; index < archive->GetEntryCount(); ++index) {
             if (strcmp(archive->GetEntries()[index].name, name) == 0) return index;
@@ -305,6 +311,7 @@ TEST_F(ViewingTest, ViewingTwiceKeepsOneRecordAndYesPutsTheEditedFileBack) {
     Pump();
     EXPECT_EQ(CountSeen("Modified temporary file"), 1);
     EXPECT_EQ(EntryBytes(path, "docs/notes.txt", scratch_), "edited notes");
+    KeepForPeers(path, "writeback.zip");
     // Put back: the next activation does not ask again.
     SendMessageA(window->Window(), WM_ACTIVATEAPP, TRUE, 0);
     Pump();
@@ -541,6 +548,8 @@ TEST_F(ViewingTest, TheCommentPageWritesTheArchiveComment) {
     ASSERT_HRESULT_SUCCEEDED(check->GetComment(nullptr, comment, sizeof comment));
     EXPECT_NE(std::string(comment).find("A comment"), std::string::npos) << comment;
     EXPECT_NE(std::string(comment).find("in two lines"), std::string::npos) << comment;
+    check.reset();
+    KeepForPeers(path, "comment.zip");
 }
 
 // Mail through a double of the mail library's entry points.
@@ -599,6 +608,124 @@ TEST_F(ViewingTest, MailAttachesTheArchiveAndNamesTheMailError) {
         }
     }
     tescommands::SetMailFunctionsForTesting(nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ViewingTest, AFailedWriteBackKeepsTheFileAndItsFolderAndSaysWhere) {
+    UseQuietViewers();
+    const std::string path = Copy("alpha.zip");
+    ExplorerWindow* window = Open(path);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(tescommands::OpenEntry(window->TempContext(), EntryIndex(window->Archive(), "readme.txt"), false));
+    const std::string temporary = tempPath_ + "alpha\\readme.txt";
+    Edit(temporary, "my edit");
+    // Another program holds the archive: it cannot be rewritten now.
+    HANDLE lock = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    g_answers["Modified temporary file"] = Press(IDYES);
+    g_answers["Tessera"] = Press(IDOK);
+    SendMessageA(window->Window(), WM_ACTIVATEAPP, TRUE, 0);
+    Pump();
+    CloseHandle(lock);
+    ASSERT_EQ(CountSeen("Modified temporary file"), 1);
+    bool told = false;
+    for (const SeenDialog& seen : g_seen) told |= seen.title == "Tessera" && seen.texts.find(temporary) != std::string::npos;
+    EXPECT_TRUE(told);
+    EXPECT_EQ(FileBytes(temporary), "my edit");
+    SendMessageA(window->Window(), WM_COMMAND, CMD_CLOSE_ARCHIVE, 0);
+    Pump();
+    EXPECT_EQ(FileBytes(temporary), "my edit");  // the folder stayed with the edit
+    EXPECT_NE(EntryBytes(path, "readme.txt", scratch_), "my edit");
+}
+
+TEST_F(ViewingTest, EntryPropertiesChangeTheAttributesThroughUpdateEntries) {
+    const std::string path = Copy("gamma.zip");
+    ExplorerWindow* window = Open(path);
+    ASSERT_NE(window, nullptr);
+    SelectEntries(window, {0});
+    auto setHidden = [](HWND sheet) {
+        HWND page = PropSheet_GetCurrentPageHwnd(sheet);
+        g_seen.push_back({"General", WindowText(GetDlgItem(page, TESCMD_IDC_ENTRY_NAME))});
+        CheckDlgButton(page, TESCMD_IDC_PROP_HIDDEN, BST_CHECKED);
+        PropSheet_Changed(sheet, page);
+        PropSheet_PressButton(sheet, PSBTN_OK);
+    };
+    g_answers["Properties for gamma.txt"] = setHidden;
+    g_answers["gamma.txt Properties"] = setHidden;
+    SendMessageA(window->Window(), WM_COMMAND, CMD_ENTRY_PROPERTIES, 0);
+    Pump();
+    ASSERT_EQ(CountSeen("General"), 1);
+    win32::ComPtr<ICompressFormat> check;
+    ASSERT_HRESULT_SUCCEEDED(ArcCreateObject(nullptr, path.c_str(), check.put()));
+    ASSERT_HRESULT_SUCCEEDED(check->List(nullptr));
+    ASSERT_EQ(check->GetEntryCount(), 1u);
+    EXPECT_TRUE(check->GetEntries()[0].attributes & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_TRUE(window->Archive()->GetEntries()[0].attributes & FILE_ATTRIBUTE_HIDDEN);  // refreshed
+}
+
+TEST_F(ViewingTest, CutAsksUntilNeverAskIsCheckedAndNoIsThenDisabled) {
+    const std::string path = Copy("beta.zip");
+    ExplorerWindow* window = Open(path);
+    ASSERT_NE(window, nullptr);
+    SelectEntries(window, {EntryIndex(window->Archive(), "one.txt")});
+    bool noEnabled = true;
+    g_answers["Cut"] = [&noEnabled](HWND dialog) {
+        SendMessageA(GetDlgItem(dialog, TESCMD_IDC_CUT_NEVER_ASK), BM_CLICK, 0, 0);
+        noEnabled = IsWindowEnabled(GetDlgItem(dialog, IDNO)) != FALSE;
+        PostMessageA(dialog, WM_COMMAND, IDYES, 0);
+    };
+    SendMessageA(window->Window(), WM_COMMAND, CMD_CUT, 0);
+    Pump();
+    EXPECT_EQ(CountSeen("Cut"), 1);
+    EXPECT_FALSE(noEnabled);
+    DWORD ask = 1;
+    ASSERT_TRUE(GetProfileInt(kSettings, "CutPromt", &ask));
+    EXPECT_EQ(ask, 0u);
+    EXPECT_EQ(EntryIndex(window->Archive(), "one.txt"), SEL_UNUSED);
+}
+
+TEST_F(ViewingTest, ViewingWithoutAViewerAsksForTheTextOrTheBinaryOne) {
+    const std::string path = Copy("alpha.zip");
+    ExplorerWindow* window = Open(path);
+    ASSERT_NE(window, nullptr);
+    g_answers["Tessera"] = Press(IDNO);
+    ASSERT_FALSE(tescommands::OpenEntry(window->TempContext(), EntryIndex(window->Archive(), "readme.txt"), false));
+    ASSERT_EQ(CountSeen("Tessera"), 1);
+    EXPECT_NE(g_seen.back().texts.find("You have to choose a viewer for text files. Continue?"), std::string::npos);
+    // The same file made binary.
+    WriteBytes(tempPath_ + "alpha\\readme.txt", std::string("MZ\0\0binary", 10));
+    ASSERT_FALSE(tescommands::OpenEntry(window->TempContext(), EntryIndex(window->Archive(), "readme.txt"), false));
+    ASSERT_EQ(CountSeen("Tessera"), 2);
+    EXPECT_NE(g_seen.back().texts.find("You have to choose a viewer for binary files. Continue?"), std::string::npos);
+}
+
+TEST_F(ViewingTest, CopyFolderOffersTheFolderItselfInTheTemporaryFolder) {
+    const std::string path = Copy("alpha.zip");
+    ExplorerWindow* window = Open(path);
+    ASSERT_NE(window, nullptr);
+    HWND tree = window->Tree().Window();
+    HTREEITEM root = TreeView_GetRoot(tree);
+    TreeView_Expand(tree, root, TVE_EXPAND);
+    HTREEITEM docs = TreeView_GetChild(tree, root);
+    ASSERT_NE(docs, nullptr);
+    TreeView_SelectItem(tree, docs);
+    Pump();
+    SendMessageA(window->Window(), WM_COMMAND, CMD_COPY_FOLDER, 0);
+    Pump();
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    std::vector<std::string> names;
+    if (HANDLE data = GetClipboardData(CF_HDROP)) {
+        auto* block = static_cast<DROPFILES*>(GlobalLock(data));
+        names = tescommands::DroppedPaths(block);
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0], tempPath_ + "alpha\\docs");
+    EXPECT_EQ(FileBytes(tempPath_ + "alpha\\docs\\notes.txt"), "notes");
 }
 
 }  // namespace
