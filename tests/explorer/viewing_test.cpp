@@ -729,3 +729,122 @@ TEST_F(ViewingTest, CopyFolderOffersTheFolderItselfInTheTemporaryFolder) {
 }
 
 }  // namespace
+
+namespace {
+
+// The screen area of a window as a 24-bit BMP file.
+void SaveWindowPicture(HWND window, const std::string& path) {
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    RECT rect;
+    GetWindowRect(window, &rect);
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    std::vector<BYTE> pixels(stride * static_cast<DWORD>(height));
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), reinterpret_cast<BITMAPINFO*>(&info),
+              DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    BITMAPFILEHEADER header = {};
+    header.bfType = 0x4D42;
+    header.bfOffBits = sizeof header + sizeof info;
+    header.bfSize = header.bfOffBits + static_cast<DWORD>(pixels.size());
+    FILE* file = fopen(path.c_str(), "wb");
+    if (!file) return;
+    fwrite(&header, sizeof header, 1, file);
+    fwrite(&info, sizeof info, 1, file);
+    fwrite(pixels.data(), 1, pixels.size(), file);
+    fclose(file);
+}
+
+// Not a test: pictures of the dialogs of these commands for a person to
+// look at, written to the folder in TESSERA_PICTURES (run with
+// --gtest_also_run_disabled_tests).
+TEST_F(ViewingTest, DISABLED_Pictures) {
+    char folderBuffer[MAX_PATH] = "";
+    if (!GetEnvironmentVariableA("TESSERA_PICTURES", folderBuffer, sizeof folderBuffer)) GTEST_SKIP();
+    static std::string folder;
+    folder = folderBuffer;
+    UseQuietViewers();
+    const std::string path = Copy("alpha.zip");
+    ExplorerWindow* window = Open(path);
+    ASSERT_NE(window, nullptr);
+    ShowWindow(window->Window(), SW_SHOWNORMAL);
+    MoveWindow(window->Window(), 0, 0, 640, 420, TRUE);
+    Pump();
+    SaveWindowPicture(window->Window(), folder + "\\window.bmp");
+    auto picture = [](const char* name, int answer) {
+        return [name, answer](HWND dialog) {
+            // Wine hands the painted surface to the X server a little later.
+            for (int round = 0; round < 5; ++round) {
+                Pump();
+                Sleep(100);
+            }
+            SaveWindowPicture(dialog, folder + "\\" + name + ".bmp");
+            if (answer == -1) PropSheet_PressButton(dialog, PSBTN_CANCEL);
+            else PostMessageA(dialog, WM_COMMAND, answer, 0);
+        };
+    };
+    ASSERT_TRUE(tescommands::OpenEntry(window->TempContext(), EntryIndex(window->Archive(), "docs/notes.txt"), false));
+    Edit(tempPath_ + "alpha\\docs\\notes.txt", "edited");
+    g_answers["Modified temporary file"] = picture("modified_file", IDNO);
+    SendMessageA(window->Window(), WM_ACTIVATEAPP, TRUE, 0);
+    Pump();
+    SelectEntries(window, {EntryIndex(window->Archive(), "readme.txt")});
+    g_answers["Cut"] = picture("cut_question", IDNO);
+    SendMessageA(window->Window(), WM_COMMAND, CMD_CUT, 0);
+    Pump();
+    g_answers["Output"] = picture("output", IDCANCEL);
+    window->RunOperation([](ICompressFormat* archive, HWND) {
+        (void)archive;
+        return S_OK;
+    });
+    window->ShowOutputWindow();
+    Pump();
+    SelectEntries(window, {EntryIndex(window->Archive(), "readme.txt")});
+    g_answers["Properties for readme.txt"] = picture("entry_properties", -1);
+    g_answers["readme.txt Properties"] = picture("entry_properties", -1);
+    SendMessageA(window->Window(), WM_COMMAND, CMD_ENTRY_PROPERTIES, 0);
+    Pump();
+    g_answers["Properties for alpha.zip"] = picture("archive_properties", -1);
+    g_answers["alpha.zip Properties"] = picture("archive_properties", -1);
+    SendMessageA(window->Window(), WM_COMMAND, CMD_ARCHIVE_PROPERTIES, 0);
+    Pump();
+    g_answers["Properties for alpha.zip"] = picture("archive_comment", -1);
+    g_answers["alpha.zip Properties"] = picture("archive_comment", -1);
+    SendMessageA(window->Window(), WM_COMMAND, CMD_COMMENT, 0);
+    Pump();
+    PutProfileString(kSettings, "TextViewer", "");
+    SelectEntries(window, {EntryIndex(window->Archive(), "readme.txt")});
+    g_answers["Tessera"] = picture("viewer_question", IDNO);
+    SendMessageA(window->Window(), WM_COMMAND, CMD_VIEW, 0);
+    Pump();
+    const tescommands::MailFunctions fake = {FakeLogon, FakeSend, FakeLogoff};
+    tescommands::SetMailFunctionsForTesting(&fake);
+    g_mail = MailRecord();
+    g_mail.sendResult = MAPI_E_NETWORK_FAILURE;
+    g_answers["Tessera"] = picture("mail_error", IDOK);
+    SendMessageA(window->Window(), WM_COMMAND, CMD_MAIL, 0);
+    Pump();
+    tescommands::SetMailFunctionsForTesting(nullptr);
+    // The printing dialog while the printing program runs; Abort.
+    g_answers["Printing"] = picture("printing", IDCANCEL);
+    g_otherwise = IDCANCEL;
+    SendMessageA(window->Window(), WM_COMMAND, CMD_PRINT, 0);
+    Pump();
+    for (const SeenDialog& seen : g_seen) printf("seen: %s\n", seen.title.c_str());
+}
+
+}  // namespace
