@@ -19,6 +19,7 @@
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cstring>
@@ -845,6 +846,37 @@ TEST_F(ViewingTest, DISABLED_Pictures) {
     SendMessageA(window->Window(), WM_COMMAND, CMD_PRINT, 0);
     Pump();
     for (const SeenDialog& seen : g_seen) printf("seen: %s\n", seen.title.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ViewingTest, LinkOnDesktopPointsAtTheArchive) {
+    const std::string path = Copy("gamma.zip");
+    ExplorerWindow* window = Open(path);
+    ASSERT_NE(window, nullptr);
+    char desktop[MAX_PATH] = "";
+    ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, desktop, CSIDL_DESKTOPDIRECTORY, TRUE));
+    const std::string link = std::string(desktop) + "\\gamma.zip.lnk";
+    DeleteFileA(link.c_str());
+    SendMessageA(window->Window(), WM_COMMAND, CMD_LINK_ON_DESKTOP, 0);
+    Pump();
+    ASSERT_TRUE(Exists(link));
+    win32::ComPtr<IShellLinkA> shellLink;
+    win32::ComPtr<IPersistFile> file;
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                              reinterpret_cast<void**>(shellLink.put())));
+    ASSERT_HRESULT_SUCCEEDED(shellLink.As(IID_IPersistFile, &file));
+    wchar_t wide[MAX_PATH] = L"";
+    MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, wide, MAX_PATH);
+    ASSERT_HRESULT_SUCCEEDED(file->Load(wide, STGM_READ));
+    char target[MAX_PATH] = "";
+    ASSERT_HRESULT_SUCCEEDED(shellLink->GetPath(target, MAX_PATH, nullptr, 0));
+    EXPECT_EQ(lstrcmpiA(target, path.c_str()), 0) << target;
+    file.reset();
+    shellLink.reset();
+    DeleteFileA(link.c_str());
 }
 
 }  // namespace
