@@ -3,6 +3,7 @@
 #include "application.h"
 #include "explorer_window.h"
 #include "resource_ids.h"
+#include "viewing_commands.h"
 #include "window_commands.h"
 #include "tescore.h"
 #include "win32/dialog.h"
@@ -118,9 +119,8 @@ void RunArchiveCommand(ExplorerWindow& window, UINT command) {
         window.ShowOutputWindow();
         break;
     default:
-        // Archive-file commands, viewing, clipboard, properties,
-        // printing, mail and options keep their enabled state
-        // and do nothing.
+        // Options keep their enabled state and do nothing.
+        RunViewingCommand(window, command);
         break;
     }
     window.UpdateToolbarStates();
