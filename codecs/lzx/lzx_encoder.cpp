@@ -24,23 +24,20 @@ constexpr int kMaxHashBits = 20;
 constexpr int kMaxChain = 48;
 constexpr uint32_t kMinHashMatch = 3;
 constexpr uint32_t kNiceLength = 128;
+// Bytes past the history's end that a word-wide comparison may read.
+constexpr size_t kHistorySlack = 8;
 
-// MSB-first bits packed into 16-bit little-endian words.
+// MSB-first bits packed into 16-bit little-endian words, gathered in a
+// 64-bit accumulator so that a code costs a shift and an or, not a loop.
 class BitWriter {
 public:
     BitWriter(uint8_t* out, size_t capacity) : out_(out), capacity_(capacity) {}
-    void Put(uint32_t value, int count) {  // count <= 17
-        for (int i = count - 1; i >= 0; --i) {
-            word_ = static_cast<uint16_t>(word_ << 1 | ((value >> i) & 1));
-            if (++bits_ == 16) Flush();
-        }
-    }
-    void PutLong(uint32_t value, int count) {
-        if (count > 16) {
-            Put(value >> 16, count - 16);
-            Put(value & 0xFFFF, 16);
-        } else {
-            Put(value, count);
+    void Put(uint32_t value, int count) {  // count <= 32, value < 2^count
+        accumulator_ = accumulator_ << count | value;
+        bits_ += count;
+        while (bits_ >= 16) {
+            bits_ -= 16;
+            Word(static_cast<uint16_t>(accumulator_ >> bits_));
         }
     }
     // Pads the current word with zeros (nothing when aligned).
@@ -56,18 +53,34 @@ public:
     bool Overflow() const { return size_ > capacity_; }
 
 private:
-    void Flush() {
-        Byte(static_cast<uint8_t>(word_));
-        Byte(static_cast<uint8_t>(word_ >> 8));
-        word_ = 0;
-        bits_ = 0;
+    void Word(uint16_t word) {
+        if (size_ + 2 <= capacity_) {
+            out_[size_] = static_cast<uint8_t>(word);
+            out_[size_ + 1] = static_cast<uint8_t>(word >> 8);
+            size_ += 2;
+        } else {
+            Byte(static_cast<uint8_t>(word));
+            Byte(static_cast<uint8_t>(word >> 8));
+        }
     }
     uint8_t* out_;
     size_t capacity_;
     size_t size_ = 0;
-    uint16_t word_ = 0;
+    uint64_t accumulator_ = 0;
     int bits_ = 0;
 };
+
+size_t LoadWord(const uint8_t* p) {
+    size_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+uint32_t Load32(const uint8_t* p) {
+    uint32_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
 
 // Huffman code lengths, at most maxLength, for `n` symbols. Symbols with
 // zero frequency get length 0. The decoder accepts only complete codes, so
@@ -202,10 +215,10 @@ bool LzxEncoder::Init(int windowBits) {
     windowSize_ = 1u << windowBits;
     mainSymbols_ = kNumChars + PositionSlots(windowBits) * 8;
     TESSERA_TRY {
-        history_.assign(size_t{2} * windowSize_, 0);
+        history_.assign(size_t{2} * windowSize_ + kHistorySlack, 0);
         hashBits_ = std::min(windowBits, kMaxHashBits);
         head_.assign(size_t{1} << hashBits_, -1);
-        prev_.assign(history_.size(), -1);
+        prev_.assign(size_t{2} * windowSize_, -1);
         tokens_.reserve(kFrameSize);
         scratch_.assign(kFrameSize + kMaxFrameGrowth + 64, 0);
     } TESSERA_CATCH(const std::bad_alloc&) {
@@ -250,11 +263,20 @@ void LzxEncoder::Insert(uint32_t pos) {
 }
 
 uint32_t LzxEncoder::MatchLength(uint32_t pos, uint32_t candidate, uint32_t limit) const {
+    // Eight bytes at a time; history_ has slack past its end for the last
+    // load, and the count is clamped to the limit.
     const uint8_t* a = history_.data() + pos;
     const uint8_t* b = history_.data() + candidate;
     uint32_t n = 0;
-    while (n < limit && a[n] == b[n]) ++n;
-    return n;
+    while (n < limit) {
+        const size_t difference = LoadWord(a + n) ^ LoadWord(b + n);
+        if (difference) {
+            n += static_cast<uint32_t>(__builtin_ctzll(difference)) / 8;  // little-endian loads
+            return std::min(n, limit);
+        }
+        n += sizeof(size_t);
+    }
+    return limit;
 }
 
 void LzxEncoder::AddMatch(uint32_t length, uint32_t offset) {
@@ -288,79 +310,80 @@ void LzxEncoder::AddMatch(uint32_t length, uint32_t offset) {
     tokens_.push_back(t);
 }
 
+// Longest match at p within the frame [start, end): the repeated offsets
+// first (a tie goes to them), then the hash chain.
+LzxEncoder::Match LzxEncoder::Find(uint32_t p, uint32_t start, uint32_t end) const {
+    const uint8_t* data = history_.data();
+    const uint32_t limit = std::min<uint32_t>(kMaxMatch, end - p);
+    const uint64_t available = total_ + (p - start);
+    Match best{0, 0};
+    for (uint32_t r : {r0_, r1_, r2_}) {
+        if (r > available || r > p) continue;
+        uint32_t n = MatchLength(p, p - r, limit);
+        if (n > best.length && n >= kMinMatch) best = {n, r};
+    }
+    if (limit < kMinHashMatch || p + 2 >= end || best.length >= kNiceLength || best.length == limit) return best;
+    const uint32_t maxOffset = windowSize_ - 3;
+    const int32_t* prev = prev_.data();
+    int32_t c = head_[Hash3(data + p)];
+    for (int chain = 0; c >= 0 && chain < kMaxChain; ++chain, c = prev[c]) {
+        const uint32_t candidate = static_cast<uint32_t>(c);
+        const uint32_t offset = p - candidate;
+        if (offset == 0) continue;
+        if (offset > maxOffset || offset > available) break;
+        // A candidate can only do better if it matches one byte further;
+        // the four bytes ending there are compared at once.
+        if (best.length >= 3 ? Load32(data + candidate + best.length - 3) != Load32(data + p + best.length - 3)
+                             : data[candidate + best.length] != data[p + best.length])
+            continue;
+        const uint32_t n = MatchLength(p, candidate, limit);
+        if (n > best.length && n >= kMinHashMatch) {
+            best = {n, offset};
+            if (n >= kNiceLength || n == limit) break;
+        }
+    }
+    return best;
+}
+
 // Greedy matching with one step of lazy evaluation over history_[start, end).
 void LzxEncoder::Tokenize(uint32_t start, uint32_t end) {
     tokens_.clear();
     const uint8_t* data = history_.data();
-    const uint32_t maxOffset = windowSize_ - 3;
-    auto best = [&](uint32_t p, uint32_t& bestOffset) -> uint32_t {
-        uint32_t limit = std::min<uint32_t>(kMaxMatch, end - p);
-        uint64_t available = total_ + (p - start);
-        uint32_t bestLength = 0;
-        // Repeated offsets first: a tie goes to them.
-        for (uint32_t r : {r0_, r1_, r2_}) {
-            if (r > available || r > p) continue;
-            uint32_t n = MatchLength(p, p - r, limit);
-            if (n > bestLength && n >= kMinMatch) {
-                bestLength = n;
-                bestOffset = r;
-            }
-        }
-        if (limit >= kMinHashMatch && p + 2 < end) {
-            int32_t c = head_[Hash3(data + p)];
-            for (int chain = 0; c >= 0 && chain < kMaxChain; ++chain, c = prev_[static_cast<uint32_t>(c)]) {
-                uint32_t offset = p - static_cast<uint32_t>(c);
-                if (offset == 0) continue;
-                if (offset > maxOffset || offset > available) break;
-                if (bestLength < limit && data[static_cast<uint32_t>(c) + bestLength] != data[p + bestLength]) continue;
-                uint32_t n = MatchLength(p, static_cast<uint32_t>(c), limit);
-                if (n > bestLength) {
-                    if (n >= kMinHashMatch) {
-                        bestLength = n;
-                        bestOffset = offset;
-                    }
-                }
-                if (bestLength >= kNiceLength || bestLength == limit) break;
-            }
-        }
-        return bestLength;
-    };
-
     uint32_t p = start;
+    Match current = Find(p, start, end);
     while (p < end) {
-        uint32_t offset = 0;
-        uint32_t length = best(p, offset);
-        if (length >= kMinMatch && length < kNiceLength && p + 1 < end) {
+        if (current.length >= kMinMatch && current.length < kNiceLength && p + 1 < end) {
             if (p + 2 < end) Insert(p);
-            uint32_t nextOffset = 0;
-            uint32_t next = best(p + 1, nextOffset);
-            if (next > length + 1) {
+            const Match next = Find(p + 1, start, end);
+            if (next.length > current.length + 1) {
+                // A literal, and the match one byte later is the next
+                // candidate (p + 1 is not inserted yet: nothing changed).
                 tokens_.push_back(Token{data[p], -1, 0, 0});
                 ++p;
-                continue;  // p was inserted already; re-search from p+1
+                current = next;
+                continue;
             }
-            AddMatch(length, offset);
-            for (uint32_t k = 1; k < length; ++k)
+            AddMatch(current.length, current.offset);
+            for (uint32_t k = 1; k < current.length; ++k)
                 if (p + k + 2 < end) Insert(p + k);
-            p += length;
-            continue;
-        }
-        if (length >= kMinMatch) {
-            AddMatch(length, offset);
-            for (uint32_t k = 0; k < length; ++k)
+            p += current.length;
+        } else if (current.length >= kMinMatch) {
+            AddMatch(current.length, current.offset);
+            for (uint32_t k = 0; k < current.length; ++k)
                 if (p + k + 2 < end) Insert(p + k);
-            p += length;
-            continue;
+            p += current.length;
+        } else {
+            tokens_.push_back(Token{data[p], -1, 0, 0});
+            if (p + 2 < end) Insert(p);
+            ++p;
         }
-        tokens_.push_back(Token{data[p], -1, 0, 0});
-        if (p + 2 < end) Insert(p);
-        ++p;
+        if (p < end) current = Find(p, start, end);
     }
 }
 
 size_t LzxEncoder::EncodeBlock(const uint8_t* in, size_t inSize, uint8_t* out, size_t outCapacity) {
     if (inSize == 0 || inSize > kFrameSize || windowSize_ == 0) return 0;
-    if (pos_ + inSize > history_.size()) Slide();
+    if (pos_ + inSize > size_t{2} * windowSize_) Slide();
     const uint32_t start = pos_;
     const uint32_t end = pos_ + static_cast<uint32_t>(inSize);
     std::memcpy(history_.data() + start, in, inSize);
@@ -394,7 +417,7 @@ size_t LzxEncoder::EncodeBlock(const uint8_t* in, size_t inSize, uint8_t* out, s
     for (const Token& t : tokens_) {
         bits.Put(mainCodes[t.mainSymbol], mainLengths[t.mainSymbol]);
         if (t.lengthSymbol >= 0) bits.Put(lengthCodes[t.lengthSymbol], lengthLengths[t.lengthSymbol]);
-        if (t.extraCount) bits.PutLong(t.extraValue, t.extraCount);
+        if (t.extraCount) bits.Put(t.extraValue, t.extraCount);
         if (bits.Overflow()) break;
     }
     bits.Align();

@@ -40,10 +40,14 @@ private:
         uint8_t extraCount;
         uint32_t extraValue;
     };
+    struct Match {
+        uint32_t length, offset;
+    };
     void Slide();
     uint32_t Hash3(const uint8_t* p) const;
     void Insert(uint32_t pos);
     uint32_t MatchLength(uint32_t pos, uint32_t candidate, uint32_t limit) const;
+    Match Find(uint32_t p, uint32_t start, uint32_t end) const;
     void Tokenize(uint32_t start, uint32_t end);
     void AddMatch(uint32_t length, uint32_t offset);
 
@@ -52,7 +56,7 @@ private:
     uint32_t windowSize_ = 0;
     int mainSymbols_ = 0;
     int hashBits_ = 0;
-    std::pmr::vector<uint8_t> history_;   // 2 x window
+    std::pmr::vector<uint8_t> history_;   // 2 x window, and a few bytes of slack
     std::pmr::vector<int32_t> head_;      // hash of 3 bytes -> latest position
     std::pmr::vector<int32_t> prev_;      // position -> previous with the same hash
     std::pmr::vector<Token> tokens_;
