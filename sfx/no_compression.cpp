@@ -18,7 +18,7 @@ CodecResult Deflater::Compress(ByteSource&, ByteSink&, DeflateFile&) { std::abor
 namespace lzx {
 
 LzxEncoder::LzxEncoder(std::pmr::memory_resource* memory)
-    : history_(memory), head_(memory), prev_(memory), tokens_(memory), scratch_(memory) {
+    : history_(memory), head_(memory), nearHead_(memory), prev_(memory), tokens_(memory), scratch_(memory) {
     std::abort();
 }
 bool LzxEncoder::Init(int) { std::abort(); }
