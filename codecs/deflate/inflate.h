@@ -5,7 +5,7 @@
 // allocates its window, input buffer and table space once, and the tables of
 // the fixed codes are built on the first fixed block and kept until the
 // object goes. The window is also the output buffer: the sink receives the
-// output in pieces of up to about 96 KiB and the remainder at the end.
+// output in pieces of up to about 224 KiB and the remainder at the end.
 #pragma once
 
 #include <cstddef>
