@@ -6,8 +6,9 @@
 //   (longest match + 3 + 1) before the end of the read data; when the
 //   position reaches 65,274 the upper half moves down and every hash link is
 //   lowered by 32 KiB (links that would fall below 0 become 0, "no entry").
-// - Hash: h = ((h << 5) ^ next byte) & 0x7FFF over three bytes, so a string
-//   inserted at p is hashed with the byte at p + 2.
+// - Hash: the three bytes at p multiplied by a large odd constant, top 15
+//   bits. It spreads strings over the table far better than shifting and
+//   xor-ing bytes, so chains hold fewer strings that cannot match.
 // - Each symbol of a block is one literal/length byte plus a 16-bit distance
 //   (0 for a literal) instead of separate flag bits; the block limits are the
 //   same (32,767 symbols).
@@ -29,9 +30,8 @@ namespace {
 constexpr unsigned kWindowHalf = 32768;
 constexpr unsigned kWindowBytes = 2 * kWindowHalf;
 constexpr unsigned kWindowMask = kWindowHalf - 1;
-constexpr unsigned kHashSize = 32768;
-constexpr unsigned kHashMask = kHashSize - 1;
-constexpr unsigned kHashShift = 5;
+constexpr unsigned kHashBits = 15;
+constexpr unsigned kHashSize = 1u << kHashBits;
 constexpr unsigned kMinMatch = 3;
 constexpr unsigned kMaxMatch = 258;
 constexpr unsigned kMinLookahead = kMaxMatch + kMinMatch + 1;  // 262
@@ -123,6 +123,23 @@ inline uint64_t Load64(const uint8_t* p) {
     std::memcpy(&v, p, 8);
     return v;
 }
+inline uint32_t Load32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// Multiplicative hash of the three bytes at p (the window has room for the
+// fourth byte the load touches).
+inline unsigned Hash3(const uint8_t* p) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    const uint32_t bytes = Load32(p) >> 8;
+#else
+    const uint32_t bytes = Load32(p) & 0xFFFFFF;
+#endif
+    return (bytes * 0x9E3779B1u) >> (32 - kHashBits);
+}
+
 inline uint16_t Load16(const uint8_t* p) {
     uint16_t v;
     std::memcpy(&v, p, 2);
@@ -258,8 +275,6 @@ CodecResult Deflater::CompressBlock(const uint8_t* in, size_t size, uint8_t* out
         written_ = 0;
         aborted_ = false;
         FillWindow();
-        hash_ = b_->window[strStart_];
-        hash_ = ((hash_ << kHashShift) ^ b_->window[strStart_ + 1]) & kHashMask;
     }
     const CodecResult result = RunMatcher();
     *outSize = sink.Size();
@@ -303,8 +318,6 @@ void Deflater::StartFile(int level) {
     written_ = 0;
     aborted_ = false;
     FillWindow();
-    hash_ = b_->window[0];
-    hash_ = ((hash_ << kHashShift) ^ b_->window[1]) & kHashMask;
 }
 
 void Deflater::FillWindow() {
@@ -336,10 +349,10 @@ void Deflater::FillWindow() {
 }
 
 inline unsigned Deflater::InsertString(unsigned position) {
-    hash_ = ((hash_ << kHashShift) ^ b_->window[position + kMinMatch - 1]) & kHashMask;
-    const unsigned head = b_->head[hash_];
+    const unsigned hash = Hash3(b_->window + position);
+    const unsigned head = b_->head[hash];
     b_->prev[position & kWindowMask] = static_cast<uint16_t>(head);
-    b_->head[hash_] = static_cast<uint16_t>(position);
+    b_->head[hash] = static_cast<uint16_t>(position);
     return head;
 }
 
@@ -433,8 +446,6 @@ void Deflater::CompressFast() {
                 // Too long to insert every string: restart the hash after it.
                 strStart_ += matchLength;
                 matchLength = 0;
-                hash_ = window[strStart_];
-                hash_ = ((hash_ << kHashShift) ^ window[strStart_ + 1]) & kHashMask;
             }
         } else {
             flush = TallyLiteral(window[strStart_]);

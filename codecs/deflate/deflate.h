@@ -103,7 +103,6 @@ private:
     unsigned strStart_ = 0;       // current position in the window
     unsigned lookahead_ = 0;      // valid bytes from strStart_ on
     long blockStart_ = 0;         // window position of the block's first byte; negative once slid out
-    unsigned hash_ = 0;           // running hash of the next three bytes
     unsigned matchStart_ = 0;
     unsigned matchLength_ = 0;
     unsigned prevLength_ = 0;
