@@ -61,8 +61,8 @@ struct LevelParameters {
 // longest match whose strings still enter the hash table; nice: a match this
 // long ends the search; chain: at most this many chain steps (0: unbounded).
 constexpr LevelParameters kLevels[10] = {
-    {0, 0, 0, 0},       {4, 4, 8, 4},       {4, 5, 16, 8},        {4, 6, 32, 16},       {4, 4, 16, 8},
-    {8, 16, 32, 16},    {8, 16, 64, 64},    {8, 32, 128, 128},    {32, 128, 258, 512},  {32, 258, 258, 1024}};
+    {0, 0, 0, 0},       {4, 4, 8, 4},       {4, 5, 16, 8},        {4, 6, 32, 24},       {4, 4, 16, 12},
+    {8, 16, 32, 24},    {8, 16, 128, 96},   {8, 32, 128, 192},    {32, 128, 258, 512},  {32, 258, 258, 1024}};
 
 constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
@@ -372,6 +372,12 @@ inline unsigned Deflater::InsertString(unsigned position) {
     return head;
 }
 
+// Whether the chain head or the three-byte table offer a string in reach.
+inline bool Deflater::HasCandidate(unsigned chainHead) const {
+    const unsigned limit = strStart_ > kMaxDistance ? strStart_ - kMaxDistance : 0;
+    return chainHead > limit || near3_ > limit;
+}
+
 unsigned Deflater::LongestMatch(unsigned chainHead) {
     const uint8_t* window = b_->window;
     const uint16_t* prev = b_->prev;
@@ -462,7 +468,7 @@ void Deflater::CompressFast() {
         }
         unsigned head = 0;
         if (lookahead_ >= kMinMatch) head = InsertString(strStart_);
-        if (lookahead_ >= kMinMatch) matchLength = LongestMatch(head);
+        if (lookahead_ >= kMinMatch && HasCandidate(head)) matchLength = LongestMatch(head);
         bool flush;
         if (matchLength >= kMinMatch) {
             flush = TallyMatch(strStart_ - matchStart_, matchLength);
@@ -504,7 +510,7 @@ void Deflater::CompressLazy() {
         prevLength_ = matchLength_;
         const unsigned prevMatch = matchStart_;
         matchLength_ = kMinMatch - 1;
-        if (lookahead_ >= kMinMatch && prevLength_ < lazyLength_) {
+        if (lookahead_ >= kMinMatch && prevLength_ < lazyLength_ && HasCandidate(head)) {
             matchLength_ = LongestMatch(head);
             if (matchLength_ == kMinMatch && strStart_ - matchStart_ > kTooFar) matchLength_ = kMinMatch - 1;
         }

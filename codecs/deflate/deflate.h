@@ -74,6 +74,7 @@ private:
     CodecResult RunMatcher();
     void FillWindow();
     unsigned InsertString(unsigned position);
+    bool HasCandidate(unsigned chainHead) const;
     unsigned LongestMatch(unsigned chainHead);
     void CompressFast();
     void CompressLazy();
