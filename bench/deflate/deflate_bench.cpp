@@ -1,5 +1,6 @@
 // Deflate, Inflate and CRC-32 against zlib and libdeflate, same inputs, same
-// run: deflate_bench <corpus folder> (made by make_corpus.py).
+// run: deflate_bench <corpus folder> [compress|inflate|crc] (the corpus made
+// by make_corpus.py; the optional word runs one section only).
 //
 // Compression: our five levels (9, 8, 6, 3, 0) beside zlib and libdeflate at
 // 9, 8, 6, 3, 1. Inflate: the streams zlib made at level 6, decoded by each.
@@ -111,18 +112,22 @@ size_t ZlibInflate(const uint8_t* in, size_t inSize, std::vector<uint8_t>& out) 
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: deflate_bench <corpus folder>\n");
+        std::fprintf(stderr, "usage: deflate_bench <corpus folder> [compress|inflate|crc]\n");
         return 2;
     }
+    const std::string only = argc > 2 ? argv[2] : "";
+    const bool runCompress = only.empty() || only == "compress";
+    const bool runInflate = only.empty() || only == "inflate";
+    const bool runCrc = only.empty() || only == "crc";
     const char* names[] = {"text", "binary", "incompressible", "redundant"};
     const int ourLevels[] = {9, 8, 6, 3, 0};
     const int peerLevels[] = {9, 8, 6, 3, 1};
     tessera::Deflater deflater;
     tessera::Inflater inflater;
 
-    std::printf("## Compression (size in bytes, ratio to zlib, MB/s, speed ratio to zlib)\n\n");
-    std::printf("| input | ours lvl | ours size | zlib lvl | zlib size | size ours/zlib | libdeflate size | ours MB/s | zlib MB/s | libdeflate MB/s | speed ours/zlib |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
+    if (runCompress) std::printf("## Compression (size in bytes, ratio to zlib, MB/s, speed ratio to zlib)\n\n");
+    if (runCompress) std::printf("| input | ours lvl | ours size | zlib lvl | zlib size | size ours/zlib | libdeflate size | ours MB/s | zlib MB/s | libdeflate MB/s | speed ours/zlib |\n");
+    if (runCompress) std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
     std::vector<std::vector<uint8_t>> inputs, zlib6;
     for (const char* name : names) {
         inputs.push_back(ReadFile(std::string(argv[1]) + "/" + name + ".bin"));
@@ -133,7 +138,7 @@ int main(int argc, char** argv) {
         }
         const double mb = in.size() / 1e6;
         std::vector<uint8_t> out(in.size() + in.size() / 100 + 1024);
-        for (int i = 0; i < 5; ++i) {
+        for (int i = 0; runCompress && i < 5; ++i) {
             size_t ours = 0, zlib = 0, ld = 0;
             libdeflate_compressor* c = libdeflate_alloc_compressor(peerLevels[i]);
             double t[3];
@@ -149,9 +154,9 @@ int main(int argc, char** argv) {
         zlib6.push_back(out);
     }
 
-    std::printf("\n## Inflate of zlib's level-6 streams (MB/s of output)\n\n");
-    std::printf("| input | ours | zlib | libdeflate | ours/zlib |\n|---|---|---|---|---|\n");
-    for (size_t k = 0; k < inputs.size(); ++k) {
+    if (runInflate) std::printf("\n## Inflate of zlib's level-6 streams (MB/s of output)\n\n");
+    if (runInflate) std::printf("| input | ours | zlib | libdeflate | ours/zlib |\n|---|---|---|---|---|\n");
+    for (size_t k = 0; runInflate && k < inputs.size(); ++k) {
         const auto& in = inputs[k];
         const auto& packed = zlib6[k];
         std::vector<uint8_t> out(in.size());
@@ -182,6 +187,7 @@ int main(int argc, char** argv) {
                     ok ? "" : " (MISMATCH)");
     }
 
+    if (!runCrc) return 0;
     std::printf("\n## CRC-32 and memcpy (GB/s, on the text input)\n\n");
     const auto& text = inputs[0];
     const double gb = text.size() / 1e9;

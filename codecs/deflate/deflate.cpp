@@ -6,8 +6,12 @@
 //   (longest match + 3 + 1) before the end of the read data; when the
 //   position reaches 65,274 the upper half moves down and every hash link is
 //   lowered by 32 KiB (links that would fall below 0 become 0, "no entry").
-// - Hash: h = ((h << 5) ^ next byte) & 0x7FFF over three bytes, so a string
-//   inserted at p is hashed with the byte at p + 2.
+// - Hash chains link strings by a multiplicative hash of their first four
+//   bytes, so a chain step almost always finds a match of four bytes or
+//   more; a second table without chains remembers the last string with the
+//   same three bytes, tried when the chain gave nothing. The chain limits
+//   are lower than the classic ones for that reason, at about the same
+//   output size.
 // - Each symbol of a block is one literal/length byte plus a 16-bit distance
 //   (0 for a literal) instead of separate flag bits; the block limits are the
 //   same (32,767 symbols).
@@ -29,9 +33,10 @@ namespace {
 constexpr unsigned kWindowHalf = 32768;
 constexpr unsigned kWindowBytes = 2 * kWindowHalf;
 constexpr unsigned kWindowMask = kWindowHalf - 1;
-constexpr unsigned kHashSize = 32768;
-constexpr unsigned kHashMask = kHashSize - 1;
-constexpr unsigned kHashShift = 5;
+constexpr unsigned kHashBits = 15;  // chains: strings with the same four bytes (mostly)
+constexpr unsigned kHashSize = 1u << kHashBits;
+constexpr unsigned kHash3Bits = 14;  // last string with the same three bytes, no chain
+constexpr unsigned kHash3Size = 1u << kHash3Bits;
 constexpr unsigned kMinMatch = 3;
 constexpr unsigned kMaxMatch = 258;
 constexpr unsigned kMinLookahead = kMaxMatch + kMinMatch + 1;  // 262
@@ -56,8 +61,8 @@ struct LevelParameters {
 // longest match whose strings still enter the hash table; nice: a match this
 // long ends the search; chain: at most this many chain steps (0: unbounded).
 constexpr LevelParameters kLevels[10] = {
-    {0, 0, 0, 0},       {4, 4, 8, 4},       {4, 5, 16, 8},        {4, 6, 32, 32},       {4, 4, 16, 16},
-    {8, 16, 32, 32},    {8, 16, 128, 128},  {8, 32, 128, 256},    {32, 128, 258, 1024}, {32, 258, 258, 4096}};
+    {0, 0, 0, 0},       {4, 4, 8, 4},       {4, 5, 16, 8},        {4, 6, 32, 24},       {4, 4, 16, 12},
+    {8, 16, 32, 24},    {8, 16, 128, 80},   {8, 32, 128, 192},    {32, 128, 258, 512},  {32, 258, 258, 1024}};
 
 constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
@@ -123,6 +128,26 @@ inline uint64_t Load64(const uint8_t* p) {
     std::memcpy(&v, p, 8);
     return v;
 }
+inline uint32_t Load32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// Multiplicative hashes of the four and of the three bytes at p (the window
+// has room for a load past the data).
+inline unsigned Hash4(const uint8_t* p) {
+    return (Load32(p) * 0x9E3779B1u) >> (32 - kHashBits);
+}
+inline unsigned Hash3(const uint8_t* p) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    const uint32_t bytes = Load32(p) >> 8;
+#else
+    const uint32_t bytes = Load32(p) & 0xFFFFFF;
+#endif
+    return (bytes * 0x9E3779B1u) >> (32 - kHash3Bits);
+}
+
 inline uint16_t Load16(const uint8_t* p) {
     uint16_t v;
     std::memcpy(&v, p, 2);
@@ -171,6 +196,7 @@ struct Deflater::Tree {
 struct Deflater::Buffers {
     uint8_t window[kWindowBytes + 8];  // + room for the 8-byte compare at the end
     uint16_t head[kHashSize];
+    uint16_t head3[kHash3Size];
     uint16_t prev[kWindowHalf];
     uint8_t literal[kSymbolBufferSize];  // literal byte or match length - 3
     uint16_t distance[kSymbolBufferSize];  // 0 for a literal
@@ -258,8 +284,6 @@ CodecResult Deflater::CompressBlock(const uint8_t* in, size_t size, uint8_t* out
         written_ = 0;
         aborted_ = false;
         FillWindow();
-        hash_ = b_->window[strStart_];
-        hash_ = ((hash_ << kHashShift) ^ b_->window[strStart_ + 1]) & kHashMask;
     }
     const CodecResult result = RunMatcher();
     *outSize = sink.Size();
@@ -287,6 +311,7 @@ void Deflater::StartFile(int level) {
     niceLength_ = kLevels[level_].nice;
     maxChain_ = kLevels[level_].chain;
     std::memset(b_->head, 0, sizeof(b_->head));
+    std::memset(b_->head3, 0, sizeof(b_->head3));
     std::memset(b_->lit.freq, 0, sizeof(b_->lit.freq));
     std::memset(b_->dist.freq, 0, sizeof(b_->dist.freq));
     strStart_ = 0;
@@ -303,8 +328,6 @@ void Deflater::StartFile(int level) {
     written_ = 0;
     aborted_ = false;
     FillWindow();
-    hash_ = b_->window[0];
-    hash_ = ((hash_ << kHashShift) ^ b_->window[1]) & kHashMask;
 }
 
 void Deflater::FillWindow() {
@@ -319,6 +342,8 @@ void Deflater::FillWindow() {
             blockStart_ -= static_cast<long>(kWindowHalf);
             for (unsigned i = 0; i < kHashSize; ++i)
                 b_->head[i] = static_cast<uint16_t>(b_->head[i] >= kWindowHalf ? b_->head[i] - kWindowHalf : 0);
+            for (unsigned i = 0; i < kHash3Size; ++i)
+                b_->head3[i] = static_cast<uint16_t>(b_->head3[i] >= kWindowHalf ? b_->head3[i] - kWindowHalf : 0);
             for (unsigned i = 0; i < kWindowHalf; ++i)
                 b_->prev[i] = static_cast<uint16_t>(b_->prev[i] >= kWindowHalf ? b_->prev[i] - kWindowHalf : 0);
             more += kWindowHalf;
@@ -336,11 +361,21 @@ void Deflater::FillWindow() {
 }
 
 inline unsigned Deflater::InsertString(unsigned position) {
-    hash_ = ((hash_ << kHashShift) ^ b_->window[position + kMinMatch - 1]) & kHashMask;
-    const unsigned head = b_->head[hash_];
+    const uint8_t* p = b_->window + position;
+    const unsigned hash = Hash4(p);
+    const unsigned head = b_->head[hash];
     b_->prev[position & kWindowMask] = static_cast<uint16_t>(head);
-    b_->head[hash_] = static_cast<uint16_t>(position);
+    b_->head[hash] = static_cast<uint16_t>(position);
+    uint16_t& head3 = b_->head3[Hash3(p)];
+    near3_ = head3;
+    head3 = static_cast<uint16_t>(position);
     return head;
+}
+
+// Whether the chain head or the three-byte table offer a string in reach.
+inline bool Deflater::HasCandidate(unsigned chainHead) const {
+    const unsigned limit = strStart_ > kMaxDistance ? strStart_ - kMaxDistance : 0;
+    return chainHead > limit || near3_ > limit;
 }
 
 unsigned Deflater::LongestMatch(unsigned chainHead) {
@@ -352,32 +387,46 @@ unsigned Deflater::LongestMatch(unsigned chainHead) {
     unsigned best = prevLength_;
     unsigned nice = niceLength_ > lookahead_ ? lookahead_ : niceLength_;
     const unsigned limit = strStart_ > kMaxDistance ? strStart_ - kMaxDistance : 0;
-    uint16_t scanEnd = Load16(scan + best - 1);
     const uint16_t scanStart = Load16(scan);
-    unsigned current = chainHead;
-    do {
+    // Length of the match at `current`, whose first two bytes are equal.
+    auto matchLength = [&](unsigned current) {
         const uint8_t* match = window + current;
-        // Cheap rejections first: the bytes that would extend the best match,
-        // then the first two.
-        if (Load16(match + best - 1) != scanEnd || Load16(match) != scanStart) continue;
         unsigned len = 2;
         for (;;) {
             const uint64_t diff = Load64(scan + len) ^ Load64(match + len);
-            if (diff) {
-                len += EqualLowBytes(diff);
-                break;
-            }
+            if (diff) return len + EqualLowBytes(diff);
             len += 8;
-            if (len >= kMaxMatch) break;
+            if (len >= kMaxMatch) return kMaxMatch;
         }
-        if (len > kMaxMatch) len = kMaxMatch;
-        if (len > best) {
-            matchStart_ = current;
+    };
+    if (chainHead > limit) {
+        uint16_t scanEnd = Load16(scan + best - 1);
+        unsigned current = chainHead;
+        do {
+            const uint8_t* match = window + current;
+            // Cheap rejections first: the bytes that would extend the best match,
+            // then the first two.
+            if (Load16(match + best - 1) != scanEnd || Load16(match) != scanStart) continue;
+            unsigned len = matchLength(current);
+            if (len > kMaxMatch) len = kMaxMatch;
+            if (len > best) {
+                matchStart_ = current;
+                best = len;
+                if (len >= nice) break;
+                scanEnd = Load16(scan + best - 1);
+            }
+        } while ((current = prev[current & kWindowMask]) > limit && --chain != 0);
+    }
+    if (best < kMinMatch && near3_ > limit) {
+        // The chains group four bytes; a three-byte match has its own table.
+        const uint8_t* match = window + near3_;
+        if (Load16(match) == scanStart && match[2] == scan[2]) {
+            unsigned len = matchLength(near3_);
+            if (len > kMaxMatch) len = kMaxMatch;
+            matchStart_ = near3_;
             best = len;
-            if (len >= nice) break;
-            scanEnd = Load16(scan + best - 1);
         }
-    } while ((current = prev[current & kWindowMask]) > limit && --chain != 0);
+    }
     return best <= lookahead_ ? best : lookahead_;
 }
 
@@ -419,7 +468,7 @@ void Deflater::CompressFast() {
         }
         unsigned head = 0;
         if (lookahead_ >= kMinMatch) head = InsertString(strStart_);
-        if (head != 0 && strStart_ - head <= kMaxDistance) matchLength = LongestMatch(head);
+        if (lookahead_ >= kMinMatch && HasCandidate(head)) matchLength = LongestMatch(head);
         bool flush;
         if (matchLength >= kMinMatch) {
             flush = TallyMatch(strStart_ - matchStart_, matchLength);
@@ -433,8 +482,6 @@ void Deflater::CompressFast() {
                 // Too long to insert every string: restart the hash after it.
                 strStart_ += matchLength;
                 matchLength = 0;
-                hash_ = window[strStart_];
-                hash_ = ((hash_ << kHashShift) ^ window[strStart_ + 1]) & kHashMask;
             }
         } else {
             flush = TallyLiteral(window[strStart_]);
@@ -463,7 +510,7 @@ void Deflater::CompressLazy() {
         prevLength_ = matchLength_;
         const unsigned prevMatch = matchStart_;
         matchLength_ = kMinMatch - 1;
-        if (head != 0 && prevLength_ < lazyLength_ && strStart_ - head <= kMaxDistance) {
+        if (lookahead_ >= kMinMatch && prevLength_ < lazyLength_ && HasCandidate(head)) {
             matchLength_ = LongestMatch(head);
             if (matchLength_ == kMinMatch && strStart_ - matchStart_ > kTooFar) matchLength_ = kMinMatch - 1;
         }

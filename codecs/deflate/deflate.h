@@ -1,9 +1,9 @@
 // Deflate encoder (RFC 1951) for ZIP method 8.
 //
 // One Deflater serves a whole run of files: its window (64 KiB), hash and
-// chain tables (32,768 16-bit entries each), symbol buffers and output buffer
-// are allocated once. Per file it matches greedily (levels 0-3) or lazily
-// (levels 4-9) with the classic level table, cuts blocks when the symbol
+// chain tables (32,768 16-bit entries each, and 16,384 for three-byte
+// strings), symbol buffers and output buffer are allocated once. Per file it
+// matches greedily (levels 0-3) or lazily (levels 4-9), cuts blocks when the symbol
 // buffer fills or an early estimate shows the block compresses well, and
 // writes each block stored, with the fixed codes or with its own codes,
 // whichever is smallest. A file that does not shrink at all in one block is
@@ -74,6 +74,7 @@ private:
     CodecResult RunMatcher();
     void FillWindow();
     unsigned InsertString(unsigned position);
+    bool HasCandidate(unsigned chainHead) const;
     unsigned LongestMatch(unsigned chainHead);
     void CompressFast();
     void CompressLazy();
@@ -103,8 +104,8 @@ private:
     unsigned strStart_ = 0;       // current position in the window
     unsigned lookahead_ = 0;      // valid bytes from strStart_ on
     long blockStart_ = 0;         // window position of the block's first byte; negative once slid out
-    unsigned hash_ = 0;           // running hash of the next three bytes
     unsigned matchStart_ = 0;
+    unsigned near3_ = 0;          // last earlier string with the same three bytes as the one inserted last
     unsigned matchLength_ = 0;
     unsigned prevLength_ = 0;
     bool inputDone_ = false;

@@ -7,12 +7,16 @@
 //   harmless); near the end of the buffer it is filled byte by byte.
 // - When the source is used up, zero bytes are appended so a table lookup can
 //   look past the last code; consuming any of them is "input ended early".
-// - The window holds 32 KiB plus slack for a match that runs past its end.
-//   When the write position passes 32 KiB the first 32 KiB go to the sink and
-//   the overhang moves to the front, so copies never wrap at the destination;
-//   a source that lies in the previous pass is copied byte by byte.
-// - Match copies never write beyond the match: the bytes after the write
-//   position are still history for the next distances.
+// - Output goes into one linear buffer: 32 KiB of history followed by the
+//   output area. When the write position passes the end of the area, the
+//   new bytes go to the sink and the last 32 KiB move to the front, so every
+//   match source lies contiguously before its destination and a distance is
+//   valid exactly when it does not exceed the write position.
+// - Bytes past the write position are not history, so match copies move
+//   whole words and may write up to 15 bytes beyond the match; the buffer
+//   has slack for that and for the literals decoded in one step.
+// - Stored blocks larger than the buffered input are read from the source
+//   straight into the output buffer.
 #include "codecs/deflate/inflate.h"
 
 #include <cstring>
@@ -23,15 +27,19 @@ namespace {
 
 using namespace huffman;
 
-constexpr size_t kWindowSlack = 258 + 14;
+constexpr size_t kHistory = Inflater::kWindowSize;
+constexpr size_t kOutputArea = 224 * 1024;
+constexpr size_t kBufferLimit = kHistory + kOutputArea;  // the sink gets the area when pos reaches this
+constexpr size_t kBufferSlack = 4 + 258 + 16 + 10;         // literals of one step, a match, copy overshoot
+constexpr size_t kDirectStored = 4096;  // stored bytes read straight into the buffer from this many on
 constexpr size_t kKeep = 8;  // input bytes kept before the buffer: the accumulator's source
 constexpr size_t kInputSize = 32768;
 
-constexpr unsigned kFixedLitBits = 7, kFixedDistBits = 5, kLengthCodeBits = 7;
-constexpr unsigned kDynLitBits = 9, kDynDistBits = 6;
+constexpr unsigned kFixedLitBits = 9, kFixedDistBits = 8, kLengthCodeBits = 7;
+constexpr unsigned kDynLitBits = 10, kDynDistBits = 8;
 
 constexpr size_t kFixedLitSize = ArenaSize(288, kFixedLitBits, 9);
-constexpr size_t kFixedDistSize = ArenaSize(30, kFixedDistBits, 5);
+constexpr size_t kFixedDistSize = ArenaSize(30, kFixedDistBits, 8);
 constexpr size_t kDynLitSize = ArenaSize(288, kDynLitBits, 15);
 constexpr size_t kDynDistSize = ArenaSize(32, kDynDistBits, 15);
 constexpr size_t kLengthCodeSize = ArenaSize(19, kLengthCodeBits, 7);
@@ -67,6 +75,19 @@ struct Templates {
 };
 constexpr Templates kTemplates;
 
+// Folds the extra bits into the first-level entries of lengths and distances
+// whose code and extra bits fit in the index: the entry then stands for one
+// exact length or distance (no extra bits left) and consumes both at once.
+void ResolveExtraBits(Entry* table, unsigned rootBits) {
+    const uint32_t size = 1u << rootBits;
+    for (uint32_t i = 0; i < size; ++i) {
+        const Entry e = table[i];
+        const uint32_t extra = EntryOp(e), len = EntryBits(e);
+        if (extra == 0 || extra > 15 || len + extra > rootBits) continue;
+        table[i] = MakeEntry(EntryValue(e) + ((i >> len) & ((1u << extra) - 1)), 0, len + extra);
+    }
+}
+
 inline uint64_t Load64(const uint8_t* p) {
     uint64_t v;
     std::memcpy(&v, p, 8);
@@ -82,31 +103,35 @@ inline void Copy8(uint8_t* dst, const uint8_t* src) {
     std::memcpy(dst, &v, 8);
 }
 
-inline void Copy4(uint8_t* dst, const uint8_t* src) {
-    uint32_t v;
-    std::memcpy(&v, src, 4);
-    std::memcpy(dst, &v, 4);
-}
+inline void Store64(uint8_t* dst, uint64_t v) { std::memcpy(dst, &v, 8); }
 
-// Copies a match whose source lies before its destination in the buffer.
-// Never writes past dst + length: the bytes there are still history.
+// Copies a match whose source lies before its destination. Writes whole
+// words: up to 15 bytes past dst + length may be overwritten.
 inline void CopyMatch(uint8_t* dst, size_t distance, size_t length) {
     const uint8_t* src = dst - distance;
+    uint8_t* const end = dst + length;
     if (distance >= 8) {
-        if (length >= 8) {
-            size_t i = 0;
-            for (; length - i > 8; i += 8) Copy8(dst + i, src + i);
-            Copy8(dst + length - 8, src + length - 8);
-        } else if (length >= 4) {
-            Copy4(dst, src);
-            Copy4(dst + length - 4, src + length - 4);
-        } else {
-            for (size_t i = 0; i < length; ++i) dst[i] = src[i];
-        }
+        do {
+            Copy8(dst, src);
+            Copy8(dst + 8, src + 8);
+            dst += 16;
+            src += 16;
+        } while (dst < end);
     } else if (distance == 1) {
-        std::memset(dst, src[0], length);
+        const uint64_t v = 0x0101010101010101ull * src[0];
+        do {
+            Store64(dst, v);
+            Store64(dst + 8, v);
+            dst += 16;
+        } while (dst < end);
     } else {
-        for (size_t i = 0; i < length; ++i) dst[i] = src[i];  // overlapping: byte by byte
+        // Each word's first `distance` bytes are right; the rest is
+        // rewritten by the next word.
+        do {
+            Copy8(dst, src);
+            dst += distance;
+            src += distance;
+        } while (dst < end);
     }
 }
 
@@ -131,7 +156,7 @@ private:
 }  // namespace
 
 Inflater::Inflater()
-    : window_(new (std::nothrow) uint8_t[kWindowSize + kWindowSlack]),
+    : window_(new (std::nothrow) uint8_t[kBufferLimit + kBufferSlack]),
       input_(new (std::nothrow) uint8_t[kKeep + kInputSize]),
       tables_(new (std::nothrow) Entry[kFixedLitSize + kFixedDistSize + kDynLitSize + kDynDistSize +
                                        kLengthCodeSize]) {
@@ -142,7 +167,7 @@ Inflater::Inflater()
         dynDist_ = dynLit_ + kDynLitSize;
         lengthCodes_ = dynDist_ + kDynDistSize;
     }
-    if (window_) std::memset(window_.get(), 0, kWindowSize + kWindowSlack);
+    if (window_) std::memset(window_.get(), 0, kBufferLimit + kBufferSlack);
     if (input_) std::memset(input_.get(), 0, kKeep);
 }
 
@@ -151,7 +176,6 @@ Inflater::~Inflater() = default;
 void Inflater::ResetHistory() {
     position_ = 0;
     flushStart_ = 0;
-    windowFull_ = false;
 }
 
 CodecResult Inflater::Inflate(ByteSource& source, ByteSink& sink) {
@@ -233,17 +257,12 @@ bool Inflater::SlowRefill() {
 
 bool Inflater::FlushWindow() {
     uint8_t* win = window_.get();
-    const size_t end = position_ < kWindowSize ? position_ : kWindowSize;
-    if (end > flushStart_ && !sink_->Write(win + flushStart_, end - flushStart_)) return false;
-    if (position_ >= kWindowSize) {
-        const size_t overhang = position_ - kWindowSize;
-        std::memmove(win, win + kWindowSize, overhang);
-        position_ = overhang;
-        flushStart_ = 0;
-        windowFull_ = true;
-    } else {
-        flushStart_ = position_;
+    if (position_ > flushStart_ && !sink_->Write(win + flushStart_, position_ - flushStart_)) return false;
+    if (position_ >= kBufferLimit) {
+        std::memmove(win, win + position_ - kHistory, kHistory);
+        position_ = kHistory;
     }
+    flushStart_ = position_;
     return true;
 }
 
@@ -263,7 +282,7 @@ CodecResult Inflater::StoredBlock() {
         win[position_++] = static_cast<uint8_t>(bitBuffer_);
         Drop(8);
         --left;
-        if (position_ >= kWindowSize && !FlushWindow()) return CodecResult::kAborted;
+        if (position_ >= kBufferLimit && !FlushWindow()) return CodecResult::kAborted;
     }
     if (left) {
         // The accumulator is empty now; bits above the count mirror bytes
@@ -273,15 +292,27 @@ CodecResult Inflater::StoredBlock() {
         if (fakeBytes_) return CodecResult::kBadData;
     }
     while (left) {
-        if (in_ == inEnd_ && !ReadMore()) return CodecResult::kBadData;
-        size_t n = static_cast<size_t>(inEnd_ - in_);
-        if (n > left) n = left;
-        if (n > kWindowSize - position_) n = kWindowSize - position_;
-        std::memcpy(win + position_, in_, n);
-        in_ += n;
-        position_ += n;
-        left -= n;
-        if (position_ >= kWindowSize && !FlushWindow()) return CodecResult::kAborted;
+        size_t room = kBufferLimit - position_;
+        if (in_ == inEnd_ && left >= kDirectStored && !sourceDone_) {
+            // Nothing buffered: let the source write into the output buffer.
+            const size_t n = source_->Read(win + position_, left < room ? left : room);
+            if (n == 0) {
+                sourceDone_ = true;
+                return CodecResult::kBadData;
+            }
+            position_ += n;
+            left -= n;
+        } else {
+            if (in_ == inEnd_ && !ReadMore()) return CodecResult::kBadData;
+            size_t n = static_cast<size_t>(inEnd_ - in_);
+            if (n > left) n = left;
+            if (n > room) n = room;
+            std::memcpy(win + position_, in_, n);
+            in_ += n;
+            position_ += n;
+            left -= n;
+        }
+        if (position_ >= kBufferLimit && !FlushWindow()) return CodecResult::kAborted;
     }
     return CodecResult::kOk;
 }
@@ -300,6 +331,8 @@ CodecResult Inflater::FixedBlock() {
         // 30 of 32 five-bit codes: incomplete, accepted here.
         if (Build(lengths, 30, kTemplates.dist, kFixedDistBits, fixedDist_, kFixedDistSize, &codes) > kIncomplete)
             return CodecResult::kNoMemory;
+        ResolveExtraBits(fixedLit_, kFixedLitBits);
+        ResolveExtraBits(fixedDist_, kFixedDistBits);
         fixedBuilt_ = true;
     }
     return DecodeCodes(fixedLit_, kFixedLitBits, fixedDist_, kFixedDistBits);
@@ -365,6 +398,8 @@ CodecResult Inflater::DynamicBlock() {
     result = Build(lengths + litCount, distCount, kTemplates.dist, kDynDistBits, dynDist_, kDynDistSize, &codes);
     if (result != kComplete && result != kIncomplete) return result;
     if (codes == 0 && litCount > 257) return CodecResult::kBadData;
+    ResolveExtraBits(dynLit_, kDynLitBits);
+    ResolveExtraBits(dynDist_, kDynDistBits);
     return DecodeCodes(dynLit_, kDynLitBits, dynDist_, kDynDistBits);
 }
 
@@ -392,48 +427,53 @@ CodecResult Inflater::DecodeCodes(const Entry* lit, unsigned litBits, const Entr
         pos = position_;
     };
 
-    for (;;) {
-        // One refill covers a literal/length code with its extra bits and a
-        // distance code with its extra bits: 15 + 5 + 15 + 13 = 48 bits.
+    // After every refill at least 56 bits are buffered: enough for up to
+    // three first-level literals, or a literal/length code with its extra
+    // bits and a distance code with its extra bits (15 + 5 + 15 + 13 = 48).
+    // The refill only adds bits above the count, so an entry looked up
+    // before it stays valid.
+    auto refill = [&]() -> bool {
         if (inEnd - in >= 8) {
             bits |= Load64(in) << count;
             in += (63 - count) >> 3;
             count |= 56;
-        } else {
-            save();
-            const bool ok = SlowRefill();
-            load();
-            if (!ok) return CodecResult::kBadData;
+            return true;
         }
+        save();
+        const bool ok = SlowRefill();
+        load();
+        return ok;
+    };
 
-        Entry e = lit[bits & litMask];
-        if (EntryOp(e) == kOpLiteral) {
+    if (!refill()) return CodecResult::kBadData;
+    Entry e = lit[bits & litMask];
+    for (;;) {
+        if (pos >= kBufferLimit) {
+            save();
+            if (!FlushWindow()) return CodecResult::kAborted;
+            load();
+        }
+        if (e & (kOpLiteral << 8)) {
             // Runs of literals: up to three per refill (a first-level
-            // literal code has at most 9 bits).
+            // literal code has at most 10 bits).
             bits >>= EntryBits(e);
             count -= EntryBits(e);
             win[pos++] = static_cast<uint8_t>(EntryValue(e));
             e = lit[bits & litMask];
-            if (EntryOp(e) == kOpLiteral) {
+            if (e & (kOpLiteral << 8)) {
                 bits >>= EntryBits(e);
                 count -= EntryBits(e);
                 win[pos++] = static_cast<uint8_t>(EntryValue(e));
                 e = lit[bits & litMask];
-                if (EntryOp(e) == kOpLiteral) {
+                if (e & (kOpLiteral << 8)) {
                     bits >>= EntryBits(e);
                     count -= EntryBits(e);
                     win[pos++] = static_cast<uint8_t>(EntryValue(e));
                     e = lit[bits & litMask];
                 }
             }
-            if (pos >= kWindowSize) {
-                save();
-                if (!FlushWindow()) return CodecResult::kAborted;
-                load();
-            }
-            // Go on with the entry in hand only when a whole match fits in
-            // the bits left.
-            if (count < 48 || EntryOp(e) == kOpLiteral) continue;
+            if (!refill()) return CodecResult::kBadData;
+            continue;
         }
         if (e & (kOpSubtable << 8)) {
             bits >>= EntryBits(e);
@@ -445,20 +485,20 @@ CodecResult Inflater::DecodeCodes(const Entry* lit, unsigned litBits, const Entr
         uint32_t op = EntryOp(e);
         if (op == kOpLiteral) {  // a literal with a long code
             win[pos++] = static_cast<uint8_t>(EntryValue(e));
-            if (pos >= kWindowSize) {
-                save();
-                if (!FlushWindow()) return CodecResult::kAborted;
-                load();
-            }
+            if (!refill()) return CodecResult::kBadData;
+            e = lit[bits & litMask];
             continue;
         }
         if (op >= 16) {
             save();
             return op == kOpEnd ? CodecResult::kOk : CodecResult::kBadData;
         }
-        const uint32_t length = EntryValue(e) + (static_cast<uint32_t>(bits) & ((1u << op) - 1));
-        bits >>= op;
-        count -= op;
+        uint32_t length = EntryValue(e);
+        if (op) {  // extra bits not folded into the entry
+            length += static_cast<uint32_t>(bits) & ((1u << op) - 1);
+            bits >>= op;
+            count -= op;
+        }
 
         e = dist[bits & distMask];
         if (e & (kOpSubtable << 8)) {
@@ -476,29 +516,15 @@ CodecResult Inflater::DecodeCodes(const Entry* lit, unsigned litBits, const Entr
         const size_t distance = EntryValue(e) + (static_cast<uint32_t>(bits) & ((1u << op) - 1));
         bits >>= op;
         count -= op;
-
-        if (distance <= pos) {
-            CopyMatch(win + pos, distance, length);
-        } else {
-            if (!windowFull_) {  // before the first output byte
-                save();
-                return CodecResult::kBadData;
-            }
-            // The source starts in the previous pass of the window: copy up
-            // to its end (the source lies ahead of the destination there),
-            // then on from the window's start.
-            const size_t from = pos + kWindowSize - distance;
-            size_t first = kWindowSize - from;
-            if (first > length) first = length;
-            std::memmove(win + pos, win + from, first);
-            if (length > first) CopyMatch(win + pos + first, distance, length - first);
-        }
-        pos += length;
-        if (pos >= kWindowSize) {
+        if (distance > pos) {  // before the first output byte
             save();
-            if (!FlushWindow()) return CodecResult::kAborted;
-            load();
+            return CodecResult::kBadData;
         }
+        // The next entry is looked up before the copy so the two overlap.
+        if (!refill()) return CodecResult::kBadData;
+        e = lit[bits & litMask];
+        CopyMatch(win + pos, distance, length);
+        pos += length;
     }
 }
 

@@ -4,8 +4,8 @@
 // One Inflater serves a whole run (an extraction or test of many entries): it
 // allocates its window, input buffer and table space once, and the tables of
 // the fixed codes are built on the first fixed block and kept until the
-// object goes. The 32 KiB window is also the output buffer: the sink receives
-// 32,768 bytes each time the window fills and the remainder at the end.
+// object goes. The window is also the output buffer: the sink receives the
+// output in pieces of up to about 224 KiB and the remainder at the end.
 #pragma once
 
 #include <cstddef>
@@ -71,7 +71,7 @@ private:
     bool InputExhaustedEarly() const { return bitCount_ < 8 * fakeBytes_; }
 
     // Set-up buffers (allocated once; null after a failed allocation).
-    std::unique_ptr<uint8_t[]> window_;  // 32 KiB + slack for the match that crosses the end
+    std::unique_ptr<uint8_t[]> window_;  // 32 KiB history + output area + slack for one decoding step
     std::unique_ptr<uint8_t[]> input_;   // kept tail + read buffer
     std::unique_ptr<huffman::Entry[]> tables_;
     huffman::Entry* fixedLit_ = nullptr;   // fixed codes: built once, kept
@@ -89,9 +89,8 @@ private:
     unsigned fakeBytes_ = 0;      // zero bytes appended after the source ended
     const uint8_t* in_ = nullptr;     // next unread byte of input_
     const uint8_t* inEnd_ = nullptr;
-    size_t position_ = 0;         // write position in the window
+    size_t position_ = 0;         // write position in the window; all bytes before it are history
     size_t flushStart_ = 0;       // first window byte not yet given to the sink
-    bool windowFull_ = false;     // the window has wrapped at least once: all 32 KiB are history
     bool sourceDone_ = false;     // the source reported its end
     const uint8_t* unusedData_ = nullptr;
     size_t unusedSize_ = 0;

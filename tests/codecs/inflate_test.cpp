@@ -321,11 +321,29 @@ TEST(Inflate, StopsAtOnceWhenTheSinkRefuses) {
     ASSERT_EQ(deflater.Compress(plain, packed, file), CodecResult::kOk);
     ASSERT_LT(packed.bytes.size(), 32768u);
 
+    // Takes pieces while they fit in 1 MiB; counts any call after it refused.
+    struct LimitedSink final : ByteSink {
+        bool Write(const uint8_t* data, size_t size) override {
+            if (refused || size > (size_t{1} << 20) - accepted) {
+                callsAfterRefusal += refused;
+                refused = true;
+                return false;
+            }
+            for (size_t i = 0; i < size; ++i) nonZero += data[i] != 0;
+            accepted += size;
+            return true;
+        }
+        size_t accepted = 0, nonZero = 0;
+        bool refused = false;
+        int callsAfterRefusal = 0;
+    } sink;
     Inflater inflater;
     MemorySource source(packed.bytes.data(), packed.bytes.size());
-    VectorSink sink(1 << 20);
     EXPECT_EQ(inflater.Inflate(source, sink), CodecResult::kAborted);
-    EXPECT_EQ(sink.bytes.size(), 1u << 20);
+    EXPECT_TRUE(sink.refused);
+    EXPECT_EQ(sink.callsAfterRefusal, 0);
+    EXPECT_GT(sink.accepted, 0u);
+    EXPECT_EQ(sink.nonZero, 0u);
 }
 
 TEST(Inflate, CabinetBlocksKeepTheirHistory) {
