@@ -1,6 +1,7 @@
 #include "application.h"
 
 #include "explorer_window.h"
+#include "search_window.h"
 #include "tescore.h"
 
 #include <commctrl.h>
@@ -125,8 +126,7 @@ TopLevelWindow* WindowList::FindOrCreate(WindowKind kind) {
     }
     TopLevelWindow* object = nullptr;
     if (kind == kExplorerWindow) object = new ExplorerWindow();
-    // Only the explorer window is made here; the Browse Archives kind (1)
-    // yields none.
+    else if (kind == kSearchWindow) object = new SearchWindow();
     if (!object) return nullptr;
     if (!object->Create(nullptr)) {
         delete object;

@@ -3,6 +3,7 @@
 #include "application.h"
 #include "explorer_window.h"
 #include "resource_ids.h"
+#include "search_window.h"
 #include "window_commands.h"
 #include "tescore.h"
 
@@ -146,9 +147,7 @@ bool ProcessCommandLine(const char* commandLine) {
         return true;
     }
     case 'F':
-        // "/F" (Browse Archives) is accepted and opens no window: the
-        // program ends.
-        return false;
+        return NewSearchWindow() != nullptr;
     case 'S': {
         // "/S archive [options]": a self-extracting program, with the
         // dialog or, given options, without a window; then the program
