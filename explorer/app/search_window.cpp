@@ -76,10 +76,17 @@ bool EntryMatches(const SearchCriteria& criteria, const HDRSTRUCT& entry, const 
             return false;
         }
         if (!criteria.pathMask.empty()) {
-            // "docs" names the folder as well as "docs\" does.
+            // In a path a backslash separates folders; the matcher would take
+            // it as an escape, so it is escaped itself. "docs" names the
+            // folder as well as "docs\" does.
+            std::string mask;
+            for (char c : criteria.pathMask) {
+                if (c == '\\') mask += '\\';
+                mask += c;
+            }
             std::string bare = folder.empty() ? folder : folder.substr(0, folder.size() - 1);
-            if (!tesview::WildcardMatch(folder.c_str(), criteria.pathMask.c_str(), true) &&
-                !(!bare.empty() && tesview::WildcardMatch(bare.c_str(), criteria.pathMask.c_str(), true))) {
+            if (!tesview::WildcardMatch(folder.c_str(), mask.c_str(), true) &&
+                !(!bare.empty() && tesview::WildcardMatch(bare.c_str(), mask.c_str(), true))) {
                 return false;
             }
         }
@@ -900,6 +907,10 @@ BOOL SearchWindow::OnNotify(NMHDR* header) {
 
 BOOL SearchWindow::OnMessage(UINT message, WPARAM, LPARAM lParam) {
     switch (message) {
+    case WM_CLOSE:
+        // At once, not by the posted Cancel of the dialog manager.
+        OnCommand(IDCANCEL, BN_CLICKED, nullptr);
+        return TRUE;
     case WM_SEARCH_FINISHED:
         if (worker_) FinishSearch();
         return TRUE;
