@@ -10,6 +10,7 @@ tree/                      the searched tree
   fake.zip                 text with an archive's extension
   notes.txt                no archive at all
   nested/deeper/set.tgz    docs/c.txt (2011)
+  nested/deeper/pack.cab   cabinet.txt (2013), by the gcab program
   nested/secret.zip        plain.txt, key.txt (encrypted with "secret", by the zip program)
   nested/loop -> ..        a link back up the tree (never walked twice)
 many/                      3000 small ZIP archives, for a search that takes a while
@@ -71,6 +72,15 @@ def main():
     write(os.path.join(tree, "nested", "deeper", "set.tgz"), tar_bytes([("docs/c.txt", 2011, b"c" * 30)], True))
 
     nested = os.path.join(tree, "nested")
+    cabinet_source = os.path.join(out, "cabinet.txt")
+    write(cabinet_source, b"in a cabinet\r\n" * 20)
+    stamp = time.mktime((2013, 6, 15, 12, 0, 0, 0, 0, -1))
+    os.utime(cabinet_source, (stamp, stamp))
+    cabinet = os.path.join(nested, "deeper", "pack.cab")
+    if os.path.exists(cabinet):
+        os.remove(cabinet)
+    subprocess.run(["gcab", "-c", "-z", "-n", cabinet, cabinet_source], check=True)
+    os.remove(cabinet_source)
     secret = os.path.join(nested, "secret.zip")
     plain = os.path.join(out, "plain.txt")
     key = os.path.join(out, "key.txt")

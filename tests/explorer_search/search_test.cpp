@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -86,10 +87,11 @@ TEST(ArchiveSearchTest, FindsTheEntriesOfEveryFormatThatMatch) {
     const std::vector<SearchCase> cases = {
         {"name mask through every folder", "*.txt", "", true, false, 0, 0, false,
          {"top.zip|readme.txt", "top.zip|docs\\a.txt", "archive.tar|docs\\notes.txt", "setup.exe.zip|install.txt",
-          "set.tgz|docs\\c.txt", "secret.zip|plain.txt", "secret.zip|key.txt"}},
+          "set.tgz|docs\\c.txt", "pack.cab|cabinet.txt", "secret.zip|plain.txt", "secret.zip|key.txt"}},
         {"self-extractors included", "*.txt", "", true, true, 0, 0, false,
          {"top.zip|readme.txt", "top.zip|docs\\a.txt", "archive.tar|docs\\notes.txt", "setup.exe.zip|install.txt",
-          "tool.exe|guide.txt", "set.tgz|docs\\c.txt", "secret.zip|plain.txt", "secret.zip|key.txt"}},
+          "tool.exe|guide.txt", "set.tgz|docs\\c.txt", "pack.cab|cabinet.txt", "secret.zip|plain.txt",
+          "secret.zip|key.txt"}},
         {"name and path mask", "*.txt", "docs", true, false, 0, 0, false,
          {"top.zip|docs\\a.txt", "archive.tar|docs\\notes.txt", "set.tgz|docs\\c.txt"}},
         {"path mask with its separator", "", "src\\", true, false, 0, 0, false, {"top.zip|src\\main.c"}},
@@ -139,6 +141,45 @@ TEST(ArchiveSearchTest, FindsTheEntriesOfEveryFormatThatMatch) {
         EXPECT_EQ(distinct.size(), sink.folders.size()) << "a folder was entered twice";
         EXPECT_EQ(sink.folders.size(), test.subFolders ? 3u : 1u);  // tree, nested, deeper; the link is not
     }
+}
+
+// Two searches at once, each on its own thread with its own archive
+// objects (the cabinet among them), find what one search alone finds.
+TEST(ArchiveSearchTest, TwoSearchesAtOnceFindTheSameRows) {
+    SearchCriteria criteria;
+    criteria.startFolders = {TreePath("tree")};
+    criteria.nameMask = "*";
+    auto run = [&] {
+        RecordingSink sink;
+        ArchiveSearch search(criteria);
+        search.Run(sink);
+        std::sort(sink.rows.begin(), sink.rows.end());
+        return sink.rows;
+    };
+    const std::vector<std::string> alone = run();
+    ASSERT_EQ(alone.size(), 11u);
+    struct Worker {
+        std::function<std::vector<std::string>()> run;
+        std::vector<std::vector<std::string>> results;
+        static DWORD WINAPI Main(void* self) {
+            auto* worker = static_cast<Worker*>(self);
+            for (int round = 0; round < 5; ++round) worker->results.push_back(worker->run());
+            return 0;
+        }
+    };
+    Worker first{run, {}}, second{run, {}};
+    HANDLE threads[2] = {CreateThread(nullptr, 0, Worker::Main, &first, 0, nullptr),
+                         CreateThread(nullptr, 0, Worker::Main, &second, 0, nullptr)};
+    ASSERT_NE(threads[0], nullptr);
+    ASSERT_NE(threads[1], nullptr);
+    EXPECT_EQ(WaitForMultipleObjects(2, threads, TRUE, 60000), WAIT_OBJECT_0);
+    CloseHandle(threads[0]);
+    CloseHandle(threads[1]);
+    for (const Worker* worker : {&first, &second}) {
+        ASSERT_EQ(worker->results.size(), 5u);
+        for (const auto& rows : worker->results) EXPECT_EQ(rows, alone);
+    }
+    EXPECT_TRUE(Messages().empty());
 }
 
 TEST(ArchiveSearchTest, TellsSelfExtractingCandidatesByTheirLastExtension) {
