@@ -174,3 +174,4 @@
 #define WM_TREE_HIDDEN (WM_USER + 3)     // wParam: new tree-hidden flag
 #define WM_OPEN_ARCHIVE (WM_USER + 4)    // wParam: const char* path, lParam: add to history
 #define WM_EXTRACT_ALL (WM_USER + 5)
+#define WM_CHECK_TEMP_FILES (WM_USER + 6)  // offer changed temporary files back

@@ -1,5 +1,7 @@
 #include "application.h"
 
+#include <ole2.h>
+
 #include "explorer_window.h"
 #include "search_window.h"
 #include "tescore.h"
@@ -158,6 +160,8 @@ bool StartApplication(HINSTANCE instance) {
                                      ICC_BAR_CLASSES | ICC_COOL_CLASSES | ICC_DATE_CLASSES |
                                          ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES};
     InitCommonControlsEx(&controls);
+    // Dragging entries out, the clipboard's data objects and shell links.
+    app.oleStarted = SUCCEEDED(OleInitialize(nullptr));
     return true;
 }
 
@@ -165,6 +169,8 @@ void EndApplication() {
     Application& app = App();
     app.settings.Save();
     app.engine.reset();
+    if (app.oleStarted) OleUninitialize();
+    app.oleStarted = false;
 }
 
 int RunMessageLoop() {

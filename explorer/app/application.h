@@ -76,6 +76,7 @@ struct Application {
     tessera::win32::ModuleHandle engine;  // tescore.dll loaded by name for its strings
     ProgramSettings settings;
     WindowList windows;
+    bool oleStarted = false;  // OleInitialize succeeded (EndApplication undoes it)
 };
 
 Application& App();

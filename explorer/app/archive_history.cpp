@@ -129,6 +129,18 @@ void RecentArchives::Remove(const std::string& path) {
     }
 }
 
+void RecentArchives::Replace(const std::string& oldPath, const std::string& newPath) {
+    for (std::string& slot : slots_) {
+        if (!slot.empty() && SamePath(slot, oldPath)) slot = newPath;
+    }
+}
+
+void ArchiveHistory::Replace(const std::string& oldPath, const std::string& newPath) {
+    for (Node& node : nodes_) {
+        if (SamePath(node.path, oldPath)) node.path = newPath;
+    }
+}
+
 void RecentArchives::Load() {
     int filled = 0;
     for (int slot = 0; slot < kSlots; ++slot) {

@@ -24,6 +24,8 @@ public:
     // Removes every node with the path; the next (else previous) node
     // becomes current when the current one goes.
     void Remove(const std::string& path);
+    // The archive file was renamed or moved: every node of oldPath gets newPath.
+    void Replace(const std::string& oldPath, const std::string& newPath);
     void Clear();
 
     bool CanGoBack() const;
@@ -55,6 +57,7 @@ public:
 
     void Add(const std::string& path);
     void Remove(const std::string& path);
+    void Replace(const std::string& oldPath, const std::string& newPath);
     const std::string& Slot(int index) const { return slots_[index]; }
     bool Empty() const { return slots_[0].empty(); }
 

@@ -5,6 +5,7 @@
 #include "resource_ids.h"
 #include "options_dialog.h"
 #include "search_window.h"
+#include "viewing_commands.h"
 #include "window_commands.h"
 #include "tescore.h"
 #include "win32/dialog.h"
@@ -120,9 +121,8 @@ void RunArchiveCommand(ExplorerWindow& window, UINT command) {
         window.ShowOutputWindow();
         break;
     default:
-        // Archive-file commands, viewing, clipboard, properties,
-        // printing, mail and options keep their enabled state
-        // and do nothing.
+        // Options keep their enabled state and do nothing.
+        RunViewingCommand(window, command);
         break;
     }
     window.UpdateToolbarStates();

@@ -6,6 +6,8 @@
 #include "command_router.h"
 #include "compact_path.h"
 #include "resource_ids.h"
+#include "file_transfer.h"
+#include "viewing_commands.h"
 #include "window_commands.h"
 #include "tescore.h"
 #include "win32/handles.h"
@@ -189,6 +191,13 @@ LRESULT ExplorerWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPA
         return 0;
     case WM_EXTRACT_ALL:
         RunArchiveCommand(*this, CMD_EXTRACT);
+        return 0;
+    case WM_ACTIVATEAPP:
+        // Checked after the activation, not inside it.
+        if (wParam) PostMessageA(window, WM_CHECK_TEMP_FILES, 0, 0);
+        break;
+    case WM_CHECK_TEMP_FILES:
+        CheckTemporaryFiles();
         return 0;
     default:
         break;
@@ -436,6 +445,7 @@ bool ExplorerWindow::OpenArchive(const std::string& requested, bool addToHistory
     const std::string path = objectPath && *objectPath ? objectPath : requested;
     log_ = std::make_unique<OutputLog>();
     archive_ = std::move(object);
+    tescommands::TempFileTracker::Attach(archive_.get(), App().settings.tempPath);
 
     if (SUCCEEDED(archive_->List(window_)) && SUCCEEDED(FillView())) {
         if (addToHistory) history_.Add(path);
@@ -464,7 +474,11 @@ bool ExplorerWindow::CloseArchive(bool repaint, bool allowRefusal) {
         archive_->Cancel();
         if (allowRefusal) return false;
         archive_->SetMessageCallback(nullptr, 0);  // the log goes now
+    } else if (!tescommands::CloseTemporaryFiles(TempContext(), CommandSettings(), allowRefusal)) {
+        return false;
     }
+    if (!archive_) return true;  // closed while the changed files were put back
+    tescommands::TempFileTracker::Detach(archive_.get());
     view_.Clear();
     tree_.ClearTree();
     history_.MarkClosed();
@@ -525,6 +539,7 @@ bool ExplorerWindow::AdoptArchive(ICompressFormat* object) {
     if (!object || !CloseArchive(false, true)) return false;
     log_ = std::make_unique<OutputLog>();
     archive_ = win32::ComPtr<ICompressFormat>(object);  // the caller's reference
+    tescommands::TempFileTracker::Attach(archive_.get(), App().settings.tempPath);
     // Nothing is listed yet: the file appears with the first Add.
     if (archive_->GetArchivePath() && *archive_->GetArchivePath()) history_.Add(archive_->GetArchivePath());
     SetTitle();
@@ -538,6 +553,49 @@ void ExplorerWindow::ForgetArchive(const std::string& path) {
     history_.Remove(path);
     recent_.Remove(path);
     UpdateToolbarStates();
+}
+
+void ExplorerWindow::ArchiveMoved(const std::string& oldPath, const std::string& newPath) {
+    history_.Replace(oldPath, newPath);
+    recent_.Replace(oldPath, newPath);
+    if (archive_) archive_->SetArchivePath(newPath.c_str());
+    if (!noTree_) tree_.RenameRoot(newPath.c_str());
+    SetTitle();
+    UpdateToolbarStates();
+}
+
+tescommands::TempContext ExplorerWindow::TempContext() {
+    tescommands::TempContext context;
+    context.owner = window_;
+    context.resources = App().instance;
+    context.archive = archive_.get();
+    context.run = [this](const tescommands::OperationCall& call, unsigned flags) {
+        return RunOperation(call, (flags & tescommands::kOfferLogOnWarnings) != 0,
+                            (flags & tescommands::kRefreshOnSuccess) != 0);
+    };
+    return context;
+}
+
+void ExplorerWindow::CheckTemporaryFiles() {
+    if (!archive_ || busy_ || !IsWindowEnabled(window_)) return;
+    tescommands::CheckTemporaryFiles(TempContext(), CommandSettings());
+}
+
+void ExplorerWindow::DragEntriesOut(bool treeFolder) {
+    if (!archive_ || busy_) return;
+    std::vector<DWORD> indices;
+    std::string folderPath;
+    tesview::SelectionBuffer selection;
+    if (treeFolder) {
+        IArchiveFolder* folder = tree_.SelectedFolder();
+        if (!folder || !selection.FromFolder(folder)) return;
+        folderPath = tescommands::FolderDisplayPath(folder);
+        if (folderPath.empty()) return;  // the root is the archive itself
+    } else if (!selection.FromSelected(view_.Window())) {
+        return;
+    }
+    for (DWORD at = 0; at < selection.Count(); ++at) indices.push_back(selection.Records()[at].index);
+    tescommands::DragEntriesOut(TempContext(), indices, folderPath, window_);
 }
 
 void ExplorerWindow::ShowOutputWindow() {
@@ -745,7 +803,8 @@ LRESULT ExplorerWindow::OnNotify(NMHDR* header) {
             ShowListContextMenu();
             return 0;
         case LVN_BEGINDRAG:
-            return 0;  // entries are not dragged out of the list
+            DragEntriesOut(false);
+            return 0;
         case LVN_ITEMCHANGED:
             SetTimer(window_, TESVIEW_STATUS_TIMER, 1, nullptr);
             return 0;
@@ -758,7 +817,12 @@ LRESULT ExplorerWindow::OnNotify(NMHDR* header) {
         }
     }
     if (header->hwndFrom == tree_.Window()) {
-        if (header->code == TVN_BEGINDRAGA || header->code == TVN_BEGINDRAGW) return 0;
+        if (header->code == TVN_BEGINDRAGA || header->code == TVN_BEGINDRAGW) {
+            const auto* drag = reinterpret_cast<const NMTREEVIEWA*>(header);
+            TreeView_SelectItem(tree_.Window(), drag->itemNew.hItem);
+            DragEntriesOut(true);
+            return 0;
+        }
         tree_.HandleNotify(header, &result);
         // A new tree folder has refilled the list.
         if (header->code == TVN_SELCHANGEDA || header->code == TVN_SELCHANGEDW) ViewChanged();
@@ -854,8 +918,9 @@ void ExplorerWindow::CreateForDroppedFiles(const std::vector<std::string>& files
     tescommands::CreateArchiveCommand(host, folder.empty() ? nullptr : folder.c_str(), true);
 }
 
-void ExplorerWindow::HandleDroppedFiles(const std::vector<std::string>& names) {
-    if (names.empty()) return;
+void ExplorerWindow::HandleDroppedFiles(const std::vector<std::string>& dropped) {
+    std::vector<std::string> names = dropped;
+    if (names.empty() || (archive_ && !RefuseOwnFiles(*this, &names))) return;
     if (names.size() == 1 && OpenArchive(names[0], false)) return;
     if (!archive_) {
         CreateForDroppedFiles(names);

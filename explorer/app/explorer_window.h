@@ -12,6 +12,7 @@
 #include "folder_tree.h"
 #include "output_log.h"
 #include "side_pane.h"
+#include "temp_files.h"
 #include "view_font.h"
 #include "win32/com_ptr.h"
 
@@ -77,6 +78,16 @@ public:
     bool AdoptArchive(ICompressFormat* object);
     // The archive file is gone: close it and drop it from history and recent.
     void ForgetArchive(const std::string& path);
+    // The archive file was renamed or moved: history, recent archives, title,
+    // the tree's root and the object's path follow.
+    void ArchiveMoved(const std::string& oldPath, const std::string& newPath);
+    // What the temporary-file functions need: this window as owner, the
+    // archive, and the operation frame.
+    tescommands::TempContext TempContext();
+    // Changed temporary files offered back (the application became active).
+    void CheckTemporaryFiles();
+    // Drags the selected list rows, or the tree's command folder, out.
+    void DragEntriesOut(bool treeFolder);
 
     // What the command states depend on, as the window shows it now
     // (forMenu: with the clipboard's content).

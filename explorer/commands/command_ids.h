@@ -112,6 +112,7 @@
 #define TESCMD_IDC_OUTPUT_TEXT 1180
 #define TESCMD_IDC_OUTPUT_SAVE 4096
 #define TESCMD_IDC_OUTPUT_COPY 4097
+#define TESCMD_IDC_OUTPUT_TOOLBAR 8001
 
 // Create .exe file (132) and the self-extractor texts.
 #define TESCMD_IDD_CREATE_EXE 132

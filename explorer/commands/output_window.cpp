@@ -3,10 +3,15 @@
 #include "command_ids.h"
 #include "commands.h"
 #include "dialog_support.h"
+#include "viewing_ids.h"
 #include "win32/dialog.h"
 #include "win32/handles.h"
 
+#include <commctrl.h>
 #include <commdlg.h>
+#include <richedit.h>
+
+#include <cstdio>
 
 #include <cstring>
 
@@ -15,6 +20,10 @@ namespace tescommands {
 namespace {
 
 const char kSettings[] = "Settings";
+
+// The support address error 12 names.
+const char kSupportAddress[] = "tessera@quellsoft.example";
+const UINT kScrollToEnd = WM_APP + 1;
 
 class OutputDialog : public tessera::win32::Dialog {
 public:
@@ -29,6 +38,56 @@ public:
     INT_PTR Run(HWND owner) { return RunModal(resources_, TESCMD_IDD_OUTPUT, owner); }
 
 private:
+    // Error 12 for a child that could not be made.
+    void ReportChildFailure(int id, DWORD error) {
+        char text[2048];
+        snprintf(text, sizeof text, LoadText(resources_, TESCMD_IDS_CHILD_WINDOW_FAILED).c_str(), id,
+                 SystemErrorText(error).c_str(), kSupportAddress);
+        ShowMessage(Handle(), text, MB_OK | MB_ICONERROR);
+    }
+
+    bool CreateToolbar() {
+        toolbar_ = CreateWindowExA(0, TOOLBARCLASSNAMEA, "",
+                                   WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_LIST | CCS_TOP | CCS_NODIVIDER,
+                                   0, 0, 0, 0, Handle(), reinterpret_cast<HMENU>(TESCMD_IDC_OUTPUT_TOOLBAR),
+                                   resources_, nullptr);
+        if (!toolbar_) return false;
+        SendMessageA(toolbar_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+        SendMessageA(toolbar_, TB_SETBITMAPSIZE, 0, MAKELONG(0, 0));
+        // "&Save|&Copy|Cl&ose|" as the toolbar's NUL-separated string list.
+        std::string labels = LoadText(resources_, TESCMD_IDS_OUTPUT_BUTTONS);
+        for (char& c : labels) {
+            if (c == '|') c = '\0';
+        }
+        labels.push_back('\0');
+        const int first = static_cast<int>(SendMessageA(toolbar_, TB_ADDSTRINGA, 0,
+                                                        reinterpret_cast<LPARAM>(labels.c_str())));
+        const int commands[] = {TESCMD_IDC_OUTPUT_SAVE, TESCMD_IDC_OUTPUT_COPY, IDCANCEL};
+        TBBUTTON buttons[3] = {};
+        for (int at = 0; at < 3; ++at) {
+            buttons[at].iBitmap = I_IMAGENONE;
+            buttons[at].idCommand = commands[at];
+            buttons[at].fsState = TBSTATE_ENABLED;
+            buttons[at].fsStyle = BTNS_BUTTON | BTNS_AUTOSIZE | BTNS_SHOWTEXT;
+            buttons[at].iString = first + at;
+        }
+        SendMessageA(toolbar_, TB_ADDBUTTONSA, 3, reinterpret_cast<LPARAM>(buttons));
+        SendMessageA(toolbar_, TB_AUTOSIZE, 0, 0);
+        return true;
+    }
+
+    bool CreateText() {
+        // The rich-edit library is loaded only for this window.
+        richEdit_.reset(LoadLibraryA("RICHED32.DLL"));
+        if (!richEdit_) return false;
+        textWindow_ = CreateWindowExA(WS_EX_CLIENTEDGE, "RichEdit", "",
+                                       WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY |
+                                           ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_NOHIDESEL,
+                                       0, 0, 0, 0, Handle(), reinterpret_cast<HMENU>(TESCMD_IDC_OUTPUT_TEXT),
+                                       resources_, nullptr);
+        return textWindow_ != nullptr;
+    }
+
     BOOL OnInitDialog() override {
         RECT rect;
         DWORD size = sizeof rect;
@@ -38,34 +97,45 @@ private:
         } else {
             CenterDialog(Handle());
         }
-        HWND edit = Item(TESCMD_IDC_OUTPUT_TEXT);
+        if (!CreateToolbar()) {
+            ReportChildFailure(TESCMD_IDC_OUTPUT_TOOLBAR, GetLastError());
+            End(IDCANCEL);
+            return TRUE;
+        }
+        if (!CreateText()) {
+            ReportChildFailure(TESCMD_IDC_OUTPUT_TEXT, GetLastError());
+            End(IDCANCEL);
+            return TRUE;
+        }
+        HWND edit = textWindow_;
         SendMessageA(edit, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(ANSI_FIXED_FONT)), FALSE);
+        SendMessageA(edit, EM_EXLIMITTEXT, 0, static_cast<LPARAM>(text_.size() + 1024));
         SetWindowTextA(edit, text_.c_str());
         Layout();
-        // The summary is the last line: show the end of the log, with the
-        // caret there and nothing selected.
         SetFocus(edit);
-        const LPARAM end = GetWindowTextLengthA(edit);
-        SendMessageA(edit, EM_SETSEL, static_cast<WPARAM>(end), end);
-        SendMessageA(edit, EM_SCROLLCARET, 0, 0);
+        // The rich-edit control scrolls only once it is shown.
+        PostMessageA(Handle(), kScrollToEnd, 0, 0);
         return FALSE;  // the focus is set
     }
 
+    // The summary is the last line: show the end of the log, with the
+    // caret there and nothing selected.
+    void ScrollToEnd() {
+        const LPARAM end = GetWindowTextLengthA(textWindow_);
+        SendMessageA(textWindow_, EM_SETSEL, static_cast<WPARAM>(end), end);
+        SendMessageA(textWindow_, EM_SCROLLCARET, 0, 0);
+        SendMessageA(textWindow_, WM_VSCROLL, SB_BOTTOM, 0);
+    }
+
     void Layout() {
+        if (!toolbar_ || !textWindow_) return;
         RECT client;
         GetClientRect(Handle(), &client);
-        RECT button;
-        GetWindowRect(Item(IDCANCEL), &button);
-        const int height = button.bottom - button.top, width = button.right - button.left;
-        const int gap = 4;
-        int x = gap;
-        for (int id : {TESCMD_IDC_OUTPUT_SAVE, TESCMD_IDC_OUTPUT_COPY, IDCANCEL}) {
-            MoveWindow(Item(id), x, gap, width, height, TRUE);
-            x += width + gap;
-        }
-        const int top = height + 2 * gap;
-        MoveWindow(Item(TESCMD_IDC_OUTPUT_TEXT), 0, top, client.right, client.bottom > top ? client.bottom - top : 0,
-                   TRUE);
+        SendMessageA(toolbar_, TB_AUTOSIZE, 0, 0);
+        RECT bar;
+        GetWindowRect(toolbar_, &bar);
+        const int top = bar.bottom - bar.top;
+        MoveWindow(textWindow_, 0, top, client.right, client.bottom > top ? client.bottom - top : 0, TRUE);
     }
 
     void Save() {
@@ -119,6 +189,9 @@ private:
         case WM_SIZE:
             Layout();
             return TRUE;
+        case kScrollToEnd:
+            if (textWindow_) ScrollToEnd();
+            return TRUE;
         case WM_GETMINMAXINFO: {
             MINMAXINFO* info = reinterpret_cast<MINMAXINFO*>(lParam);
             info->ptMinTrackSize.x = 300;
@@ -156,6 +229,9 @@ private:
 
     HINSTANCE resources_;
     std::string text_;
+    tessera::win32::ModuleHandle richEdit_;  // freed after the dialog, and with it the control, is gone
+    HWND toolbar_ = nullptr;
+    HWND textWindow_ = nullptr;
 };
 
 }  // namespace

@@ -343,4 +343,16 @@ bool FolderTree::HandleNotify(const NMHDR* header, LRESULT* result) {
     }
 }
 
+void FolderTree::RenameRoot(const char* archivePath) {
+    HTREEITEM root = TreeView_GetRoot(tree_);
+    if (!root || !archivePath) return;
+    ShellLook look = LookUp(archivePath, FILE_ATTRIBUTE_NORMAL, false);
+    if (look.name.empty()) look.name = AfterLastSlash(archivePath);
+    TVITEMA item = {};
+    item.mask = TVIF_TEXT;
+    item.hItem = root;
+    item.pszText = const_cast<char*>(look.name.c_str());
+    SendMessageA(tree_, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+}
+
 }  // namespace tesview

@@ -50,6 +50,8 @@ public:
     // opened on while its command is being sent, else the selected node.
     IArchiveFolder* CommandFolder() const;
     bool CommandIsRoot() const;
+    // The archive file has a new name: the root node shows it.
+    void RenameRoot(const char* archivePath);
     // Up one folder (40074): selects the parent of the selected node.
     // False when there is none.
     bool SelectParent();

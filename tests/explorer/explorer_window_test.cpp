@@ -146,6 +146,8 @@ struct ShownDialog {
     std::string text;  // of its first edit control
     int firstVisibleLine = 0;  // of that edit control
     bool endVisible = false;   // its last character is in view
+    bool richEdit = false;     // that control is a rich-edit control
+    std::vector<std::string> toolbarButtons;  // texts of the buttons of toolbar 8001
 };
 std::vector<ShownDialog> g_dialogs;
 std::string g_confirmTitle;  // a dialog of this title is confirmed (OK) instead
@@ -155,17 +157,41 @@ BOOL CALLBACK CancelDialog(HWND window, LPARAM) {
     GetClassNameA(window, className, sizeof className);
     if (!IsWindowVisible(window) || strcmp(className, "#32770") != 0 || GetPropA(window, "cancelled")) return TRUE;
     SetPropA(window, "cancelled", reinterpret_cast<HANDLE>(1));
-    ShownDialog shown{WindowTitle(window), ""};
-    if (HWND edit = FindWindowExA(window, nullptr, "Edit", nullptr)) {
+    ShownDialog shown;
+    shown.title = WindowTitle(window);
+    HWND edit = FindWindowExA(window, nullptr, "Edit", nullptr);
+    const bool richEdit = !edit && (edit = FindWindowExA(window, nullptr, "RichEdit", nullptr)) != nullptr;
+    if (edit) {
         std::vector<char> text(static_cast<size_t>(GetWindowTextLengthA(edit)) + 1);
         GetWindowTextA(edit, text.data(), static_cast<int>(text.size()));
         shown.text = text.data();
         shown.firstVisibleLine = static_cast<int>(SendMessageA(edit, EM_GETFIRSTVISIBLELINE, 0, 0));
         RECT client;
         GetClientRect(edit, &client);
-        const LRESULT last = SendMessageA(edit, EM_POSFROMCHAR, text.size() > 1 ? text.size() - 2 : 0, 0);
-        const POINT at = {static_cast<short>(LOWORD(last)), static_cast<short>(HIWORD(last))};
-        shown.endVisible = last != -1 && PtInRect(&client, at);
+        const WPARAM lastChar = text.size() > 1 ? text.size() - 2 : 0;
+        if (richEdit) {
+            // The rich-edit control answers with the point in a POINTL.
+            POINTL point = {-1, -1};
+            SendMessageA(edit, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&point), static_cast<LPARAM>(lastChar));
+            const POINT at = {point.x, point.y};
+            shown.endVisible = PtInRect(&client, at) != FALSE;
+        } else {
+            const LRESULT last = SendMessageA(edit, EM_POSFROMCHAR, lastChar, 0);
+            const POINT at = {static_cast<short>(LOWORD(last)), static_cast<short>(HIWORD(last))};
+            shown.endVisible = last != -1 && PtInRect(&client, at);
+        }
+    }
+    shown.richEdit = richEdit;
+
+    if (HWND toolbar = GetDlgItem(window, 8001)) {
+        const int count = static_cast<int>(SendMessageA(toolbar, TB_BUTTONCOUNT, 0, 0));
+        for (int at = 0; at < count; ++at) {
+            TBBUTTON button = {};
+            SendMessageA(toolbar, TB_GETBUTTON, static_cast<WPARAM>(at), reinterpret_cast<LPARAM>(&button));
+            char label[64] = "";
+            SendMessageA(toolbar, TB_GETBUTTONTEXTA, static_cast<WPARAM>(button.idCommand), reinterpret_cast<LPARAM>(label));
+            shown.toolbarButtons.push_back(std::string(label) + "=" + std::to_string(button.idCommand));
+        }
     }
     g_dialogs.push_back(shown);
     PostMessageA(window, WM_COMMAND, shown.title == g_confirmTitle ? IDOK : IDCANCEL, 0);
@@ -751,6 +777,8 @@ TEST_F(ExplorerTest, OutputWindowShowsTheEndOfTheLog) {
     ASSERT_EQ(DialogTitles(), std::vector<std::string>{"Output"});
     EXPECT_GT(g_dialogs[0].firstVisibleLine, 100);
     EXPECT_TRUE(g_dialogs[0].endVisible);
+    EXPECT_TRUE(g_dialogs[0].richEdit);
+    EXPECT_EQ(g_dialogs[0].toolbarButtons, (std::vector<std::string>{"&Save=4096", "&Copy=4097", "Cl&ose=2"}));
 }
 
 // Disabled buttons are drawn from their own greyed images, which keep the
