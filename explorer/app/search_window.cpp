@@ -2,7 +2,12 @@
 
 #include "content_view.h"
 #include "explorer_window.h"
+#include "file_transfer.h"
+#include "options_dialog.h"
+#include "properties.h"
 #include "resource_ids.h"
+#include "temp_files.h"
+#include "window_commands.h"
 #include "wildcard.h"
 
 #include <commctrl.h>
@@ -29,34 +34,30 @@ std::string NameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// A folder this program made for the temporary copies of one archive's
-// entries: the files in it and then the folder.
-void DeleteTemporaryFolder(const std::string& folder) {
-    if (folder.empty()) return;
-    WIN32_FIND_DATAA found;
-    win32::FindHandle find(FindFirstFileA((folder + "\\*").c_str(), &found));
-    if (find) {
-        do {
-            if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0) continue;
-            std::string path = folder + "\\" + found.cFileName;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) DeleteTemporaryFolder(path);
-                else RemoveDirectoryA(path.c_str());
-            } else {
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(path.c_str());
-            }
-        } while (FindNextFileA(find.get(), &found));
-    }
-    find.reset();
-    RemoveDirectoryA(folder.c_str());
+}  // namespace
+
+namespace {
+
+// Found entries open, view, drag and show properties through the archive
+// record's own object; its operations run without a window's frame.
+tescommands::TempContext FoundEntryContext(FoundArchive* found) {
+    tescommands::TempContext context;
+    context.owner = found->owner;
+    context.resources = App().instance;
+    context.archive = found->archive.get();
+    return context;
 }
 
 }  // namespace
 
 void FoundArchive::Release() {
     if (InterlockedDecrement(&references) != 0) return;
-    DeleteTemporaryFolder(tempFolder);
+    // Only an archive whose entries were opened has temporary files, and
+    // that happens on the window's thread.
+    if (tescommands::TempFileTracker::Of(archive.get())) {
+        tescommands::CloseTemporaryFiles(FoundEntryContext(this), CommandSettings(), false);
+        tescommands::TempFileTracker::Detach(archive.get());
+    }
     delete this;
 }
 
@@ -211,6 +212,7 @@ void ArchiveSearch::Visit(const std::string& path, SearchSink& sink) {
     auto* record = new FoundArchive;
     record->archive = win32::ComPtr<ICompressFormat>(object);
     record->path = path;
+    record->owner = criteria_.owner;
     object->SetStatusCallback(nullptr);
     sink.ArchiveEntered(path);
 
@@ -515,6 +517,7 @@ void SearchWindow::StartSearch() {
     if (!expanded_) Expand(true);
 
     SearchCriteria criteria;
+    criteria.owner = Handle();
     if (!startFolder_.empty()) {
         criteria.startFolders.push_back(startFolder_);
     } else {
@@ -765,19 +768,81 @@ void SearchWindow::OpenFoundArchive() {
     SetForegroundWindow(window->Window());
 }
 
+const FoundEntry* SearchWindow::CommandRow() const {
+    if (!results_) return nullptr;
+    int item = ListView_GetNextItem(results_, -1, LVNI_FOCUSED);
+    if (item < 0 || !(ListView_GetItemState(results_, item, LVIS_SELECTED) & LVIS_SELECTED)) {
+        item = ListView_GetNextItem(results_, -1, LVNI_SELECTED);
+    }
+    return item < 0 ? nullptr : Row(item);
+}
+
+void SearchWindow::ShowFoundEntryProperties(const FoundEntry& row) {
+    FoundArchive* found = row.archive;
+    ICompressFormat* archive = found->archive.get();
+    const DWORD countBefore = archive->GetEntryCount();
+    if (!tescommands::ShowEntryProperties(FoundEntryContext(found), CommandSettings(), row.index)) return;
+    // The archive changed: list it again; when that fails or its entries
+    // moved, the rows no longer fit and the search runs again.
+    HRESULT listed = archive->List(Handle());
+    if (FAILED(listed) || archive->GetEntryCount() != countBefore) {
+        if (!searching_.load() && !worker_) StartSearch();
+        return;
+    }
+    const HDRSTRUCT* entries = archive->GetEntries();
+    const int count = ListView_GetItemCount(results_);
+    for (int item = 0; entries && item < count; ++item) {
+        auto* shown = const_cast<FoundEntry*>(Row(item));
+        if (!shown || shown->archive != found || shown->index >= countBefore) continue;
+        const HDRSTRUCT& entry = entries[shown->index];
+        shown->displayPath = tesview::DisplayPath(archive, entry);
+        shown->time = entry.time;
+        shown->comment = entry.comment ? entry.comment : "";
+    }
+    InvalidateRect(results_, nullptr, TRUE);
+}
+
+void SearchWindow::DragFoundEntries() {
+    // One archive's entries at a time: those of the focused row's archive.
+    const FoundEntry* lead = CommandRow();
+    if (!lead) return;
+    std::vector<DWORD> indices;
+    for (int item : SelectedItems()) {
+        const FoundEntry* row = Row(item);
+        if (row && row->archive == lead->archive) indices.push_back(row->index);
+    }
+    if (indices.empty()) indices.push_back(lead->index);
+    tescommands::DragEntriesOut(FoundEntryContext(lead->archive), indices, std::string(), Handle());
+}
+
 void SearchWindow::RunFoundEntryCommand(UINT command) {
-    switch (command) {
-    case CMD_FOUND_OPEN_ARCHIVE:
+    if (command == CMD_FOUND_OPEN_ARCHIVE) {
         OpenFoundArchive();
-        break;
+        return;
+    }
+    const FoundEntry* row = CommandRow();
+    if (!row) return;
+    FoundArchive* found = row->archive;
+    ICompressFormat* archive = found->archive.get();
+    switch (command) {
     case CMD_FOUND_OPEN:
     case CMD_FOUND_VIEW:
+        // The archive's temporary folder is made on its first use.
+        if (!tescommands::TempFileTracker::Of(archive) &&
+            !tescommands::TempFileTracker::Attach(archive, App().settings.tempPath)) {
+            return;
+        }
+        tescommands::OpenEntry(FoundEntryContext(found), row->index, command == CMD_FOUND_OPEN);
+        break;
     case CMD_FOUND_PROPERTIES:
-    default:
-        // Opening and viewing an entry through a temporary copy, its
-        // property sheet and dragging it out belong to the entry commands
-        // of the explorer window; until they serve found entries these
-        // do nothing.
+        ShowFoundEntryProperties(*row);
+        break;
+    case 0:
+        if (!tescommands::TempFileTracker::Of(archive) &&
+            !tescommands::TempFileTracker::Attach(archive, App().settings.tempPath)) {
+            return;
+        }
+        DragFoundEntries();
         break;
     }
 }

@@ -23,6 +23,7 @@ namespace tessera {
 
 // What one run looks for.
 struct SearchCriteria {
+    HWND owner = nullptr;  // of the archive records' later dialogs
     std::vector<std::string> startFolders;  // file-system folders, without trailing "\"
     bool subFolders = true;
     bool includeExe = false;
@@ -43,13 +44,14 @@ struct SearchCriteria {
 };
 
 // One archive that contributed result rows. Its rows and the worker that
-// lists it hold references; the last to let go releases the object and
-// deletes the temporary folder.
+// lists it hold references; the last to let go offers changed temporary
+// files back, deletes the archive's temporary folder (made on the first
+// Open or View of an entry) and releases the object.
 struct FoundArchive {
     win32::ComPtr<ICompressFormat> archive;
     std::string path;
-    std::string tempFolder;  // made on the first view or open of an entry
-    LONG references = 1;     // the worker's, until it has matched the entries
+    HWND owner = nullptr;  // the search window
+    LONG references = 1;   // the worker's, until it has matched the entries
 
     void AddReference() { InterlockedIncrement(&references); }
     void Release();
@@ -144,6 +146,8 @@ public:
     void StartSearch();
     void StopSearch();
     void NewSearch();
+    // Open, View, Properties, Open archive, and 0 for dragging the selected
+    // rows out.
     void RunFoundEntryCommand(UINT command);
     // Sorts by a column (a second click on the same column turns the order).
     void SortBy(int column);
@@ -181,6 +185,10 @@ private:
     void ReleaseRow(FoundEntry* row);
     void ShowResultsMenu(POINT at);
     void OpenFoundArchive();
+    // The focused row, else the first selected one; null when none.
+    const FoundEntry* CommandRow() const;
+    void ShowFoundEntryProperties(const FoundEntry& row);
+    void DragFoundEntries();
     void BrowseForStartFolder();
     void SetStatus(int part, const std::string& text);
     void SaveLayout();

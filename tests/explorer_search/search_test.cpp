@@ -369,4 +369,28 @@ TEST_F(SearchWindowTest, OpenArchiveShowsTheFoundEntrysArchiveInAnExplorerWindow
     ASSERT_EQ(explorer->History().Size(), 1u);
 }
 
+TEST_F(SearchWindowTest, AViewedFoundEntryHasATemporaryCopyThatGoesWithItsRows) {
+    tessera::testing::ScratchFolder scratch;
+    App().settings.tempPath = scratch.Path() + "\\";
+    char system[MAX_PATH] = "";
+    GetSystemDirectoryA(system, sizeof system);
+    const std::string viewer = std::string(system) + "\\attrib.exe";  // reads and ends
+    PutProfileString("Settings", "TextViewer", viewer.c_str());
+    window_->SetStartFolder(TreePath("tree"));
+    Type(IDC_SEARCH_NAME, "a.txt");
+    Press(IDOK);
+    ASSERT_TRUE(PumpUntil([&] { return Idle(); }, 30000));
+    ASSERT_EQ(Rows(), 1);
+    ListView_SetItemState(window_->Results(), 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    SendMessageA(dialog_, WM_COMMAND, CMD_FOUND_VIEW, 0);
+    const std::string copy = scratch / "top\\docs\\a.txt";
+    EXPECT_TRUE(tessera::testing::FileExists(copy));
+    EXPECT_TRUE(Messages().empty()) << (Messages().empty() ? "" : Messages().front());
+    // The last row of the archive gone: its temporary folder goes too.
+    Press(IDC_SEARCH_NEW_SEARCH);
+    EXPECT_FALSE(tessera::testing::FileExists(copy));
+    EXPECT_EQ(GetFileAttributesA((scratch / "top").c_str()), INVALID_FILE_ATTRIBUTES);
+    PutProfileString("Settings", "TextViewer", nullptr);
+}
+
 }  // namespace
