@@ -164,9 +164,7 @@ bool ArchiveSearch::MarkVisited(const std::string& folder) {
     const std::pair<DWORD, ULONGLONG> id(
         information.dwVolumeSerialNumber,
         (static_cast<ULONGLONG>(information.nFileIndexHigh) << 32) | information.nFileIndexLow);
-    if (std::find(visited_.begin(), visited_.end(), id) != visited_.end()) return false;
-    visited_.push_back(id);
-    return true;
+    return visited_.insert(id).second;
 }
 
 void ArchiveSearch::Walk(const std::string& folder, SearchSink& sink, int depth) {

@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -114,7 +115,7 @@ private:
     // The object being listed, for Stop to cancel; guarded by lock_.
     CRITICAL_SECTION lock_;
     ICompressFormat* current_ = nullptr;
-    std::vector<std::pair<DWORD, ULONGLONG>> visited_;  // volume serial, file index
+    std::set<std::pair<DWORD, ULONGLONG>> visited_;  // volume serial, file index
     std::string lastMessage_;
 
     friend struct SearchPrompts;
