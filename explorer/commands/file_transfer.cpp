@@ -102,6 +102,8 @@ bool PlaceOnClipboard(const TempContext& context, const std::vector<std::string>
 class CutQuestion : public tessera::win32::Dialog {
     BOOL OnInitDialog() override {
         CenterDialog(Handle());
+        SendDlgItemMessageA(Handle(), TESCMD_IDC_CUT_ICON, STM_SETICON,
+                            reinterpret_cast<WPARAM>(LoadIcon(nullptr, IDI_QUESTION)), 0);
         return TRUE;
     }
     BOOL OnCommand(int id, int, HWND) override {

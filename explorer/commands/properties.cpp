@@ -287,7 +287,7 @@ bool ShowEntryProperties(const TempContext& context, const OperationSettings& se
     entry.attributes = source.attributes;
 
     const bool writable = archive->HasCapability(CAP_ENTRYPROPS) != FALSE;
-    const bool hasComments = archive->HasCapability(0x2000) != FALSE;
+    const bool hasComments = archive->HasCapability(CAP_ENTRYCOMMENTS) != FALSE;
     CommentPage comment(context.resources, entry.comment, writable);
     const std::string title = tesview::LastComponent(entry.path);
     EntryGeneralPage general(context, settings, entryIndex, std::move(entry), hasComments ? &comment : nullptr,

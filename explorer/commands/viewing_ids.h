@@ -42,6 +42,7 @@
 
 // Cut question (107).
 #define TESCMD_IDC_CUT_NEVER_ASK 1070
+#define TESCMD_IDC_CUT_ICON 1071
 
 // General pages (102, 121) and the comment page (113).
 #define TESCMD_IDC_PROP_ICON 1010

@@ -19,6 +19,7 @@
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cstring>
@@ -197,6 +198,12 @@ protected:
         for (WindowList::Node* node = App().windows.First(); node; node = node->next) last = node;
         return last ? static_cast<ExplorerWindow*>(last->object) : nullptr;
     }
+    // unzip reads it after the tests (peers.sh).
+    static void KeepForPeers(const std::string& path, const char* name) {
+        const std::string folder = files::HostPathToNative(std::string(EXPLORER_ARCHIVE_DIR) + "/peer");
+        CreateDirectoryA(folder.c_str(), nullptr);
+        EXPECT_TRUE(CopyFileA(path.c_str(), (folder + "\\" + name).c_str(), FALSE)) << name;
+    }
     static DWORD EntryIndex(ICompressFormat* archive, const char* name) {
         for (DWORD index = 0; index < archive->GetEntryCount(); ++index) {
             if (strcmp(archive->GetEntries()[index].name, name) == 0) return index;
@@ -305,6 +312,7 @@ TEST_F(ViewingTest, ViewingTwiceKeepsOneRecordAndYesPutsTheEditedFileBack) {
     Pump();
     EXPECT_EQ(CountSeen("Modified temporary file"), 1);
     EXPECT_EQ(EntryBytes(path, "docs/notes.txt", scratch_), "edited notes");
+    KeepForPeers(path, "writeback.zip");
     // Put back: the next activation does not ask again.
     SendMessageA(window->Window(), WM_ACTIVATEAPP, TRUE, 0);
     Pump();
@@ -541,6 +549,8 @@ TEST_F(ViewingTest, TheCommentPageWritesTheArchiveComment) {
     ASSERT_HRESULT_SUCCEEDED(check->GetComment(nullptr, comment, sizeof comment));
     EXPECT_NE(std::string(comment).find("A comment"), std::string::npos) << comment;
     EXPECT_NE(std::string(comment).find("in two lines"), std::string::npos) << comment;
+    check.reset();
+    KeepForPeers(path, "comment.zip");
 }
 
 // Mail through a double of the mail library's entry points.
@@ -599,6 +609,274 @@ TEST_F(ViewingTest, MailAttachesTheArchiveAndNamesTheMailError) {
         }
     }
     tescommands::SetMailFunctionsForTesting(nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ViewingTest, AFailedWriteBackKeepsTheFileAndItsFolderAndSaysWhere) {
+    UseQuietViewers();
+    const std::string path = Copy("alpha.zip");
+    ExplorerWindow* window = Open(path);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(tescommands::OpenEntry(window->TempContext(), EntryIndex(window->Archive(), "readme.txt"), false));
+    const std::string temporary = tempPath_ + "alpha\\readme.txt";
+    Edit(temporary, "my edit");
+    // Another program holds the archive: it cannot be rewritten now.
+    HANDLE lock = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    g_answers["Modified temporary file"] = Press(IDYES);
+    g_answers["Tessera"] = Press(IDOK);
+    SendMessageA(window->Window(), WM_ACTIVATEAPP, TRUE, 0);
+    Pump();
+    CloseHandle(lock);
+    ASSERT_EQ(CountSeen("Modified temporary file"), 1);
+    bool told = false;
+    for (const SeenDialog& seen : g_seen) told |= seen.title == "Tessera" && seen.texts.find(temporary) != std::string::npos;
+    EXPECT_TRUE(told);
+    EXPECT_EQ(FileBytes(temporary), "my edit");
+    SendMessageA(window->Window(), WM_COMMAND, CMD_CLOSE_ARCHIVE, 0);
+    Pump();
+    EXPECT_EQ(FileBytes(temporary), "my edit");  // the folder stayed with the edit
+    EXPECT_NE(EntryBytes(path, "readme.txt", scratch_), "my edit");
+}
+
+TEST_F(ViewingTest, EntryPropertiesChangeTheAttributesThroughUpdateEntries) {
+    const std::string path = Copy("gamma.zip");
+    ExplorerWindow* window = Open(path);
+    ASSERT_NE(window, nullptr);
+    SelectEntries(window, {0});
+    auto setHidden = [](HWND sheet) {
+        HWND page = PropSheet_GetCurrentPageHwnd(sheet);
+        g_seen.push_back({"General", WindowText(GetDlgItem(page, TESCMD_IDC_ENTRY_NAME))});
+        CheckDlgButton(page, TESCMD_IDC_PROP_HIDDEN, BST_CHECKED);
+        PropSheet_Changed(sheet, page);
+        PropSheet_PressButton(sheet, PSBTN_OK);
+    };
+    g_answers["Properties for gamma.txt"] = setHidden;
+    g_answers["gamma.txt Properties"] = setHidden;
+    SendMessageA(window->Window(), WM_COMMAND, CMD_ENTRY_PROPERTIES, 0);
+    Pump();
+    ASSERT_EQ(CountSeen("General"), 1);
+    win32::ComPtr<ICompressFormat> check;
+    ASSERT_HRESULT_SUCCEEDED(ArcCreateObject(nullptr, path.c_str(), check.put()));
+    ASSERT_HRESULT_SUCCEEDED(check->List(nullptr));
+    ASSERT_EQ(check->GetEntryCount(), 1u);
+    EXPECT_TRUE(check->GetEntries()[0].attributes & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_TRUE(window->Archive()->GetEntries()[0].attributes & FILE_ATTRIBUTE_HIDDEN);  // refreshed
+}
+
+TEST_F(ViewingTest, CutAsksUntilNeverAskIsCheckedAndNoIsThenDisabled) {
+    const std::string path = Copy("beta.zip");
+    ExplorerWindow* window = Open(path);
+    ASSERT_NE(window, nullptr);
+    SelectEntries(window, {EntryIndex(window->Archive(), "one.txt")});
+    bool noEnabled = true;
+    g_answers["Cut"] = [&noEnabled](HWND dialog) {
+        SendMessageA(GetDlgItem(dialog, TESCMD_IDC_CUT_NEVER_ASK), BM_CLICK, 0, 0);
+        noEnabled = IsWindowEnabled(GetDlgItem(dialog, IDNO)) != FALSE;
+        PostMessageA(dialog, WM_COMMAND, IDYES, 0);
+    };
+    SendMessageA(window->Window(), WM_COMMAND, CMD_CUT, 0);
+    Pump();
+    EXPECT_EQ(CountSeen("Cut"), 1);
+    EXPECT_FALSE(noEnabled);
+    DWORD ask = 1;
+    ASSERT_TRUE(GetProfileInt(kSettings, "CutPromt", &ask));
+    EXPECT_EQ(ask, 0u);
+    EXPECT_EQ(EntryIndex(window->Archive(), "one.txt"), SEL_UNUSED);
+}
+
+TEST_F(ViewingTest, ViewingWithoutAViewerAsksForTheTextOrTheBinaryOne) {
+    const std::string path = Copy("alpha.zip");
+    ExplorerWindow* window = Open(path);
+    ASSERT_NE(window, nullptr);
+    g_answers["Tessera"] = Press(IDNO);
+    ASSERT_FALSE(tescommands::OpenEntry(window->TempContext(), EntryIndex(window->Archive(), "readme.txt"), false));
+    ASSERT_EQ(CountSeen("Tessera"), 1);
+    EXPECT_NE(g_seen.back().texts.find("You have to choose a viewer for text files. Continue?"), std::string::npos);
+    // The same file made binary.
+    WriteBytes(tempPath_ + "alpha\\readme.txt", std::string("MZ\0\0binary", 10));
+    ASSERT_FALSE(tescommands::OpenEntry(window->TempContext(), EntryIndex(window->Archive(), "readme.txt"), false));
+    ASSERT_EQ(CountSeen("Tessera"), 2);
+    EXPECT_NE(g_seen.back().texts.find("You have to choose a viewer for binary files. Continue?"), std::string::npos);
+}
+
+TEST_F(ViewingTest, CopyFolderOffersTheFolderItselfInTheTemporaryFolder) {
+    const std::string path = Copy("alpha.zip");
+    ExplorerWindow* window = Open(path);
+    ASSERT_NE(window, nullptr);
+    HWND tree = window->Tree().Window();
+    HTREEITEM root = TreeView_GetRoot(tree);
+    TreeView_Expand(tree, root, TVE_EXPAND);
+    HTREEITEM docs = TreeView_GetChild(tree, root);
+    ASSERT_NE(docs, nullptr);
+    TreeView_SelectItem(tree, docs);
+    Pump();
+    SendMessageA(window->Window(), WM_COMMAND, CMD_COPY_FOLDER, 0);
+    Pump();
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    std::vector<std::string> names;
+    if (HANDLE data = GetClipboardData(CF_HDROP)) {
+        auto* block = static_cast<DROPFILES*>(GlobalLock(data));
+        names = tescommands::DroppedPaths(block);
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0], tempPath_ + "alpha\\docs");
+    EXPECT_EQ(FileBytes(tempPath_ + "alpha\\docs\\notes.txt"), "notes");
+}
+
+}  // namespace
+
+namespace {
+
+// The screen area of a window as a 24-bit BMP file.
+void SaveWindowPicture(HWND window, const std::string& path) {
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    RECT rect;
+    GetWindowRect(window, &rect);
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    std::vector<BYTE> pixels(stride * static_cast<DWORD>(height));
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), reinterpret_cast<BITMAPINFO*>(&info),
+              DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    BITMAPFILEHEADER header = {};
+    header.bfType = 0x4D42;
+    header.bfOffBits = sizeof header + sizeof info;
+    header.bfSize = header.bfOffBits + static_cast<DWORD>(pixels.size());
+    FILE* file = fopen(path.c_str(), "wb");
+    if (!file) return;
+    fwrite(&header, sizeof header, 1, file);
+    fwrite(&info, sizeof info, 1, file);
+    fwrite(pixels.data(), 1, pixels.size(), file);
+    fclose(file);
+}
+
+// Not a test: pictures of the dialogs of these commands for a person to
+// look at, written to the folder in TESSERA_PICTURES (run with
+// --gtest_also_run_disabled_tests).
+TEST_F(ViewingTest, DISABLED_Pictures) {
+    char folderBuffer[MAX_PATH] = "";
+    if (!GetEnvironmentVariableA("TESSERA_PICTURES", folderBuffer, sizeof folderBuffer)) GTEST_SKIP();
+    static std::string folder;
+    folder = folderBuffer;
+    UseQuietViewers();
+    const std::string path = Copy("alpha.zip");
+    ExplorerWindow* window = Open(path);
+    ASSERT_NE(window, nullptr);
+    ShowWindow(window->Window(), SW_SHOWNORMAL);
+    MoveWindow(window->Window(), 0, 0, 640, 420, TRUE);
+    Pump();
+    SaveWindowPicture(window->Window(), folder + "\\window.bmp");
+    auto picture = [](const char* name, int answer) {
+        return [name, answer](HWND dialog) {
+            // Wine hands the painted surface to the X server a little later.
+            for (int round = 0; round < 5; ++round) {
+                Pump();
+                Sleep(100);
+            }
+            SaveWindowPicture(dialog, folder + "\\" + name + ".bmp");
+            if (answer == -1) PropSheet_PressButton(dialog, PSBTN_CANCEL);
+            else PostMessageA(dialog, WM_COMMAND, answer, 0);
+        };
+    };
+    ASSERT_TRUE(tescommands::OpenEntry(window->TempContext(), EntryIndex(window->Archive(), "docs/notes.txt"), false));
+    Edit(tempPath_ + "alpha\\docs\\notes.txt", "edited");
+    g_answers["Modified temporary file"] = picture("modified_file", IDNO);
+    SendMessageA(window->Window(), WM_ACTIVATEAPP, TRUE, 0);
+    Pump();
+    SelectEntries(window, {EntryIndex(window->Archive(), "readme.txt")});
+    g_answers["Cut"] = picture("cut_question", IDNO);
+    SendMessageA(window->Window(), WM_COMMAND, CMD_CUT, 0);
+    Pump();
+    g_answers["Output"] = picture("output", IDCANCEL);
+    window->RunOperation([](ICompressFormat* archive, HWND) {
+        (void)archive;
+        return S_OK;
+    });
+    window->ShowOutputWindow();
+    Pump();
+    SelectEntries(window, {EntryIndex(window->Archive(), "readme.txt")});
+    g_answers["Properties for readme.txt"] = picture("entry_properties", -1);
+    g_answers["readme.txt Properties"] = picture("entry_properties", -1);
+    SendMessageA(window->Window(), WM_COMMAND, CMD_ENTRY_PROPERTIES, 0);
+    Pump();
+    g_answers["Properties for alpha.zip"] = picture("archive_properties", -1);
+    g_answers["alpha.zip Properties"] = picture("archive_properties", -1);
+    SendMessageA(window->Window(), WM_COMMAND, CMD_ARCHIVE_PROPERTIES, 0);
+    Pump();
+    g_answers["Properties for alpha.zip"] = picture("archive_comment", -1);
+    g_answers["alpha.zip Properties"] = picture("archive_comment", -1);
+    SendMessageA(window->Window(), WM_COMMAND, CMD_COMMENT, 0);
+    Pump();
+    PutProfileString(kSettings, "TextViewer", "");
+    SelectEntries(window, {EntryIndex(window->Archive(), "readme.txt")});
+    g_answers["Tessera"] = picture("viewer_question", IDNO);
+    SendMessageA(window->Window(), WM_COMMAND, CMD_VIEW, 0);
+    Pump();
+    const tescommands::MailFunctions fake = {FakeLogon, FakeSend, FakeLogoff};
+    tescommands::SetMailFunctionsForTesting(&fake);
+    g_mail = MailRecord();
+    g_mail.sendResult = MAPI_E_NETWORK_FAILURE;
+    g_answers["Tessera"] = picture("mail_error", IDOK);
+    SendMessageA(window->Window(), WM_COMMAND, CMD_MAIL, 0);
+    Pump();
+    tescommands::SetMailFunctionsForTesting(nullptr);
+    // The printing dialog while the printing program runs; Abort.
+    g_answers["Printing"] = picture("printing", IDCANCEL);
+    g_otherwise = IDCANCEL;
+    SendMessageA(window->Window(), WM_COMMAND, CMD_PRINT, 0);
+    Pump();
+    for (const SeenDialog& seen : g_seen) printf("seen: %s\n", seen.title.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ViewingTest, LinkOnDesktopPointsAtTheArchive) {
+    const std::string path = Copy("gamma.zip");
+    ExplorerWindow* window = Open(path);
+    ASSERT_NE(window, nullptr);
+    char desktop[MAX_PATH] = "";
+    ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, desktop, CSIDL_DESKTOPDIRECTORY, TRUE));
+    const std::string link = std::string(desktop) + "\\gamma.zip.lnk";
+    DeleteFileA(link.c_str());
+    SendMessageA(window->Window(), WM_COMMAND, CMD_LINK_ON_DESKTOP, 0);
+    Pump();
+    ASSERT_TRUE(Exists(link));
+    win32::ComPtr<IShellLinkA> shellLink;
+    win32::ComPtr<IPersistFile> file;
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                              reinterpret_cast<void**>(shellLink.put())));
+    ASSERT_HRESULT_SUCCEEDED(shellLink.As(IID_IPersistFile, &file));
+    wchar_t wide[MAX_PATH] = L"";
+    MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, wide, MAX_PATH);
+    ASSERT_HRESULT_SUCCEEDED(file->Load(wide, STGM_READ));
+    char target[MAX_PATH] = "";
+    ASSERT_HRESULT_SUCCEEDED(shellLink->GetPath(target, MAX_PATH, nullptr, 0));
+    EXPECT_EQ(lstrcmpiA(target, path.c_str()), 0) << target;
+    file.reset();
+    shellLink.reset();
+    DeleteFileA(link.c_str());
 }
 
 }  // namespace
