@@ -4,6 +4,7 @@
 // skipped, the link back up the tree is not followed), the window's run
 // with Stop, and opening a found entry's archive in an explorer window.
 #include "application.h"
+#include "command_line.h"
 #include "explorer_window.h"
 #include "program_environment.h"
 #include "resource_ids.h"
@@ -391,6 +392,20 @@ TEST_F(SearchWindowTest, AViewedFoundEntryHasATemporaryCopyThatGoesWithItsRows) 
     EXPECT_FALSE(tessera::testing::FileExists(copy));
     EXPECT_EQ(GetFileAttributesA((scratch / "top").c_str()), INVALID_FILE_ATTRIBUTES);
     PutProfileString("Settings", "TextViewer", nullptr);
+}
+
+TEST_F(SearchWindowTest, TheStartUpSwitchOpensAnotherWindowOnItsFolder) {
+    const std::string line = "tessera.exe /F \"" + TreePath("tree") + "\\\"";
+    ASSERT_TRUE(ProcessCommandLine(line.c_str()));
+    SearchWindow* opened = nullptr;
+    for (WindowList::Node* node = App().windows.First(); node; node = node->next) {
+        if (node->kind == kSearchWindow && node->object != window_) opened = static_cast<SearchWindow*>(node->object);
+    }
+    ASSERT_NE(opened, nullptr);
+    EXPECT_TRUE(IsWindowVisible(opened->Window()));
+    char shown[MAX_PATH] = "";
+    GetDlgItemTextA(opened->Window(), IDC_SEARCH_FOLDER, shown, sizeof shown);
+    EXPECT_EQ(shown, TreePath("tree"));
 }
 
 }  // namespace
