@@ -83,6 +83,9 @@ protected:
     }
     // WM_DESTROY: the dialog is going; `this` is detached after it.
     virtual void OnDestroy() {}
+    // Last call after WM_DESTROY, once `this` is detached: a modeless dialog
+    // that owns itself may delete itself here.
+    virtual void OnDetached() {}
 
     void End(INT_PTR code) const { EndDialog(dialog_, code); }
     // The answer of a handled message that has one (WM_NOTIFY and others).
@@ -124,6 +127,7 @@ private:
             self->OnDestroy();
             SetWindowLongPtrA(dialog, DWLP_USER, 0);
             self->dialog_ = nullptr;
+            self->OnDetached();
             return FALSE;
         }
         return FALSE;

@@ -21,6 +21,9 @@ const char kProductTitle[] = "Tessera";
 namespace {
 
 const ARCPROMPTHANDLER* g_handler = nullptr;
+// A worker thread that lists archives on its own (the archive search) answers
+// its prompts itself; the user-interface thread keeps the process's handler.
+thread_local const ARCPROMPTHANDLER* t_threadHandler = nullptr;
 
 bool ShiftHeld() { return GetKeyState(VK_SHIFT) < 0; }
 
@@ -221,11 +224,17 @@ void SplitPath(LPCSTR fullPath, RenameRequest& request) {
 
 }  // namespace
 
-const ARCPROMPTHANDLER* ProcessPromptHandler() { return g_handler; }
+const ARCPROMPTHANDLER* ProcessPromptHandler() { return t_threadHandler ? t_threadHandler : g_handler; }
 
 TESAPI const ARCPROMPTHANDLER* WINAPI ArcSetPromptHandler(const ARCPROMPTHANDLER* handler) {
     const ARCPROMPTHANDLER* previous = g_handler;
     g_handler = handler;
+    return previous;
+}
+
+TESAPI const ARCPROMPTHANDLER* WINAPI ArcSetThreadPromptHandler(const ARCPROMPTHANDLER* handler) {
+    const ARCPROMPTHANDLER* previous = t_threadHandler;
+    t_threadHandler = handler;
     return previous;
 }
 

@@ -5,7 +5,7 @@
 
 #include "tescore.h"
 
-// The process-wide handler (null: none installed).
+// The calling thread's handler, else the process-wide one (null: none installed).
 const ARCPROMPTHANDLER* ProcessPromptHandler();
 
 int PromptMessageBox(const ARCPROMPTHANDLER* handler, HWND owner, LPCSTR text, UINT style);

@@ -387,6 +387,11 @@ typedef struct ARCPROMPTHANDLER {
 // caller keeps the record alive); null restores the engine's dialogs.
 // Returns the previous handler.
 TESAPI const ARCPROMPTHANDLER* WINAPI ArcSetPromptHandler(const ARCPROMPTHANDLER* handler) TES_PLAIN_NAME(ArcSetPromptHandler);
+// The same for the calling thread only; it goes before the process's
+// handler on that thread. A thread that works with archive objects of its
+// own while the user-interface thread runs sets one so that no dialog of
+// the engine appears from it.
+TESAPI const ARCPROMPTHANDLER* WINAPI ArcSetThreadPromptHandler(const ARCPROMPTHANDLER* handler) TES_PLAIN_NAME(ArcSetThreadPromptHandler);
 
 // ---------------------------------------------------------------------------
 // Exported functions

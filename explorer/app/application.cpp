@@ -3,6 +3,9 @@
 #include <ole2.h>
 
 #include "explorer_window.h"
+#include "options_dialog.h"
+#include "search_window.h"
+#include "temp_files.h"
 #include "tescore.h"
 
 #include <commctrl.h>
@@ -127,8 +130,7 @@ TopLevelWindow* WindowList::FindOrCreate(WindowKind kind) {
     }
     TopLevelWindow* object = nullptr;
     if (kind == kExplorerWindow) object = new ExplorerWindow();
-    // Only the explorer window is made here; the Browse Archives kind (1)
-    // yields none.
+    else if (kind == kSearchWindow) object = new SearchWindow();
     if (!object) return nullptr;
     if (!object->Create(nullptr)) {
         delete object;
@@ -155,6 +157,8 @@ bool StartApplication(HINSTANCE instance) {
     SetThreadLocale(language);
 
     app.settings.Load();
+    // "You have to choose a viewer": Yes shows the viewer page of the options.
+    tescommands::SetViewerOptionsHook([](HWND owner) { OptionsDialog(owner, kViewerPage); });
 
     INITCOMMONCONTROLSEX controls = {sizeof controls,
                                      ICC_BAR_CLASSES | ICC_COOL_CLASSES | ICC_DATE_CLASSES |

@@ -3,6 +3,7 @@
 #include "application.h"
 #include "explorer_window.h"
 #include "resource_ids.h"
+#include "search_window.h"
 #include "window_commands.h"
 #include "tescore.h"
 
@@ -145,10 +146,16 @@ bool ProcessCommandLine(const char* commandLine) {
         PostMessageA(window->Window(), WM_EXTRACT_ALL, 0, 0);
         return true;
     }
-    case 'F':
-        // "/F" (Browse Archives) is accepted and opens no window: the
-        // program ends.
-        return false;
+    case 'F': {
+        // "/F [folder]": Browse Archives, searching the computer or the folder.
+        SearchWindow* window = NewSearchWindow();
+        if (window && tokens.size() > 2) {
+            std::string folder = tokens[2];
+            while (folder.size() > 2 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+            window->SetStartFolder(folder);
+        }
+        return window != nullptr;
+    }
     case 'S': {
         // "/S archive [options]": a self-extracting program, with the
         // dialog or, given options, without a window; then the program

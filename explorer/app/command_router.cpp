@@ -3,6 +3,8 @@
 #include "application.h"
 #include "explorer_window.h"
 #include "resource_ids.h"
+#include "options_dialog.h"
+#include "search_window.h"
 #include "viewing_commands.h"
 #include "window_commands.h"
 #include "tescore.h"
@@ -198,7 +200,11 @@ void RouteCommand(ExplorerWindow& window, UINT command) {
         ShowMessage(owner, IDS_ARCHIVES_OPENED, MB_ICONINFORMATION, static_cast<int>(App().settings.archivesOpened));
         break;
     case CMD_BROWSE_ARCHIVES:
-        break;  // enabled, and opens no window
+        NewSearchWindow();
+        break;
+    case CMD_OPTIONS:
+        OptionsDialog(owner, kGeneralPage);
+        break;
     default:
         if (command >= CMD_RECENT_FIRST && command <= CMD_RECENT_LAST) {
             OpenIfAny(window, window.Recent().Slot(static_cast<int>(command - CMD_RECENT_FIRST)));

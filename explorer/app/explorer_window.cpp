@@ -1,5 +1,7 @@
 #include "explorer_window.h"
 
+#include "options_dialog.h"
+
 #include "command_line.h"
 #include "command_router.h"
 #include "compact_path.h"
@@ -101,6 +103,16 @@ void ExplorerWindow::Show() {
         ShowWindow(window_, static_cast<int>(maximized) > 0 ? SW_SHOWMAXIMIZED : SW_SHOWDEFAULT);
     }
     UpdateWindow(window_);
+    // Once a run: the first explorer window shown asks about ".zip".
+    static bool associationChecked = false;
+    if (associationChecked) return;
+    associationChecked = true;
+    if (DWORD error = AssociationCheck(window_)) {
+        char text[512] = "";
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                       sizeof text, nullptr);
+        ShowMessage(window_, IDS_ASSOC_ERROR, MB_ICONSTOP, text);
+    }
 }
 
 LRESULT CALLBACK ExplorerWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

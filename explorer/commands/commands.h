@@ -147,4 +147,8 @@ std::vector<std::string> DroppedPaths(const DROPFILES* block);
 // The Output window (dialog 118): the text, "&Save", "&Copy", "Cl&ose".
 void ShowOutputWindow(HWND owner, HINSTANCE resources, const std::string& text);
 
+// The "Browse for folder" dialog (116) starting at *folder; true and the
+// chosen folder in *folder on OK.
+bool ChooseFolder(HINSTANCE resources, HWND owner, std::string* folder);
+
 }  // namespace tescommands

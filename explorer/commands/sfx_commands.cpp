@@ -332,4 +332,11 @@ void CreateExeFromCommandLine(HINSTANCE resources, const std::string& archivePat
                 MB_ICONINFORMATION);
 }
 
+bool ChooseFolder(HINSTANCE resources, HWND owner, std::string* folder) {
+    BrowseFolderDialog dialog(resources, *folder);
+    if (dialog.Run(owner) != IDOK) return false;
+    *folder = dialog.Folder();
+    return true;
+}
+
 }  // namespace tescommands

@@ -10,7 +10,7 @@ string(REGEX MATCH "Ordinal/Name Pointer. Table\n([^\n]+\n)+" table "${dump}")
 string(REGEX REPLACE "Ordinal/Name Pointer. Table\n" "" table "${table}")
 string(REGEX REPLACE "[\t ]*.[ 0-9]+. ([^\n]+)\n" "\\1;" names "${table}")
 list(SORT names)
-set(expected ArcCreateObject ArcGetFormatAt ArcGetFormatCount ArcGetFormatOf ArcSetPromptHandler ArcTestingSetFileFault CenterDialog
+set(expected ArcCreateObject ArcGetFormatAt ArcGetFormatCount ArcGetFormatOf ArcSetPromptHandler ArcSetThreadPromptHandler ArcTestingSetFileFault CenterDialog
     FormatFileSize FormatFileTime GetProfileBinary GetProfileInt GetProfileString GetSectionKey PutProfileBinary
     PutProfileInt PutProfileString ShowRenameDialog)
 if(NOT names STREQUAL expected)

@@ -174,7 +174,8 @@ TEST(Exports, PlainNames) {
     for (const char* name : {"ArcCreateObject", "ArcGetFormatCount", "ArcGetFormatAt", "ArcGetFormatOf",
                              "GetSectionKey", "GetProfileInt", "GetProfileString", "GetProfileBinary",
                              "PutProfileInt", "PutProfileString", "PutProfileBinary", "ShowRenameDialog",
-                             "FormatFileSize", "FormatFileTime", "CenterDialog", "ArcSetPromptHandler"}) {
+                             "FormatFileSize", "FormatFileTime", "CenterDialog", "ArcSetPromptHandler",
+                             "ArcSetThreadPromptHandler"}) {
         EXPECT_NE(GetProcAddress(engine, name), nullptr) << name;
     }
 }

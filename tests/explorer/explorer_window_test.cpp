@@ -212,6 +212,7 @@ protected:
         PutProfileString(kSettings, nullptr, nullptr);  // every test starts from the defaults
         App().settings = ProgramSettings();
         App().settings.Load();
+        App().settings.assocCheck = 0;
         g_messages.clear();
         g_answer = IDNO;
         g_dialogs.clear();

@@ -107,6 +107,9 @@ TEST(Resources, ContextMenus) {
         {1, "&Explorer", 40063}, {1, "-", 0}, {1, "&Extract...\tF6", 40019}, {1, "&Delete...", 40020},
         {1, "-", 0}, {1, "&Copy\tCtrl+C", 40021}, {1, "C&ut\tCtrl+X", 40022}, {1, "-", 0},
         {1, "&Properties", 40060},
+        {0, "Search", 0},
+        {1, "&Open", 40054}, {1, "&View", 40057}, {1, "-", 0}, {1, "Open &archive...", 40056}, {1, "-", 0},
+        {1, "&Properties", 40055},
     });
 }
 
