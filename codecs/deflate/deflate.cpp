@@ -348,16 +348,24 @@ void Deflater::FillWindow() {
                 b_->prev[i] = static_cast<uint16_t>(b_->prev[i] >= kWindowHalf ? b_->prev[i] - kWindowHalf : 0);
             more += kWindowHalf;
         }
-        if (inputDone_ || more == 0) return;
+        if (inputDone_ || more == 0) break;
         uint8_t* to = window + strStart_ + lookahead_;
         size_t got = input_->Read(to, more);
         if (got == 0) {
             inputDone_ = true;
-            return;
+            break;
         }
         lookahead_ += static_cast<unsigned>(got);
         file_->uncompressedSize += got;
     } while (lookahead_ < kMinLookahead);
+    // Hashes and match lengths read a few words past the end of the input;
+    // what lies there must not be left from an earlier file, or the output
+    // would depend on what the encoder did before.
+    if (inputDone_) {
+        const unsigned end = strStart_ + lookahead_;
+        const unsigned room = kWindowBytes + 8 - end;
+        std::memset(window + end, 0, room < kMaxMatch + 8 ? room : kMaxMatch + 8);
+    }
 }
 
 inline unsigned Deflater::InsertString(unsigned position) {

@@ -95,6 +95,32 @@ TEST(Deflate, RoundTripsAtEveryLevelAndDecodesWithZlib) {
     }
 }
 
+// Files are compressed on several threads, each encoder taking whichever
+// file comes next: a file's bytes must not depend on what its encoder did
+// before. Matches near the end of a short input are measured into what a
+// longer one left in the window; two letters make such matches likely.
+TEST(Deflate, AReusedEncoderWritesWhatAFreshOneWrites) {
+    auto twoLetters = [](size_t size, uint32_t seed) {
+        std::vector<uint8_t> bytes = RandomBytes(size, seed);
+        for (uint8_t& b : bytes) b = (b & 1) ? 'a' : 'b';
+        return bytes;
+    };
+    const std::vector<uint8_t> earlier = twoLetters(70000, 7);
+    std::vector<NamedInput> later = Inputs();
+    for (uint32_t seed = 10; seed < 16; ++seed) later.push_back({"two letters", twoLetters(997 * seed, seed)});
+    for (int index = 0; index <= 4; ++index) {
+        const int level = DeflateLevelFromIndex(index);
+        Deflater used;
+        for (const auto& input : later) {
+            Deflater fresh;
+            const auto expected = Compress(fresh, input.data, level, true);
+            ASSERT_EQ(Compress(used, earlier, level, true).result, CodecResult::kOk);
+            const auto reused = Compress(used, input.data, level, true);
+            EXPECT_TRUE(reused.bytes == expected.bytes) << input.name << " " << input.data.size() << " level " << level;
+        }
+    }
+}
+
 TEST(Deflate, LevelNamesOptionFlagsAndReuseOfFlags) {
     EXPECT_EQ(DeflateLevelFromIndex(0), 9);
     EXPECT_EQ(DeflateLevelFromIndex(1), 8);
