@@ -9,6 +9,7 @@
 #include "compact_path.h"
 #include "explorer_window.h"
 #include "resource_ids.h"
+#include "private_registry.h"
 #include "tescore.h"
 #include "test_files.h"
 
@@ -52,19 +53,7 @@ const ARCPROMPTHANDLER kPrompts = {nullptr, EngineMessage, nullptr, nullptr, nul
 class ProgramEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
-        snprintf(name_, sizeof name_, "explorer_window_%lu", GetCurrentProcessId());
-        HKEY key = nullptr;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\TesseraTests", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &tests_, nullptr) == ERROR_SUCCESS &&
-            RegCreateKeyExA(tests_, name_, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS) {
-            HKEY software = nullptr;
-            if (RegCreateKeyExA(key, "Software", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &software, nullptr) ==
-                ERROR_SUCCESS) {
-                RegCloseKey(software);
-            }
-            RegOverridePredefKey(HKEY_CURRENT_USER, key);
-            RegCloseKey(key);
-        }
+        registry_.Redirect("explorer_window");
         ASSERT_TRUE(StartApplication(GetModuleHandleA(nullptr)));
         SetMessageBoxHook(RecordMessage);
         ArcSetPromptHandler(&kPrompts);
@@ -72,16 +61,11 @@ public:
     void TearDown() override {
         ArcSetPromptHandler(nullptr);
         EndApplication();
-        RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-        if (tests_) {
-            RegDeleteTreeA(tests_, name_);
-            RegCloseKey(tests_);
-        }
+        registry_.Restore();
     }
 
 private:
-    char name_[64] = "";
-    HKEY tests_ = nullptr;
+    tessera::testing::PrivateUserRegistry registry_;
 };
 ::testing::Environment* const g_environment = ::testing::AddGlobalTestEnvironment(new ProgramEnvironment);
 

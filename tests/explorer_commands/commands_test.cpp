@@ -16,6 +16,7 @@
 #include "extract_dialogs.h"
 #include "saved_selections.h"
 #include "tescore.h"
+#include "private_registry.h"
 #include "test_files.h"
 
 #include <commctrl.h>
@@ -350,19 +351,7 @@ const ARCPROMPTHANDLER* g_answers = &tessera::testing::kQuietAnswers;
 class CommandsTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        snprintf(privateName_, sizeof privateName_, "explorer_commands_%lu", GetCurrentProcessId());
-        HKEY key = nullptr;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\TesseraTests", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &testsKey_, nullptr) == ERROR_SUCCESS &&
-            RegCreateKeyExA(testsKey_, privateName_, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
-                ERROR_SUCCESS) {
-            HKEY software = nullptr;
-            if (RegCreateKeyExA(key, "Software", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &software, nullptr) ==
-                ERROR_SUCCESS)
-                RegCloseKey(software);
-            RegOverridePredefKey(HKEY_CURRENT_USER, key);
-            RegCloseKey(key);
-        }
+        registry_.Redirect("explorer_commands");
         OleInitialize(nullptr);
         INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES};
         InitCommonControlsEx(&controls);
@@ -377,11 +366,7 @@ protected:
 
     static void TearDownTestSuite() {
         KillTimer(nullptr, timer_);
-        RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-        if (testsKey_) {
-            RegDeleteTreeA(testsKey_, privateName_);
-            RegCloseKey(testsKey_);
-        }
+        registry_.Restore();
         OleUninitialize();
     }
 
@@ -429,8 +414,7 @@ protected:
         return path;
     }
 
-    static inline char privateName_[64];
-    static inline HKEY testsKey_ = nullptr;
+    static inline tessera::testing::PrivateUserRegistry registry_;
     static inline UINT_PTR timer_ = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "program_environment.h"
 
 #include "application.h"
+#include "private_registry.h"
 #include "tescore.h"
 
 #include <gtest/gtest.h>
@@ -31,20 +32,7 @@ const ARCPROMPTHANDLER kPrompts = {nullptr, EngineMessage, nullptr, nullptr, nul
 class ProgramEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
-        snprintf(name_, sizeof name_, "explorer_search_%lu", GetCurrentProcessId());
-        HKEY key = nullptr;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, kTestsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &tests_,
-                            nullptr) == ERROR_SUCCESS &&
-            RegCreateKeyExA(tests_, name_, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS) {
-            // The settings store opens "Software" and creates its keys below it.
-            HKEY software = nullptr;
-            if (RegCreateKeyExA(key, "Software", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &software, nullptr) ==
-                ERROR_SUCCESS) {
-                RegCloseKey(software);
-            }
-            RegOverridePredefKey(HKEY_CURRENT_USER, key);
-            RegCloseKey(key);
-        }
+        registry_.Redirect("explorer_search");
         ASSERT_TRUE(StartApplication(GetModuleHandleA(nullptr)));
         SetMessageBoxHook(RecordMessage);
         ArcSetPromptHandler(&kPrompts);
@@ -52,16 +40,11 @@ public:
     void TearDown() override {
         ArcSetPromptHandler(nullptr);
         EndApplication();
-        RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-        if (tests_) {
-            RegDeleteTreeA(tests_, name_);
-            RegCloseKey(tests_);
-        }
+        registry_.Restore();
     }
 
 private:
-    char name_[64] = "";
-    HKEY tests_ = nullptr;
+    tessera::testing::PrivateUserRegistry registry_;
 };
 ::testing::Environment* const g_environment = ::testing::AddGlobalTestEnvironment(new ProgramEnvironment);
 

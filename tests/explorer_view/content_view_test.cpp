@@ -11,6 +11,7 @@
 #include "select_group.h"
 #include "selection_buffer.h"
 #include "tescore.h"
+#include "private_registry.h"
 #include "test_files.h"
 #include "view_font.h"
 #include "view_ids.h"
@@ -45,21 +46,7 @@ class ViewTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         // Before the engine opens its product key for the first time.
-        snprintf(privateName_, sizeof privateName_, "explorer_view_%lu", GetCurrentProcessId());
-        HKEY key = nullptr;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\TesseraTests", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &testsKey_, nullptr) == ERROR_SUCCESS &&
-            RegCreateKeyExA(testsKey_, privateName_, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
-                ERROR_SUCCESS) {
-            // The store opens "Software" without creating it.
-            HKEY software = nullptr;
-            if (RegCreateKeyExA(key, "Software", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &software, nullptr) ==
-                ERROR_SUCCESS) {
-                RegCloseKey(software);
-            }
-            RegOverridePredefKey(HKEY_CURRENT_USER, key);
-            RegCloseKey(key);
-        }
+        registry_.Redirect("explorer_view");
         INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES};
         InitCommonControlsEx(&controls);
         WNDCLASSA windowClass = {};
@@ -71,12 +58,7 @@ protected:
     }
 
     static void TearDownTestSuite() {
-        RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-        if (testsKey_) {
-            RegDeleteTreeA(testsKey_, privateName_);
-            RegCloseKey(testsKey_);
-            testsKey_ = nullptr;
-        }
+        registry_.Restore();
     }
 
     void SetUp() override {
@@ -285,16 +267,14 @@ public:
     }
 
 protected:
-    static HKEY testsKey_;
-    static char privateName_[64];
+    static tessera::testing::PrivateUserRegistry registry_;
     HWND parent_ = nullptr;
     ContentView view_;
     FolderTree tree_;
     ICompressFormat* archive_ = nullptr;
 };
 
-HKEY ViewTest::testsKey_ = nullptr;
-char ViewTest::privateName_[64];
+tessera::testing::PrivateUserRegistry ViewTest::registry_;
 
 LRESULT CALLBACK ParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NOTIFY && g_current) return g_current->Notify(reinterpret_cast<const NMHDR*>(lParam));
