@@ -305,6 +305,8 @@ BOOL CALLBACK FirstVisibleWindow(HWND window, LPARAM context) {
 // the archive beside it, byte for byte the one the program was made from,
 // and message 70.
 TEST(SfxDialog, RemoveExeModuleOfTheProgram) {
+    // The program would ask about ".zip" first, in this fresh prefix.
+    ASSERT_TRUE(PutProfileInt("Settings", "AssocCheck", 0));
     ScratchFolder folder;
     std::string zip = StoredZip({{"readme.txt", "text\r\n"}, {"sub/more.txt", "more\r\n"}});
     WriteWholeFile(folder / "source.zip", zip);
