@@ -8,6 +8,8 @@
 
 #include <unknwn.h>
 
+#include "win32/com_object.h"
+
 #include <new>
 
 namespace tesshell {
@@ -15,24 +17,9 @@ namespace {
 
 using CreateFunction = HRESULT (*)(REFIID iid, void** out);
 
-class CShellExtFactory final : public IClassFactory {
+class CShellExtFactory final : public tessera::win32::ComObject<IClassFactory> {
 public:
     explicit CShellExtFactory(CreateFunction create) : create_(create) {}
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IClassFactory)) return E_NOINTERFACE;
-        *out = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG left = InterlockedDecrement(&references_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
 
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (!out) return E_POINTER;
@@ -46,7 +33,6 @@ private:
     ~CShellExtFactory() = default;
 
     ModuleReference live_;
-    LONG references_ = 1;
     CreateFunction create_;
 };
 

@@ -8,26 +8,13 @@
 
 #include <new>
 
+#include "win32/com_object.h"
+
 namespace tesshell {
 namespace {
 
-class CFindArchivesExt final : public IContextMenu {
+class CFindArchivesExt final : public tessera::win32::ComObject<IContextMenu> {
 public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IContextMenu)) return E_NOINTERFACE;
-        *out = static_cast<IContextMenu*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG left = InterlockedDecrement(&references_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
-
     STDMETHODIMP QueryContextMenu(HMENU, UINT, UINT, UINT, UINT) override { return E_NOTIMPL; }
     STDMETHODIMP GetCommandString(UINT_PTR, UINT, UINT*, LPSTR, UINT) override { return E_NOTIMPL; }
     STDMETHODIMP InvokeCommand(CMINVOKECOMMANDINFO* invocation) override {

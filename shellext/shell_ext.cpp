@@ -15,6 +15,7 @@
 #include "resource.h"
 #include "shell_commands.h"
 #include "tescore.h"
+#include "win32/com_object.h"
 #include "win32/com_ptr.h"
 #include "win32/handles.h"
 
@@ -120,31 +121,10 @@ std::vector<SelectedItem> ItemsOfIdArray(HGLOBAL block) {
     return items;
 }
 
-class CShellExt final : public IContextMenu, public IShellExtInit, public IShellPropSheetExt {
+class CShellExt final
+    : public tessera::win32::ComObject<IContextMenu, IShellExtInit, IShellPropSheetExt> {
 public:
     CShellExt() : options_(MenuOptionsSetting()) {}
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IContextMenu))
-            *out = static_cast<IContextMenu*>(this);
-        else if (IsEqualIID(iid, IID_IShellExtInit))
-            *out = static_cast<IShellExtInit*>(this);
-        else if (IsEqualIID(iid, IID_IShellPropSheetExt))
-            *out = static_cast<IShellPropSheetExt*>(this);
-        else
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG left = InterlockedDecrement(&references_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
 
     // IShellExtInit
     STDMETHODIMP Initialize(PCIDLIST_ABSOLUTE dropFolder, IDataObject* data, HKEY) override {
@@ -331,7 +311,6 @@ private:
     }
 
     ModuleReference live_;
-    LONG references_ = 1;
     const DWORD options_;
     ComPtr<IDataObject> data_;
     STGMEDIUM medium_ = {};

@@ -5,6 +5,7 @@
 #include "command_ids.h"
 #include "dialog_support.h"
 #include "viewing_ids.h"
+#include "win32/com_object.h"
 #include "win32/com_ptr.h"
 #include "win32/dialog.h"
 #include "win32/handles.h"
@@ -170,26 +171,9 @@ bool ClipboardFiles(HWND owner, HINSTANCE resources, std::vector<std::string>* f
 
 namespace {
 
-class DelayedFileDrop final : public IDataObject {
+class DelayedFileDrop final : public tessera::win32::ComObject<IDataObject> {
 public:
     explicit DelayedFileDrop(FileProducer producer) : producer_(std::move(producer)) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDataObject)) {
-            *out = static_cast<IDataObject*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const LONG left = InterlockedDecrement(&references_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
 
     HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override {
         if (!format || !medium) return E_INVALIDARG;
@@ -238,31 +222,14 @@ public:
 private:
     ~DelayedFileDrop() = default;
 
-    LONG references_ = 1;
     FileProducer producer_;
     bool produced_ = false;
     bool ok_ = false;
     std::vector<std::string> paths_;
 };
 
-class DropSource final : public IDropSource {
+class DropSource final : public tessera::win32::ComObject<IDropSource> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDropSource)) {
-            *out = static_cast<IDropSource*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const LONG left = InterlockedDecrement(&references_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
     HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL escape, DWORD keys) override {
         if (escape) return DRAGDROP_S_CANCEL;
         if (!(keys & (MK_LBUTTON | MK_RBUTTON))) return DRAGDROP_S_DROP;
@@ -272,7 +239,6 @@ public:
 
 private:
     ~DropSource() = default;
-    LONG references_ = 1;
 };
 
 }  // namespace
