@@ -1,5 +1,6 @@
 // Deflate round trip: compress the input at a level chosen by the first
-// byte, inflate the result, and demand the input back. Bit 6 of that byte
+// byte, inflate the result, and demand the input back; a second encoder with
+// another history must write the same bytes. Bit 6 of that byte
 // selects the cabinet block mode (blocks of a size the input chooses).
 #include <cstddef>
 #include <cstdint>
@@ -33,10 +34,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         return 0;
     }
+    const tessera::DeflateFile asked = file;
     tessera::MemorySource plain(data, size);
     tessera::VectorSink packed;
     if (deflater.Compress(plain, packed, file) != tessera::CodecResult::kOk) __builtin_trap();
     if (file.uncompressedSize != size || file.compressedSize != packed.bytes.size()) __builtin_trap();
+    // The output depends on the input alone, never on what the encoder did
+    // before: this one has just compressed the previous input twice.
+    static tessera::Deflater other;
+    for (int pass = 0; pass < 2; ++pass) {
+        tessera::DeflateFile again = asked;
+        tessera::MemorySource replay(data, size);
+        tessera::VectorSink repacked;
+        if (other.Compress(replay, repacked, again) != tessera::CodecResult::kOk) __builtin_trap();
+        if (pass == 0 && repacked.bytes != packed.bytes) __builtin_trap();
+    }
     if (file.method == 0) {
         if (!file.outputSeekable || packed.bytes.size() != size ||
             (size && std::memcmp(packed.bytes.data(), data, size) != 0))
