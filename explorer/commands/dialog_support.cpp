@@ -1,5 +1,7 @@
 #include "dialog_support.h"
 
+#include <commdlg.h>
+
 #include <cstdio>
 #include <vector>
 
@@ -32,6 +34,20 @@ std::string FilterFromBars(std::string text) {
     }
     text.push_back('\0');
     return text;
+}
+
+bool ChooseFileToSave(HWND owner, const std::string& filterBars, const char* extension, char (&path)[MAX_PATH]) {
+    const std::string filter = FilterFromBars(filterBars);
+    path[0] = '\0';
+    OPENFILENAMEA dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = filter.c_str();
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = MAX_PATH;
+    dialog.lpstrDefExt = extension;
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
+    return GetSaveFileNameA(&dialog) != FALSE;
 }
 
 std::string FormatText(const std::string& format, const char* first, const char* second) {

@@ -20,6 +20,10 @@ std::string FilterFromBars(std::string text);
 std::string FormatText(const std::string& format, const char* first, const char* second = nullptr);
 // The system's text for an error number, without the trailing line feed.
 std::string SystemErrorText(DWORD error);
+// The system's Save As dialog for a file of the filter ("|"-separated pairs)
+// with `extension` added when none is typed; the existing file is confirmed
+// before it is overwritten. False when the user cancels.
+bool ChooseFileToSave(HWND owner, const std::string& filterBars, const char* extension, char (&path)[MAX_PATH]);
 // A message box titled "Tessera" owned by owner.
 int ShowMessage(HWND owner, const std::string& text, UINT style);
 

@@ -8,7 +8,6 @@
 #include "win32/handles.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 #include <richedit.h>
 
 #include <cstdio>
@@ -139,17 +138,8 @@ private:
     }
 
     void Save() {
-        char path[MAX_PATH] = "";
-        std::string filter = FilterFromBars(LoadText(resources_, TESCMD_IDS_TEXT_FILTER));
-        OPENFILENAMEA dialog = {};
-        dialog.lStructSize = sizeof dialog;
-        dialog.hwndOwner = Handle();
-        dialog.lpstrFilter = filter.c_str();
-        dialog.lpstrFile = path;
-        dialog.nMaxFile = MAX_PATH;
-        dialog.lpstrDefExt = "txt";
-        dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-        if (!GetSaveFileNameA(&dialog)) return;
+        char path[MAX_PATH];
+        if (!ChooseFileToSave(Handle(), LoadText(resources_, TESCMD_IDS_TEXT_FILTER), "txt", path)) return;
         DWORD written = 0;
         DWORD error = ERROR_SUCCESS;
         bool ok;

@@ -10,7 +10,6 @@
 #include "win32/dialog.h"
 #include "win32/handles.h"
 
-#include <commdlg.h>
 
 namespace tescommands {
 
@@ -250,17 +249,8 @@ private:
     }
 
     void WriteBatchFile() {
-        char path[MAX_PATH] = "";
-        std::string filter = FilterFromBars(LoadText(resources_, TESCMD_IDS_BATCH_FILTER));
-        OPENFILENAMEA dialog = {};
-        dialog.lStructSize = sizeof dialog;
-        dialog.hwndOwner = Handle();
-        dialog.lpstrFilter = filter.c_str();
-        dialog.lpstrFile = path;
-        dialog.nMaxFile = MAX_PATH;
-        dialog.lpstrDefExt = "bat";
-        dialog.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
-        if (!GetSaveFileNameA(&dialog)) return;
+        char path[MAX_PATH];
+        if (!ChooseFileToSave(Handle(), LoadText(resources_, TESCMD_IDS_BATCH_FILTER), "bat", path)) return;
         char program[MAX_PATH];
         DWORD length = GetModuleFileNameA(nullptr, program, MAX_PATH);
         std::string text = tessera::sfx::BatchFileText(settings_, std::string(program, length < MAX_PATH ? length : 0),
