@@ -90,6 +90,34 @@ bool MakeProgram(const std::string& zipPath, const std::string& programPath) {
     return tessera::sfx::CreateSelfExtractor(archive.get(), library.get(), settings, nullptr, temp.c_str()) == S_OK;
 }
 
+// A program started in `folder`; ended when the test leaves it running,
+// whichever way the test leaves.
+class StartedProgram {
+public:
+    ~StartedProgram() { End(); }
+    bool Start(std::string command, const std::string& folder) {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION started = {};
+        if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                            &started))
+            return false;
+        process_.reset(started.hProcess);
+        thread_.reset(started.hThread);
+        id_ = started.dwProcessId;
+        return true;
+    }
+    void End() {
+        if (process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) TerminateProcess(process_.get(), 99);
+    }
+    DWORD Id() const { return id_; }
+    HANDLE Process() const { return process_.get(); }
+
+private:
+    tessera::win32::KernelHandle process_, thread_;
+    DWORD id_ = 0;
+};
+
 struct Search {
     DWORD process;
     const char* title;
@@ -151,18 +179,10 @@ TEST(SfxDialog, InteractiveStubThroughItsWindow) {
     WriteWholeFile(destination + "\\second.txt", std::string("old\r\n"));
 
     std::string command = "\"" + (folder / "in.exe") + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.Path().c_str(),
-                               &startup, &started));
-    tessera::win32::KernelHandle process(started.hProcess), thread(started.hThread);
-    auto endProcess = [&] {
-        if (WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) TerminateProcess(process.get(), 99);
-    };
+    StartedProgram program;
+    ASSERT_TRUE(program.Start(command, folder.Path()));
 
-    HWND dialog = WaitForDialog(started.dwProcessId, "Tessera");
-    if (!dialog) endProcess();
+    HWND dialog = WaitForDialog(program.Id(), "Tessera");
     ASSERT_TRUE(dialog) << "the main dialog did not appear";
     EXPECT_EQ(ItemText(dialog, IDOK), "&Entpacken");
     EXPECT_EQ(ItemText(dialog, IDCANCEL), "&Schlie\xdf" "en");
@@ -174,8 +194,7 @@ TEST(SfxDialog, InteractiveStubThroughItsWindow) {
     // First run: stopped at the question with "A&bbrechen".
     SetDlgItemTextA(dialog, 1002, destination.c_str());
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-    HWND question = WaitForDialog(started.dwProcessId, "\xdc" "berschreiben best\xe4" "tigen");
-    if (!question) endProcess();
+    HWND question = WaitForDialog(program.Id(), "\xdc" "berschreiben best\xe4" "tigen");
     ASSERT_TRUE(question) << "no overwrite question";
     EXPECT_EQ(ItemText(question, 1002), destination + "\\second.txt");
     EXPECT_EQ(ItemText(question, 6), "&Ja");
@@ -188,19 +207,18 @@ TEST(SfxDialog, InteractiveStubThroughItsWindow) {
     EXPECT_FALSE(FileExists(destination + "\\sub")) << "a cancelled run left its folder";
     auto old = ReadWholeFile(destination + "\\second.txt");
     EXPECT_EQ(std::string(old.begin(), old.end()), "old\r\n");
-    EXPECT_EQ(WaitForSingleObject(process.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the dialog closed";
+    EXPECT_EQ(WaitForSingleObject(program.Process(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the dialog closed";
 
     // Second run: "&Ja" overwrites, the run completes and the program ends.
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-    question = WaitForDialog(started.dwProcessId, "\xdc" "berschreiben best\xe4" "tigen");
-    if (!question) endProcess();
+    question = WaitForDialog(program.Id(), "\xdc" "berschreiben best\xe4" "tigen");
     ASSERT_TRUE(question);
     PostMessageA(question, WM_COMMAND, IDYES, 0);
-    DWORD ended = WaitForSingleObject(process.get(), 30000);
-    endProcess();
+    DWORD ended = WaitForSingleObject(program.Process(), 30000);
+    program.End();
     ASSERT_EQ(ended, static_cast<DWORD>(WAIT_OBJECT_0)) << "the dialog stayed open after a complete run";
     DWORD code = 99;
-    GetExitCodeProcess(process.get(), &code);
+    GetExitCodeProcess(program.Process(), &code);
     EXPECT_EQ(code, 0u);
     auto written = ReadWholeFile(destination + "\\sub\\first.txt");
     EXPECT_EQ(std::string(written.begin(), written.end()), first);
@@ -221,18 +239,10 @@ TEST(SfxDialog, CreateExeDialogOfTheProgram) {
     ASSERT_TRUE(binary);
     std::string command = "\"" + tessera::testing::HostPathToNative(std::string(binary) + "/dist/tessera.exe") +
                           "\" /S \"" + (folder / "in.zip") + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.Path().c_str(),
-                               &startup, &started));
-    tessera::win32::KernelHandle process(started.hProcess), thread(started.hThread);
-    auto endProcess = [&] {
-        if (WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) TerminateProcess(process.get(), 99);
-    };
+    StartedProgram program;
+    ASSERT_TRUE(program.Start(command, folder.Path()));
 
-    HWND dialog = WaitForDialog(started.dwProcessId, "Create .exe file");
-    if (!dialog) endProcess();
+    HWND dialog = WaitForDialog(program.Id(), "Create .exe file");
     ASSERT_TRUE(dialog) << "dialog 132 did not appear";
     EXPECT_EQ(ItemText(dialog, 1053), folder / "in.exe");  // the archive's name with .exe
     EXPECT_EQ(IsDlgButtonChecked(dialog, 1061), static_cast<UINT>(BST_CHECKED));
@@ -246,8 +256,7 @@ TEST(SfxDialog, CreateExeDialogOfTheProgram) {
     std::string other = folder / "other";
     CreateDirectoryA(other.c_str(), nullptr);
     PostMessageA(dialog, WM_COMMAND, 1069, 0);
-    HWND browse = WaitForDialog(started.dwProcessId, "Browse for folder");
-    if (!browse) endProcess();
+    HWND browse = WaitForDialog(program.Id(), "Browse for folder");
     ASSERT_TRUE(browse) << "dialog 116 did not appear";
     EXPECT_EQ(ItemText(browse, 1176), folder.Path());  // the "&Last folder:" field
     SetDlgItemTextA(browse, 1176, other.c_str());
@@ -261,8 +270,7 @@ TEST(SfxDialog, CreateExeDialogOfTheProgram) {
     std::string target = folder / "unpacked";
     SetDlgItemTextA(dialog, 1054, target.c_str());
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-    HWND message = WaitForDialog(started.dwProcessId, "Tessera");
-    if (!message) endProcess();
+    HWND message = WaitForDialog(program.Id(), "Tessera");
     ASSERT_TRUE(message) << "no message after Create";
     char text[256] = "";
     GetDlgItemTextA(message, 0xFFFF, text, sizeof text);  // the message box's text
@@ -270,17 +278,15 @@ TEST(SfxDialog, CreateExeDialogOfTheProgram) {
     PostMessageA(message, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(WaitEnabled(dialog, 1064)) << "\"&Test\" stays disabled after a creation";
     PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-    DWORD ended = WaitForSingleObject(process.get(), 30000);
-    endProcess();
+    DWORD ended = WaitForSingleObject(program.Process(), 30000);
+    program.End();
     ASSERT_EQ(ended, static_cast<DWORD>(WAIT_OBJECT_0)) << "the program did not end with the dialog";
 
     // The program made extracts to the folder chosen in the dialog.
     std::string run = "\"" + (folder / "in.exe") + "\" -y";
-    PROCESS_INFORMATION extracted = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, &run[0], nullptr, nullptr, FALSE, 0, nullptr, folder.Path().c_str(),
-                               &startup, &extracted));
-    tessera::win32::KernelHandle extractor(extracted.hProcess), extractorThread(extracted.hThread);
-    ASSERT_EQ(WaitForSingleObject(extractor.get(), 30000), static_cast<DWORD>(WAIT_OBJECT_0));
+    StartedProgram extractor;
+    ASSERT_TRUE(extractor.Start(run, folder.Path()));
+    ASSERT_EQ(WaitForSingleObject(extractor.Process(), 30000), static_cast<DWORD>(WAIT_OBJECT_0));
     EXPECT_TRUE(FileExists(target + "\\readme.txt"));
 }
 
@@ -315,26 +321,17 @@ TEST(SfxDialog, RemoveExeModuleOfTheProgram) {
     ASSERT_TRUE(binary);
     std::string command = "\"" + tessera::testing::HostPathToNative(std::string(binary) + "/dist/tessera.exe") +
                           "\" \"" + (folder / "prog.exe") + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.Path().c_str(),
-                               &startup, &started));
-    tessera::win32::KernelHandle process(started.hProcess), thread(started.hThread);
-    auto endProcess = [&] {
-        if (WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) TerminateProcess(process.get(), 99);
-    };
-    Search search{started.dwProcessId, "prog.exe", nullptr};
+    StartedProgram program;
+    ASSERT_TRUE(program.Start(command, folder.Path()));
+    Search search{program.Id(), "prog.exe", nullptr};
     for (int attempt = 0; attempt < 300 && !search.found; ++attempt) {
         EnumWindows(FirstVisibleWindow, reinterpret_cast<LPARAM>(&search));
         if (!search.found) Sleep(100);
     }
-    if (!search.found) endProcess();
     ASSERT_TRUE(search.found) << "no explorer window on prog.exe";
     Sleep(1000);  // the list is filled after the window shows
     PostMessageA(search.found, WM_COMMAND, 40032, 0);
-    HWND message = WaitForDialog(started.dwProcessId, "Tessera");
-    if (!message) endProcess();
+    HWND message = WaitForDialog(program.Id(), "Tessera");
     ASSERT_TRUE(message) << "no message after Remove .exe module";
     char text[256] = "";
     GetDlgItemTextA(message, 0xFFFF, text, sizeof text);
@@ -342,8 +339,8 @@ TEST(SfxDialog, RemoveExeModuleOfTheProgram) {
     PostMessageA(message, WM_COMMAND, IDOK, 0);
     Sleep(500);
     PostMessageA(search.found, WM_CLOSE, 0, 0);
-    WaitForSingleObject(process.get(), 30000);
-    endProcess();
+    WaitForSingleObject(program.Process(), 30000);
+    program.End();
     auto back = ReadWholeFile(folder / "prog.zip");
     EXPECT_TRUE(std::string(back.begin(), back.end()) == zip) << "the archive differs from the one the program was made from";
 }
