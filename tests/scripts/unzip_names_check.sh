@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Lists every archive the command tests wrote into the peer folder with
-# unzip and compares the names with the ones the test expected (NAME.names,
-# one stored name a line).
+# Checks every archive a test wrote into its peer folder (the argument) with
+# unzip: it must test clean (with the password in NAME.password, if any)
+# and list the names the test expected (NAME.names, one stored name a line).
 set -euo pipefail
 dir=$1
 command -v unzip >/dev/null || { echo "SKIPPED: unzip not installed"; exit 0; }
